@@ -1,0 +1,13 @@
+// The subcommands of `restorix`. Each adds itself to the application and
+// stores its exit status when it runs: 0 completed, 1 aborted or failed.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+namespace restorix::cli {
+
+void AddInfoCommand(CLI::App& app, int& status);
+void AddPartitionsCommand(CLI::App& app, int& status);
+void AddImageCommand(CLI::App& app, int& status);
+
+}  // namespace restorix::cli

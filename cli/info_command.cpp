@@ -1,0 +1,122 @@
+#include <cstdio>
+#include <iostream>
+#include <nlohmann/json.hpp>
+
+#include "commands.h"
+#include "source.h"
+#include "util/size_text.h"
+#include "util/text.h"
+
+namespace restorix::cli {
+
+namespace {
+
+nlohmann::ordered_json ContextJson(const Engine& engine) {
+  const VolumeContext& c = engine.context;
+  nlohmann::ordered_json json;
+  json["source"] = Utf8FromUtf16(engine.sourceName);
+  json["fsType"] = c.fsType();
+  json["fileSystem"] = FileSystemName(c.fsType());
+  json["bytesPerSector"] = c.bytesPerSector();
+  json["sectorsPerCluster"] = c.sectorsPerCluster();
+  json["totalSectors"] = c.totalSectors();
+  json["firstSector"] = c.firstSector();
+  json["altBootSector"] = c.altBootSector();
+  if (c.fsType() == FS_NTFS) {
+    json["volumeSerial"] = c.volumeSerial();
+    json["mftCluster"] = c.mftCluster();
+    json["mftMirrorCluster"] = c.mftMirrorCluster();
+    json["mftRecordSectors"] = c.mftRecordSectors();
+    json["indexRecordSectors"] = c.indexRecordSectors();
+    json["mftRecordCount"] = engine.mftRecordCount;
+    auto& runs = json["mftRuns"] = nlohmann::ordered_json::array();
+    for (const Run& run : engine.mftRuns) {
+      runs.push_back({{"startCluster", run.startCluster}, {"clusterCount", run.clusterCount}});
+    }
+  } else {
+    json["fatKind"] = c.fatKind();
+    json["fatStart"] = c.fatStart();
+    json["fat2Start"] = c.fat2Start();
+    json["dataStart"] = c.dataStart();
+    json["fatSectors"] = c.fatSectors();
+    json["fatEntryCount"] = c.fatEntryCount();
+  }
+  json["contextBytes"] = [&] {
+    std::string hex;
+    char pair[3];
+    for (const std::uint8_t b : c.bytes()) {
+      std::snprintf(pair, sizeof pair, "%02x", b);
+      hex += pair;
+    }
+    return hex;
+  }();
+  return json;
+}
+
+void PrintText(const Engine& engine) {
+  const VolumeContext& c = engine.context;
+  const auto row = [](const char* name, const std::string& value) {
+    std::printf("%-20s %s\n", name, value.c_str());
+  };
+  const auto num = [](std::uint64_t v) { return std::to_string(v); };
+  row("source", Utf8FromUtf16(engine.sourceName));
+  row("fileSystem", FileSystemName(c.fsType()) + std::string(" (fsType ") + num(c.fsType()) + ")");
+  row("size", SizeText(c.totalSectors() * c.bytesPerSector()));
+  row("bytesPerSector", num(c.bytesPerSector()));
+  row("sectorsPerCluster", num(c.sectorsPerCluster()));
+  row("totalSectors", num(c.totalSectors()));
+  row("firstSector", num(c.firstSector()));
+  if (c.fsType() == FS_NTFS) {
+    char serial[24];
+    std::snprintf(serial, sizeof serial, "%016llX", static_cast<unsigned long long>(c.volumeSerial()));
+    row("volumeSerial", serial);
+    row("mftCluster", num(c.mftCluster()));
+    row("mftMirrorCluster", num(c.mftMirrorCluster()));
+    row("mftRecordSectors", num(c.mftRecordSectors()));
+    row("indexRecordSectors", num(c.indexRecordSectors()));
+    row("mftRecordCount", num(engine.mftRecordCount));
+    std::string runs;
+    for (const Run& run : engine.mftRuns) {
+      if (!runs.empty()) runs += ", ";
+      runs += num(run.startCluster) + "+" + num(run.clusterCount);
+    }
+    row("mftRuns", runs);
+  } else {
+    row("fatKind", num(c.fatKind()));
+    row("fatStart", num(c.fatStart()));
+    row("fat2Start", num(c.fat2Start()));
+    row("dataStart", num(c.dataStart()));
+    row("fatSectors", num(c.fatSectors()));
+    row("fatEntryCount", num(c.fatEntryCount()));
+  }
+}
+
+}  // namespace
+
+void AddInfoCommand(CLI::App& app, int& status) {
+  struct Options {
+    SourceOptions source;
+    bool json = false;
+  };
+  auto options = std::make_shared<Options>();
+  CLI::App* command = app.add_subcommand("info", "Recognise the volume and print its geometry");
+  AddSourceOptions(*command, options->source, "Volume: block device, volume image or image file");
+  command->add_flag("--json", options->json, "Print one JSON document");
+  command->footer(
+      "Example:\n  restorix info /dev/sdb1\n  restorix info disk.img --partition 2 --json");
+  command->callback([options, &status] {
+    Engine engine;
+    if (!OpenSourceOrExplain(engine, SOURCE_LOGICAL_DRIVE, options->source)) {
+      status = 1;
+      return;
+    }
+    if (options->json) {
+      std::cout << ContextJson(engine).dump(2) << "\n";
+    } else {
+      PrintText(engine);
+    }
+    status = 0;
+  });
+}
+
+}  // namespace restorix::cli

@@ -1,0 +1,25 @@
+#include <CLI/CLI.hpp>
+#include <iostream>
+
+#include "commands.h"
+
+int main(int argc, char** argv) {
+  CLI::App app{
+      "Restorix gets back files deleted from FAT16, FAT32 and NTFS volumes, files left after a "
+      "format, and files of known types anywhere on a disk. It only ever reads its source."};
+  app.name("restorix");
+  app.require_subcommand(1);
+  int status = 0;
+  restorix::cli::AddInfoCommand(app, status);
+  restorix::cli::AddPartitionsCommand(app, status);
+  restorix::cli::AddImageCommand(app, status);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& help) {
+    return app.exit(help);
+  } catch (const CLI::ParseError& error) {
+    app.exit(error);
+    return 2;
+  }
+  return status;
+}

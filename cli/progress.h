@@ -1,0 +1,40 @@
+// The progress line the command shows on stderr while a task runs, and the
+// Ctrl-C handling that stops a task.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+#include "task_events.h"
+
+namespace restorix::cli {
+
+class ProgressLine : public TaskEvents {
+ public:
+  // `unit` names what the totals count ("sectors", "records"); bytesPerUnit
+  // turns them into a byte rate when nonzero.
+  ProgressLine(std::string what, std::string unit, std::uint64_t bytesPerUnit);
+  ~ProgressLine() override;
+  void ScanProgress(std::uint64_t position, std::uint64_t total) override;
+  void TaskPhase(std::uint32_t phase, std::uint32_t count) override;
+  // Clears the line before other output.
+  void Finish();
+
+ private:
+  bool enabled_;
+  std::string what_;
+  std::string unit_;
+  std::uint64_t bytesPerUnit_;
+  std::string phase_;
+  std::chrono::steady_clock::time_point start_;
+  std::chrono::steady_clock::time_point lastDraw_{};
+  bool drawn_ = false;
+};
+
+// The first Ctrl-C clears `keepRunning` so that the task ends as aborted
+// with what it found; a second one ends the program at once.
+void StopOnInterrupt(std::atomic<std::uint32_t>& keepRunning);
+
+}  // namespace restorix::cli

@@ -1,0 +1,28 @@
+// The SOURCE argument shared by the commands, and opening it with the
+// system's own messages on failure.
+#pragma once
+
+#include <CLI/CLI.hpp>
+#include <string>
+
+#include "engine.h"
+
+namespace restorix::cli {
+
+struct SourceOptions {
+  std::string path;
+  unsigned partition = 0;
+};
+
+void AddSourceOptions(CLI::App& command, SourceOptions& options, const std::string& what);
+
+// Opens the source; on failure prints why to stderr and returns false.
+bool OpenSourceOrExplain(Engine& engine, SourceKind kind, const SourceOptions& options);
+
+// "NTFS", "FAT32", "FAT16" or "none".
+const char* FileSystemName(std::uint8_t fsType);
+
+// Prints "restorix: <message>" to stderr.
+void PrintError(const std::string& message);
+
+}  // namespace restorix::cli

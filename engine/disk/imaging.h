@@ -1,0 +1,44 @@
+// Copying the open volume, sector for sector, into an image file that can
+// later be opened in the volume's place.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <filesystem>
+#include <string>
+
+namespace restorix {
+
+class Engine;
+
+// Images are written in blocks of this many sectors; an image's length is the
+// volume's sector count rounded up to whole blocks.
+inline constexpr std::uint32_t kImageBlockSectors = 63;
+
+struct ImageResult {
+  enum class Stop {
+    None,          // every block was copied
+    Cancelled,     // keepRunning was cleared
+    CannotCreate,  // the image file could not be created
+    OntoSource,    // the image file would have been written onto the source
+    SourceLost,    // the source went away
+    WriteFailed,   // a write to the image failed (disk full, I/O error)
+  };
+  // keepRunning at the end: nonzero only when every block was copied.
+  std::uint32_t status = 0;
+  Stop stop = Stop::None;
+  int error = 0;
+  std::uint64_t sectorsWritten = 0;
+};
+
+// Copies the open volume into a new file at `path` (an existing file is
+// replaced). Reports progress per block as (sector, totalSectors).
+ImageResult ImageVolume(Engine& engine, const std::filesystem::path& path);
+
+// "Sat, 05-Dec-2026": English weekday and month names whatever the locale,
+// with "Sept" for September.
+std::string DateStamp(const std::tm& local);
+// The proposed image file name, "QN_RSX_Image # Sat, 05-Dec-2026".
+std::string ImageFileName(const std::tm& local);
+
+}  // namespace restorix

@@ -1,0 +1,254 @@
+#include "disk/mount.h"
+
+#include <array>
+#include <vector>
+
+#include "engine.h"
+#include "fs/ntfs_record.h"
+
+namespace restorix {
+
+namespace {
+
+constexpr std::size_t kBootSectorBytes = 512;
+// No real MFT record is larger than 4 KiB; a bound keeps a forged boot sector
+// from making every record buffer huge.
+constexpr std::uint32_t kMaxRecordBytes = 64 * 1024;
+// Bound on the bytes of an MFT attribute list read from disk.
+constexpr std::uint64_t kMaxAttributeListBytes = 1 << 20;
+
+bool HasJump(Bytes b) { return b[0] != 0 && b[1] != 0 && b[2] == 0x90; }
+
+// Nonzero and either 1 or even. Counts of sectors per cluster beyond 128 are
+// not real (Windows writes 0xF4 for 2 MiB clusters, a size this byte cannot
+// count), so they fail too.
+bool ClusterCountByteOk(std::uint8_t b) { return b != 0 && (b == 1 || b % 2 == 0); }
+bool SectorsPerClusterOk(std::uint8_t b) { return ClusterCountByteOk(b) && b <= 128; }
+
+// A multiple of 512 that is not 0: every later step multiplies or divides by it.
+bool SectorSizeOk(std::uint16_t bytesPerSector) {
+  return bytesPerSector != 0 && bytesPerSector % 512 == 0;
+}
+
+bool Usable64(std::uint64_t v) { return v != 0 && v != ~std::uint64_t{0}; }
+
+std::uint64_t MftRecordsIn(std::uint64_t clusters, const VolumeContext& context) {
+  return clusters * context.sectorsPerCluster() / context.mftRecordSectors();
+}
+
+std::optional<std::uint64_t> ClusterSector(const VolumeContext& context, std::uint64_t cluster) {
+  const auto offset = CheckedMul(cluster, context.sectorsPerCluster());
+  return offset ? CheckedAdd(context.firstSector(), *offset) : std::nullopt;
+}
+
+// Reads one MFT record at `sector` into `record` and checks it.
+bool ReadMftRecord(Engine& engine, std::optional<std::uint64_t> sector,
+                   std::vector<std::uint8_t>& record) {
+  std::fill(record.begin(), record.end(), 0);
+  if (!sector) return false;
+  engine.ReadSectors(record, *sector);
+  return CheckMftRecord(record, engine.context);
+}
+
+// The $DATA entries of an attribute list, in list order. Entries of lower
+// types are passed over; the first entry above $DATA ends the list, and so
+// does, in a list read from clusters, a type that no attribute has.
+std::vector<AttributeListEntry> DataEntries(Bytes list, bool fromClusters) {
+  std::vector<AttributeListEntry> entries;
+  std::size_t offset = 0;
+  while (const auto entry = ReadAttributeListEntry(list, offset)) {
+    if (entry->type > ATTR_DATA) break;
+    if (fromClusters && !IsValidAttributeType(entry->type)) break;
+    if (entry->type == ATTR_DATA) entries.push_back(*entry);
+    offset += entry->length;
+  }
+  return entries;
+}
+
+// A non-resident attribute list's bytes, read cluster by cluster from its
+// runs up to its data size.
+std::vector<std::uint8_t> ReadNonResidentList(Engine& engine, const Attribute& list) {
+  const VolumeContext& context = engine.context;
+  const std::uint32_t clusterBytes = context.clusterBytes();
+  const std::uint64_t wanted = std::min(list.dataSize(), kMaxAttributeListBytes);
+  std::vector<Run> runs;
+  DecodeRunList(list.bytes(), list.runListOffset(), runs);
+
+  std::vector<std::uint8_t> bytes;
+  std::vector<std::uint8_t> cluster(clusterBytes);
+  for (const Run& run : runs) {
+    for (std::uint64_t i = 0; i < run.clusterCount && bytes.size() < wanted; ++i) {
+      std::fill(cluster.begin(), cluster.end(), 0);
+      if (run.startCluster != 0) {
+        const auto cl = CheckedAdd(run.startCluster, i);
+        const auto sector = cl ? ClusterSector(context, *cl) : std::nullopt;
+        if (sector) engine.ReadSectors(cluster, *sector);
+      }
+      bytes.insert(bytes.end(), cluster.begin(), cluster.end());
+    }
+    if (bytes.size() >= wanted) break;
+  }
+  bytes.resize(std::min<std::uint64_t>(bytes.size(), wanted));
+  return bytes;
+}
+
+// Follows the $DATA entries of the MFT's attribute list into the records
+// that hold them and collects their runs.
+void CollectListedRuns(Engine& engine, const std::vector<AttributeListEntry>& entries,
+                       std::vector<std::uint8_t>& record) {
+  const VolumeContext& context = engine.context;
+  const auto mftStart = ClusterSector(context, context.mftCluster());
+  std::uint64_t records = 0;
+  for (const AttributeListEntry& entry : entries) {
+    std::optional<std::uint64_t> sector;
+    if (mftStart) {
+      const std::uint64_t within = std::uint64_t{entry.recordNumber} * context.mftRecordSectors();
+      sector = CheckedAdd(*mftStart, within);
+    }
+    if (!ReadMftRecord(engine, sector, record)) continue;
+    AttributeWalk walk(record, FirstAttributeOffset(record));
+    while (const auto attribute = walk.Next()) {
+      if (attribute->type() != entry.type || attribute->id() != entry.attributeId) continue;
+      if (!attribute->nonResident()) break;
+      DecodeRunList(attribute->bytes(), attribute->runListOffset(), engine.mftRuns);
+      records += MftRecordsIn(attribute->lastVcn() - attribute->firstVcn() + 1, context);
+      break;
+    }
+  }
+  engine.mftRecordCount = static_cast<std::uint32_t>(records);
+}
+
+}  // namespace
+
+bool LooksLikeFat16(Bytes b) {
+  return HasJump(b) && le16(b, 0x22) != 0 && le32(b, 0x39) != 0 && SectorSizeOk(le16(b, 0x0B)) &&
+         b[0x10] == 2 && SectorsPerClusterOk(b[0x0D]) && le16(b, 0x11) == 512 &&
+         le16(b, 0x0E) != 0;
+}
+
+bool LooksLikeFat32(Bytes b) {
+  return HasJump(b) && SectorSizeOk(le16(b, 0x0B)) && b[0x10] == 2 &&
+         SectorsPerClusterOk(b[0x0D]) && le32(b, 0x2C) == 2 && le16(b, 0x32) == 6 &&
+         le16(b, 0x30) == 1;
+}
+
+bool LooksLikeNtfs(Bytes b) {
+  const std::uint16_t bytesPerSector = le16(b, 0x0B);
+  if (!(HasJump(b) && le32(b, 0x20) == 0 && le16(b, 0x24) == 0x0080 &&
+        SectorSizeOk(bytesPerSector) && SectorsPerClusterOk(b[0x0D]) &&
+        ClusterCountByteOk(b[0x40]) && ClusterCountByteOk(b[0x44]) && Usable64(le64(b, 0x30)) &&
+        Usable64(le64(b, 0x38)) && Usable64(le64(b, 0x28)))) {
+    return false;
+  }
+  // Later steps divide by the sectors per MFT record and size buffers by it.
+  const std::uint8_t recordSectors =
+      RecordSectors(static_cast<std::int8_t>(b[0x40]), b[0x0D], bytesPerSector);
+  return recordSectors != 0 && std::uint32_t{recordSectors} * bytesPerSector <= kMaxRecordBytes;
+}
+
+std::uint8_t RecordSectors(std::int8_t encoded, std::uint8_t sectorsPerCluster,
+                           std::uint16_t bytesPerSector) {
+  if (encoded >= 0) return static_cast<std::uint8_t>(encoded * sectorsPerCluster);
+  const int shift = -encoded;
+  if (shift >= 32 || bytesPerSector == 0) return 0;
+  // Record sizes count in the volume's own sectors, whatever their size.
+  const std::uint64_t sectors = (std::uint64_t{1} << shift) / bytesPerSector;
+  return sectors > 0xFF ? 0 : static_cast<std::uint8_t>(sectors);
+}
+
+bool MountVolume(Engine& engine) {
+  VolumeContext& context = engine.context;
+  std::array<std::uint8_t, kBootSectorBytes> boot{};
+  const auto recognised = [&boot] {
+    return LooksLikeFat16(boot) || LooksLikeFat32(boot) || LooksLikeNtfs(boot);
+  };
+  try {
+    engine.ReadSectors(boot, context.firstSector());
+    if (!recognised() && context.altBootSector() != 0) {
+      boot.fill(0);
+      engine.ReadSectors(boot, context.altBootSector());
+    }
+  } catch (const std::exception&) {
+    return false;
+  }
+
+  const std::uint16_t bytesPerSector = le16(boot, 0x0B);
+  const std::uint8_t sectorsPerCluster = boot[0x0D];
+  if (LooksLikeFat16(boot)) {
+    const std::uint16_t fatSectors = le16(boot, 0x16);
+    const std::uint16_t total16 = le16(boot, 0x13);
+    context.setFsType(FS_FAT16);
+    context.setFatKind(1);
+    context.setFatSectors(fatSectors);
+    context.setFatEntryCount(std::uint32_t{fatSectors} * 256);
+    context.setTotalSectors(total16 != 0 ? total16 : le32(boot, 0x20));
+    context.setFatStart(context.firstSector() + le16(boot, 0x0E));
+    context.setFat2Start(context.fatStart() + fatSectors);
+    context.setDataStart(context.fat2Start() + fatSectors);
+  } else if (LooksLikeFat32(boot)) {
+    const std::uint32_t fatSectors = le32(boot, 0x24);
+    context.setFsType(FS_FAT32);
+    context.setFatKind(2);
+    context.setFatSectors(static_cast<std::uint16_t>(fatSectors));
+    context.setFatEntryCount(fatSectors * 128u);
+    context.setTotalSectors(le32(boot, 0x20));
+    context.setFatStart(context.firstSector() + le16(boot, 0x0E));
+    context.setFat2Start(context.fatStart() + fatSectors);
+    context.setDataStart(context.fat2Start() + fatSectors);
+  } else if (LooksLikeNtfs(boot)) {
+    context.setFsType(FS_NTFS);
+    context.setTotalSectors(le64(boot, 0x28));
+    context.setMftCluster(le64(boot, 0x30));
+    context.setMftMirrorCluster(le64(boot, 0x38));
+    context.setVolumeSerial(le64(boot, 0x48));
+    context.setIndexRecordSectors(
+        RecordSectors(static_cast<std::int8_t>(boot[0x44]), sectorsPerCluster, bytesPerSector));
+    context.setMftRecordSectors(
+        RecordSectors(static_cast<std::int8_t>(boot[0x40]), sectorsPerCluster, bytesPerSector));
+  } else {
+    return false;
+  }
+  context.setBytesPerSector(bytesPerSector);
+  context.setSectorsPerCluster(sectorsPerCluster);
+  return true;
+}
+
+bool MountNtfs(Engine& engine) {
+  const VolumeContext& context = engine.context;
+  engine.mftRuns.clear();
+  engine.mftRecordCount = 0;
+  if (context.mftRecordSectors() == 0) return false;
+
+  std::vector<std::uint8_t> record(context.mftRecordBytes());
+  if (!ReadMftRecord(engine, ClusterSector(context, context.mftCluster()), record) &&
+      !ReadMftRecord(engine, ClusterSector(context, context.mftMirrorCluster()), record)) {
+    return false;
+  }
+
+  AttributeWalk walk(record, FirstAttributeOffset(record));
+  const auto first = walk.Next();
+  const auto second = first ? walk.Next() : std::nullopt;
+  if (!second) return false;
+
+  if (second->type() != ATTR_ATTRIBUTE_LIST) {
+    for (auto attribute = second; attribute; attribute = walk.Next()) {
+      const std::uint32_t type = attribute->type();
+      if (type == 0 || type > ATTR_DATA) break;
+      if (type != ATTR_DATA) continue;
+      if (!attribute->nonResident()) break;
+      engine.mftRecordCount = static_cast<std::uint32_t>(
+          MftRecordsIn(static_cast<std::uint32_t>(attribute->lastVcn()) + std::uint64_t{1}, context));
+      DecodeRunList(attribute->bytes(), attribute->runListOffset(), engine.mftRuns);
+      break;
+    }
+  } else if (!second->nonResident()) {
+    const Bytes list = Slice(second->bytes(), second->valueOffset(), second->length());
+    CollectListedRuns(engine, DataEntries(list, false), record);
+  } else {
+    const std::vector<std::uint8_t> list = ReadNonResidentList(engine, *second);
+    CollectListedRuns(engine, DataEntries(list, true), record);
+  }
+  return !engine.mftRuns.empty();
+}
+
+}  // namespace restorix

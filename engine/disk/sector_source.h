@@ -1,0 +1,56 @@
+// The one way the engine reaches its source: a read-only byte source with a
+// size and a native sector size, implemented over a file or block device
+// (platform/file_source.h) and, in tests, over memory with injected faults.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <exception>
+#include <string>
+
+#include "util/bytes.h"
+
+namespace restorix {
+
+// Raised when the source, or the file an operation writes, is gone or can no
+// longer be written. Scanners and writers let it pass; the top-level call of
+// each task catches it and ends the task early.
+class DeviceLostError : public std::exception {
+ public:
+  enum class Side { Source, Output };
+  DeviceLostError(Side side, int error);
+  Side side() const { return side_; }
+  int error() const { return error_; }
+  const char* what() const noexcept override { return message_.c_str(); }
+
+ private:
+  Side side_;
+  int error_;
+  std::string message_;
+};
+
+// Errors of a source read that mean the device itself is gone.
+bool IsDeviceLostError(int error);
+
+// Where a source lives, so that nothing is ever written onto it.
+struct SourceIdentity {
+  bool blockDevice = false;
+  dev_t device = 0;  // st_rdev of a block device, st_dev of a file
+  ino_t inode = 0;   // files only
+};
+
+class SectorSource {
+ public:
+  virtual ~SectorSource() = default;
+  // Reads buffer.size() bytes starting at the byte offset. Returns 0 or an
+  // errno value. Bytes past the end of the source are not touched, so they
+  // keep what the caller cleared them to.
+  virtual int ReadAt(MutableBytes buffer, std::uint64_t offset) = 0;
+  virtual std::uint64_t size() const = 0;
+  // The device's logical sector size; 512 for files.
+  virtual std::uint32_t sectorSize() const = 0;
+  virtual SourceIdentity identity() const = 0;
+};
+
+}  // namespace restorix

@@ -1,0 +1,90 @@
+// The volume geometry every reader works from: a packed 71-byte little-endian
+// block that scan-information files store byte for byte.
+//
+// FAT and NTFS give some bytes different meanings, and two NTFS fields overlap
+// the FAT data-area start, so the block is kept as its bytes and read and
+// written through named accessors. Setting an NTFS field never touches the
+// bytes a FAT field shares with it beyond the overlap itself.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "util/bytes.h"
+
+namespace restorix {
+
+enum FsType : std::uint8_t { FS_NONE = 0, FS_FAT16 = 1, FS_FAT32 = 2, FS_NTFS = 3 };
+
+class VolumeContext {
+ public:
+  static constexpr std::size_t kSize = 71;
+  using Block = std::array<std::uint8_t, kSize>;
+
+  const Block& bytes() const { return bytes_; }
+  static VolumeContext Decode(Bytes block);  // reads kSize bytes; missing ones read as 0
+  void Clear() { bytes_.fill(0); }
+
+  std::uint64_t altBootSector() const { return Get<std::uint64_t>(0x00); }
+  std::uint64_t firstSector() const { return Get<std::uint64_t>(0x08); }
+  std::uint64_t totalSectors() const { return Get<std::uint64_t>(0x10); }
+  std::uint64_t volumeSerial() const { return Get<std::uint64_t>(0x18); }
+  std::uint64_t fatStart() const { return Get<std::uint64_t>(0x20); }
+  std::uint64_t mftCluster() const { return Get<std::uint64_t>(0x20); }
+  std::uint64_t fat2Start() const { return Get<std::uint64_t>(0x28); }
+  std::uint64_t mftMirrorCluster() const { return Get<std::uint64_t>(0x28); }
+  std::uint64_t dataStart() const { return Get<std::uint64_t>(0x30); }
+  std::uint8_t mftRecordSectors() const { return Get<std::uint8_t>(0x34); }
+  std::uint8_t indexRecordSectors() const { return Get<std::uint8_t>(0x35); }
+  std::uint32_t fatEntryCount() const { return Get<std::uint32_t>(0x38); }
+  std::uint16_t fatSectors() const { return Get<std::uint16_t>(0x3C); }
+  std::uint8_t fatKind() const { return Get<std::uint8_t>(0x3E); }
+  std::uint16_t bytesPerSector() const { return Get<std::uint16_t>(0x43); }
+  std::uint8_t sectorsPerCluster() const { return Get<std::uint8_t>(0x45); }
+  std::uint8_t fsType() const { return Get<std::uint8_t>(0x46); }
+
+  void setAltBootSector(std::uint64_t v) { Set(0x00, v); }
+  void setFirstSector(std::uint64_t v) { Set(0x08, v); }
+  void setTotalSectors(std::uint64_t v) { Set(0x10, v); }
+  void setVolumeSerial(std::uint64_t v) { Set(0x18, v); }
+  void setFatStart(std::uint64_t v) { Set(0x20, v); }
+  void setMftCluster(std::uint64_t v) { Set(0x20, v); }
+  void setFat2Start(std::uint64_t v) { Set(0x28, v); }
+  void setMftMirrorCluster(std::uint64_t v) { Set(0x28, v); }
+  void setDataStart(std::uint64_t v) { Set(0x30, v); }
+  void setMftRecordSectors(std::uint8_t v) { Set(0x34, v); }
+  void setIndexRecordSectors(std::uint8_t v) { Set(0x35, v); }
+  void setFatEntryCount(std::uint32_t v) { Set(0x38, v); }
+  void setFatSectors(std::uint16_t v) { Set(0x3C, v); }
+  void setFatKind(std::uint8_t v) { Set(0x3E, v); }
+  void setBytesPerSector(std::uint16_t v) { Set(0x43, v); }
+  void setSectorsPerCluster(std::uint8_t v) { Set(0x45, v); }
+  void setFsType(std::uint8_t v) { Set(0x46, v); }
+
+  // Derived values used throughout the readers.
+  std::uint32_t clusterBytes() const {
+    return static_cast<std::uint32_t>(bytesPerSector()) * sectorsPerCluster();
+  }
+  std::uint32_t mftRecordBytes() const {
+    return static_cast<std::uint32_t>(bytesPerSector()) * mftRecordSectors();
+  }
+
+  friend bool operator==(const VolumeContext&, const VolumeContext&) = default;
+
+ private:
+  template <typename T>
+  T Get(std::size_t offset) const {
+    if constexpr (sizeof(T) == 1) return bytes_[offset];
+    if constexpr (sizeof(T) == 2) return le16(bytes_, offset);
+    if constexpr (sizeof(T) == 4) return le32(bytes_, offset);
+    if constexpr (sizeof(T) == 8) return le64(bytes_, offset);
+  }
+  template <typename T>
+  void Set(std::size_t offset, T value) {
+    StoreLE<T>(bytes_, offset, value);
+  }
+
+  Block bytes_{};
+};
+
+}  // namespace restorix

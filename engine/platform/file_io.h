@@ -1,0 +1,92 @@
+// Operating-system access of the engine: opening sources read-only, block
+// device geometry, ordinary file reads and writes, and where the program lives.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "disk/sector_source.h"
+#include "util/bytes.h"
+
+namespace restorix {
+
+// An owned file descriptor.
+class UniqueFd {
+ public:
+  UniqueFd() = default;
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept;
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  ~UniqueFd() { reset(); }
+
+  int get() const { return fd_; }
+  explicit operator bool() const { return fd_ >= 0; }
+  int release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+  void reset(int fd = -1);
+
+ private:
+  int fd_ = -1;
+};
+
+// A file or block device opened for reading, optionally seen through a window
+// (first byte, length) such as one partition of a whole-disk image.
+class FileSource final : public SectorSource {
+ public:
+  struct Opened {
+    std::unique_ptr<FileSource> source;
+    int error = 0;  // errno when source is null
+  };
+  // Opens read-only; folders and anything but regular files and block devices
+  // are refused.
+  static Opened Open(const std::filesystem::path& path);
+
+  // Narrows the source to [firstByte, firstByte + length) of what it shows now.
+  void Narrow(std::uint64_t firstByte, std::uint64_t length);
+
+  int ReadAt(MutableBytes buffer, std::uint64_t offset) override;
+  std::uint64_t size() const override { return length_; }
+  std::uint32_t sectorSize() const override { return sectorSize_; }
+  SourceIdentity identity() const override { return identity_; }
+  int fd() const { return fd_.get(); }
+
+ private:
+  UniqueFd fd_;
+  std::uint64_t base_ = 0;
+  std::uint64_t length_ = 0;
+  std::uint32_t sectorSize_ = 512;
+  SourceIdentity identity_;
+};
+
+// One write of the whole buffer to an ordinary file. Any failure (disk full,
+// I/O error, a vanished file system) raises DeviceLostError for the output,
+// so that no caller can report a truncated file as written.
+void WriteOrAbort(int fd, Bytes data);
+
+// Reads up to buffer.size() bytes from an ordinary file; returns how many were
+// read (fewer only at the end of the file). A read error raises
+// DeviceLostError for the file.
+std::size_t ReadOrAbort(int fd, MutableBytes buffer);
+
+// Creates (or replaces) a regular file for writing.
+UniqueFd CreateOutputFile(const std::filesystem::path& path, int& error);
+
+// The folder of the running program.
+std::filesystem::path ProgramFolder();
+
+// True when writing to `path` (an existing file or folder, or a file to be
+// made in an existing folder) could change the bytes of `source`: the path is
+// the source file itself, or lies on a file system that lives on the source
+// block device or on one of its partitions.
+bool WouldWriteOntoSource(const std::filesystem::path& path, const SourceIdentity& source);
+
+}  // namespace restorix
