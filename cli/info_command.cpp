@@ -30,7 +30,7 @@ nlohmann::ordered_json ContextJson(const Engine& engine) {
     json["indexRecordSectors"] = c.indexRecordSectors();
     json["mftRecordCount"] = engine.mftRecordCount;
     auto& runs = json["mftRuns"] = nlohmann::ordered_json::array();
-    for (const Run& run : engine.mftRuns) {
+    for (const RunNode& run : engine.mftRuns) {
       runs.push_back({{"startCluster", run.startCluster}, {"clusterCount", run.clusterCount}});
     }
   } else {
@@ -76,7 +76,7 @@ void PrintText(const Engine& engine) {
     row("indexRecordSectors", num(c.indexRecordSectors()));
     row("mftRecordCount", num(engine.mftRecordCount));
     std::string runs;
-    for (const Run& run : engine.mftRuns) {
+    for (const RunNode& run : engine.mftRuns) {
       if (!runs.empty()) runs += ", ";
       runs += num(run.startCluster) + "+" + num(run.clusterCount);
     }

@@ -78,7 +78,7 @@ class Engine {
   std::unique_ptr<SectorSource> source;
   std::u16string sourceName;
   VolumeContext context;
-  std::vector<Run> mftRuns;
+  std::vector<RunNode> mftRuns;
   std::uint32_t mftRecordCount = 0;
   UniqueFd signatureFile;
   ItemNode* treeRoot = nullptr;

@@ -226,6 +226,9 @@ bool ItemIndex::WouldLoop(const ItemNode* folder, const ItemNode* chain) const {
 }
 
 void ItemIndex::AttachToParent(ItemNode* node) {
+  for (const ItemNode* n = node; n != nullptr; n = n->next) {
+    if (n == treeRoot_) return;  // the root hangs nowhere
+  }
   const Search search = Locate(node->parentId);
   ItemNode* folder = nullptr;
   if (search.found) {

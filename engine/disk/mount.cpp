@@ -71,12 +71,12 @@ std::vector<std::uint8_t> ReadNonResidentList(Engine& engine, const Attribute& l
   const VolumeContext& context = engine.context;
   const std::uint32_t clusterBytes = context.clusterBytes();
   const std::uint64_t wanted = std::min(list.dataSize(), kMaxAttributeListBytes);
-  std::vector<Run> runs;
+  std::vector<RunNode> runs;
   DecodeRunList(list.bytes(), list.runListOffset(), runs);
 
   std::vector<std::uint8_t> bytes;
   std::vector<std::uint8_t> cluster(clusterBytes);
-  for (const Run& run : runs) {
+  for (const RunNode& run : runs) {
     for (std::uint64_t i = 0; i < run.clusterCount && bytes.size() < wanted; ++i) {
       std::fill(cluster.begin(), cluster.end(), 0);
       if (run.startCluster != 0) {

@@ -71,7 +71,7 @@ std::optional<Attribute> AttributeWalk::Next() {
   return attribute;
 }
 
-void DecodeRunList(Bytes attribute, std::size_t offset, std::vector<Run>& runs) {
+void DecodeRunList(Bytes attribute, std::size_t offset, std::vector<RunNode>& runs) {
   std::uint64_t cluster = 0;
   while (offset < attribute.size()) {
     const std::uint8_t header = attribute[offset];
@@ -85,7 +85,7 @@ void DecodeRunList(Bytes attribute, std::size_t offset, std::vector<Run>& runs) 
     for (unsigned i = 0; i < lengthBytes; ++i) {
       count |= static_cast<std::uint64_t>(attribute[offset + 1 + i]) << (8 * i);
     }
-    Run run{count, 0};
+    RunNode run{count, 0};
     if (offsetBytes > 0) {
       std::uint64_t delta = 0;
       const std::size_t field = offset + 1 + lengthBytes;

@@ -13,10 +13,10 @@
 namespace restorix {
 
 // One decoded run: clusterCount clusters from startCluster (0: sparse).
-struct Run {
+struct RunNode {
   std::uint64_t clusterCount = 0;
   std::uint64_t startCluster = 0;
-  friend bool operator==(const Run&, const Run&) = default;
+  friend bool operator==(const RunNode&, const RunNode&) = default;
 };
 
 inline constexpr std::uint32_t ATTR_STANDARD_INFORMATION = 0x10;
@@ -83,7 +83,7 @@ class AttributeWalk {
 // Decodes the mapping pairs at `offset` of an attribute's bytes and appends
 // the runs to `runs`. Decoding ends at a zero header byte, at a pair that
 // would run past the attribute, or at a field wider than 8 bytes.
-void DecodeRunList(Bytes attribute, std::size_t offset, std::vector<Run>& runs);
+void DecodeRunList(Bytes attribute, std::size_t offset, std::vector<RunNode>& runs);
 
 // One entry of an attribute list.
 struct AttributeListEntry {

@@ -1,0 +1,68 @@
+// Partition tables of whole-disk images, and volumes opened through them.
+#include "disk/partitions.h"
+
+#include <gtest/gtest.h>
+
+#include "engine.h"
+#include "support/test_support.h"
+
+namespace restorix {
+namespace {
+
+TEST(PartitionsTest, DemoDiskHoldsAFat32AndAnNtfsPartition) {
+  const auto disk = test::Fixture("demo-disk.img");
+  const PartitionList list = ListPartitions(disk);
+  EXPECT_EQ(list.table, "dos");
+  ASSERT_EQ(list.entries.size(), 2u);
+  EXPECT_EQ(list.entries[0].number, 1);
+  EXPECT_EQ(list.entries[0].start, 2048u);
+  EXPECT_EQ(list.entries[0].type, "0x0c");
+  EXPECT_EQ(list.entries[1].number, 2);
+  EXPECT_EQ(list.entries[1].type, "0x07");
+
+  Engine fat;
+  ASSERT_TRUE(fat.OpenSource(SOURCE_LOGICAL_DRIVE, disk, 1));
+  EXPECT_EQ(fat.context.fsType(), FS_FAT32);
+  EXPECT_EQ(fat.context.firstSector(), 0u) << "a partition is a volume starting at sector 0";
+  Engine ntfs;
+  ASSERT_TRUE(ntfs.OpenSource(SOURCE_LOGICAL_DRIVE, disk, 2));
+  EXPECT_EQ(ntfs.context.fsType(), FS_NTFS);
+  EXPECT_EQ(ntfs.source->size(), list.entries[1].byteLength());
+
+  Engine missing;
+  EXPECT_EQ(missing.OpenSource(SOURCE_LOGICAL_DRIVE, disk, 3).failure, OpenFailure::NoSuchPartition);
+  Engine whole;
+  EXPECT_EQ(whole.OpenSource(SOURCE_LOGICAL_DRIVE, disk).failure, OpenFailure::NotRecognised);
+}
+
+TEST(PartitionsTest, GptAndLogicalPartitions) {
+  test::TempDir dir;
+  const auto gpt = dir / "gpt.img";
+  test::MakeSparseFile(gpt, 64 << 20);
+  test::RunOk("printf 'label: gpt\\nstart=2048, size=40960, name=\"data\"\\nsize=20480\\n' | "
+              "sfdisk -q " + test::Quote(gpt.string()));
+  PartitionList list = ListPartitions(gpt);
+  EXPECT_EQ(list.table, "gpt");
+  ASSERT_EQ(list.entries.size(), 2u);
+  EXPECT_EQ(list.entries[0].start, 2048u);
+  EXPECT_EQ(list.entries[0].length, 40960u);
+  EXPECT_EQ(list.entries[0].name, "data");
+
+  const auto mbr = dir / "mbr.img";
+  test::MakeSparseFile(mbr, 64 << 20);
+  test::RunOk("printf 'label: dos\\nsize=20480, type=7\\ntype=5\\nsize=10240, type=c\\nsize=10240, "
+              "type=7\\n' | sfdisk -q " + test::Quote(mbr.string()));
+  list = ListPartitions(mbr);
+  std::vector<int> numbers;
+  for (const auto& e : list.entries) numbers.push_back(e.number);
+  EXPECT_EQ(numbers, (std::vector<int>{1, 2, 5, 6}));
+
+  const auto plain = dir / "plain.img";
+  test::MakeSparseFile(plain, 1 << 20);
+  EXPECT_TRUE(ListPartitions(plain).entries.empty());
+  EXPECT_TRUE(ListPartitions(plain).table.empty());
+  EXPECT_EQ(ListPartitions(dir / "none").error, ENOENT);
+}
+
+}  // namespace
+}  // namespace restorix

@@ -1,0 +1,25 @@
+#include "support/fake_source.h"
+
+#include <algorithm>
+#include <cerrno>
+
+namespace restorix::test {
+
+void FakeSource::FailRange(std::uint64_t offset, std::uint64_t length, int error) {
+  failures_.push_back({offset, length, error});
+}
+
+int FakeSource::ReadAt(MutableBytes buffer, std::uint64_t offset) {
+  if (loseAfter_ >= 0 && reads_ >= loseAfter_) return ENODEV;
+  ++reads_;
+  const std::uint64_t end = offset + buffer.size();
+  for (const Failure& f : failures_) {
+    if (offset < f.offset + f.length && f.offset < end) return f.error;
+  }
+  if (offset >= bytes_.size()) return 0;
+  const std::size_t n = std::min<std::uint64_t>(buffer.size(), bytes_.size() - offset);
+  std::copy_n(bytes_.begin() + static_cast<std::ptrdiff_t>(offset), n, buffer.begin());
+  return 0;
+}
+
+}  // namespace restorix::test

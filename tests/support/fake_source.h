@@ -1,0 +1,43 @@
+// A sector source in memory whose reads can be made to fail at chosen byte
+// ranges, or to report the device gone after a number of reads.
+#pragma once
+
+#include <cstdint>
+#include <set>
+#include <vector>
+
+#include "disk/sector_source.h"
+
+namespace restorix::test {
+
+class FakeSource : public SectorSource {
+ public:
+  explicit FakeSource(std::vector<std::uint8_t> bytes, std::uint32_t sectorSize = 512)
+      : bytes_(std::move(bytes)), sectorSize_(sectorSize) {}
+
+  // Reads touching [offset, offset + length) fail with `error`.
+  void FailRange(std::uint64_t offset, std::uint64_t length, int error);
+  // Reads after `reads` successful ones fail with ENODEV (the device is gone).
+  void LoseAfter(int reads) { loseAfter_ = reads; }
+
+  int ReadAt(MutableBytes buffer, std::uint64_t offset) override;
+  std::uint64_t size() const override { return bytes_.size(); }
+  std::uint32_t sectorSize() const override { return sectorSize_; }
+  SourceIdentity identity() const override { return {}; }
+
+  int reads() const { return reads_; }
+  std::vector<std::uint8_t>& bytes() { return bytes_; }
+
+ private:
+  struct Failure {
+    std::uint64_t offset, length;
+    int error;
+  };
+  std::vector<std::uint8_t> bytes_;
+  std::uint32_t sectorSize_;
+  std::vector<Failure> failures_;
+  int loseAfter_ = -1;
+  int reads_ = 0;
+};
+
+}  // namespace restorix::test

@@ -1,0 +1,101 @@
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+namespace restorix::test {
+
+TempDir::TempDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "restorix-test-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+std::string Quote(const std::string& word) {
+  std::string quoted = "'";
+  for (const char c : word) {
+    if (c == '\'') {
+      quoted += "'\\''";
+    } else {
+      quoted += c;
+    }
+  }
+  return quoted + "'";
+}
+
+CommandResult Run(const std::string& commandLine) {
+  TempDir scratch;
+  const auto errPath = scratch / "stderr";
+  CommandResult result;
+  FILE* pipe = ::popen((commandLine + " 2>" + Quote(errPath.string())).c_str(), "r");
+  if (pipe == nullptr) return result;
+  std::array<char, 4096> chunk;
+  std::size_t n = 0;
+  while ((n = std::fread(chunk.data(), 1, chunk.size(), pipe)) > 0) result.out.append(chunk.data(), n);
+  const int status = ::pclose(pipe);
+  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  std::ifstream err(errPath);
+  std::stringstream text;
+  text << err.rdbuf();
+  result.err = text.str();
+  return result;
+}
+
+std::string RunOk(const std::string& commandLine) {
+  const CommandResult result = Run(commandLine);
+  EXPECT_EQ(result.exitCode, 0) << commandLine << "\n" << result.err;
+  return result.out;
+}
+
+bool HaveTool(const std::string& name) {
+  return Run("command -v " + Quote(name) + " >/dev/null").exitCode == 0;
+}
+
+std::filesystem::path Fixture(const std::string& name) {
+  return std::filesystem::path(RESTORIX_FIXTURE_DIR) / name;
+}
+
+std::filesystem::path RestorixBinary() { return std::filesystem::path(RESTORIX_BIN_DIR) / "restorix"; }
+
+void MakeSparseFile(const std::filesystem::path& path, std::uint64_t bytes) {
+  { std::ofstream create(path, std::ios::binary | std::ios::trunc); }
+  std::filesystem::resize_file(path, bytes);
+}
+
+std::vector<std::uint8_t> ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::map<std::string, std::string> Fsstat(const std::filesystem::path& image,
+                                          std::uint64_t sectorOffset) {
+  const std::string out =
+      RunOk("fsstat -o " + std::to_string(sectorOffset) + " " + Quote(image.string()));
+  std::map<std::string, std::string> fields;
+  std::istringstream lines(out);
+  std::string line;
+  while (std::getline(lines, line)) {
+    const auto colon = line.find(": ");
+    if (colon == std::string::npos) continue;
+    fields.emplace(line.substr(0, colon), line.substr(colon + 2));
+  }
+  return fields;
+}
+
+}  // namespace restorix::test

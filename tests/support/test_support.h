@@ -1,0 +1,56 @@
+// Helpers shared by the tests: scratch folders, running tools, fixtures.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace restorix::test {
+
+// A fresh folder under the system's temporary folder, removed afterwards.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+struct CommandResult {
+  int exitCode = -1;
+  std::string out;  // standard output
+  std::string err;  // standard error
+};
+
+// Runs a shell command line and collects its output.
+CommandResult Run(const std::string& commandLine);
+// Runs a command that must succeed; fails the test otherwise.
+std::string RunOk(const std::string& commandLine);
+// Quotes a word for the shell.
+std::string Quote(const std::string& word);
+// True when a program is on the PATH.
+bool HaveTool(const std::string& name);
+
+// An unpacked committed fixture (tests/fixtures/NAME.gz).
+std::filesystem::path Fixture(const std::string& name);
+// The `restorix` program of this build.
+std::filesystem::path RestorixBinary();
+
+// Writes a sparse file of the given size.
+void MakeSparseFile(const std::filesystem::path& path, std::uint64_t bytes);
+// Reads a whole file.
+std::vector<std::uint8_t> ReadFile(const std::filesystem::path& path);
+void WriteFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
+
+// `fsstat` output as "Key: value" pairs (the first occurrence of each key).
+std::map<std::string, std::string> Fsstat(const std::filesystem::path& image,
+                                          std::uint64_t sectorOffset = 0);
+
+}  // namespace restorix::test
