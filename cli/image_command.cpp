@@ -22,6 +22,8 @@ std::string Reason(const ImageResult& result) {
       return "stopped by the user";
     case ImageResult::Stop::CannotCreate:
       return "the image file cannot be created" + error;
+    case ImageResult::Stop::NotAFile:
+      return "'OUT' must be a file, not a device or folder";
     case ImageResult::Stop::OntoSource:
       return "the image file would be written onto the source itself; choose a folder on another "
              "disk";
@@ -69,9 +71,7 @@ void AddImageCommand(CLI::App& app, int& status) {
       return;
     }
     // A run that did not complete leaves no partial image behind.
-    const bool created = result.stop != ImageResult::Stop::CannotCreate &&
-                         result.stop != ImageResult::Stop::OntoSource;
-    if (created) ::unlink(options->output.c_str());
+    if (result.created) ::unlink(options->output.c_str());
     std::cerr << "Imaging of logical drive aborted.\n";
     PrintError(Reason(result));
     status = 1;

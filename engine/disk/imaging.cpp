@@ -17,6 +17,12 @@ ImageResult ImageVolume(Engine& engine, const std::filesystem::path& path) {
     result.stop = ImageResult::Stop::OntoSource;
     return result;
   }
+  std::error_code ec;
+  const auto status = std::filesystem::status(path, ec);
+  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+    result.stop = ImageResult::Stop::NotAFile;
+    return result;
+  }
   const std::uint64_t total = engine.context.totalSectors();
   std::vector<std::uint8_t> block(std::size_t{kImageBlockSectors} * engine.context.bytesPerSector());
   int error = 0;
@@ -26,6 +32,7 @@ ImageResult ImageVolume(Engine& engine, const std::filesystem::path& path) {
     result.error = error;
     return result;
   }
+  result.created = true;
 
   try {
     for (std::uint64_t sector = 0; sector < total && engine.keepRunning != 0;

@@ -20,6 +20,7 @@ struct ImageResult {
     None,          // every block was copied
     Cancelled,     // keepRunning was cleared
     CannotCreate,  // the image file could not be created
+    NotAFile,      // the path names something other than a regular file
     OntoSource,    // the image file would have been written onto the source
     SourceLost,    // the source went away
     WriteFailed,   // a write to the image failed (disk full, I/O error)
@@ -28,11 +29,13 @@ struct ImageResult {
   std::uint32_t status = 0;
   Stop stop = Stop::None;
   int error = 0;
+  bool created = false;  // the image file was made (and is partial unless completed)
   std::uint64_t sectorsWritten = 0;
 };
 
-// Copies the open volume into a new file at `path` (an existing file is
-// replaced). Reports progress per block as (sector, totalSectors).
+// Copies the open volume into a new file at `path` (an existing regular file
+// is replaced; devices and folders are refused). Reports progress per block
+// as (sector, totalSectors).
 ImageResult ImageVolume(Engine& engine, const std::filesystem::path& path);
 
 // "Sat, 05-Dec-2026": English weekday and month names whatever the locale,

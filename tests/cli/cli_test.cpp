@@ -1,1 +1,123 @@
+// The `restorix` program as a user runs it: exit statuses, messages and the
+// JSON it prints, on the demo disk.
 #include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "support/test_support.h"
+
+namespace restorix {
+namespace {
+
+using test::Quote;
+
+test::CommandResult Restorix(const std::string& arguments) {
+  return test::Run(Quote(test::RestorixBinary().string()) + " " + arguments);
+}
+
+std::string Demo() { return Quote(test::Fixture("demo-disk.img").string()); }
+
+constexpr const char* kCorrupt =
+    "Failed to open drive.\nCritical disk structures corrupted\nPlease use Advanced File Recovery.";
+
+TEST(CliTest, InfoPrintsTheVolumeGeometryOfEachPartition) {
+  const auto ntfs = Restorix("info " + Demo() + " --partition 2 --json");
+  ASSERT_EQ(ntfs.exitCode, 0) << ntfs.err;
+  const auto json = nlohmann::json::parse(ntfs.out);
+  EXPECT_EQ(json["fsType"], 3);
+  EXPECT_EQ(json["fileSystem"], "NTFS");
+  EXPECT_EQ(json["bytesPerSector"], 512);
+  EXPECT_EQ(json["sectorsPerCluster"], 8);
+  EXPECT_GT(json["mftRecordCount"].get<int>(), 0);
+  EXPECT_FALSE(json["mftRuns"].empty());
+  EXPECT_EQ(json["contextBytes"].get<std::string>().size(), 142u);
+
+  const auto fat = Restorix("info " + Demo() + " -p 1");
+  ASSERT_EQ(fat.exitCode, 0) << fat.err;
+  EXPECT_NE(fat.out.find("FAT32 (fsType 2)"), std::string::npos) << fat.out;
+  EXPECT_NE(fat.out.find("fatStart"), std::string::npos);
+}
+
+TEST(CliTest, SourcesThatCannotBeOpenedFailWithAReason) {
+  test::TempDir dir;
+  test::WriteFile(dir / "empty", {});
+  struct Case {
+    std::string arguments;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"info " + Quote((dir / "missing").string()), "No such file or directory"},
+      {"info " + Quote(dir.path().string()), "Is a directory"},
+      {"info " + Quote((dir / "empty").string()), kCorrupt},
+      {"info " + Demo(), "holds a partition table: choose a volume with --partition N"},
+      {"info " + Demo() + " --partition 7", "has no partition 7"},
+      {"image " + Demo() + " " + Quote((dir / "x.qni").string()), kCorrupt},
+  };
+  for (const Case& c : cases) {
+    const auto result = Restorix(c.arguments);
+    EXPECT_EQ(result.exitCode, 1) << c.arguments;
+    EXPECT_NE(result.err.find(c.message), std::string::npos) << c.arguments << "\n" << result.err;
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir / "x.qni"));
+}
+
+TEST(CliTest, UsageErrorsAndHelp) {
+  EXPECT_EQ(Restorix("").exitCode, 2);
+  EXPECT_EQ(Restorix("info").exitCode, 2);
+  EXPECT_EQ(Restorix("frobnicate").exitCode, 2);
+  EXPECT_EQ(Restorix("info x --partition 0").exitCode, 2);
+  for (const char* command : {"info", "partitions", "image"}) {
+    const auto help = Restorix(std::string(command) + " --help");
+    EXPECT_EQ(help.exitCode, 0) << command;
+    EXPECT_NE(help.out.find("Example:"), std::string::npos) << command << "\n" << help.out;
+  }
+}
+
+TEST(CliTest, PartitionsListsTheDemoDisk) {
+  const auto result = Restorix("partitions " + Demo() + " --json");
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  const auto json = nlohmann::json::parse(result.out);
+  EXPECT_EQ(json["table"], "dos");
+  ASSERT_EQ(json["partitions"].size(), 2u);
+  EXPECT_EQ(json["partitions"][0]["fileSystem"], "FAT32");
+  EXPECT_EQ(json["partitions"][1]["fileSystem"], "NTFS");
+}
+
+TEST(CliTest, ImageCopiesAPartitionAndTheImageOpensLikeIt) {
+  test::TempDir dir;
+  const auto image = dir / "fat.qni";
+  const auto result = Restorix("image " + Demo() + " -p 1 " + Quote(image.string()));
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_NE(result.out.find("Imaging of logical drive completed."), std::string::npos);
+  EXPECT_EQ(std::filesystem::file_size(image) % (63 * 512), 0u);
+
+  const auto original = Restorix("info " + Demo() + " -p 1 --json");
+  const auto copy = Restorix("info " + Quote(image.string()) + " --json");
+  ASSERT_EQ(copy.exitCode, 0) << copy.err;
+  auto a = nlohmann::json::parse(original.out);
+  auto b = nlohmann::json::parse(copy.out);
+  a.erase("source"), b.erase("source");
+  EXPECT_EQ(a, b);
+
+  // A device as OUT is refused before anything is written.
+  const auto refused = Restorix("image " + Demo() + " -p 1 /dev/null");
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_NE(refused.err.find("Imaging of logical drive aborted."), std::string::npos);
+  EXPECT_TRUE(std::filesystem::exists("/dev/null"));
+}
+
+TEST(CliTest, AnAbortedImageLeavesNoFileBehind) {
+  test::TempDir dir;
+  const auto image = dir / "fat.qni";
+  // The file-size limit makes the write fail partway, as a full disk would.
+  const auto result =
+      test::Run("ulimit -f 100; " + Quote(test::RestorixBinary().string()) + " image " + Demo() +
+                " -p 1 " + Quote(image.string()));
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_NE(result.err.find("Imaging of logical drive aborted."), std::string::npos) << result.err;
+  EXPECT_NE(result.err.find("writing the image failed"), std::string::npos) << result.err;
+  EXPECT_FALSE(std::filesystem::exists(image));
+}
+
+}  // namespace
+}  // namespace restorix

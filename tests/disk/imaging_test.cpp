@@ -3,6 +3,9 @@
 #include "disk/imaging.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
 
 #include "engine.h"
 #include "support/fake_source.h"
@@ -77,11 +80,29 @@ TEST(ImageVolumeTest, ALostSourceOrAFullDiskIsNeverReportedAsCompleted) {
     EXPECT_EQ(engine->keepRunning, 1u);
   }
   {
+    // A file-size limit stands in for a full disk.
+    TempDir dir;
     auto engine = VolumeOf(1000);
-    const ImageResult result = ImageVolume(*engine, "/dev/full");
+    ::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    rlimit limited = old;
+    limited.rlim_cur = 100 * 512;
+    ::setrlimit(RLIMIT_FSIZE, &limited);
+    const ImageResult result = ImageVolume(*engine, dir / "out.qni");
+    ::setrlimit(RLIMIT_FSIZE, &old);
     EXPECT_EQ(result.status, 0u);
     EXPECT_EQ(result.stop, ImageResult::Stop::WriteFailed);
-    EXPECT_EQ(result.error, ENOSPC);
+    EXPECT_EQ(result.error, EFBIG);
+    EXPECT_TRUE(result.created);
+  }
+  {
+    auto engine = VolumeOf(10);
+    for (const char* path : {"/dev/null", "/tmp"}) {
+      const ImageResult result = ImageVolume(*engine, path);
+      EXPECT_EQ(result.stop, ImageResult::Stop::NotAFile) << path;
+      EXPECT_FALSE(result.created);
+    }
   }
   {
     auto engine = VolumeOf(10);

@@ -74,8 +74,11 @@ void MakeSparseFile(const std::filesystem::path& path, std::uint64_t bytes) {
 }
 
 std::vector<std::uint8_t> ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  std::vector<std::uint8_t> bytes(in ? static_cast<std::size_t>(in.tellg()) : 0);
+  in.seekg(0);
+  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  return bytes;
 }
 
 void WriteFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
