@@ -84,6 +84,17 @@ int Engine::ReadSectors(MutableBytes buffer, std::uint64_t sector) {
   return error;
 }
 
+int Engine::CopySectors(int outFd, std::uint64_t sector, std::uint64_t bytes) {
+  if (!source) return EBADF;
+  const auto offset = CheckedMul(sector, context.bytesPerSector());
+  if (!offset) return EOVERFLOW;
+  const std::uint64_t size = source->size();
+  const std::uint64_t present = *offset >= size ? 0 : std::min(bytes, size - *offset);
+  const int error = present ? source->CopyTo(outFd, *offset, present) : 0;
+  if (IsDeviceLostError(error)) throw DeviceLostError(DeviceLostError::Side::Source, error);
+  return error;
+}
+
 void Engine::ResetEngine() {
   source.reset();
   signatureFile.reset();

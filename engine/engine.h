@@ -64,6 +64,13 @@ class Engine {
   // Raises DeviceLostError when the device has gone away.
   int ReadSectors(MutableBytes buffer, std::uint64_t sector);
 
+  // Copies `bytes` bytes from the absolute sector straight into the file
+  // `outFd`, inside the kernel where the source allows it. Bytes past the end
+  // of the source are not copied. Returns 0 or an errno (ENOTSUP where there
+  // is no such path); the caller then falls back to ReadSectors. Raises
+  // DeviceLostError when the device has gone away.
+  int CopySectors(int outFd, std::uint64_t sector, std::uint64_t bytes);
+
   // Closes the source and the Signature file, forgets the MFT runs, frees the
   // item tree and zeroes the volume context. sourceName is kept.
   void ResetEngine();

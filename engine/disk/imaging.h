@@ -14,6 +14,8 @@ class Engine;
 // Images are written in blocks of this many sectors; an image's length is the
 // volume's sector count rounded up to whole blocks.
 inline constexpr std::uint32_t kImageBlockSectors = 63;
+// How many bytes of whole blocks one read and one write move at most.
+inline constexpr std::size_t kImageStepBytes = 1 << 20;
 
 struct ImageResult {
   enum class Stop {

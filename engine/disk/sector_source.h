@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <exception>
 #include <string>
@@ -51,6 +52,14 @@ class SectorSource {
   // The device's logical sector size; 512 for files.
   virtual std::uint32_t sectorSize() const = 0;
   virtual SourceIdentity identity() const = 0;
+  // Copies `length` bytes from `offset` straight into the file `outFd` at its
+  // current position, inside the kernel where the source allows it. Returns
+  // 0, or an errno (ENOTSUP where there is no such path); after an error the
+  // output may hold part of the range.
+  virtual int CopyTo(int outFd, std::uint64_t offset, std::uint64_t length) {
+    (void)outFd, (void)offset, (void)length;
+    return ENOTSUP;
+  }
 };
 
 }  // namespace restorix

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -80,6 +81,21 @@ int FileSource::ReadAt(MutableBytes buffer, std::uint64_t offset) {
     }
     if (n == 0) break;  // the file ended early; the rest stays as the caller cleared it
     done += static_cast<std::size_t>(n);
+  }
+  return 0;
+}
+
+int FileSource::CopyTo(int outFd, std::uint64_t offset, std::uint64_t length) {
+  if (offset > length_ || length > length_ - offset) return EINVAL;
+  auto position = static_cast<off_t>(base_ + offset);
+  while (length > 0) {
+    const ssize_t n = ::sendfile(outFd, fd_.get(), &position, std::min<std::uint64_t>(length, 1 << 30));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    if (n == 0) return EIO;
+    length -= static_cast<std::uint64_t>(n);
   }
   return 0;
 }

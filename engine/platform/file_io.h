@@ -57,7 +57,7 @@ class FileSource final : public SectorSource {
   std::uint64_t size() const override { return length_; }
   std::uint32_t sectorSize() const override { return sectorSize_; }
   SourceIdentity identity() const override { return identity_; }
-  int fd() const { return fd_.get(); }
+  int CopyTo(int outFd, std::uint64_t offset, std::uint64_t length) override;
 
  private:
   UniqueFd fd_;

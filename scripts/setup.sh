@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs what Restorix needs from Debian's packages (only what is missing),
+# then configures and builds the given CMake presets (default: release).
+#   scripts/setup.sh [PRESET ...]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(
+  g++ cmake ninja-build pkg-config gzip
+  libblkid-dev libcli11-dev nlohmann-json3-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  dosfstools mtools ntfs-3g fdisk sleuthkit
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed"; then
+    missing+=("$package")
+  fi
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+  $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+presets=("$@")
+[ ${#presets[@]} -gt 0 ] || presets=(release)
+for preset in "${presets[@]}"; do
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset"
+done
