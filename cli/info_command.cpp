@@ -11,10 +11,11 @@ namespace restorix::cli {
 
 namespace {
 
-nlohmann::ordered_json ContextJson(const Engine& engine) {
+nlohmann::ordered_json ContextJson(const Engine& engine, unsigned partition) {
   const VolumeContext& c = engine.context;
   nlohmann::ordered_json json;
   json["source"] = Utf8FromUtf16(engine.sourceName);
+  json["partition"] = partition == 0 ? nlohmann::ordered_json() : nlohmann::ordered_json(partition);
   json["fsType"] = c.fsType();
   json["fileSystem"] = FileSystemName(c.fsType());
   json["bytesPerSector"] = c.bytesPerSector();
@@ -53,13 +54,14 @@ nlohmann::ordered_json ContextJson(const Engine& engine) {
   return json;
 }
 
-void PrintText(const Engine& engine) {
+void PrintText(const Engine& engine, unsigned partition) {
   const VolumeContext& c = engine.context;
   const auto row = [](const char* name, const std::string& value) {
     std::printf("%-20s %s\n", name, value.c_str());
   };
   const auto num = [](std::uint64_t v) { return std::to_string(v); };
   row("source", Utf8FromUtf16(engine.sourceName));
+  if (partition != 0) row("partition", num(partition));
   row("fileSystem", FileSystemName(c.fsType()) + std::string(" (fsType ") + num(c.fsType()) + ")");
   row("size", SizeText(c.totalSectors() * c.bytesPerSector()));
   row("bytesPerSector", num(c.bytesPerSector()));
@@ -111,9 +113,9 @@ void AddInfoCommand(CLI::App& app, int& status) {
       return;
     }
     if (options->json) {
-      std::cout << ContextJson(engine).dump(2) << "\n";
+      std::cout << ContextJson(engine, options->source.partition).dump(2) << "\n";
     } else {
-      PrintText(engine);
+      PrintText(engine, options->source.partition);
     }
     status = 0;
   });

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <fstream>
 #include <set>
+#include <sstream>
 #include <system_error>
 
 namespace restorix {
@@ -188,6 +189,29 @@ void CollectUnderlying(dev_t device, std::set<dev_t>& devices, std::set<std::pai
   }
 }
 
+// The device that a mounted file system names as its source in
+// /proc/self/mountinfo, for the mount whose device number is `device`. FUSE
+// file systems (ntfs-3g among them) have device numbers of their own; only
+// the mount table tells what they are stored on.
+std::string MountSourceOf(dev_t device) {
+  std::ifstream table("/proc/self/mountinfo");
+  const std::string wanted = std::to_string(major(device)) + ":" + std::to_string(minor(device));
+  std::string line;
+  while (std::getline(table, line)) {
+    std::istringstream fields(line);
+    std::string id, parent, numbers;
+    fields >> id >> parent >> numbers;
+    if (numbers != wanted) continue;
+    const auto separator = line.find(" - ");
+    if (separator == std::string::npos) continue;
+    std::istringstream rest(line.substr(separator + 3));
+    std::string type, source;
+    rest >> type >> source;
+    return source;
+  }
+  return {};
+}
+
 }  // namespace
 
 bool WouldWriteOntoSource(const std::filesystem::path& path, const SourceIdentity& source) {
@@ -204,6 +228,16 @@ bool WouldWriteOntoSource(const std::filesystem::path& path, const SourceIdentit
   std::set<dev_t> devices;
   std::set<std::pair<dev_t, ino_t>> files;
   CollectUnderlying(st.st_dev, devices, files);
+  struct stat mounted {};
+  const std::string mountSource = MountSourceOf(st.st_dev);
+  if (!mountSource.empty() && mountSource[0] == '/' && ::stat(mountSource.c_str(), &mounted) == 0) {
+    if (S_ISBLK(mounted.st_mode)) {
+      CollectUnderlying(mounted.st_rdev, devices, files);
+    } else if (S_ISREG(mounted.st_mode)) {
+      files.insert({mounted.st_dev, mounted.st_ino});
+      CollectUnderlying(mounted.st_dev, devices, files);
+    }
+  }
   if (source.blockDevice) return devices.count(source.device) != 0;
   return files.count({source.device, source.inode}) != 0;
 }

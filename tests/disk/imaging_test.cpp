@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <csignal>
 
@@ -192,6 +193,51 @@ TEST(ImageFileNameTest, EnglishNamesWithFourLettersForSeptember) {
   EXPECT_EQ(ImageFileName(day), "QN_RSX_Image # Sat, 05-Sept-2026");
   day.tm_mon = 11, day.tm_mday = 25, day.tm_wday = 5;
   EXPECT_EQ(ImageFileName(day), "QN_RSX_Image # Fri, 25-Dec-2026");
+}
+
+}  // namespace
+}  // namespace restorix
+
+namespace restorix {
+namespace {
+
+// An NTFS volume mounted with ntfs-3g (FUSE: its files carry a device number
+// of their own) from an image file and from a loop device: an image written
+// into that mount would overwrite the volume being imaged.
+TEST(ImageVolumeTest, NeverImagesIntoAFileSystemStoredOnTheSource) {
+  if (::geteuid() != 0 || !test::HaveTool("ntfs-3g") || !test::HaveTool("losetup")) {
+    GTEST_SKIP() << "needs root, ntfs-3g and losetup";
+  }
+  TempDir dir;
+  const auto volume = dir / "ntfs.img";
+  const auto mountPoint = dir / "mnt";
+  std::filesystem::create_directory(mountPoint);
+  test::MakeSparseFile(volume, 32 << 20);
+  test::RunOk("mkntfs -F -q -Q " + test::Quote(volume.string()) + " >/dev/null 2>&1");
+
+  const auto attach = test::Run("losetup --find --show " + test::Quote(volume.string()));
+  if (attach.exitCode != 0) GTEST_SKIP() << "no loop devices here";
+  const std::string device = attach.out.substr(0, attach.out.find('\n'));
+  struct Case {
+    std::string mountFrom, imageFrom;
+  };
+  for (const Case& c : {Case{volume.string(), volume.string()}, Case{device, device}}) {
+    if (test::Run("ntfs-3g " + test::Quote(c.mountFrom) + " " + test::Quote(mountPoint.string()))
+            .exitCode != 0) {
+      test::Run("losetup -d " + device);
+      GTEST_SKIP() << "cannot mount with ntfs-3g here";
+    }
+    Engine engine;
+    const bool opened = static_cast<bool>(engine.OpenSource(SOURCE_LOGICAL_DRIVE, c.imageFrom));
+    engine.keepRunning = 1;
+    const ImageResult result = ImageVolume(engine, mountPoint / "image.qni");
+    const bool written = std::filesystem::exists(mountPoint / "image.qni");
+    test::Run("umount " + test::Quote(mountPoint.string()));
+    EXPECT_TRUE(opened) << c.imageFrom;
+    EXPECT_EQ(result.stop, ImageResult::Stop::OntoSource) << c.imageFrom;
+    EXPECT_FALSE(written) << c.imageFrom;
+  }
+  test::Run("losetup -d " + device);
 }
 
 }  // namespace
