@@ -70,7 +70,8 @@ void PrintText(const Engine& engine, unsigned partition) {
   row("firstSector", num(c.firstSector()));
   if (c.fsType() == FS_NTFS) {
     char serial[24];
-    std::snprintf(serial, sizeof serial, "%016llX", static_cast<unsigned long long>(c.volumeSerial()));
+    std::snprintf(serial, sizeof serial, "%016llX",
+                  static_cast<unsigned long long>(c.volumeSerial()));
     row("volumeSerial", serial);
     row("mftCluster", num(c.mftCluster()));
     row("mftMirrorCluster", num(c.mftMirrorCluster()));

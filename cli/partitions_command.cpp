@@ -42,16 +42,18 @@ void AddPartitionsCommand(CLI::App& app, int& status) {
     }
     nlohmann::ordered_json json;
     json["source"] = options->path;
-    json["table"] = list.table.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(list.table);
+    json["table"] =
+        list.table.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(list.table);
     json["partitions"] = nlohmann::ordered_json::array();
     for (const PartitionEntry& entry : list.entries) {
-      json["partitions"].push_back({{"number", entry.number},
-                                    {"start", entry.start},
-                                    {"sectors", entry.length},
-                                    {"bytes", entry.byteLength()},
-                                    {"type", entry.type},
-                                    {"name", entry.name},
-                                    {"fileSystem", RecogniseFileSystem(options->path, entry.number)}});
+      json["partitions"].push_back(
+          {{"number", entry.number},
+           {"start", entry.start},
+           {"sectors", entry.length},
+           {"bytes", entry.byteLength()},
+           {"type", entry.type},
+           {"name", entry.name},
+           {"fileSystem", RecogniseFileSystem(options->path, entry.number)}});
     }
     if (options->json) {
       std::cout << json.dump(2) << "\n";
@@ -65,7 +67,8 @@ void AddPartitionsCommand(CLI::App& app, int& status) {
         std::printf("%3d  %12llu  %12llu  %12s  %-38s %s\n", p["number"].get<int>(),
                     p["start"].get<unsigned long long>(), p["sectors"].get<unsigned long long>(),
                     SizeText(p["bytes"].get<std::uint64_t>()).c_str(),
-                    p["type"].get<std::string>().c_str(), p["fileSystem"].get<std::string>().c_str());
+                    p["type"].get<std::string>().c_str(),
+                    p["fileSystem"].get<std::string>().c_str());
       }
     }
     status = 0;

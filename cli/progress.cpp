@@ -30,9 +30,12 @@ ProgressLine::ProgressLine(std::string what, std::string unit, std::uint64_t byt
       what_(std::move(what)),
       unit_(std::move(unit)),
       bytesPerUnit_(bytesPerUnit),
-      start_(std::chrono::steady_clock::now()) {}
+      start_(std::chrono::steady_clock::now()) {
+}
 
-ProgressLine::~ProgressLine() { Finish(); }
+ProgressLine::~ProgressLine() {
+  Finish();
+}
 
 void ProgressLine::TaskPhase(std::uint32_t phase, std::uint32_t count) {
   char text[64];

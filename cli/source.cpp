@@ -13,12 +13,15 @@ constexpr const char* kCorruptVolume =
     "Failed to open drive.\nCritical disk structures corrupted\nPlease use Advanced File Recovery.";
 }  // namespace
 
-void PrintError(const std::string& message) { std::cerr << "restorix: " << message << "\n"; }
+void PrintError(const std::string& message) {
+  std::cerr << "restorix: " << message << "\n";
+}
 
 void AddSourceOptions(CLI::App& command, SourceOptions& options, const std::string& what) {
   command.add_option("SOURCE", options.path, what)->required();
-  command.add_option("-p,--partition", options.partition,
-                     "Open partition N of a whole-disk image or device as the volume")
+  command
+      .add_option("-p,--partition", options.partition,
+                  "Open partition N of a whole-disk image or device as the volume")
       ->check(CLI::PositiveNumber);
 }
 

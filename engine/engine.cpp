@@ -13,7 +13,9 @@ namespace restorix {
 
 Engine::Engine() = default;
 
-Engine::~Engine() { ResetEngine(); }
+Engine::~Engine() {
+  ResetEngine();
+}
 
 OpenResult Engine::OpenSource(SourceKind kind, const std::filesystem::path& path,
                               unsigned partition) {
@@ -21,10 +23,9 @@ OpenResult Engine::OpenSource(SourceKind kind, const std::filesystem::path& path
   if (!opened.source) return {OpenFailure::CannotOpen, opened.error};
   if (partition != 0) {
     const PartitionList list = ListPartitions(path);
-    const auto entry = std::find_if(list.entries.begin(), list.entries.end(),
-                                    [&](const PartitionEntry& e) {
-                                      return e.number == static_cast<int>(partition);
-                                    });
+    const auto entry = std::find_if(
+        list.entries.begin(), list.entries.end(),
+        [&](const PartitionEntry& e) { return e.number == static_cast<int>(partition); });
     if (entry == list.entries.end()) return {OpenFailure::NoSuchPartition, 0};
     opened.source->Narrow(entry->firstByte(), entry->byteLength());
   }
@@ -74,7 +75,8 @@ int Engine::ReadSectors(MutableBytes buffer, std::uint64_t sector) {
 
   // Salvage what can be read around a bad spot, one sector at a time.
   for (std::size_t done = 0; done < buffer.size(); done += sectorBytes) {
-    const MutableBytes part = buffer.subspan(done, std::min<std::size_t>(sectorBytes, buffer.size() - done));
+    const MutableBytes part =
+        buffer.subspan(done, std::min<std::size_t>(sectorBytes, buffer.size() - done));
     const int partError = source->ReadAt(part, *offset + done);
     if (IsDeviceLostError(partError)) {
       throw DeviceLostError(DeviceLostError::Side::Source, partError);

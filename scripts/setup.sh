@@ -9,7 +9,7 @@ packages=(
   g++ cmake ninja-build pkg-config gzip
   libblkid-dev libcli11-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  dosfstools mtools ntfs-3g fdisk sleuthkit
+  dosfstools mtools ntfs-3g fdisk sleuthkit clang
 )
 
 missing=()

@@ -7,10 +7,14 @@ namespace restorix {
 namespace {
 
 // Children of `link` on one side: +1 left, -1 right.
-IndexLink*& Child(IndexLink* link, int side) { return side > 0 ? link->left : link->right; }
+IndexLink*& Child(IndexLink* link, int side) {
+  return side > 0 ? link->left : link->right;
+}
 
 // Side of `id` below `link`: +1 when it sorts left.
-int SideOf(const IndexLink* link, std::uint32_t id) { return id < link->item->id ? +1 : -1; }
+int SideOf(const IndexLink* link, std::uint32_t id) {
+  return id < link->item->id ? +1 : -1;
+}
 
 // Deepest legitimate folder nesting we follow when checking for a parent
 // loop; anything deeper is treated as a loop.
@@ -37,7 +41,8 @@ void FreeSubtree(ItemNode* node) {
     ItemNode* current = work;
     if (current->firstChild != nullptr) {
       ItemNode* last = current->firstChild;
-      while (last->next != nullptr) last = last->next;
+      while (last->next != nullptr)
+        last = last->next;
       last->next = current->next;
       work = current->firstChild;
     } else {
@@ -241,7 +246,8 @@ void ItemIndex::AttachToParent(ItemNode* node) {
     folder->id = node->parentId;
     folder->flags = ITEM_FOLDER;
     folder->name = u"#";
-    for (const char digit : std::to_string(node->parentId)) folder->name += char16_t(digit);
+    for (const char digit : std::to_string(node->parentId))
+      folder->name += char16_t(digit);
     Insert(folder, search);
   }
   ItemNode* last = node;
@@ -257,7 +263,8 @@ void ItemIndex::AttachToParent(ItemNode* node) {
 void ItemIndex::AttachPlaceholders(ItemNode* root) {
   if (root == nullptr || root->firstChild == nullptr) return;
   ItemNode* last = root->firstChild;
-  while (last->next != nullptr) last = last->next;
+  while (last->next != nullptr)
+    last = last->next;
 
   std::vector<const IndexLink*> stack;
   if (indexRoot_) stack.push_back(indexRoot_);
@@ -284,7 +291,8 @@ void ItemIndex::FreeIndex() {
     if (link.item != treeRoot_ && link.item->parent == nullptr) orphans.push_back(link.item);
   }
   links_.clear();
-  for (ItemNode* orphan : orphans) FreeTree(orphan);
+  for (ItemNode* orphan : orphans)
+    FreeTree(orphan);
   indexRoot_ = nullptr;
   treeRoot_ = nullptr;
 }

@@ -36,9 +36,9 @@ struct ItemNode {
   ItemNode* firstChild = nullptr;
   ItemNode* parent = nullptr;
   std::vector<Extent> extents;
-  std::uint32_t id = 0;        // first cluster (FAT), record number (NTFS), start sector (carved on FAT)
-  std::uint32_t parentId = 0;  // 0 marks a placeholder folder not yet hung anywhere
-  std::u16string name;         // at most 255 units
+  std::uint32_t id = 0;  // first cluster (FAT), record number (NTFS), start sector (carved on FAT)
+  std::uint32_t parentId = 0;    // 0 marks a placeholder folder not yet hung anywhere
+  std::u16string name;           // at most 255 units
   std::uint16_t createDate = 0;  // FAT packed dates
   std::uint16_t accessDate = 0;
   std::uint8_t flags = 0;
@@ -99,8 +99,8 @@ class ItemIndex {
  private:
   struct Search {
     IndexLink* found = nullptr;
-    IndexLink* last = nullptr;       // the last link visited
-    IndexLink* pivot = nullptr;      // the last link with nonzero balance
+    IndexLink* last = nullptr;   // the last link visited
+    IndexLink* pivot = nullptr;  // the last link with nonzero balance
   };
   Search Locate(std::uint32_t id) const;
   void Insert(ItemNode* node, const Search& search);

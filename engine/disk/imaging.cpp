@@ -71,8 +71,10 @@ ImageResult ImageVolume(Engine& engine, const std::filesystem::path& path) {
   try {
     for (std::uint64_t sector = 0; sector < total && engine.keepRunning != 0;) {
       engine.events().ScanProgress(sector, total);
-      const std::uint64_t blocksLeft = (total - sector + kImageBlockSectors - 1) / kImageBlockSectors;
-      const auto step = MutableBytes(buffer).first(std::min(blocksLeft, blocksPerStep) * blockBytes);
+      const std::uint64_t blocksLeft =
+          (total - sector + kImageBlockSectors - 1) / kImageBlockSectors;
+      const auto step =
+          MutableBytes(buffer).first(std::min(blocksLeft, blocksPerStep) * blockBytes);
       const std::uint64_t position = result.sectorsWritten * engine.context.bytesPerSector();
       if (!CopyStep(engine, file.get(), sector, step.size(), position, inKernel)) {
         std::fill(step.begin(), step.end(), 0);
@@ -96,7 +98,7 @@ ImageResult ImageVolume(Engine& engine, const std::filesystem::path& path) {
 
 std::string DateStamp(const std::tm& local) {
   static constexpr const char* kWeekdays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-  static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr",  "May", "Jun",
+  static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar",  "Apr", "May", "Jun",
                                             "Jul", "Aug", "Sept", "Oct", "Nov", "Dec"};
   char text[40];
   std::snprintf(text, sizeof text, "%s, %02d-%s-%u", kWeekdays[(local.tm_wday % 7 + 7) % 7],
@@ -105,6 +107,8 @@ std::string DateStamp(const std::tm& local) {
   return text;
 }
 
-std::string ImageFileName(const std::tm& local) { return "QN_RSX_Image # " + DateStamp(local); }
+std::string ImageFileName(const std::tm& local) {
+  return "QN_RSX_Image # " + DateStamp(local);
+}
 
 }  // namespace restorix

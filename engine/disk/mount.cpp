@@ -17,20 +17,28 @@ constexpr std::uint32_t kMaxRecordBytes = 64 * 1024;
 // Bound on the bytes of an MFT attribute list read from disk.
 constexpr std::uint64_t kMaxAttributeListBytes = 1 << 20;
 
-bool HasJump(Bytes b) { return b[0] != 0 && b[1] != 0 && b[2] == 0x90; }
+bool HasJump(Bytes b) {
+  return b[0] != 0 && b[1] != 0 && b[2] == 0x90;
+}
 
 // Nonzero and either 1 or even. Counts of sectors per cluster beyond 128 are
 // not real (Windows writes 0xF4 for 2 MiB clusters, a size this byte cannot
 // count), so they fail too.
-bool ClusterCountByteOk(std::uint8_t b) { return b != 0 && (b == 1 || b % 2 == 0); }
-bool SectorsPerClusterOk(std::uint8_t b) { return ClusterCountByteOk(b) && b <= 128; }
+bool ClusterCountByteOk(std::uint8_t b) {
+  return b != 0 && (b == 1 || b % 2 == 0);
+}
+bool SectorsPerClusterOk(std::uint8_t b) {
+  return ClusterCountByteOk(b) && b <= 128;
+}
 
 // A multiple of 512 that is not 0: every later step multiplies or divides by it.
 bool SectorSizeOk(std::uint16_t bytesPerSector) {
   return bytesPerSector != 0 && bytesPerSector % 512 == 0;
 }
 
-bool Usable64(std::uint64_t v) { return v != 0 && v != ~std::uint64_t{0}; }
+bool Usable64(std::uint64_t v) {
+  return v != 0 && v != ~std::uint64_t{0};
+}
 
 std::uint64_t MftRecordsIn(std::uint64_t clusters, const VolumeContext& context) {
   return clusters * context.sectorsPerCluster() / context.mftRecordSectors();
@@ -122,8 +130,7 @@ void CollectListedRuns(Engine& engine, const std::vector<AttributeListEntry>& en
 
 bool LooksLikeFat16(Bytes b) {
   return HasJump(b) && le16(b, 0x22) != 0 && le32(b, 0x39) != 0 && SectorSizeOk(le16(b, 0x0B)) &&
-         b[0x10] == 2 && SectorsPerClusterOk(b[0x0D]) && le16(b, 0x11) == 512 &&
-         le16(b, 0x0E) != 0;
+         b[0x10] == 2 && SectorsPerClusterOk(b[0x0D]) && le16(b, 0x11) == 512 && le16(b, 0x0E) != 0;
 }
 
 bool LooksLikeFat32(Bytes b) {
@@ -236,8 +243,8 @@ bool MountNtfs(Engine& engine) {
       if (type == 0 || type > ATTR_DATA) break;
       if (type != ATTR_DATA) continue;
       if (!attribute->nonResident()) break;
-      engine.mftRecordCount = static_cast<std::uint32_t>(
-          MftRecordsIn(static_cast<std::uint32_t>(attribute->lastVcn()) + std::uint64_t{1}, context));
+      engine.mftRecordCount = static_cast<std::uint32_t>(MftRecordsIn(
+          static_cast<std::uint32_t>(attribute->lastVcn()) + std::uint64_t{1}, context));
       DecodeRunList(attribute->bytes(), attribute->runListOffset(), engine.mftRuns);
       break;
     }

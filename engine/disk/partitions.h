@@ -10,12 +10,12 @@
 namespace restorix {
 
 struct PartitionEntry {
-  int number = 0;             // as the system numbers it: 1..4 primary, 5.. logical
-  std::uint64_t start = 0;    // in 512-byte units, as partition tables count
-  std::uint64_t length = 0;   // in 512-byte units
-  std::string table;          // "dos" or "gpt"
-  std::string type;           // "0x07" for MBR, the type GUID for GPT
-  std::string name;           // GPT partition name, if any
+  int number = 0;            // as the system numbers it: 1..4 primary, 5.. logical
+  std::uint64_t start = 0;   // in 512-byte units, as partition tables count
+  std::uint64_t length = 0;  // in 512-byte units
+  std::string table;         // "dos" or "gpt"
+  std::string type;          // "0x07" for MBR, the type GUID for GPT
+  std::string name;          // GPT partition name, if any
   std::uint64_t firstByte() const { return start * 512; }
   std::uint64_t byteLength() const { return length * 512; }
 };

@@ -53,8 +53,7 @@ bool CheckMftRecord(MutableBytes record, const VolumeContext& context) {
   return true;
 }
 
-AttributeWalk::AttributeWalk(Bytes record, std::uint32_t start)
-    : record_(record), offset_(start) {
+AttributeWalk::AttributeWalk(Bytes record, std::uint32_t start) : record_(record), offset_(start) {
   const std::uint32_t inUse = BytesInUse(record);
   end_ = static_cast<std::uint32_t>(std::min<std::size_t>(inUse, record.size()));
 }

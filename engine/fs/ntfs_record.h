@@ -33,10 +33,18 @@ bool IsValidAttributeType(std::uint32_t type);
 inline constexpr std::uint32_t kFixupBlock = 512;
 
 // Record header fields.
-inline std::uint16_t FirstAttributeOffset(Bytes r) { return le16(r, 0x14); }
-inline std::uint16_t RecordFlags(Bytes r) { return le16(r, 0x16); }
-inline std::uint32_t BytesInUse(Bytes r) { return le32(r, 0x18); }
-inline std::uint64_t BaseRecordReference(Bytes r) { return le64(r, 0x20); }
+inline std::uint16_t FirstAttributeOffset(Bytes r) {
+  return le16(r, 0x14);
+}
+inline std::uint16_t RecordFlags(Bytes r) {
+  return le16(r, 0x16);
+}
+inline std::uint32_t BytesInUse(Bytes r) {
+  return le32(r, 0x18);
+}
+inline std::uint64_t BaseRecordReference(Bytes r) {
+  return le64(r, 0x20);
+}
 
 // Validates one MFT record of context.mftRecordBytes() bytes and applies its
 // fixups in place. False for anything that is not an intact record.

@@ -71,7 +71,8 @@ void FileSource::Narrow(std::uint64_t firstByte, std::uint64_t length) {
 int FileSource::ReadAt(MutableBytes buffer, std::uint64_t offset) {
   if (offset >= length_) return 0;
   const std::uint64_t available = length_ - offset;
-  std::size_t want = buffer.size() < available ? buffer.size() : static_cast<std::size_t>(available);
+  std::size_t want =
+      buffer.size() < available ? buffer.size() : static_cast<std::size_t>(available);
   std::size_t done = 0;
   while (done < want) {
     const ssize_t n = ::pread(fd_.get(), buffer.data() + done, want - done,
@@ -90,7 +91,8 @@ int FileSource::CopyTo(int outFd, std::uint64_t offset, std::uint64_t length) {
   if (offset > length_ || length > length_ - offset) return EINVAL;
   auto position = static_cast<off_t>(base_ + offset);
   while (length > 0) {
-    const ssize_t n = ::sendfile(outFd, fd_.get(), &position, std::min<std::uint64_t>(length, 1 << 30));
+    const ssize_t n =
+        ::sendfile(outFd, fd_.get(), &position, std::min<std::uint64_t>(length, 1 << 30));
     if (n < 0) {
       if (errno == EINTR) continue;
       return errno;
@@ -167,8 +169,8 @@ dev_t ParseDevice(const std::string& text) {
 // Every block device that the file system on `device` is stored on: the
 // device itself, the whole disk of a partition, the devices under a mapper
 // or RAID device, and, for loop devices, the file behind them.
-void CollectUnderlying(dev_t device, std::set<dev_t>& devices, std::set<std::pair<dev_t, ino_t>>& files,
-                       int depth = 0) {
+void CollectUnderlying(dev_t device, std::set<dev_t>& devices,
+                       std::set<std::pair<dev_t, ino_t>>& files, int depth = 0) {
   if (depth > 16 || !devices.insert(device).second) return;
   std::error_code ec;
   const auto node = std::filesystem::canonical(SysfsBlock(device), ec);

@@ -33,11 +33,21 @@ constexpr T Load(Bytes bytes, std::size_t offset) {
 constexpr std::uint8_t u8(Bytes b, std::size_t offset) {
   return offset < b.size() ? b[offset] : 0;
 }
-constexpr std::uint16_t le16(Bytes b, std::size_t o) { return detail::Load<std::uint16_t, false>(b, o); }
-constexpr std::uint32_t le32(Bytes b, std::size_t o) { return detail::Load<std::uint32_t, false>(b, o); }
-constexpr std::uint64_t le64(Bytes b, std::size_t o) { return detail::Load<std::uint64_t, false>(b, o); }
-constexpr std::uint16_t be16(Bytes b, std::size_t o) { return detail::Load<std::uint16_t, true>(b, o); }
-constexpr std::uint32_t be32(Bytes b, std::size_t o) { return detail::Load<std::uint32_t, true>(b, o); }
+constexpr std::uint16_t le16(Bytes b, std::size_t o) {
+  return detail::Load<std::uint16_t, false>(b, o);
+}
+constexpr std::uint32_t le32(Bytes b, std::size_t o) {
+  return detail::Load<std::uint32_t, false>(b, o);
+}
+constexpr std::uint64_t le64(Bytes b, std::size_t o) {
+  return detail::Load<std::uint64_t, false>(b, o);
+}
+constexpr std::uint16_t be16(Bytes b, std::size_t o) {
+  return detail::Load<std::uint16_t, true>(b, o);
+}
+constexpr std::uint32_t be32(Bytes b, std::size_t o) {
+  return detail::Load<std::uint32_t, true>(b, o);
+}
 
 // Stores into a buffer that the caller sized for the field; out-of-range
 // stores are dropped, like out-of-range loads.

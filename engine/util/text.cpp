@@ -102,7 +102,8 @@ std::string Utf8FromUtf16(std::u16string_view text) {
 std::u16string Widen(std::string_view bytes) {
   std::u16string out;
   out.reserve(bytes.size());
-  for (const char b : bytes) out += static_cast<char16_t>(static_cast<std::uint8_t>(b));
+  for (const char b : bytes)
+    out += static_cast<char16_t>(static_cast<std::uint8_t>(b));
   return out;
 }
 

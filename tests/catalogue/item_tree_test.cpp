@@ -22,7 +22,8 @@ int CheckLinks(const IndexLink* link, const IndexLink* up, std::vector<std::uint
   const std::uint32_t id = link->item->id;
   if (link->up != up) error = "wrong up link at id " + std::to_string(id);
   const int left = CheckLinks(link->left, link, inOrder, error);
-  if (!inOrder.empty() && inOrder.back() >= id && error.empty()) error = "out of order at " + std::to_string(id);
+  if (!inOrder.empty() && inOrder.back() >= id && error.empty())
+    error = "out of order at " + std::to_string(id);
   inOrder.push_back(id);
   const int right = CheckLinks(link->right, link, inOrder, error);
   if (error.empty() && (link->balance != left - right || left - right < -1 || left - right > 1)) {
@@ -32,7 +33,8 @@ int CheckLinks(const IndexLink* link, const IndexLink* up, std::vector<std::uint
   return 1 + std::max(left, right);
 }
 
-::testing::AssertionResult IndexIsValid(const ItemIndex& index, std::vector<std::uint32_t>& inOrder) {
+::testing::AssertionResult IndexIsValid(const ItemIndex& index,
+                                        std::vector<std::uint32_t>& inOrder) {
   inOrder.clear();
   std::string error;
   CheckLinks(index.root(), nullptr, inOrder, error);
@@ -68,7 +70,8 @@ ItemNode* Add(ItemNode* folder, std::u16string name, std::uint8_t flags) {
   ItemNode* child = NewNode(0, folder->id, flags, std::move(name));
   child->parent = folder;
   ItemNode** link = &folder->firstChild;
-  while (*link != nullptr) link = &(*link)->next;
+  while (*link != nullptr)
+    link = &(*link)->next;
   *link = child;
   return child;
 }
@@ -89,7 +92,8 @@ ItemNode* Add(ItemNode* folder, std::u16string name, std::uint8_t flags) {
     }
   }
   if (seen.size() != expectedCount) {
-    return ::testing::AssertionFailure() << "visited " << seen.size() << ", expected " << expectedCount;
+    return ::testing::AssertionFailure()
+           << "visited " << seen.size() << ", expected " << expectedCount;
   }
   return ::testing::AssertionSuccess();
 }
@@ -97,7 +101,8 @@ ItemNode* Add(ItemNode* folder, std::u16string name, std::uint8_t flags) {
 // A compact picture of a small, loop-free tree: "name(child child)".
 std::string Render(const ItemNode* node) {
   std::string out;
-  for (const char16_t c : node->name) out += static_cast<char>(c);
+  for (const char16_t c : node->name)
+    out += static_cast<char>(c);
   if (!node->isFolder()) return out;
   out += '(';
   for (const ItemNode* c = node->firstChild; c != nullptr; c = c->next) {
@@ -109,7 +114,8 @@ std::string Render(const ItemNode* node) {
 
 // What the MFT scanner does with a folder record: register it, merge it
 // into a placeholder that came back, then hang the node that stays.
-ItemNode* ScanFolder(ItemIndex& index, std::uint32_t id, std::uint32_t parentId, std::u16string name) {
+ItemNode* ScanFolder(ItemIndex& index, std::uint32_t id, std::uint32_t parentId,
+                     std::u16string name) {
   ItemNode* node = NewNode(id, parentId, ITEM_FOLDER, std::move(name));
   node->createDate = 0x5A21;
   node->accessDate = 0x5A22;
@@ -127,7 +133,8 @@ ItemNode* ScanFolder(ItemIndex& index, std::uint32_t id, std::uint32_t parentId,
   return kept;
 }
 
-ItemNode* ScanFile(ItemIndex& index, std::uint32_t id, std::uint32_t parentId, std::u16string name) {
+ItemNode* ScanFile(ItemIndex& index, std::uint32_t id, std::uint32_t parentId,
+                   std::u16string name) {
   ItemNode* node = NewNode(id, parentId, 0, std::move(name));
   index.AttachToParent(node);
   return node;
@@ -169,17 +176,23 @@ TEST(ItemIndex, RotationsGiveTheExpectedShape) {
       {"single rotation right", {3, 2, 1}, {{2, 0}, {1, 0}, {3, 0}}},
       {"double rotation left-right", {3, 1, 2}, {{2, 0}, {1, 0}, {3, 0}}},
       {"double rotation right-left", {1, 3, 2}, {{2, 0}, {1, 0}, {3, 0}}},
-      {"grandchild leans to the child", {50, 20, 70, 10, 30, 25},
+      {"grandchild leans to the child",
+       {50, 20, 70, 10, 30, 25},
        {{30, 0}, {20, 0}, {10, 0}, {25, 0}, {50, -1}, {70, 0}}},
-      {"grandchild leans to the pivot", {50, 20, 70, 10, 30, 35},
+      {"grandchild leans to the pivot",
+       {50, 20, 70, 10, 30, 35},
        {{30, 0}, {20, 1}, {10, 0}, {50, 0}, {35, 0}, {70, 0}}},
-      {"mirror, grandchild leans to the child", {20, 10, 50, 40, 70, 45},
+      {"mirror, grandchild leans to the child",
+       {20, 10, 50, 40, 70, 45},
        {{40, 0}, {20, 1}, {10, 0}, {50, 0}, {45, 0}, {70, 0}}},
-      {"mirror, grandchild leans to the pivot", {20, 10, 50, 40, 70, 35},
+      {"mirror, grandchild leans to the pivot",
+       {20, 10, 50, 40, 70, 35},
        {{40, 0}, {20, 0}, {10, 0}, {35, 0}, {50, -1}, {70, 0}}},
-      {"single rotation below the index root", {10, 5, 20, 30, 40},
+      {"single rotation below the index root",
+       {10, 5, 20, 30, 40},
        {{10, -1}, {5, 0}, {30, 0}, {20, 0}, {40, 0}}},
-      {"double rotation below the index root", {10, 5, 20, 30, 25},
+      {"double rotation below the index root",
+       {10, 5, 20, 30, 25},
        {{10, -1}, {5, 0}, {25, 0}, {20, 0}, {30, 0}}},
   };
   for (const ShapeCase& c : cases) {
@@ -223,7 +236,8 @@ TEST(ItemIndex, StaysBalancedUnderRandomInsertionOrders) {
         ItemNode probe;
         probe.id = ids[i];
         ASSERT_EQ(index.RegisterFolder(&probe), known->second);
-        ASSERT_EQ(PreOrder(index), before) << "re-registering id " << ids[i] << " changed the index";
+        ASSERT_EQ(PreOrder(index), before)
+            << "re-registering id " << ids[i] << " changed the index";
         ASSERT_EQ(index.Find(ids[i]), known->second);
         continue;
       }
@@ -232,7 +246,8 @@ TEST(ItemIndex, StaysBalancedUnderRandomInsertionOrders) {
       expected.emplace(ids[i], node);
       ASSERT_TRUE(IndexIsValid(index, inOrder)) << "after inserting " << ids[i];
       std::vector<std::uint32_t> keys;
-      for (const auto& entry : expected) keys.push_back(entry.first);
+      for (const auto& entry : expected)
+        keys.push_back(entry.first);
       ASSERT_EQ(inOrder, keys);
     }
     index.FreeIndex();
@@ -287,14 +302,16 @@ TEST_F(ScanTree, PlaceholdersAreHungInPreOrderOfTheIndex) {
   ScanFile(index, 12, 200, u"f2");
   ScanFile(index, 13, 300, u"f3");
   ScanFile(index, 14, 50, u"f4");
-  const std::vector<std::pair<std::uint32_t, int>> shape = {{100, 0}, {5, -1}, {50, 0}, {200, -1}, {300, 0}};
+  const std::vector<std::pair<std::uint32_t, int>> shape = {
+      {100, 0}, {5, -1}, {50, 0}, {200, -1}, {300, 0}};
   ASSERT_EQ(PreOrder(index), shape);
 
   ScanFolder(index, 200, 5, u"Music");  // claimed: hung in front, not again at the end
   index.AttachPlaceholders(root);
   ASSERT_TRUE(WalkOnce(root, 10));
   EXPECT_EQ(Render(root), ".(Music(f2) f0 #100(f1) #50(f4) #300(f3))");
-  for (const ItemNode* c = root->firstChild; c != nullptr; c = c->next) EXPECT_EQ(c->parentId, 5u);
+  for (const ItemNode* c = root->firstChild; c != nullptr; c = c->next)
+    EXPECT_EQ(c->parentId, 5u);
 }
 
 TEST_F(ScanTree, WithoutRootChildrenPlaceholdersStayOutAndAreFreedWithTheIndex) {
@@ -320,7 +337,8 @@ TEST_F(ScanTree, AttachToParentHangsAWholeSiblingChainInFront) {
     ItemNode* target = index.Find(parentId);
     ASSERT_NE(target, nullptr);
     EXPECT_EQ(target->firstChild, a);
-    for (const ItemNode* c = a; c != nullptr; c = c->next) EXPECT_EQ(c->parent, target);
+    for (const ItemNode* c = a; c != nullptr; c = c->next)
+      EXPECT_EQ(c->parent, target);
   }
   EXPECT_EQ(Render(folder), "X(a b c old)");
   EXPECT_EQ(Render(index.Find(99)), "#99(a b c)");
@@ -343,10 +361,12 @@ TEST(ItemIndex, ParentLoopsAreHungUnderTheRoot) {
       // The placeholder for 30 holds A; B then claims it and names A.
       {"two folders naming each other",
        {{20, 30, u"A", true}, {21, 20, u"in-a", false}, {30, 20, u"B", true}},
-       4, ".(B(A(in-a)))"},
+       4,
+       ".(B(A(in-a)))"},
       {"folder naming its grandchild",
        {{20, 30, u"A", true}, {40, 20, u"C", true}, {41, 40, u"in-c", false}, {30, 40, u"B", true}},
-       5, ".(B(A(C(in-c))))"},
+       5,
+       ".(B(A(C(in-c))))"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -354,7 +374,8 @@ TEST(ItemIndex, ParentLoopsAreHungUnderTheRoot) {
     ItemIndex index;
     index.Start(root);
     for (const Record& r : c.records) {
-      r.folder ? ScanFolder(index, r.id, r.parentId, r.name) : ScanFile(index, r.id, r.parentId, r.name);
+      r.folder ? ScanFolder(index, r.id, r.parentId, r.name)
+               : ScanFile(index, r.id, r.parentId, r.name);
     }
     index.AttachPlaceholders(root);
     index.FreeIndex();
@@ -418,7 +439,8 @@ TEST(DeepTree, FreeAndPruneAMillionNestedFolders) {
   PruneEmptyFolders(root);
   std::uint32_t folders = 0;
   const ItemNode* at = root->firstChild;
-  for (; at != nullptr && at->isFolder(); at = at->firstChild) ++folders;
+  for (; at != nullptr && at->isFolder(); at = at->firstChild)
+    ++folders;
   EXPECT_EQ(folders, kMillion);
   ASSERT_NE(at, nullptr);
   EXPECT_EQ(at->name, u"file");

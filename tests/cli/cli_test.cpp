@@ -15,7 +15,9 @@ test::CommandResult Restorix(const std::string& arguments) {
   return test::Run(Quote(test::RestorixBinary().string()) + " " + arguments);
 }
 
-std::string Demo() { return Quote(test::Fixture("demo-disk.img").string()); }
+std::string Demo() {
+  return Quote(test::Fixture("demo-disk.img").string());
+}
 
 constexpr const char* kCorrupt =
     "Failed to open drive.\nCritical disk structures corrupted\nPlease use Advanced File Recovery.";
@@ -110,9 +112,8 @@ TEST(CliTest, AnAbortedImageLeavesNoFileBehind) {
   test::TempDir dir;
   const auto image = dir / "fat.qni";
   // The file-size limit makes the write fail partway, as a full disk would.
-  const auto result =
-      test::Run("ulimit -f 100; " + Quote(test::RestorixBinary().string()) + " image " + Demo() +
-                " -p 1 " + Quote(image.string()));
+  const auto result = test::Run("ulimit -f 100; " + Quote(test::RestorixBinary().string()) +
+                                " image " + Demo() + " -p 1 " + Quote(image.string()));
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_NE(result.err.find("Imaging of logical drive aborted."), std::string::npos) << result.err;
   EXPECT_NE(result.err.find("writing the image failed"), std::string::npos) << result.err;

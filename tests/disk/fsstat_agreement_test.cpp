@@ -22,7 +22,9 @@ std::pair<std::uint64_t, std::uint64_t> Range(const std::string& text) {
   return {a, b};
 }
 
-std::uint64_t Number(const std::string& text) { return std::stoull(text, nullptr, 0); }
+std::uint64_t Number(const std::string& text) {
+  return std::stoull(text, nullptr, 0);
+}
 
 // The clusters of the $MFT's unnamed $DATA attribute as istat lists them,
 // folded into runs.
@@ -67,7 +69,8 @@ void ExpectNtfsAgrees(const Engine& engine, const std::filesystem::path& image,
   const std::vector<RunNode> runs = MftRunsByIstat(image, offset);
   EXPECT_EQ(engine.mftRuns, runs);
   std::uint64_t clusters = 0;
-  for (const RunNode& run : runs) clusters += run.clusterCount;
+  for (const RunNode& run : runs)
+    clusters += run.clusterCount;
   EXPECT_EQ(engine.mftRecordCount, clusters * c.sectorsPerCluster() / c.mftRecordSectors());
 }
 
@@ -116,17 +119,20 @@ TEST_P(FatVolumeTest, ContextAgreesWithFsstat) {
   ExpectFatAgrees(engine, image);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    MkfsFat, FatVolumeTest,
-    testing::Values(FatCase{16, 40, 2, 512}, FatCase{16, 100, 4, 512}, FatCase{16, 256, 8, 512},
-                    FatCase{16, 1024, 32, 512}, FatCase{16, 2000, 64, 512}, FatCase{16, 4000, 128, 512},
-                    FatCase{32, 40, 1, 512}, FatCase{32, 300, 8, 512}, FatCase{32, 1024, 16, 512},
-                    FatCase{32, 2100, 64, 512}, FatCase{32, 300, 1, 4096}),
-    [](const auto& info) {
-      const FatCase& p = info.param;
-      return "FAT" + std::to_string(p.fatBits) + "_" + std::to_string(p.mebibytes) + "MiB_" +
-             std::to_string(p.sectorsPerCluster) + "x" + std::to_string(p.sectorSize);
-    });
+INSTANTIATE_TEST_SUITE_P(MkfsFat, FatVolumeTest,
+                         testing::Values(FatCase{16, 40, 2, 512}, FatCase{16, 100, 4, 512},
+                                         FatCase{16, 256, 8, 512}, FatCase{16, 1024, 32, 512},
+                                         FatCase{16, 2000, 64, 512}, FatCase{16, 4000, 128, 512},
+                                         FatCase{32, 40, 1, 512}, FatCase{32, 300, 8, 512},
+                                         FatCase{32, 1024, 16, 512}, FatCase{32, 2100, 64, 512},
+                                         FatCase{32, 300, 1, 4096}),
+                         [](const auto& info) {
+                           const FatCase& p = info.param;
+                           return "FAT" + std::to_string(p.fatBits) + "_" +
+                                  std::to_string(p.mebibytes) + "MiB_" +
+                                  std::to_string(p.sectorsPerCluster) + "x" +
+                                  std::to_string(p.sectorSize);
+                         });
 
 struct NtfsCase {
   int clusterBytes;

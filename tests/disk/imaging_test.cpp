@@ -19,7 +19,8 @@ using test::TempDir;
 
 std::vector<std::uint8_t> Pattern(std::size_t sectors) {
   std::vector<std::uint8_t> bytes(sectors * 512);
-  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i / 512 + i);
+  for (std::size_t i = 0; i < bytes.size(); ++i)
+    bytes[i] = static_cast<std::uint8_t>(i / 512 + i);
   return bytes;
 }
 

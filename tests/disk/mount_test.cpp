@@ -48,40 +48,136 @@ TEST(RecognitionTest, AcceptsAndRefusesBootSectors) {
          return s;
        },
        Want::None},
-      {"FAT16 with one FAT", [] { Sector s = Fat16Boot(); s[0x10] = 1; return s; }, Want::None},
-      {"FAT16 with 224 root entries",
-       [] { Sector s = Fat16Boot(); Put16(s, 0x11, 224); return s; }, Want::None},
-      {"FAT32 without the backup boot sector at 6",
-       [] { Sector s = Fat32Boot(); Put16(s, 0x32, 0); return s; }, Want::None},
-      {"no 0x90 after the jump", [] { Sector s = NtfsBoot(); s[2] = 0x00; return s; }, Want::None},
-      {"0 bytes per sector", [] { Sector s = NtfsBoot(); Put16(s, 0x0B, 0); return s; }, Want::None},
-      {"1000 bytes per sector", [] { Sector s = Fat32Boot(); Put16(s, 0x0B, 1000); return s; },
+      {"FAT16 with one FAT",
+       [] {
+         Sector s = Fat16Boot();
+         s[0x10] = 1;
+         return s;
+       },
        Want::None},
-      {"4096 bytes per sector", [] { Sector s = Fat32Boot(); Put16(s, 0x0B, 4096); return s; },
+      {"FAT16 with 224 root entries",
+       [] {
+         Sector s = Fat16Boot();
+         Put16(s, 0x11, 224);
+         return s;
+       },
+       Want::None},
+      {"FAT32 without the backup boot sector at 6",
+       [] {
+         Sector s = Fat32Boot();
+         Put16(s, 0x32, 0);
+         return s;
+       },
+       Want::None},
+      {"no 0x90 after the jump",
+       [] {
+         Sector s = NtfsBoot();
+         s[2] = 0x00;
+         return s;
+       },
+       Want::None},
+      {"0 bytes per sector",
+       [] {
+         Sector s = NtfsBoot();
+         Put16(s, 0x0B, 0);
+         return s;
+       },
+       Want::None},
+      {"1000 bytes per sector",
+       [] {
+         Sector s = Fat32Boot();
+         Put16(s, 0x0B, 1000);
+         return s;
+       },
+       Want::None},
+      {"4096 bytes per sector",
+       [] {
+         Sector s = Fat32Boot();
+         Put16(s, 0x0B, 4096);
+         return s;
+       },
        Want::Fat32},
-      {"odd sectors per cluster", [] { Sector s = Fat32Boot(); s[0x0D] = 3; return s; }, Want::None},
+      {"odd sectors per cluster",
+       [] {
+         Sector s = Fat32Boot();
+         s[0x0D] = 3;
+         return s;
+       },
+       Want::None},
       {"sectors per cluster 0xF4 (a 2 MiB cluster as Windows writes it)",
-       [] { Sector s = NtfsBoot(); s[0x0D] = 0xF4; return s; }, Want::None},
-      {"sectors per cluster 128", [] { Sector s = NtfsBoot(); s[0x0D] = 128; return s; },
+       [] {
+         Sector s = NtfsBoot();
+         s[0x0D] = 0xF4;
+         return s;
+       },
+       Want::None},
+      {"sectors per cluster 128",
+       [] {
+         Sector s = NtfsBoot();
+         s[0x0D] = 128;
+         return s;
+       },
        Want::Ntfs},
       {"NTFS MFT cluster all ones",
-       [] { Sector s = NtfsBoot(); Put64(s, 0x30, ~std::uint64_t{0}); return s; }, Want::None},
-      {"NTFS mirror cluster 0", [] { Sector s = NtfsBoot(); Put64(s, 0x38, 0); return s; },
+       [] {
+         Sector s = NtfsBoot();
+         Put64(s, 0x30, ~std::uint64_t{0});
+         return s;
+       },
        Want::None},
-      {"NTFS total sectors 0", [] { Sector s = NtfsBoot(); Put64(s, 0x28, 0); return s; },
+      {"NTFS mirror cluster 0",
+       [] {
+         Sector s = NtfsBoot();
+         Put64(s, 0x38, 0);
+         return s;
+       },
        Want::None},
-      {"NTFS with a 32-bit total", [] { Sector s = NtfsBoot(); Put32(s, 0x20, 5); return s; },
+      {"NTFS total sectors 0",
+       [] {
+         Sector s = NtfsBoot();
+         Put64(s, 0x28, 0);
+         return s;
+       },
+       Want::None},
+      {"NTFS with a 32-bit total",
+       [] {
+         Sector s = NtfsBoot();
+         Put32(s, 0x20, 5);
+         return s;
+       },
        Want::None},
       {"NTFS record size byte 0 (not a cluster count)",
-       [] { Sector s = NtfsBoot(); s[0x40] = 0; return s; }, Want::None},
+       [] {
+         Sector s = NtfsBoot();
+         s[0x40] = 0;
+         return s;
+       },
+       Want::None},
       {"NTFS records of 2 x 128 sectors: the low 8 bits are 0",
-       [] { Sector s = NtfsBoot(); s[0x0D] = 128; s[0x40] = 2; return s; }, Want::None},
+       [] {
+         Sector s = NtfsBoot();
+         s[0x0D] = 128;
+         s[0x40] = 2;
+         return s;
+       },
+       Want::None},
       {"NTFS records of 2^-128 bytes (0x80 passes the byte test)",
-       [] { Sector s = NtfsBoot(); s[0x40] = 0x80; return s; }, Want::None},
-      {"NTFS records of 2 MiB", [] { Sector s = NtfsBoot(); s[0x40] = 0xEA; return s; },
+       [] {
+         Sector s = NtfsBoot();
+         s[0x40] = 0x80;
+         return s;
+       },
+       Want::None},
+      {"NTFS records of 2 MiB",
+       [] {
+         Sector s = NtfsBoot();
+         s[0x40] = 0xEA;
+         return s;
+       },
        Want::None},
   };
-  for (const Case& c : cases) EXPECT_EQ(Recognise(c.make()), c.want) << c.what;
+  for (const Case& c : cases)
+    EXPECT_EQ(Recognise(c.make()), c.want) << c.what;
 }
 
 TEST(RecognitionTest, RecordSectorsCountInTheVolumesOwnSectors) {
@@ -90,7 +186,7 @@ TEST(RecognitionTest, RecordSectorsCountInTheVolumesOwnSectors) {
   EXPECT_EQ(RecordSectors(-12, 16, 4096), 1);
   EXPECT_EQ(RecordSectors(-10, 1, 4096), 0);  // smaller than a sector: unusable
   EXPECT_EQ(RecordSectors(1, 8, 512), 8);
-  EXPECT_EQ(RecordSectors(2, 128, 512), 0);   // low 8 bits of 256
+  EXPECT_EQ(RecordSectors(2, 128, 512), 0);  // low 8 bits of 256
 }
 
 struct Mounted {

@@ -30,7 +30,8 @@ TEST(PartitionsTest, DemoDiskHoldsAFat32AndAnNtfsPartition) {
   EXPECT_EQ(ntfs.source->size(), list.entries[1].byteLength());
 
   Engine missing;
-  EXPECT_EQ(missing.OpenSource(SOURCE_LOGICAL_DRIVE, disk, 3).failure, OpenFailure::NoSuchPartition);
+  EXPECT_EQ(missing.OpenSource(SOURCE_LOGICAL_DRIVE, disk, 3).failure,
+            OpenFailure::NoSuchPartition);
   Engine whole;
   EXPECT_EQ(whole.OpenSource(SOURCE_LOGICAL_DRIVE, disk).failure, OpenFailure::NotRecognised);
 }
@@ -39,8 +40,10 @@ TEST(PartitionsTest, GptAndLogicalPartitions) {
   test::TempDir dir;
   const auto gpt = dir / "gpt.img";
   test::MakeSparseFile(gpt, 64 << 20);
-  test::RunOk("printf 'label: gpt\\nstart=2048, size=40960, name=\"data\"\\nsize=20480\\n' | "
-              "sfdisk -q " + test::Quote(gpt.string()));
+  test::RunOk(
+      "printf 'label: gpt\\nstart=2048, size=40960, name=\"data\"\\nsize=20480\\n' | "
+      "sfdisk -q " +
+      test::Quote(gpt.string()));
   PartitionList list = ListPartitions(gpt);
   EXPECT_EQ(list.table, "gpt");
   ASSERT_EQ(list.entries.size(), 2u);
@@ -50,11 +53,14 @@ TEST(PartitionsTest, GptAndLogicalPartitions) {
 
   const auto mbr = dir / "mbr.img";
   test::MakeSparseFile(mbr, 64 << 20);
-  test::RunOk("printf 'label: dos\\nsize=20480, type=7\\ntype=5\\nsize=10240, type=c\\nsize=10240, "
-              "type=7\\n' | sfdisk -q " + test::Quote(mbr.string()));
+  test::RunOk(
+      "printf 'label: dos\\nsize=20480, type=7\\ntype=5\\nsize=10240, type=c\\nsize=10240, "
+      "type=7\\n' | sfdisk -q " +
+      test::Quote(mbr.string()));
   list = ListPartitions(mbr);
   std::vector<int> numbers;
-  for (const auto& e : list.entries) numbers.push_back(e.number);
+  for (const auto& e : list.entries)
+    numbers.push_back(e.number);
   EXPECT_EQ(numbers, (std::vector<int>{1, 2, 5, 6}));
 
   const auto plain = dir / "plain.img";

@@ -19,7 +19,8 @@ using test::TempDir;
 
 std::vector<std::uint8_t> Pattern(std::size_t n) {
   std::vector<std::uint8_t> bytes(n);
-  for (std::size_t i = 0; i < n; ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + i / 512);
+  for (std::size_t i = 0; i < n; ++i)
+    bytes[i] = static_cast<std::uint8_t>(i * 7 + i / 512);
   return bytes;
 }
 
@@ -76,7 +77,8 @@ TEST(ReadSectorsTest, ABadSectorInsideALongReadCostsOnlyThatSector) {
   std::vector<std::uint8_t> buffer(8 * 512, 0);
   EXPECT_EQ(engine.ReadSectors(buffer, 8), EIO);
   for (int s = 0; s < 8; ++s) {
-    const auto got = std::vector<std::uint8_t>(buffer.begin() + s * 512, buffer.begin() + (s + 1) * 512);
+    const auto got =
+        std::vector<std::uint8_t>(buffer.begin() + s * 512, buffer.begin() + (s + 1) * 512);
     if (s == 4) {
       EXPECT_EQ(got, std::vector<std::uint8_t>(512, 0)) << "the bad sector reads as zeros";
     } else {
@@ -139,7 +141,8 @@ TEST(OpenSourceTest, SourcesThatAreNotVolumes) {
   test::WriteFile(dir / "short", std::vector<std::uint8_t>(300, 0xEB));
   std::vector<std::uint8_t> noise(1 << 20);
   std::uint32_t x = 12345;
-  for (auto& b : noise) b = static_cast<std::uint8_t>((x = x * 1103515245 + 12345) >> 16);
+  for (auto& b : noise)
+    b = static_cast<std::uint8_t>((x = x * 1103515245 + 12345) >> 16);
   noise[0] = 0xEB, noise[1] = 0x52, noise[2] = 0x90;  // even the jump bytes look right
   test::WriteFile(dir / "noise", noise);
   std::filesystem::create_directory(dir / "folder");
@@ -150,10 +153,8 @@ TEST(OpenSourceTest, SourcesThatAreNotVolumes) {
     int error;
   };
   const Case cases[] = {
-      {"missing", OpenFailure::CannotOpen, ENOENT},
-      {"folder", OpenFailure::CannotOpen, EISDIR},
-      {"empty", OpenFailure::NotRecognised, 0},
-      {"short", OpenFailure::NotRecognised, 0},
+      {"missing", OpenFailure::CannotOpen, ENOENT}, {"folder", OpenFailure::CannotOpen, EISDIR},
+      {"empty", OpenFailure::NotRecognised, 0},     {"short", OpenFailure::NotRecognised, 0},
       {"noise", OpenFailure::NotRecognised, 0},
   };
   for (const Case& c : cases) {

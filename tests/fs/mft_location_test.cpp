@@ -35,12 +35,15 @@ class MemoryVolume {
   void Record(std::uint32_t number, const std::vector<std::uint8_t>& record) {
     Place((mft_ * spc_ + number * 2) * 512, record);
   }
-  void MirrorRecord(const std::vector<std::uint8_t>& record) { Place(mirror_ * spc_ * 512, record); }
+  void MirrorRecord(const std::vector<std::uint8_t>& record) {
+    Place(mirror_ * spc_ * 512, record);
+  }
   void Cluster(std::uint64_t cluster, const std::vector<std::uint8_t>& data) {
     Place(cluster * spc_ * 512, data);
   }
   OpenResult Open(Engine& engine) const {
-    return engine.OpenSource(SOURCE_LOGICAL_DRIVE, std::make_unique<test::FakeSource>(bytes_), u"memory");
+    return engine.OpenSource(SOURCE_LOGICAL_DRIVE, std::make_unique<test::FakeSource>(bytes_),
+                             u"memory");
   }
 
  private:
@@ -59,7 +62,8 @@ MftRecordBuilder Record0() {
 std::vector<std::uint8_t> PlainRecord0(std::uint64_t lastVcn, std::uint64_t cluster) {
   MftRecordBuilder b = Record0();
   b.Resident(0x30, test::FileNameValue(5, u"$MFT"), 3);
-  b.NonResident(0x80, 0, lastVcn, EncodeRunList({{lastVcn + 1, static_cast<std::int64_t>(cluster)}}),
+  b.NonResident(0x80, 0, lastVcn,
+                EncodeRunList({{lastVcn + 1, static_cast<std::int64_t>(cluster)}}),
                 (lastVcn + 1) * 4096, 6);
   b.NonResident(0xB0, 0, 0, EncodeRunList({{1, 15}}), 8, 5);
   return b.Build();
@@ -127,7 +131,8 @@ TEST(MountNtfsTest, RecordWithoutDataOrWithResidentDataFails) {
 
 std::vector<std::uint8_t> Concat(const std::vector<std::vector<std::uint8_t>>& parts) {
   std::vector<std::uint8_t> out;
-  for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+  for (const auto& p : parts)
+    out.insert(out.end(), p.begin(), p.end());
   return out;
 }
 
@@ -217,7 +222,8 @@ TEST(MountNtfsTest, NonResidentAttributeListAcrossClusters) {
   padded.resize(56, 0);
   StoreLE<std::uint16_t>(padded, 4, 56);
   std::vector<std::vector<std::uint8_t>> all{padded};
-  for (int i = 0; i < 14; ++i) all.push_back(test::AttributeListEntryBytes(0x30, 0, 0, 3));
+  for (int i = 0; i < 14; ++i)
+    all.push_back(test::AttributeListEntryBytes(0x30, 0, 0, 3));
   all.insert(all.end(), entries.begin() + 2, entries.end());
   const auto list = Concat(all);
   ASSERT_GT(list.size(), 512u);

@@ -111,7 +111,8 @@ TEST(CheckMftRecordTest, AZeroLengthAttributeEndsTheWalkWithoutLooping) {
   ASSERT_TRUE(CheckMftRecord(record, NtfsContext(512, 2)));
   AttributeWalk walk(record, FirstAttributeOffset(record));
   int seen = 0;
-  while (walk.Next()) ++seen;
+  while (walk.Next())
+    ++seen;
   EXPECT_EQ(seen, 1);
 }
 
@@ -124,7 +125,8 @@ TEST(AttributeWalkTest, StopsAtTheEndMarkerAndAtLengthsPastTheBytesInUse) {
   }
   EXPECT_EQ(types, (std::vector<std::uint32_t>{0x10, 0x30, 0x80}));
 
-  const std::uint32_t second = FirstAttributeOffset(record) + le32(record, FirstAttributeOffset(record) + 4);
+  const std::uint32_t second =
+      FirstAttributeOffset(record) + le32(record, FirstAttributeOffset(record) + 4);
   StoreLE<std::uint32_t>(record, second + 4, 0x10000);  // runs far past the record
   types.clear();
   for (AttributeWalk walk(record, FirstAttributeOffset(record)); auto a = walk.Next();) {
@@ -141,9 +143,11 @@ TEST(DecodeRunListTest, DecodesRunsAndStopsAtTheAttributesEnd) {
   };
   const Case cases[] = {
       {"one run", EncodeRunList({{64, 21589}}), {{64, 21589}}},
-      {"backwards delta", EncodeRunList({{8, 1000}, {4, -600}, {2, 0x10000}}),
+      {"backwards delta",
+       EncodeRunList({{8, 1000}, {4, -600}, {2, 0x10000}}),
        {{8, 1000}, {4, 400}, {2, 65936}}},
-      {"sparse run keeps the running cluster", EncodeRunList({{16, 500}, {16, 0}, {16, 100}}),
+      {"sparse run keeps the running cluster",
+       EncodeRunList({{16, 500}, {16, 0}, {16, 100}}),
        {{16, 500}, {16, 0}, {16, 600}}},
       {"a length wider than 32 bits", EncodeRunList({{0x123456789, 10}}), {{0x123456789, 10}}},
       {"empty list", {0x00}, {}},

@@ -6,9 +6,15 @@
 
 namespace restorix::test {
 
-void Put16(Sector& s, std::size_t o, std::uint16_t v) { StoreLE<std::uint16_t>(s, o, v); }
-void Put32(Sector& s, std::size_t o, std::uint32_t v) { StoreLE<std::uint32_t>(s, o, v); }
-void Put64(Sector& s, std::size_t o, std::uint64_t v) { StoreLE<std::uint64_t>(s, o, v); }
+void Put16(Sector& s, std::size_t o, std::uint16_t v) {
+  StoreLE<std::uint16_t>(s, o, v);
+}
+void Put32(Sector& s, std::size_t o, std::uint32_t v) {
+  StoreLE<std::uint32_t>(s, o, v);
+}
+void Put64(Sector& s, std::size_t o, std::uint64_t v) {
+  StoreLE<std::uint64_t>(s, o, v);
+}
 
 namespace {
 Sector Jump() {

@@ -5,10 +5,18 @@
 namespace restorix::test {
 
 namespace {
-void Put16(std::vector<std::uint8_t>& b, std::size_t o, std::uint16_t v) { StoreLE(MutableBytes(b), o, v); }
-void Put32(std::vector<std::uint8_t>& b, std::size_t o, std::uint32_t v) { StoreLE(MutableBytes(b), o, v); }
-void Put64(std::vector<std::uint8_t>& b, std::size_t o, std::uint64_t v) { StoreLE(MutableBytes(b), o, v); }
-std::size_t Align8(std::size_t n) { return (n + 7) / 8 * 8; }
+void Put16(std::vector<std::uint8_t>& b, std::size_t o, std::uint16_t v) {
+  StoreLE(MutableBytes(b), o, v);
+}
+void Put32(std::vector<std::uint8_t>& b, std::size_t o, std::uint32_t v) {
+  StoreLE(MutableBytes(b), o, v);
+}
+void Put64(std::vector<std::uint8_t>& b, std::size_t o, std::uint64_t v) {
+  StoreLE(MutableBytes(b), o, v);
+}
+std::size_t Align8(std::size_t n) {
+  return (n + 7) / 8 * 8;
+}
 }  // namespace
 
 std::vector<std::uint8_t> EncodeRunList(
@@ -16,7 +24,8 @@ std::vector<std::uint8_t> EncodeRunList(
   std::vector<std::uint8_t> out;
   for (const auto& [count, delta] : runs) {
     std::vector<std::uint8_t> length;
-    for (std::uint64_t c = count; c != 0 || length.empty(); c >>= 8) length.push_back(c & 0xFF);
+    for (std::uint64_t c = count; c != 0 || length.empty(); c >>= 8)
+      length.push_back(c & 0xFF);
     std::vector<std::uint8_t> offset;
     if (delta != 0) {
       std::int64_t d = delta;
@@ -36,7 +45,8 @@ std::vector<std::uint8_t> EncodeRunList(
 }
 
 MftRecordBuilder::MftRecordBuilder(std::uint32_t recordBytes, std::uint16_t flags)
-    : recordBytes_(recordBytes), flags_(flags) {}
+    : recordBytes_(recordBytes), flags_(flags) {
+}
 
 std::uint32_t MftRecordBuilder::FirstAttribute() const {
   const std::uint32_t count = recordBytes_ / 512 + 1;
@@ -50,7 +60,8 @@ std::uint32_t MftRecordBuilder::FirstAttribute() const {
 
 std::uint32_t MftRecordBuilder::Append(std::vector<std::uint8_t> attribute) {
   std::uint32_t offset = FirstAttribute();
-  for (const auto& a : attributes_) offset += static_cast<std::uint32_t>(a.size());
+  for (const auto& a : attributes_)
+    offset += static_cast<std::uint32_t>(a.size());
   attributes_.push_back(std::move(attribute));
   return offset;
 }
@@ -68,7 +79,8 @@ std::uint32_t MftRecordBuilder::Resident(std::uint32_t type, const std::vector<s
   Put16(a, 0x0E, id);
   Put32(a, 0x10, static_cast<std::uint32_t>(value.size()));
   Put16(a, 0x14, static_cast<std::uint16_t>(valueOffset));
-  for (std::size_t i = 0; i < name.size(); ++i) Put16(a, nameOffset + 2 * i, name[i]);
+  for (std::size_t i = 0; i < name.size(); ++i)
+    Put16(a, nameOffset + 2 * i, name[i]);
   std::copy(value.begin(), value.end(), a.begin() + static_cast<std::ptrdiff_t>(valueOffset));
   return Append(std::move(a));
 }
@@ -96,12 +108,15 @@ std::uint32_t MftRecordBuilder::NonResident(std::uint32_t type, std::uint64_t fi
   Put64(a, 0x28, dataSize);  // allocated
   Put64(a, 0x30, dataSize);
   Put64(a, 0x38, dataSize);  // initialised
-  for (std::size_t i = 0; i < name.size(); ++i) Put16(a, nameOffset + 2 * i, name[i]);
+  for (std::size_t i = 0; i < name.size(); ++i)
+    Put16(a, nameOffset + 2 * i, name[i]);
   std::copy(runList.begin(), runList.end(), a.begin() + static_cast<std::ptrdiff_t>(runOffset));
   return Append(std::move(a));
 }
 
-std::uint32_t MftRecordBuilder::Raw(const std::vector<std::uint8_t>& bytes) { return Append(bytes); }
+std::uint32_t MftRecordBuilder::Raw(const std::vector<std::uint8_t>& bytes) {
+  return Append(bytes);
+}
 
 MftRecordBuilder& MftRecordBuilder::BaseReference(std::uint64_t reference) {
   base_ = reference;
@@ -150,7 +165,8 @@ std::vector<std::uint8_t> FileNameValue(std::uint64_t parent, const std::u16stri
   Put64(v, 0x00, parent);
   v[0x40] = static_cast<std::uint8_t>(name.size());
   v[0x41] = nameSpace;
-  for (std::size_t i = 0; i < name.size(); ++i) Put16(v, 0x42 + 2 * i, name[i]);
+  for (std::size_t i = 0; i < name.size(); ++i)
+    Put16(v, 0x42 + 2 * i, name[i]);
   return v;
 }
 

@@ -42,7 +42,8 @@ CommandResult Run(const std::string& commandLine) {
   if (pipe == nullptr) return result;
   std::array<char, 4096> chunk;
   std::size_t n = 0;
-  while ((n = std::fread(chunk.data(), 1, chunk.size(), pipe)) > 0) result.out.append(chunk.data(), n);
+  while ((n = std::fread(chunk.data(), 1, chunk.size(), pipe)) > 0)
+    result.out.append(chunk.data(), n);
   const int status = ::pclose(pipe);
   result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   std::ifstream err(errPath);
@@ -66,7 +67,9 @@ std::filesystem::path Fixture(const std::string& name) {
   return std::filesystem::path(RESTORIX_FIXTURE_DIR) / name;
 }
 
-std::filesystem::path RestorixBinary() { return std::filesystem::path(RESTORIX_BIN_DIR) / "restorix"; }
+std::filesystem::path RestorixBinary() {
+  return std::filesystem::path(RESTORIX_BIN_DIR) / "restorix";
+}
 
 void MakeSparseFile(const std::filesystem::path& path, std::uint64_t bytes) {
   { std::ofstream create(path, std::ios::binary | std::ios::trunc); }
@@ -83,7 +86,8 @@ std::vector<std::uint8_t> ReadFile(const std::filesystem::path& path) {
 
 void WriteFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 std::map<std::string, std::string> Fsstat(const std::filesystem::path& image,

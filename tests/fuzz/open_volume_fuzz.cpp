@@ -1,0 +1,16 @@
+// The whole input is a volume: recognition, MFT location and every walk
+// behind them run over it.
+#include <cstddef>
+#include <cstdint>
+
+#include "engine.h"
+#include "support/fake_source.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  restorix::Engine engine;
+  engine.OpenSource(
+      restorix::SOURCE_LOGICAL_DRIVE,
+      std::make_unique<restorix::test::FakeSource>(std::vector<std::uint8_t>(data, data + size)),
+      u"fuzz");
+  return 0;
+}
