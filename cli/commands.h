@@ -9,5 +9,6 @@ namespace restorix::cli {
 void AddInfoCommand(CLI::App& app, int& status);
 void AddPartitionsCommand(CLI::App& app, int& status);
 void AddImageCommand(CLI::App& app, int& status);
+void AddScanCommand(CLI::App& app, int& status);
 
 }  // namespace restorix::cli

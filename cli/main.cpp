@@ -16,6 +16,7 @@ int main(int argc, char** argv) {
   int status = 0;
   restorix::cli::AddInfoCommand(app, status);
   restorix::cli::AddPartitionsCommand(app, status);
+  restorix::cli::AddScanCommand(app, status);
   restorix::cli::AddImageCommand(app, status);
   try {
     app.parse(argc, argv);

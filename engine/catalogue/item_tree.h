@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <deque>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace restorix {
@@ -48,6 +49,22 @@ struct ItemNode {
   bool isFolder() const { return (flags & ITEM_FOLDER) != 0; }
   std::uint8_t nameLength() const { return static_cast<std::uint8_t>(name.size()); }
 };
+
+// Visits every node below `root` in tree order (a node, then its children,
+// then its next sibling) with its depth (1 for the root's children); the
+// root itself is not visited. Iterative, whatever the depth.
+template <typename Visit>
+void WalkTree(const ItemNode* root, Visit&& visit) {
+  if (root == nullptr || root->firstChild == nullptr) return;
+  std::vector<std::pair<const ItemNode*, int>> pending{{root->firstChild, 1}};
+  while (!pending.empty()) {
+    const auto [node, depth] = pending.back();
+    pending.pop_back();
+    visit(*node, depth);
+    if (node->next) pending.push_back({node->next, depth});
+    if (node->firstChild) pending.push_back({node->firstChild, depth + 1});
+  }
+}
 
 // A new root folder "." (live folder) carrying the file system's root id.
 ItemNode* MakeRootNode(std::uint32_t rootId);

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "engine.h"
+#include "fs/attribute_list.h"
 #include "fs/ntfs_record.h"
 
 namespace restorix {
@@ -14,8 +15,6 @@ constexpr std::size_t kBootSectorBytes = 512;
 // No real MFT record is larger than 4 KiB; a bound keeps a forged boot sector
 // from making every record buffer huge.
 constexpr std::uint32_t kMaxRecordBytes = 64 * 1024;
-// Bound on the bytes of an MFT attribute list read from disk.
-constexpr std::uint64_t kMaxAttributeListBytes = 1 << 20;
 
 bool HasJump(Bytes b) {
   return b[0] != 0 && b[1] != 0 && b[2] == 0x90;
@@ -44,11 +43,6 @@ std::uint64_t MftRecordsIn(std::uint64_t clusters, const VolumeContext& context)
   return clusters * context.sectorsPerCluster() / context.mftRecordSectors();
 }
 
-std::optional<std::uint64_t> ClusterSector(const VolumeContext& context, std::uint64_t cluster) {
-  const auto offset = CheckedMul(cluster, context.sectorsPerCluster());
-  return offset ? CheckedAdd(context.firstSector(), *offset) : std::nullopt;
-}
-
 // Reads one MFT record at `sector` into `record` and checks it.
 bool ReadMftRecord(Engine& engine, std::optional<std::uint64_t> sector,
                    std::vector<std::uint8_t>& record) {
@@ -56,48 +50,6 @@ bool ReadMftRecord(Engine& engine, std::optional<std::uint64_t> sector,
   if (!sector) return false;
   engine.ReadSectors(record, *sector);
   return CheckMftRecord(record, engine.context);
-}
-
-// The $DATA entries of an attribute list, in list order. Entries of lower
-// types are passed over; the first entry above $DATA ends the list, and so
-// does, in a list read from clusters, a type that no attribute has.
-std::vector<AttributeListEntry> DataEntries(Bytes list, bool fromClusters) {
-  std::vector<AttributeListEntry> entries;
-  std::size_t offset = 0;
-  while (const auto entry = ReadAttributeListEntry(list, offset)) {
-    if (entry->type > ATTR_DATA) break;
-    if (fromClusters && !IsValidAttributeType(entry->type)) break;
-    if (entry->type == ATTR_DATA) entries.push_back(*entry);
-    offset += entry->length;
-  }
-  return entries;
-}
-
-// A non-resident attribute list's bytes, read cluster by cluster from its
-// runs up to its data size.
-std::vector<std::uint8_t> ReadNonResidentList(Engine& engine, const Attribute& list) {
-  const VolumeContext& context = engine.context;
-  const std::uint32_t clusterBytes = context.clusterBytes();
-  const std::uint64_t wanted = std::min(list.dataSize(), kMaxAttributeListBytes);
-  std::vector<RunNode> runs;
-  DecodeRunList(list.bytes(), list.runListOffset(), runs);
-
-  std::vector<std::uint8_t> bytes;
-  std::vector<std::uint8_t> cluster(clusterBytes);
-  for (const RunNode& run : runs) {
-    for (std::uint64_t i = 0; i < run.clusterCount && bytes.size() < wanted; ++i) {
-      std::fill(cluster.begin(), cluster.end(), 0);
-      if (run.startCluster != 0) {
-        const auto cl = CheckedAdd(run.startCluster, i);
-        const auto sector = cl ? ClusterSector(context, *cl) : std::nullopt;
-        if (sector) engine.ReadSectors(cluster, *sector);
-      }
-      bytes.insert(bytes.end(), cluster.begin(), cluster.end());
-    }
-    if (bytes.size() >= wanted) break;
-  }
-  bytes.resize(std::min<std::uint64_t>(bytes.size(), wanted));
-  return bytes;
 }
 
 // Follows the $DATA entries of the MFT's attribute list into the records
@@ -248,12 +200,8 @@ bool MountNtfs(Engine& engine) {
       DecodeRunList(attribute->bytes(), attribute->runListOffset(), engine.mftRuns);
       break;
     }
-  } else if (!second->nonResident()) {
-    const Bytes list = Slice(second->bytes(), second->valueOffset(), second->length());
-    CollectListedRuns(engine, DataEntries(list, false), record);
   } else {
-    const std::vector<std::uint8_t> list = ReadNonResidentList(engine, *second);
-    CollectListedRuns(engine, DataEntries(list, true), record);
+    CollectListedRuns(engine, DataEntries(ReadAttributeList(engine, *second)), record);
   }
   return !engine.mftRuns.empty();
 }

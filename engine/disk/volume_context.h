@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 
 #include "util/bytes.h"
 
@@ -86,5 +87,13 @@ class VolumeContext {
 
   Block bytes_{};
 };
+
+// The absolute sector where a cluster starts (firstSector + cluster x
+// sectorsPerCluster); nullopt when a forged cluster number overflows.
+inline std::optional<std::uint64_t> ClusterSector(const VolumeContext& context,
+                                                  std::uint64_t cluster) {
+  const auto offset = CheckedMul(cluster, context.sectorsPerCluster());
+  return offset ? CheckedAdd(context.firstSector(), *offset) : std::nullopt;
+}
 
 }  // namespace restorix

@@ -1,0 +1,299 @@
+#include "fs/ntfs_scan.h"
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+#include "engine.h"
+#include "fs/attribute_list.h"
+#include "fs/ntfs_record.h"
+#include "util/fat_date.h"
+
+namespace restorix {
+
+namespace {
+
+constexpr std::uint8_t kShortNameSpace = 2;  // the DOS 8.3 name
+
+std::u16string FileNameOf(const Attribute& attribute) {
+  const Bytes value = attribute.value();
+  const std::size_t wanted = u8(value, 0x40);
+  const Bytes units = Slice(value, 0x42, 2 * wanted);
+  std::u16string name(units.size() / 2, u'\0');
+  for (std::size_t i = 0; i < name.size(); ++i) name[i] = le16(units, 2 * i);
+  return name;
+}
+
+// A node for a further data stream of the file: the same name, dates and
+// folder, linked behind `previous`.
+ItemNode* AppendStreamNode(ItemNode* previous) {
+  auto* stream = new ItemNode;
+  stream->createDate = previous->createDate;
+  stream->accessDate = previous->accessDate;
+  stream->parentId = previous->parentId;
+  stream->id = previous->id;
+  stream->flags = previous->flags;
+  stream->name = previous->name;
+  previous->next = stream;
+  return stream;
+}
+
+void FreeChain(ItemNode* node) {
+  while (node != nullptr) {
+    ItemNode* next = node->next;
+    delete node;
+    node = next;
+  }
+}
+
+// The data of a file whose attributes all lie in its own record at `sector`.
+void LocateDataInRecord(Bytes record, std::uint64_t sector, ItemNode* node) {
+  ItemNode* current = node;
+  ItemNode* previous = nullptr;
+  bool taken = false;
+  AttributeWalk walk(record, FirstAttributeOffset(record));
+  while (const auto attribute = walk.Next()) {
+    if (attribute->type() != ATTR_DATA) continue;
+    const auto offset = static_cast<std::uint16_t>(attribute->offset);
+    if (attribute->nonResident()) {
+      if (taken && attribute->firstVcn() == 0) {
+        previous = current;
+        current = AppendStreamNode(current);
+      }
+      if (attribute->firstVcn() == 0) current->size = attribute->dataSize();
+      if (attribute->dataSize() != 0) AddExtent(*current, sector, offset);
+      taken = true;
+    } else {
+      if (taken) {
+        previous = current;
+        current = AppendStreamNode(current);
+      }
+      current->size = attribute->valueLength();
+      if (attribute->valueLength() != 0) {
+        AddExtent(*current, sector, offset);
+        taken = true;
+      }
+    }
+  }
+  if (current != node && current->size == 0) {
+    previous->next = nullptr;
+    delete current;
+  }
+}
+
+// The sector of MFT record `number`, found through the MFT's runs.
+std::optional<std::uint64_t> RecordSector(const Engine& engine, std::uint32_t number) {
+  const VolumeContext& context = engine.context;
+  std::uint64_t before = 0;
+  for (const RunNode& run : engine.mftRuns) {
+    const std::uint64_t records =
+        run.clusterCount * context.sectorsPerCluster() / context.mftRecordSectors();
+    if (number < before + records) {
+      const auto start = ClusterSector(context, run.startCluster);
+      const std::uint64_t within = (number - before) * context.mftRecordSectors();
+      return start ? CheckedAdd(*start, within) : std::nullopt;
+    }
+    before += records;
+  }
+  return std::nullopt;
+}
+
+// The data of a file whose record carries an attribute list: each listed
+// $DATA attribute is found in the record that holds it, by type and id.
+void LocateDataThroughList(Engine& engine, Bytes record, ItemNode* node) {
+  std::optional<Attribute> list;
+  for (AttributeWalk walk(record, FirstAttributeOffset(record)); auto a = walk.Next();) {
+    if (a->type() == ATTR_ATTRIBUTE_LIST) {
+      list = a;
+      break;
+    }
+  }
+  if (!list) return;
+  const std::vector<AttributeListEntry> entries = DataEntries(ReadAttributeList(engine, *list));
+
+  std::vector<std::uint8_t> holder(engine.context.mftRecordBytes());
+  ItemNode* current = node;
+  bool handled = false;
+  for (const AttributeListEntry& entry : entries) {
+    if (entry.firstVcn == 0 && handled) current = AppendStreamNode(current);
+    handled = true;
+    const auto sector = RecordSector(engine, entry.recordNumber);
+    if (!sector) continue;
+    std::fill(holder.begin(), holder.end(), 0);
+    engine.ReadSectors(holder, *sector);
+    if (!CheckMftRecord(holder, engine.context)) continue;
+
+    bool stop = false;
+    for (AttributeWalk walk(holder, FirstAttributeOffset(holder)); auto a = walk.Next();) {
+      if (a->type() != ATTR_DATA || a->id() != entry.attributeId) continue;
+      const auto offset = static_cast<std::uint16_t>(a->offset);
+      if (!a->nonResident()) {
+        if (a->valueLength() != 0) {
+          current->size += a->valueLength();
+          AddExtent(*current, *sector, offset);
+        }
+      } else if (a->firstVcn() == 0 && (a->lastVcn() == ~std::uint64_t{0} || a->dataSize() == 0)) {
+        stop = true;  // a stream without data: nothing of this file to read
+      } else {
+        if (a->firstVcn() == 0) current->size = a->dataSize();
+        AddExtent(*current, *sector, offset);
+      }
+      break;
+    }
+    if (stop) break;
+  }
+}
+
+class MftScan {
+ public:
+  explicit MftScan(Engine& engine) : engine_(engine), context_(engine.context) {}
+
+  void Run() {
+    const std::uint32_t recordBytes = context_.mftRecordBytes();
+    if (recordBytes == 0) return;
+    std::vector<std::uint8_t> batch(std::size_t{kMftBatchRecords} * recordBytes);
+    std::uint64_t index = 0;
+    for (const RunNode& run : engine_.mftRuns) {
+      if (engine_.keepRunning == 0) break;
+      const auto first = ClusterSector(context_, run.startCluster);
+      if (!first) continue;
+      const std::uint64_t records = RecordsWithinVolume(run, *first);
+      for (std::uint64_t done = 0; done < records && engine_.keepRunning != 0;) {
+        const auto count = static_cast<std::uint32_t>(
+            std::min<std::uint64_t>(kMftBatchRecords, records - done));
+        const std::uint64_t sector = *first + done * context_.mftRecordSectors();
+        const MutableBytes bytes = MutableBytes(batch).first(std::size_t{count} * recordBytes);
+        std::fill(bytes.begin(), bytes.end(), 0);
+        engine_.ReadSectors(bytes, sector);
+        engine_.events().ScanProgress(index, engine_.mftRecordCount);
+        for (std::uint32_t i = 0; i < count; ++i) {
+          Record(index + i, sector + std::uint64_t{i} * context_.mftRecordSectors(),
+                 bytes.subspan(std::size_t{i} * recordBytes, recordBytes));
+        }
+        done += count;
+        index += count;
+      }
+      index += records < RecordsIn(run) ? RecordsIn(run) - records : 0;
+    }
+  }
+
+ private:
+  std::uint64_t RecordsIn(const RunNode& run) const {
+    const auto sectors = CheckedMul(run.clusterCount, context_.sectorsPerCluster());
+    return sectors ? *sectors / context_.mftRecordSectors() : 0;
+  }
+
+  // A forged run can claim more records than the volume holds; only the part
+  // that lies on the volume is read.
+  std::uint64_t RecordsWithinVolume(const RunNode& run, std::uint64_t firstSector) const {
+    const std::uint64_t end = context_.firstSector() + context_.totalSectors();
+    if (firstSector >= end) return 0;
+    return std::min(RecordsIn(run), (end - firstSector) / context_.mftRecordSectors());
+  }
+
+  void Record(std::uint64_t index, std::uint64_t sector, MutableBytes record) {
+    if (index < kFirstUserRecord || BaseRecordReference(record) != 0) return;
+    if (!CheckMftRecord(record, context_)) return;
+    const std::uint16_t flags = RecordFlags(record);
+    if (flags & 0x0002) {
+      Folder(index, record);
+    } else if (flags == 0) {
+      DeletedFile(index, sector, record);
+    }
+  }
+
+  void Folder(std::uint64_t index, Bytes record) {
+    auto node = std::make_unique<ItemNode>();
+    node->id = static_cast<std::uint32_t>(index);
+    ParseMftRecord(record, *node);
+    ItemNode* kept = engine_.index.RegisterFolder(node.get());
+    if (kept == node.get()) {
+      node.release();
+    } else if (kept->parent != nullptr) {
+      return;  // the same record met twice (a damaged run list repeats it)
+    } else {
+      // A placeholder made earlier for this folder, now claimed.
+      kept->accessDate = node->accessDate;
+      kept->createDate = node->createDate;
+      kept->parentId = node->parentId;
+      kept->id = node->id;
+      kept->flags = node->flags;
+      kept->name = node->name;
+    }
+    engine_.index.AttachToParent(kept);
+  }
+
+  void DeletedFile(std::uint64_t index, std::uint64_t sector, Bytes record) {
+    auto* node = new ItemNode;
+    node->id = static_cast<std::uint32_t>(index);
+    try {
+      if (ParseMftRecord(record, *node)) {
+        try {
+          LocateDataThroughList(engine_, record, node);
+        } catch (const DeviceLostError&) {
+          throw;
+        } catch (const std::exception&) {
+          // Anything else leaves the node as far as it got.
+        }
+      } else {
+        LocateDataInRecord(record, sector, node);
+      }
+    } catch (...) {
+      FreeChain(node);
+      throw;
+    }
+    if (node->size == 0) {
+      FreeChain(node);
+      return;
+    }
+    engine_.index.AttachToParent(node);
+  }
+
+  Engine& engine_;
+  const VolumeContext& context_;
+};
+
+}  // namespace
+
+bool ParseMftRecord(Bytes record, ItemNode& node) {
+  node.flags = static_cast<std::uint8_t>(RecordFlags(record));
+  bool listSeen = false;
+  AttributeWalk walk(record, FirstAttributeOffset(record));
+  while (auto attribute = walk.Next()) {
+    switch (attribute->type()) {
+      case ATTR_STANDARD_INFORMATION: {
+        const Bytes value = attribute->value();
+        node.createDate = FatDateFromNtfsTime(le64(value, 0x00));
+        node.accessDate = FatDateFromNtfsTime(le64(value, 0x18));
+        break;
+      }
+      case ATTR_ATTRIBUTE_LIST:
+        listSeen = true;
+        break;
+      case ATTR_FILE_NAME: {
+        Attribute chosen = *attribute;
+        if (u8(attribute->value(), 0x41) == kShortNameSpace) {
+          if (const auto next = walk.Next(); next && next->type() == ATTR_FILE_NAME) chosen = *next;
+        }
+        node.name = FileNameOf(chosen);
+        node.parentId = static_cast<std::uint32_t>(le64(chosen.value(), 0x00));
+        return listSeen;
+      }
+      default:
+        break;
+    }
+  }
+  return listSeen;
+}
+
+void AddExtent(ItemNode& node, std::uint64_t start, std::uint16_t length) {
+  if (start == 0) {
+    node.extents.clear();
+    return;
+  }
+  node.extents.push_back({start, length});
+}
+
+void ScanMft(Engine& engine) { MftScan(engine).Run(); }
+
+}  // namespace restorix

@@ -1,0 +1,34 @@
+// The NTFS scan: every record of the master file table is read in disk
+// order; folders (live or deleted) rebuild the folder structure, and every
+// deleted file becomes an item that remembers where its $DATA attributes lie.
+#pragma once
+
+#include <cstdint>
+
+#include "util/bytes.h"
+
+namespace restorix {
+
+class Engine;
+struct ItemNode;
+
+// Most records one read of the MFT takes.
+inline constexpr std::uint32_t kMftBatchRecords = 128;
+// Records 0 to 11 are the file system's own.
+inline constexpr std::uint32_t kFirstUserRecord = 12;
+
+// Fills the node's flags, dates, name and parent id from a checked record.
+// True when an attribute list was met before the chosen file name. A short
+// (8.3) name directly followed by another file name gives way to that one.
+bool ParseMftRecord(Bytes record, ItemNode& node);
+
+// Appends an extent; a start of 0 clears the node's extents instead.
+void AddExtent(ItemNode& node, std::uint64_t start, std::uint16_t length);
+
+// Runs the scan over the MFT runs located when the volume was opened, adding
+// folders and deleted files to the engine's tree and index. Reports progress
+// per batch as (first record of the batch, mftRecordCount). Stops between
+// batches when keepRunning is cleared; lets DeviceLostError pass.
+void ScanMft(Engine& engine);
+
+}  // namespace restorix

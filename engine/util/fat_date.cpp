@@ -1,0 +1,47 @@
+#include "util/fat_date.h"
+
+#include <cstdio>
+
+namespace restorix {
+
+namespace {
+
+// The civil date of a day count from 1970-01-01 (proleptic Gregorian).
+void CivilFromDays(std::int64_t days, int& year, int& month, int& day) {
+  days += 719468;
+  const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  const auto dayOfEra = static_cast<unsigned>(days - era * 146097);
+  const unsigned yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  const unsigned shifted = (5 * dayOfYear + 2) / 153;
+  day = static_cast<int>(dayOfYear - (153 * shifted + 2) / 5 + 1);
+  month = static_cast<int>(shifted < 10 ? shifted + 3 : shifted - 9);
+  year = static_cast<int>(static_cast<std::int64_t>(yearOfEra) + era * 400 + (month <= 2 ? 1 : 0));
+}
+
+constexpr std::uint64_t kTicksPerDay = 864000000000ull;
+constexpr std::int64_t kDaysFrom1601To1970 = 134774;
+
+}  // namespace
+
+std::uint16_t PackFatDate(int year, int month, int day) {
+  if (year < 1980 || year > 2107) return 0;
+  return static_cast<std::uint16_t>(((year - 1980) << 9) | (month << 5) | day);
+}
+
+std::uint16_t FatDateFromNtfsTime(std::uint64_t ntfsTime) {
+  const auto days = static_cast<std::int64_t>(ntfsTime / kTicksPerDay) - kDaysFrom1601To1970;
+  int year = 0, month = 0, day = 0;
+  CivilFromDays(days, year, month, day);
+  return PackFatDate(year, month, day);
+}
+
+std::string IsoDateFromFatDate(std::uint16_t fatDate) {
+  if (fatDate == 0) return {};
+  char text[16];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d", 1980 + (fatDate >> 9), (fatDate >> 5) & 0x0F,
+                fatDate & 0x1F);
+  return text;
+}
+
+}  // namespace restorix
