@@ -1,4 +1,5 @@
 #include "catalogue/item_tree.h"
+#include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -96,20 +97,6 @@ ItemNode* Add(ItemNode* folder, std::u16string name, std::uint8_t flags) {
            << "visited " << seen.size() << ", expected " << expectedCount;
   }
   return ::testing::AssertionSuccess();
-}
-
-// A compact picture of a small, loop-free tree: "name(child child)".
-std::string Render(const ItemNode* node) {
-  std::string out;
-  for (const char16_t c : node->name)
-    out += static_cast<char>(c);
-  if (!node->isFolder()) return out;
-  out += '(';
-  for (const ItemNode* c = node->firstChild; c != nullptr; c = c->next) {
-    if (c != node->firstChild) out += ' ';
-    out += Render(c);
-  }
-  return out + ')';
 }
 
 // What the MFT scanner does with a folder record: register it, merge it
@@ -279,7 +266,7 @@ TEST_F(ScanTree, ChildBeforeParentHangsUnderAPlaceholderThatTheParentClaims) {
 
   index.AttachPlaceholders(root);  // nothing left unclaimed
   EXPECT_TRUE(WalkOnce(root, 4));
-  EXPECT_EQ(Render(root), ".(Home(Docs(a.txt)))");
+  EXPECT_EQ(test::Render(root), ".(Home(Docs(a.txt)))");
 }
 
 TEST_F(ScanTree, UnclaimedPlaceholdersEndUpUnderTheRoot) {
@@ -290,7 +277,7 @@ TEST_F(ScanTree, UnclaimedPlaceholdersEndUpUnderTheRoot) {
   ScanFolder(index, 12, 0, u"zero");
   index.AttachPlaceholders(root);
   ASSERT_TRUE(WalkOnce(root, 6));
-  EXPECT_EQ(Render(root), ".(top.txt #0(zero()) #4000000000(lost.txt))");
+  EXPECT_EQ(test::Render(root), ".(top.txt #0(zero()) #4000000000(lost.txt))");
   const ItemNode* placeholder = root->firstChild->next->next;
   EXPECT_EQ(placeholder->flags, ITEM_FOLDER);
   EXPECT_EQ(placeholder->parentId, 5u);
@@ -309,7 +296,7 @@ TEST_F(ScanTree, PlaceholdersAreHungInPreOrderOfTheIndex) {
   ScanFolder(index, 200, 5, u"Music");  // claimed: hung in front, not again at the end
   index.AttachPlaceholders(root);
   ASSERT_TRUE(WalkOnce(root, 10));
-  EXPECT_EQ(Render(root), ".(Music(f2) f0 #100(f1) #50(f4) #300(f3))");
+  EXPECT_EQ(test::Render(root), ".(Music(f2) f0 #100(f1) #50(f4) #300(f3))");
   for (const ItemNode* c = root->firstChild; c != nullptr; c = c->next)
     EXPECT_EQ(c->parentId, 5u);
 }
@@ -340,8 +327,8 @@ TEST_F(ScanTree, AttachToParentHangsAWholeSiblingChainInFront) {
     for (const ItemNode* c = a; c != nullptr; c = c->next)
       EXPECT_EQ(c->parent, target);
   }
-  EXPECT_EQ(Render(folder), "X(a b c old)");
-  EXPECT_EQ(Render(index.Find(99)), "#99(a b c)");
+  EXPECT_EQ(test::Render(folder), "X(a b c old)");
+  EXPECT_EQ(test::Render(index.Find(99)), "#99(a b c)");
 }
 
 struct Record {
@@ -382,7 +369,7 @@ TEST(ItemIndex, ParentLoopsAreHungUnderTheRoot) {
     const ::testing::AssertionResult walked = WalkOnce(root, c.nodes);
     EXPECT_TRUE(walked);
     if (!walked) continue;  // a looped tree cannot be rendered or freed
-    EXPECT_EQ(Render(root), c.tree);
+    EXPECT_EQ(test::Render(root), c.tree);
     FreeTree(root);
   }
 }
@@ -401,13 +388,13 @@ TEST(PruneEmptyFolders, KeepsOnlyFoldersWithAFileBelow) {
 
   PruneEmptyFolders(root);
   ASSERT_TRUE(WalkOnce(root, 8));
-  EXPECT_EQ(Render(root), ".(K(F1(a)) f M(b) g)");
+  EXPECT_EQ(test::Render(root), ".(K(F1(a)) f M(b) g)");
 
   // A root holding only empty folders stays, empty.
   FreeSubtree(root);
   Add(Add(root, u"E", ITEM_FOLDER), u"E", ITEM_FOLDER);
   PruneEmptyFolders(root);
-  EXPECT_EQ(Render(root), ".()");
+  EXPECT_EQ(test::Render(root), ".()");
   FreeTree(root);
 }
 

@@ -1,5 +1,8 @@
 #include "support/test_support.h"
 
+#include "catalogue/item_tree.h"
+#include "util/text.h"
+
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,6 +13,17 @@
 #include <sstream>
 
 namespace restorix::test {
+
+std::string Render(const ItemNode* node) {
+  std::string out = Utf8FromUtf16(node->name);
+  if (!node->isFolder()) return out;
+  out += '(';
+  for (const ItemNode* c = node->firstChild; c != nullptr; c = c->next) {
+    if (c != node->firstChild) out += ' ';
+    out += Render(c);
+  }
+  return out + ')';
+}
 
 TempDir::TempDir() {
   std::string pattern = (std::filesystem::temp_directory_path() / "restorix-test-XXXXXX").string();

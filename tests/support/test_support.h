@@ -7,7 +7,15 @@
 #include <string>
 #include <vector>
 
+namespace restorix {
+struct ItemNode;
+}
+
 namespace restorix::test {
+
+// A compact picture of a small tree: "name(child child)" for folders, the
+// name alone for files.
+std::string Render(const ItemNode* node);
 
 // A fresh folder under the system's temporary folder, removed afterwards.
 class TempDir {
