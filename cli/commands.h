@@ -10,5 +10,6 @@ void AddInfoCommand(CLI::App& app, int& status);
 void AddPartitionsCommand(CLI::App& app, int& status);
 void AddImageCommand(CLI::App& app, int& status);
 void AddScanCommand(CLI::App& app, int& status);
+void AddRecoverCommand(CLI::App& app, int& status);
 
 }  // namespace restorix::cli

@@ -17,6 +17,7 @@ int main(int argc, char** argv) {
   restorix::cli::AddInfoCommand(app, status);
   restorix::cli::AddPartitionsCommand(app, status);
   restorix::cli::AddScanCommand(app, status);
+  restorix::cli::AddRecoverCommand(app, status);
   restorix::cli::AddImageCommand(app, status);
   try {
     app.parse(argc, argv);

@@ -10,6 +10,8 @@ for target in build/fuzz/bin/fuzz_*; do
   name=$(basename "$target")
   corpus=build/fuzz/corpus/$name
   mkdir -p "$corpus"
+  seeds=tests/fuzz/seeds/${name#fuzz_}
+  [ -d "$seeds" ] && cp -n "$seeds"/* "$corpus"/ 2>/dev/null || true
   echo "== $name (${seconds}s)"
   "$target" -max_total_time="$seconds" -max_len=65536 -rss_limit_mb=2048 -print_final_stats=1 \
     "$corpus" 2>&1 | grep -E "^(Done|stat::number_of_executed_units|==.*ERROR|SUMMARY)" || true

@@ -1,6 +1,7 @@
 #include "fs/scan.h"
 
 #include "engine.h"
+#include "fs/fat_scan.h"
 #include "fs/ntfs_scan.h"
 
 namespace restorix {
@@ -31,8 +32,11 @@ ScanResult RunScan(Engine& engine, bool withSignatureSearch, const SignatureSear
         ScanMft(engine);
         break;
       case FS_FAT16:
-      case FS_FAT32:
+      case FS_FAT32: {
+        FatScanCounters counters;
+        ScanFatFolderTree(engine, engine.treeRoot, counters);
         break;
+      }
       default:
         fileSystemScanned = false;
         break;

@@ -148,15 +148,17 @@ std::vector<std::uint8_t> MftRecordBuilder::Build(std::uint16_t checkWord) const
   const auto inUse = static_cast<std::uint32_t>(Align8(offset + 8));
   Put32(r, 0x18, inUse);
   Put32(r, 0x1C, recordBytes_);
-  // Protect every 512-byte block: its last word moves into the update
-  // sequence and the check word takes its place.
-  Put16(r, usaOffset_, checkWord);
-  for (std::uint32_t block = 1; block < count; ++block) {
+  Protect(r, usaOffset_, checkWord);
+  return r;
+}
+
+void Protect(std::vector<std::uint8_t>& r, std::uint16_t usaOffset, std::uint16_t checkWord) {
+  Put16(r, usaOffset, checkWord);
+  for (std::size_t block = 1; block * 512 <= r.size(); ++block) {
     const std::size_t end = block * 512;
-    Put16(r, usaOffset_ + 2u * block, static_cast<std::uint16_t>(r[end - 2] | (r[end - 1] << 8)));
+    Put16(r, usaOffset + 2u * block, static_cast<std::uint16_t>(r[end - 2] | (r[end - 1] << 8)));
     Put16(r, end - 2, checkWord);
   }
-  return r;
 }
 
 std::vector<std::uint8_t> FileNameValue(std::uint64_t parent, const std::u16string& name,

@@ -46,6 +46,11 @@ class MftRecordBuilder {
   std::vector<std::vector<std::uint8_t>> attributes_;
 };
 
+// Puts a record into its protected on-disk form: the last word of every
+// 512-byte block moves into the update sequence (at usaOffset, after the
+// check word) and the check word takes its place.
+void Protect(std::vector<std::uint8_t>& record, std::uint16_t usaOffset, std::uint16_t checkWord);
+
 // A $FILE_NAME value: parent reference, name space, name.
 std::vector<std::uint8_t> FileNameValue(std::uint64_t parent, const std::u16string& name,
                                         std::uint8_t nameSpace = 1);

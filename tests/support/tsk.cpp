@@ -43,7 +43,12 @@ TskRecord Istat(const TskVolume& volume, std::uint64_t number) {
       if (record.names.size() == 1) record.parent = std::stoull(line.substr(18));
       inFileName = false;
     }
-    if (line.rfind("Type: ", 0) != 0) continue;
+    if (line.rfind("Type: ", 0) == 0 && line.find("MFT Entry: ") != std::string::npos) {
+      // An attribute-list entry: "Type: 128-2 \tMFT Entry: 76 \tVCN: 0"
+      record.listed.push_back(line.substr(6, line.find_first_of(" \t", 6) - 6));
+      continue;
+    }
+    if (line.rfind("Type: $", 0) != 0) continue;
     // Type: $DATA (128-2)   Name: N/A   Resident   size: 300
     TskAttribute a;
     const auto open = line.find('(');

@@ -32,6 +32,8 @@ struct TskRecord {
   std::uint64_t parent = 0;        // of the first $FILE_NAME
   std::vector<TskAttribute> attributes;
   bool hasAttributeList = false;
+  // "type-id" of each attribute that the attribute list names.
+  std::vector<std::string> listed;
   // The size of the unnamed $DATA attribute (0 when there is none).
   std::uint64_t UnnamedDataSize() const;
 };

@@ -1,0 +1,62 @@
+// Copying the checked items of the tree out of the source into a new run
+// folder ("#", "#0", "#1", ...) inside a destination folder, recreating the
+// folders, and reading each file's data the way its scanner located it.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace restorix {
+
+class Engine;
+struct ItemNode;
+
+struct SaveOptions {
+  std::filesystem::path destination;  // an existing folder, not on the source
+  // Asked for a new name when an item's name is too long for the destination
+  // (it is then written into "Orphan Files"). Returns the new name, or nothing
+  // to have the name shortened, keeping its extension.
+  std::function<std::optional<std::u16string>(const std::u16string& oldName,
+                                              const std::filesystem::path& folder)>
+      rename;
+  // Told of an item that could not be created ("Error Num :%u"); the rest of
+  // its folder is skipped.
+  std::function<void(const std::string& message)> onError;
+};
+
+struct SaveResult {
+  enum class Stop {
+    None,
+    Cancelled,       // keepRunning was cleared
+    NoDestination,   // the destination is missing or not a folder
+    OntoSource,      // the destination lies on the source itself
+    RunFolder,       // no run folder could be made
+    SourceLost,      // the source went away
+    WriteFailed,     // a write to the destination failed (disk full, I/O error)
+  };
+  // keepRunning at the end; 0 whenever the save did not run to its end.
+  std::uint32_t status = 0;
+  Stop stop = Stop::None;
+  int error = 0;
+  std::filesystem::path runFolder;
+  std::uint64_t files = 0, folders = 0, bytes = 0;
+  std::vector<std::filesystem::path> orphans;  // items written into "Orphan Files"
+  std::vector<std::pair<std::string, std::string>> renamed;  // old name, new name
+};
+
+// Writes every checked item below the root (an unchecked folder is passed
+// over with everything below it). Reports progress as (items done, checked
+// files + checked folders).
+SaveResult SaveCheckedItems(Engine& engine, const SaveOptions& options);
+
+// Copies `size` bytes of a carved item from its first sector on.
+void CopyCarvedItem(Engine& engine, const ItemNode& node, int out);
+
+inline constexpr const char* kRunFolderPrefix = "#";
+inline constexpr const char* kOrphanFolder = "Orphan Files";
+
+}  // namespace restorix
