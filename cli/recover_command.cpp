@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "catalogue/recovery_writer.h"
+#include "catalogue/scan_info.h"
 #include "commands.h"
 #include "fs/scan.h"
 #include "progress.h"
@@ -36,6 +37,26 @@ std::string Reason(const SaveResult& result) {
   return "";
 }
 
+// Loads a saved scan and opens its source again; explains any failure.
+bool LoadSavedScan(Engine& engine, const std::string& file, const std::string& sourceOverride) {
+  const LoadResult loaded = LoadScanInfo(engine, file, sourceOverride);
+  if (!loaded.loaded) {
+    std::cerr << "Scan Information file is not valid or corrupted.\n";
+    PrintError("'" + file + "' is not a scan-information file");
+    return false;
+  }
+  if (loaded.truncated) PrintError("'" + file + "' ends early; recovering what it lists");
+  if (!loaded.reopened) {
+    const std::string stored = Utf8FromUtf16(engine.sourceName);
+    PrintError("the scanned source '" + (sourceOverride.empty() ? stored : sourceOverride) +
+               "' cannot be opened" +
+               (loaded.reopened.error ? std::string(": ") + std::strerror(loaded.reopened.error) : "") +
+               "; point at it with --source PATH");
+    return false;
+  }
+  return true;
+}
+
 void CheckAll(ItemNode* root) {
   if (root == nullptr) return;
   root->checked = 1;
@@ -47,37 +68,60 @@ void CheckAll(ItemNode* root) {
 void AddRecoverCommand(CLI::App& app, int& status) {
   struct Options {
     SourceOptions source;
+    std::string scan;
+    std::string sourceOverride;
     std::string destination;
     bool json = false;
   };
   auto options = std::make_shared<Options>();
-  CLI::App* command =
-      app.add_subcommand("recover", "Scan a volume and copy what was found into a new folder");
-  AddSourceOptions(*command, options->source, "Volume: block device, volume image or image file");
+  CLI::App* command = app.add_subcommand(
+      "recover", "Copy what a scan finds (or a saved scan lists) into a new folder");
+  command->add_option("SOURCE", options->source.path,
+                      "Volume: block device, volume image or image file");
+  command->add_option("-p,--partition", options->source.partition,
+                      "Open partition N of a whole-disk image or device as the volume")
+      ->check(CLI::PositiveNumber);
+  command->add_option("--scan", options->scan, "Recover from a saved scan-information file (.qns)")
+      ->excludes("SOURCE");
+  command->add_option("--source", options->sourceOverride,
+                      "With --scan: where the scanned source is now, if it moved");
   command->add_option("--to", options->destination,
                       "Folder (on another disk) in which the run folder #, #0, ... is made")
       ->required();
   command->add_flag("--json", options->json, "Print one JSON document");
   command->footer(
       "Example:\n  restorix recover /dev/sdb1 --to /mnt/rescue\n"
-      "  restorix recover disk.img --partition 2 --to ./recovered --json");
+      "  restorix recover disk.img --partition 2 --to ./recovered --json\n"
+      "  restorix recover --scan sdb1.qns --to /mnt/rescue");
   command->callback([options, &status] {
     Engine engine;
-    if (!OpenSourceOrExplain(engine, SOURCE_LOGICAL_DRIVE, options->source)) {
-      status = 1;
-      return;
-    }
-    ProgressLine progress("Scanning", "records", 0);
-    engine.SetEvents(&progress);
     engine.keepRunning = 1;
     StopOnInterrupt(engine.keepRunning);
-    const ScanResult scan = RunScan(engine, false, nullptr);
-    progress.Finish();
-    if (scan.status == 0) {
-      PrintError(scan.deviceLost ? "the source is no longer available; nothing was saved"
-                                 : "the scan was stopped; nothing was saved");
-      status = 1;
-      return;
+    if (!options->scan.empty()) {
+      if (!LoadSavedScan(engine, options->scan, options->sourceOverride)) {
+        status = 1;
+        return;
+      }
+    } else {
+      if (options->source.path.empty()) {
+        PrintError("give a SOURCE to scan, or --scan FILE.qns");
+        status = 2;
+        return;
+      }
+      if (!OpenSourceOrExplain(engine, SOURCE_LOGICAL_DRIVE, options->source)) {
+        status = 1;
+        return;
+      }
+      ProgressLine progress("Scanning", "records", 0);
+      engine.SetEvents(&progress);
+      const ScanResult scan = RunScan(engine, false, nullptr);
+      progress.Finish();
+      if (scan.status == 0) {
+        PrintError(scan.deviceLost ? "the source is no longer available; nothing was saved"
+                                   : "the scan was stopped; nothing was saved");
+        status = 1;
+        return;
+      }
     }
     CheckAll(engine.treeRoot);
 

@@ -25,7 +25,7 @@ std::string SafeFileName(std::u16string_view name) {
     if (c == '/' || c == '\0') c = '_';
   }
   if (safe.empty() || safe == "." || safe == "..") safe.insert(0, "_");
-  return ShortenName(safe, kMaxNameBytes);
+  return safe;
 }
 
 std::string ShortenName(const std::string& name, std::size_t maxBytes) {

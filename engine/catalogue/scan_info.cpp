@@ -1,0 +1,282 @@
+#include "catalogue/scan_info.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <array>
+#include <vector>
+
+#include "disk/imaging.h"
+#include "disk/partitions.h"
+#include "util/text.h"
+
+namespace restorix {
+
+namespace {
+
+constexpr std::array<std::uint8_t, 4> kMagic = {0x54, 0x41, 0x46, 0x2D};  // "TAF-"
+// What the writer stores in a link slot whose link exists.
+constexpr std::uint32_t kLinkPresent = 1;
+
+bool StoresExtents(std::uint8_t fsType) { return fsType == FS_NONE || fsType == FS_NTFS; }
+
+// Buffered little-endian output to a file.
+class Writer {
+ public:
+  explicit Writer(int fd) : fd_(fd) {}
+  void Put(Bytes bytes) {
+    buffer_.insert(buffer_.end(), bytes.begin(), bytes.end());
+    if (buffer_.size() >= (1 << 20)) Flush();
+  }
+  template <typename T>
+  void Put(T value) {
+    std::array<std::uint8_t, sizeof(T)> bytes{};
+    StoreLE<T>(bytes, 0, value);
+    Put(Bytes(bytes));
+  }
+  void Name(const std::u16string& name) {
+    Put<std::uint16_t>(static_cast<std::uint16_t>(name.size()));
+    for (const char16_t unit : name) Put<std::uint16_t>(unit);
+  }
+  void Flush() {
+    WriteOrAbort(fd_, buffer_);
+    buffer_.clear();
+  }
+
+ private:
+  int fd_;
+  std::vector<std::uint8_t> buffer_;
+};
+
+void PutNode(Writer& out, const ItemNode& node, bool moreSiblings, bool isRoot, bool withExtents) {
+  out.Put<std::uint64_t>(node.size);
+  out.Put<std::uint32_t>(moreSiblings ? kLinkPresent : 0);
+  out.Put<std::uint32_t>(node.firstChild ? kLinkPresent : 0);
+  out.Put<std::uint32_t>(isRoot ? 0 : kLinkPresent);
+  out.Put<std::uint32_t>(withExtents && !node.extents.empty() ? kLinkPresent : 0);
+  out.Put<std::uint32_t>(node.id);
+  out.Put<std::uint32_t>(node.parentId);
+  out.Put<std::uint32_t>(node.name.empty() ? 0 : kLinkPresent);
+  out.Put<std::uint16_t>(node.createDate);
+  out.Put<std::uint16_t>(node.accessDate);
+  out.Put<std::uint8_t>(node.flags);
+  out.Put<std::uint8_t>(node.nameLength());
+  out.Put<std::uint8_t>(node.checked);
+  out.Put<std::uint8_t>(node.origin);
+  out.Name(node.name);
+}
+
+// Buffered input that reads as zeros past the end of the file.
+class Reader {
+ public:
+  explicit Reader(int fd) : fd_(fd) {}
+  bool ended() const { return ended_; }
+  // Fills `out`; false (with the missing bytes zero) when the file ended.
+  bool Get(MutableBytes out) {
+    std::size_t done = 0;
+    while (done < out.size()) {
+      if (pos_ == buffer_.size()) {
+        buffer_.resize(1 << 20);
+        buffer_.resize(ReadOrAbort(fd_, buffer_));
+        pos_ = 0;
+        if (buffer_.empty()) {
+          std::fill(out.begin() + static_cast<std::ptrdiff_t>(done), out.end(), 0);
+          ended_ = true;
+          return false;
+        }
+      }
+      const std::size_t n = std::min(out.size() - done, buffer_.size() - pos_);
+      std::copy_n(buffer_.begin() + static_cast<std::ptrdiff_t>(pos_), n, out.begin() + static_cast<std::ptrdiff_t>(done));
+      pos_ += n;
+      done += n;
+    }
+    return true;
+  }
+  template <typename T>
+  T Get() {
+    std::array<std::uint8_t, sizeof(T)> bytes{};
+    Get(bytes);
+    if constexpr (sizeof(T) == 1) return bytes[0];
+    if constexpr (sizeof(T) == 2) return le16(bytes, 0);
+    if constexpr (sizeof(T) == 4) return le32(bytes, 0);
+    if constexpr (sizeof(T) == 8) return le64(bytes, 0);
+  }
+  std::u16string Name() {
+    const std::uint16_t length = Get<std::uint16_t>();
+    std::u16string name;
+    for (std::uint16_t i = 0; i < length && !ended_; ++i) name += static_cast<char16_t>(Get<std::uint16_t>());
+    return name;
+  }
+
+ private:
+  int fd_;
+  std::vector<std::uint8_t> buffer_;
+  std::size_t pos_ = 0;
+  bool ended_ = false;
+};
+
+struct Slots {
+  bool next = false, firstChild = false, extents = false;
+};
+
+// Reads one node image and the name after it into `node`. False when the
+// file ended inside the image.
+bool GetNode(Reader& in, ItemNode& node, Slots& slots) {
+  std::array<std::uint8_t, kNodeImageBytes> image{};
+  if (!in.Get(image)) return false;
+  node.size = le64(image, 0);
+  slots.next = le32(image, 8) != 0;
+  slots.firstChild = le32(image, 12) != 0;
+  slots.extents = le32(image, 20) != 0;
+  node.id = le32(image, 24);
+  node.parentId = le32(image, 28);
+  node.createDate = le16(image, 36);
+  node.accessDate = le16(image, 38);
+  node.flags = image[40];
+  node.checked = image[42];
+  node.origin = image[43];
+  node.name = in.Name();
+  return true;
+}
+
+void GetExtents(Reader& in, ItemNode& node) {
+  bool more = true;
+  while (more && !in.ended()) {
+    std::array<std::uint8_t, kExtentImageBytes> image{};
+    if (!in.Get(image)) break;
+    node.extents.push_back({le64(image, 0), le16(image, 12)});
+    more = le32(image, 8) != 0;
+  }
+}
+
+// The children blocks under `root`, folder after folder in depth-first
+// order, read without recursion.
+void GetChildren(Reader& in, ItemNode* root, bool withExtents) {
+  std::vector<ItemNode*> pending{root};
+  while (!pending.empty() && !in.ended()) {
+    ItemNode* folder = pending.back();
+    pending.pop_back();
+    std::vector<ItemNode*> withBlocks;
+    ItemNode** link = &folder->firstChild;
+    for (bool more = true; more;) {
+      auto node = std::make_unique<ItemNode>();
+      Slots slots;
+      if (!GetNode(in, *node, slots)) break;  // the file ended: the list ends here
+      if (withExtents && slots.extents) GetExtents(in, *node);
+      node->parent = folder;
+      *link = node.release();
+      if (slots.firstChild) withBlocks.push_back(*link);
+      link = &(*link)->next;
+      more = slots.next;
+    }
+    pending.insert(pending.end(), withBlocks.rbegin(), withBlocks.rend());
+  }
+}
+
+// Opens the stored source again. A volume that was one partition of a disk
+// image is found among the image's partitions by its geometry.
+OpenResult Reopen(Engine& engine, const std::filesystem::path& path, const VolumeContext& stored) {
+  if (stored.fsType() == FS_NONE) return engine.OpenSource(SOURCE_PHYSICAL_DISK, path);
+  OpenResult result = engine.OpenSource(SOURCE_LOGICAL_DRIVE, path);
+  if (result && engine.context == stored) return result;
+  for (const PartitionEntry& partition : ListPartitions(path).entries) {
+    Engine probe;
+    if (probe.OpenSource(SOURCE_LOGICAL_DRIVE, path, static_cast<unsigned>(partition.number)) &&
+        probe.context == stored) {
+      engine.source.reset();
+      return engine.OpenSource(SOURCE_LOGICAL_DRIVE, path, static_cast<unsigned>(partition.number));
+    }
+  }
+  return result;
+}
+
+}  // namespace
+
+bool SaveScanInfo(const Engine& engine, const std::filesystem::path& path) {
+  int error = 0;
+  UniqueFd fd = CreateOutputFile(path, error);
+  if (!fd) return false;
+  try {
+    Writer out(fd.get());
+    out.Put(Bytes(kMagic));
+    out.Put<std::uint32_t>(kScanInfoVersion);
+    out.Name(engine.sourceName);
+    out.Put(Bytes(engine.context.bytes()));
+    const ItemNode empty;
+    const ItemNode& root = engine.treeRoot ? *engine.treeRoot : empty;
+    const bool withExtents = StoresExtents(engine.context.fsType());
+    PutNode(out, root, false, true, false);
+    std::vector<const ItemNode*> pending{&root};
+    while (!pending.empty()) {
+      const ItemNode* folder = pending.back();
+      pending.pop_back();
+      std::vector<const ItemNode*> withBlocks;
+      for (const ItemNode* child = folder->firstChild; child; child = child->next) {
+        PutNode(out, *child, child->next != nullptr, false, withExtents);
+        if (withExtents) {
+          for (std::size_t i = 0; i < child->extents.size(); ++i) {
+            out.Put<std::uint64_t>(child->extents[i].start);
+            out.Put<std::uint32_t>(i + 1 < child->extents.size() ? kLinkPresent : 0);
+            out.Put<std::uint16_t>(child->extents[i].length);
+          }
+        }
+        if (child->firstChild) withBlocks.push_back(child);
+      }
+      pending.insert(pending.end(), withBlocks.rbegin(), withBlocks.rend());
+    }
+    out.Flush();
+  } catch (const DeviceLostError&) {
+    return false;
+  }
+  return true;
+}
+
+LoadResult LoadScanInfo(Engine& engine, const std::filesystem::path& path,
+                        const std::filesystem::path& sourceOverride) {
+  LoadResult result;
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd) return result;
+  try {
+    Reader in(fd.get());
+    std::array<std::uint8_t, 8> header{};
+    if (!in.Get(header) || !std::equal(kMagic.begin(), kMagic.end(), header.begin()) ||
+        le32(header, 4) != kScanInfoVersion) {
+      return result;
+    }
+    engine.index.FreeIndex();
+    FreeTree(engine.treeRoot);
+    engine.treeRoot = nullptr;
+    engine.source.reset();
+    engine.sourceName = in.Name();
+    std::array<std::uint8_t, VolumeContext::kSize> block{};
+    in.Get(block);
+    engine.context = VolumeContext::Decode(block);
+
+    auto root = std::make_unique<ItemNode>();
+    Slots slots;
+    GetNode(in, *root, slots);
+    engine.treeRoot = root.release();
+    if (slots.firstChild) GetChildren(in, engine.treeRoot, StoresExtents(engine.context.fsType()));
+    result.truncated = in.ended();
+  } catch (const DeviceLostError&) {
+    result.truncated = true;
+  }
+  result.loaded = true;
+  const VolumeContext stored = engine.context;
+  const std::filesystem::path source =
+      sourceOverride.empty() ? std::filesystem::path(Utf8FromUtf16(engine.sourceName)) : sourceOverride;
+  result.reopened = Reopen(engine, source, stored);
+  if (!result.reopened) engine.context = stored;
+  return result;
+}
+
+std::string ScanInfoFileName(const std::tm& local) { return "QN_RSX_Scan_Info# " + DateStamp(local); }
+
+std::filesystem::path WithScanInfoExtension(const std::filesystem::path& chosen) {
+  if (chosen.extension() == ".qns") return chosen;
+  std::filesystem::path path = chosen;
+  path += ".qns";
+  return path;
+}
+
+}  // namespace restorix

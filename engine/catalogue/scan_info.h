@@ -1,0 +1,44 @@
+// Scan-information files (.qns): a finished scan saved so that the user can
+// go on checking and recovering items later without scanning again. The file
+// holds the source's name, its volume geometry and the whole item tree with
+// every check state.
+#pragma once
+
+#include <ctime>
+#include <filesystem>
+#include <string>
+
+#include "engine.h"
+
+namespace restorix {
+
+inline constexpr std::uint32_t kScanInfoVersion = 0x000055AA;
+inline constexpr std::size_t kNodeImageBytes = 44;
+inline constexpr std::size_t kExtentImageBytes = 14;
+
+// Writes the engine's source name, volume context and tree to `path`
+// (replacing the file). False when the file cannot be created or written.
+bool SaveScanInfo(const Engine& engine, const std::filesystem::path& path);
+
+struct LoadResult {
+  bool loaded = false;   // the file was a scan-information file
+  OpenResult reopened;   // opening the source again, when loaded
+  bool truncated = false;  // the file ended early; what was read is kept
+};
+
+// Replaces the engine's tree, source name and context with the file's, then
+// opens the source again: the stored path as a volume (or one of its
+// partitions whose geometry is the stored one) when the stored file system
+// is nonzero, as a whole disk when it is 0. `sourceOverride`, when given,
+// is opened instead of the stored path. A loaded file whose source cannot be
+// opened leaves the source closed: reading item data then fails cleanly.
+LoadResult LoadScanInfo(Engine& engine, const std::filesystem::path& path,
+                        const std::filesystem::path& sourceOverride = {});
+
+// "QN_RSX_Scan_Info# Sat, 05-Dec-2026"
+std::string ScanInfoFileName(const std::tm& local);
+
+// The chosen path with ".qns" appended unless its extension is exactly "qns".
+std::filesystem::path WithScanInfoExtension(const std::filesystem::path& chosen);
+
+}  // namespace restorix
