@@ -12,6 +12,7 @@ void FakeSource::FailRange(std::uint64_t offset, std::uint64_t length, int error
 int FakeSource::ReadAt(MutableBytes buffer, std::uint64_t offset) {
   if (loseAfter_ >= 0 && reads_ >= loseAfter_) return ENODEV;
   ++reads_;
+  readLog_.push_back({offset, buffer.size()});
   const std::uint64_t end = offset + buffer.size();
   for (const Failure& f : failures_) {
     if (offset < f.offset + f.length && f.offset < end) return f.error;

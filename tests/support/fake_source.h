@@ -26,6 +26,8 @@ class FakeSource : public SectorSource {
   SourceIdentity identity() const override { return {}; }
 
   int reads() const { return reads_; }
+  // Every read made: byte offset and length.
+  const std::vector<std::pair<std::uint64_t, std::size_t>>& readLog() const { return readLog_; }
   std::vector<std::uint8_t>& bytes() { return bytes_; }
 
  private:
@@ -38,6 +40,7 @@ class FakeSource : public SectorSource {
   std::vector<Failure> failures_;
   int loseAfter_ = -1;
   int reads_ = 0;
+  std::vector<std::pair<std::uint64_t, std::size_t>> readLog_;
 };
 
 }  // namespace restorix::test
