@@ -2,9 +2,12 @@
 // JSON it prints, on the demo disk.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <nlohmann/json.hpp>
+#include <sstream>
 
 #include "support/test_support.h"
+#include "support/tsk.h"
 
 namespace restorix {
 namespace {
@@ -118,6 +121,107 @@ TEST(CliTest, AnAbortedImageLeavesNoFileBehind) {
   EXPECT_NE(result.err.find("Imaging of logical drive aborted."), std::string::npos) << result.err;
   EXPECT_NE(result.err.find("writing the image failed"), std::string::npos) << result.err;
   EXPECT_FALSE(std::filesystem::exists(image));
+}
+
+}  // namespace
+}  // namespace restorix
+
+namespace restorix {
+namespace {
+
+// The scan document and its items: every field, of the right kind.
+void ExpectScanSchema(const nlohmann::json& json) {
+  for (const char* key : {"source", "fsType", "mode", "completed", "totals", "items"}) {
+    EXPECT_TRUE(json.contains(key)) << key;
+  }
+  EXPECT_TRUE(json["completed"].is_boolean());
+  for (const char* key : {"files", "folders", "bytes"}) EXPECT_TRUE(json["totals"][key].is_number_unsigned()) << key;
+  for (const auto& item : json["items"]) {
+    EXPECT_TRUE(item["path"].is_string());
+    EXPECT_TRUE(item["name"].is_string());
+    EXPECT_TRUE(item["folder"].is_boolean());
+    EXPECT_TRUE(item["live"].is_boolean());
+    EXPECT_TRUE(item["size"].is_number_unsigned());
+    EXPECT_TRUE(item["id"].is_number_unsigned());
+    EXPECT_TRUE(item["parentId"].is_number_unsigned());
+    EXPECT_TRUE(item["origin"].is_number_unsigned());
+    EXPECT_TRUE(item["createDate"].is_string() || item["createDate"].is_null());
+    EXPECT_TRUE(item["accessDate"].is_string() || item["accessDate"].is_null());
+    EXPECT_TRUE(item["checked"].is_boolean());
+  }
+}
+
+TEST(CliScanTest, ListsTheDeletedFilesOfBothDemoPartitions) {
+  const auto ntfs = Restorix("scan " + Demo() + " -p 2 --json");
+  ASSERT_EQ(ntfs.exitCode, 0) << ntfs.err;
+  const auto json = nlohmann::json::parse(ntfs.out);
+  ExpectScanSchema(json);
+  EXPECT_EQ(json["fsType"], 3);
+  EXPECT_EQ(json["mode"], "deleted");
+  EXPECT_EQ(json["completed"], true);
+  std::vector<std::string> paths;
+  for (const auto& item : json["items"]) paths.push_back(item["path"]);
+  for (const char* expected : {"Photos/2026/holiday-01.jpg", "tiny-note.txt", "Projects/old-site/css/style.css"}) {
+    EXPECT_NE(std::find(paths.begin(), paths.end(), expected), paths.end()) << expected;
+  }
+  const auto fat = Restorix("scan " + Demo() + " -p 1");
+  ASSERT_EQ(fat.exitCode, 0) << fat.err;
+  EXPECT_NE(fat.out.find("R\xC3\xA9sum\xC3\xA9 draft 2026.txt"), std::string::npos) << fat.out;
+  EXPECT_NE(fat.out.find("Total "), std::string::npos);
+}
+
+// The bytes recovered from the demo disk are the files' own, as its manifest
+// records them.
+TEST(CliScanTest, RecoverWritesTheDemoFilesAndASavedScanRecoversTheSame) {
+  test::TempDir dir;
+  const auto direct = Restorix("recover " + Demo() + " -p 2 --to " + Quote(dir.path().string()) + " --json");
+  ASSERT_EQ(direct.exitCode, 0) << direct.err;
+  const auto report = nlohmann::json::parse(direct.out);
+  EXPECT_EQ(report["completed"], true);
+  EXPECT_EQ(report["runFolder"], (dir / "#").string());
+  EXPECT_GT(report["files"].get<int>(), 10);
+
+  std::ifstream manifest(test::SourceFixture("demo-disk.manifest.tsv"));
+  std::string line;
+  int checked = 0;
+  while (std::getline(manifest, line)) {
+    std::istringstream fields(line);
+    std::string partition, path, state, size, sha;
+    std::getline(fields, partition, '\t');
+    std::getline(fields, path, '\t');
+    std::getline(fields, state, '\t');
+    std::getline(fields, size, '\t');
+    std::getline(fields, sha, '\t');
+    if (partition != "2" || state != "deleted") continue;
+    EXPECT_EQ(test::Sha256OfFile(dir / "#" / path.substr(1)), sha) << path;
+    ++checked;
+  }
+  EXPECT_GT(checked, 5);
+
+  const auto scan = Restorix("scan " + Demo() + " -p 2 --save-scan " + Quote((dir / "saved").string()));
+  ASSERT_EQ(scan.exitCode, 0) << scan.err;
+  const auto again = Restorix("recover --scan " + Quote((dir / "saved.qns").string()) + " --to " +
+                              Quote(dir.path().string()) + " --json");
+  ASSERT_EQ(again.exitCode, 0) << again.err;
+  EXPECT_EQ(nlohmann::json::parse(again.out)["runFolder"], (dir / "#0").string());
+  EXPECT_EQ(test::Run("diff -r " + Quote((dir / "#").string()) + " " + Quote((dir / "#0").string())).exitCode, 0);
+
+  const auto notAScan = Restorix("recover --scan " + Demo() + " --to " + Quote(dir.path().string()));
+  EXPECT_EQ(notAScan.exitCode, 1);
+  EXPECT_NE(notAScan.err.find("Scan Information file is not valid or corrupted."), std::string::npos);
+}
+
+TEST(CliScanTest, ASaveThatCannotCompleteIsReportedAsAborted) {
+  test::TempDir dir;
+  test::WriteFile(dir / "file", {1});
+  const auto toFile = Restorix("recover " + Demo() + " -p 2 --to " + Quote((dir / "file").string()));
+  EXPECT_EQ(toFile.exitCode, 1);
+  EXPECT_NE(toFile.err.find("Saving of data aborted."), std::string::npos);
+  const auto full = test::Run("ulimit -f 40; " + Quote(test::RestorixBinary().string()) + " recover " +
+                              Demo() + " -p 2 --to " + Quote(dir.path().string()));
+  EXPECT_EQ(full.exitCode, 1);
+  EXPECT_NE(full.err.find("writing to the destination failed"), std::string::npos) << full.err;
+  EXPECT_EQ(full.out.find("Saving of data completed."), std::string::npos);
 }
 
 }  // namespace

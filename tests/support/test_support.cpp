@@ -81,6 +81,10 @@ std::filesystem::path Fixture(const std::string& name) {
   return std::filesystem::path(RESTORIX_FIXTURE_DIR) / name;
 }
 
+std::filesystem::path SourceFixture(const std::string& name) {
+  return std::filesystem::path(RESTORIX_SOURCE_FIXTURE_DIR) / name;
+}
+
 std::filesystem::path RestorixBinary() {
   return std::filesystem::path(RESTORIX_BIN_DIR) / "restorix";
 }

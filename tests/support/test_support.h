@@ -48,6 +48,8 @@ bool HaveTool(const std::string& name);
 
 // An unpacked committed fixture (tests/fixtures/NAME.gz).
 std::filesystem::path Fixture(const std::string& name);
+// A file committed as it is in tests/fixtures (a recipe, a manifest).
+std::filesystem::path SourceFixture(const std::string& name);
 // The `restorix` program of this build.
 std::filesystem::path RestorixBinary();
 
