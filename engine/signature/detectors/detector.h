@@ -1,0 +1,75 @@
+// What every file-type detector gets: the engine (to read the source and see
+// keepRunning), the sectors the MPEG detectors have claimed in this scan, and
+// byte access to the source from the hit sector on.
+#pragma once
+
+#include <cstdint>
+#include <unordered_set>
+#include <vector>
+
+#include "engine.h"
+#include "signature/signature_record.h"
+
+namespace restorix {
+
+// Sectors at which an MPEG audio frame or program-stream pack boundary fell
+// earlier in this scan; a hit there is refused. They belong to one scan.
+struct ClaimedSectors {
+  std::unordered_set<std::uint64_t> audio;
+  std::unordered_set<std::uint64_t> programStream;
+};
+
+struct DetectorContext {
+  Engine& engine;
+  ClaimedSectors& claims;
+  bool running() const { return engine.keepRunning != 0; }
+};
+
+// A detector looks at the source from the hit sector on, decides whether a
+// file of its type starts there, and on success may set the record's
+// detectedSize, skipLength, skipValid and (compound documents) extension.
+// Nonzero means confirmed.
+using Detector = std::uint32_t (*)(DetectorContext& context, std::uint64_t hit,
+                                   SignatureRecord& record);
+
+// The detector for a type code, or nullptr for codes that have none.
+Detector DetectorFor(std::uint32_t typeCode);
+
+// Byte access to the source at positions counted from the start of the hit
+// sector. Reads go through the engine a block of sectors at a time, so a
+// field that crosses the end of one read is simply read from the source;
+// positions past the end of the source read as zeros.
+class SourceBytes {
+ public:
+  SourceBytes(Engine& engine, std::uint64_t hit, std::uint32_t blockSectors = 64);
+
+  std::uint8_t u8(std::uint64_t pos) { return Get(pos, 1)[0]; }
+  std::uint16_t le16(std::uint64_t pos) { return restorix::le16(Get(pos, 2), 0); }
+  std::uint32_t le32(std::uint64_t pos) { return restorix::le32(Get(pos, 4), 0); }
+  std::uint16_t be16(std::uint64_t pos) { return restorix::be16(Get(pos, 2), 0); }
+  std::uint32_t be32(std::uint64_t pos) { return restorix::be32(Get(pos, 4), 0); }
+  // True when the bytes at `pos` are exactly `text`.
+  bool Matches(std::uint64_t pos, std::string_view text);
+  // The bytes from `pos` to the end of the block that holds them (at least
+  // `min` bytes, at most the block), for scanning many bytes in one go.
+  Bytes Run(std::uint64_t pos, std::size_t min = 1);
+
+  std::uint32_t sectorBytes() const { return sectorBytes_; }
+  std::uint64_t hit() const { return hit_; }
+  // Sectors of the source from the hit sector to its end.
+  std::uint64_t sectorsLeft() const;
+
+ private:
+  Bytes Get(std::uint64_t pos, std::size_t length);
+  void Load(std::uint64_t sector);
+
+  Engine& engine_;
+  std::uint64_t hit_;
+  std::uint32_t sectorBytes_;
+  std::uint32_t blockSectors_;
+  std::vector<std::uint8_t> block_;
+  std::uint64_t blockStart_ = ~std::uint64_t{0};  // first byte position held
+  std::array<std::uint8_t, 8> scratch_{};
+};
+
+}  // namespace restorix

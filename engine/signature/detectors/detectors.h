@@ -1,0 +1,47 @@
+// The file-type detectors, one file each, and the type codes that select
+// them. A type code without a detector is confirmed by its signature alone
+// (code 0 never is).
+#pragma once
+
+#include "signature/detectors/detector.h"
+
+namespace restorix {
+
+inline constexpr std::uint32_t TYPE_SIZE_AT_4 = 4;
+inline constexpr std::uint32_t TYPE_CR2 = 5;
+inline constexpr std::uint32_t TYPE_NEF = 15;
+inline constexpr std::uint32_t TYPE_MPEG_PROGRAM_STREAM = 18;
+inline constexpr std::uint32_t TYPE_MIDI = 61;
+inline constexpr std::uint32_t TYPE_MPEG_AUDIO = 62;
+inline constexpr std::uint32_t TYPE_ATOM_CHAIN = 63;
+inline constexpr std::uint32_t TYPE_WAVE = 68;
+inline constexpr std::uint32_t TYPE_BMP = 142;
+inline constexpr std::uint32_t TYPE_GIF = 161;
+inline constexpr std::uint32_t TYPE_JPEG = 167;
+inline constexpr std::uint32_t TYPE_PNG = 185;
+inline constexpr std::uint32_t TYPE_TIFF = 203;
+inline constexpr std::uint32_t TYPE_RASTER_HEADER = 207;
+inline constexpr std::uint32_t TYPE_TIFF_LITTLE_ENDIAN = 208;
+inline constexpr std::uint32_t TYPE_COMPOUND_DOCUMENT = 235;
+inline constexpr std::uint32_t TYPE_ATOM_CHAIN_2 = 291;
+
+std::uint32_t DetectBmp(DetectorContext& context, std::uint64_t hit, SignatureRecord& record);
+std::uint32_t DetectSizeAt4(DetectorContext& context, std::uint64_t hit, SignatureRecord& record);
+std::uint32_t DetectRasterHeader(DetectorContext& context, std::uint64_t hit, SignatureRecord& record);
+std::uint32_t DetectWave(DetectorContext& context, std::uint64_t hit, SignatureRecord& record);
+std::uint32_t DetectMidi(DetectorContext& context, std::uint64_t hit, SignatureRecord& record);
+std::uint32_t DetectPng(DetectorContext& context, std::uint64_t hit, SignatureRecord& record);
+std::uint32_t DetectAtomChain(DetectorContext& context, std::uint64_t hit, SignatureRecord& record);
+std::uint32_t DetectJpeg(DetectorContext& context, std::uint64_t hit, SignatureRecord& record);
+std::uint32_t DetectGif(DetectorContext& context, std::uint64_t hit, SignatureRecord& record);
+std::uint32_t DetectMpegAudio(DetectorContext& context, std::uint64_t hit, SignatureRecord& record);
+std::uint32_t DetectMpegProgramStream(DetectorContext& context, std::uint64_t hit,
+                                      SignatureRecord& record);
+std::uint32_t DetectCompoundDocument(DetectorContext& context, std::uint64_t hit,
+                                     SignatureRecord& record);
+
+enum class TiffVariant { Generic, LittleEndian, Cr2, Nef };
+std::uint32_t DetectTiffFamily(DetectorContext& context, std::uint64_t hit, SignatureRecord& record,
+                               TiffVariant variant);
+
+}  // namespace restorix

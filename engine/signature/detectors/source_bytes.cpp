@@ -1,0 +1,44 @@
+#include "signature/detectors/detector.h"
+
+namespace restorix {
+
+SourceBytes::SourceBytes(Engine& engine, std::uint64_t hit, std::uint32_t blockSectors)
+    : engine_(engine),
+      hit_(hit),
+      sectorBytes_(engine.context.bytesPerSector()),
+      blockSectors_(blockSectors) {}
+
+std::uint64_t SourceBytes::sectorsLeft() const {
+  const std::uint64_t total = engine_.context.totalSectors();
+  return hit_ < total ? total - hit_ : 0;
+}
+
+void SourceBytes::Load(std::uint64_t sector) {
+  block_.assign(std::size_t{blockSectors_} * sectorBytes_, 0);
+  blockStart_ = sector * sectorBytes_;
+  const auto absolute = CheckedAdd(hit_, sector);
+  if (absolute) engine_.ReadSectors(block_, *absolute);
+}
+
+Bytes SourceBytes::Run(std::uint64_t pos, std::size_t min) {
+  if (sectorBytes_ == 0) return {};
+  min = std::min<std::size_t>(min, std::size_t{blockSectors_} * sectorBytes_ - sectorBytes_);
+  if (block_.empty() || pos < blockStart_ || pos - blockStart_ > block_.size() - min) {
+    Load(pos / sectorBytes_);
+  }
+  return Bytes(block_).subspan(static_cast<std::size_t>(pos - blockStart_));
+}
+
+Bytes SourceBytes::Get(std::uint64_t pos, std::size_t length) {
+  const Bytes run = Run(pos, length);
+  if (run.size() >= length) return run.first(length);
+  scratch_.fill(0);
+  return Bytes(scratch_).first(length);
+}
+
+bool SourceBytes::Matches(std::uint64_t pos, std::string_view text) {
+  const Bytes run = Run(pos, text.size());
+  return run.size() >= text.size() && std::equal(text.begin(), text.end(), run.begin());
+}
+
+}  // namespace restorix

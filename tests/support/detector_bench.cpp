@@ -1,0 +1,37 @@
+#include "support/detector_bench.h"
+
+#include "support/fake_source.h"
+#include "support/test_support.h"
+
+namespace restorix::test {
+
+DetectorBench::DetectorBench(std::uint64_t sectors, std::uint32_t sectorSize)
+    : bytes_(sectors * sectorSize, 0), sectorSize_(sectorSize) {}
+
+void DetectorBench::Place(std::uint64_t sector, const std::vector<std::uint8_t>& bytes) {
+  const std::uint64_t at = sector * sectorSize_;
+  if (at + bytes.size() > bytes_.size()) bytes_.resize(at + bytes.size(), 0);
+  std::copy(bytes.begin(), bytes.end(), bytes_.begin() + static_cast<std::ptrdiff_t>(at));
+  opened_ = false;
+}
+
+void DetectorBench::Open() {
+  engine.ResetEngine();
+  engine.OpenSource(SOURCE_PHYSICAL_DISK, std::make_unique<FakeSource>(bytes_, sectorSize_), u"bench");
+  engine.keepRunning = 1;
+  opened_ = true;
+}
+
+std::uint32_t DetectorBench::Run(Detector detector, std::uint64_t sector, SignatureRecord record) {
+  if (!opened_) Open();
+  DetectorContext context{engine, claims};
+  const std::uint32_t result = detector(context, sector, record);
+  record_ = record;
+  return result;
+}
+
+std::vector<std::uint8_t> CorpusFile(const std::string& name) {
+  return ReadFile(SourceFixture("carving/" + name));
+}
+
+}  // namespace restorix::test
