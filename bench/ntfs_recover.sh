@@ -167,7 +167,11 @@ for _ in $(seq "$runs"); do
 done
 recover_all  # the last round left icat's files only; the check needs both
 
-# File for file: what restorix wrote (run folder/path) against icat's output.
+# File for file: what restorix wrote against icat's output for the same
+# record. A file is found by its path in the run folder; a file whose name
+# is gone from the volume (restorix writes it, renamed, into an orphans
+# folder) by its content among the files not claimed by a path. Files that
+# differ are listed on stderr with both sizes.
 python3 - "$work" <<'EOF' >"$work/summary"
 import hashlib, json, os, sys
 work = sys.argv[1]
@@ -179,28 +183,48 @@ def digest(path):
         while block := f.read(1 << 22):
             h.update(block)
     return h.hexdigest()
-files = mismatches = icat_bytes = 0
+written = set()
+for folder, _, names in os.walk(run_folder):
+    written.update(os.path.join(folder, name) for name in names)
+files = mismatches = by_content = icat_bytes = 0
+nameless = []
 for item in json.load(open(f"{work}/scan.json"))["items"]:
     if item["folder"]:
         continue
     files += 1
-    mine = os.path.join(run_folder, item["path"])
     theirs = f"{work}/icat/{item['id']}"
     icat_bytes += os.path.getsize(theirs)
-    if not os.path.exists(mine) or digest(mine) != digest(theirs):
+    mine = os.path.join(run_folder, item["path"])
+    if not item["name"] or mine not in written:
+        nameless.append((item, theirs))
+        continue
+    written.discard(mine)
+    if digest(mine) != digest(theirs):
         mismatches += 1
-        print(f"differs: id {item['id']} {item['path']}", file=sys.stderr)
-print(files, recovered["files"], recovered["bytes"], icat_bytes, mismatches)
+        print(f"differs: record {item['id']} {item['path']}: restorix {os.path.getsize(mine)} bytes,"
+              f" icat {os.path.getsize(theirs)}", file=sys.stderr)
+unclaimed = {}
+for path in written:
+    unclaimed.setdefault(digest(path), []).append(path)
+for item, theirs in nameless:
+    by_content += 1
+    if unclaimed.get(digest(theirs)):
+        unclaimed[digest(theirs)].pop()
+    else:
+        mismatches += 1
+        print(f"differs: record {item['id']} (no name): no file of restorix has icat's"
+              f" {os.path.getsize(theirs)} bytes", file=sys.stderr)
+print(files, recovered["files"], recovered["bytes"], icat_bytes, mismatches, by_content)
 EOF
-read -r files rx_files rx_bytes icat_bytes mismatches <"$work/summary"
+read -r files rx_files rx_bytes icat_bytes mismatches by_content <"$work/summary"
 rm -f "$work/summary"
 
-awk -v f="$files" -v rf="$rx_files" -v rb="$rx_bytes" -v ib="$icat_bytes" -v m="$mismatches" \
+awk -v f="$files" -v rf="$rx_files" -v rb="$rx_bytes" -v ib="$icat_bytes" -v m="$mismatches" -v bc="$by_content" \
     -v r="$rx" -v i="$icat_t" -v runs="$runs" 'BEGIN {
   printf "deleted files: %d (restorix recovered %d, %.1f MiB; icat %.1f MiB) (best of %d)\n",
          f, rf, rb / 1048576, ib / 1048576, runs
   printf "icat, one call per file: %.3f s  (%.0f MB/s)\n", i, ib / 1e6 / i
   printf "restorix recover:        %.3f s  (%.0f MB/s)\n", r, rb / 1e6 / r
   printf "ratio restorix/icat:     %.2f\n", r / i
-  printf "files that differ from icat (sha256): %d\n", m
+  printf "files that differ from icat (sha256): %d of %d (%d without a name, matched by content)\n", m, f, bc
 }'

@@ -11,5 +11,6 @@ void AddPartitionsCommand(CLI::App& app, int& status);
 void AddImageCommand(CLI::App& app, int& status);
 void AddScanCommand(CLI::App& app, int& status);
 void AddRecoverCommand(CLI::App& app, int& status);
+void AddTypesCommand(CLI::App& app, int& status);
 
 }  // namespace restorix::cli

@@ -19,6 +19,7 @@ int main(int argc, char** argv) {
   restorix::cli::AddScanCommand(app, status);
   restorix::cli::AddRecoverCommand(app, status);
   restorix::cli::AddImageCommand(app, status);
+  restorix::cli::AddTypesCommand(app, status);
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& help) {

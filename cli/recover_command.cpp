@@ -5,9 +5,8 @@
 #include "catalogue/recovery_writer.h"
 #include "catalogue/scan_info.h"
 #include "commands.h"
-#include "fs/scan.h"
 #include "progress.h"
-#include "source.h"
+#include "scan_options.h"
 #include "tree_output.h"
 #include "util/text.h"
 
@@ -67,7 +66,7 @@ void CheckAll(ItemNode* root) {
 
 void AddRecoverCommand(CLI::App& app, int& status) {
   struct Options {
-    SourceOptions source;
+    ScanOptions source;
     std::string scan;
     std::string sourceOverride;
     std::string destination;
@@ -76,11 +75,8 @@ void AddRecoverCommand(CLI::App& app, int& status) {
   auto options = std::make_shared<Options>();
   CLI::App* command = app.add_subcommand(
       "recover", "Copy what a scan finds (or a saved scan lists) into a new folder");
-  command->add_option("SOURCE", options->source.path,
-                      "Volume: block device, volume image or image file");
-  command->add_option("-p,--partition", options->source.partition,
-                      "Open partition N of a whole-disk image or device as the volume")
-      ->check(CLI::PositiveNumber);
+  AddScanOptions(*command, options->source);
+  command->get_option("SOURCE")->required(false);
   command->add_option("--scan", options->scan, "Recover from a saved scan-information file (.qns)")
       ->excludes("SOURCE");
   command->add_option("--source", options->sourceOverride,
@@ -103,25 +99,23 @@ void AddRecoverCommand(CLI::App& app, int& status) {
         return;
       }
     } else {
-      if (options->source.path.empty()) {
+      if (options->source.source.path.empty()) {
         PrintError("give a SOURCE to scan, or --scan FILE.qns");
         status = 2;
         return;
       }
-      if (!OpenSourceOrExplain(engine, SOURCE_LOGICAL_DRIVE, options->source)) {
+      const ScanOutcome outcome = OpenAndScan(engine, options->source);
+      if (!outcome.ran) {
+        status = outcome.usage;
+        return;
+      }
+      if (outcome.result.status == 0) {
+        PrintError(outcome.result.deviceLost ? "the source is no longer available; nothing was saved"
+                                             : "the scan was stopped; nothing was saved");
         status = 1;
         return;
       }
-      ProgressLine progress("Scanning", "records", 0);
-      engine.SetEvents(&progress);
-      const ScanResult scan = RunScan(engine, false, nullptr);
-      progress.Finish();
-      if (scan.status == 0) {
-        PrintError(scan.deviceLost ? "the source is no longer available; nothing was saved"
-                                   : "the scan was stopped; nothing was saved");
-        status = 1;
-        return;
-      }
+      engine.keepRunning = 1;
     }
     CheckAll(engine.treeRoot);
 

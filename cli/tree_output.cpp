@@ -14,20 +14,6 @@ nlohmann::ordered_json DateJson(std::uint16_t fatDate) {
   return fatDate == 0 ? nlohmann::ordered_json() : nlohmann::ordered_json(IsoDateFromFatDate(fatDate));
 }
 
-// Walks the tree keeping the path of each item: names from below the root
-// joined with "/".
-template <typename Visit>
-void WalkWithPaths(const ItemNode* root, Visit&& visit) {
-  std::vector<std::string> names;
-  WalkTree(root, [&](const ItemNode& node, int depth) {
-    names.resize(static_cast<std::size_t>(depth - 1));
-    names.push_back(Utf8FromUtf16(node.name));
-    std::string path;
-    for (const std::string& name : names) path += (path.empty() ? "" : "/") + name;
-    visit(node, depth, path);
-  });
-}
-
 }  // namespace
 
 Totals CountItems(const ItemNode* root) {
@@ -58,41 +44,62 @@ std::string TotalsLine(const Totals& totals) {
   return text;
 }
 
-nlohmann::ordered_json ItemsJson(const Engine& engine) {
-  auto items = nlohmann::ordered_json::array();
-  WalkWithPaths(engine.treeRoot, [&](const ItemNode& node, int, const std::string& path) {
-    nlohmann::ordered_json item;
-    item["path"] = path;
-    item["name"] = Utf8FromUtf16(node.name);
-    item["folder"] = node.isFolder();
-    item["live"] = (node.flags & ITEM_LIVE) != 0;
-    item["size"] = node.size;
-    item["id"] = node.id;
-    item["parentId"] = node.parentId;
-    item["origin"] = node.origin;
-    item["createDate"] = DateJson(node.createDate);
-    item["accessDate"] = DateJson(node.accessDate);
-    item["checked"] = node.checked != 0;
-    items.push_back(std::move(item));
+void WalkWithPaths(const ItemNode* root,
+                   const std::function<void(const ItemNode&, const std::string&)>& visit) {
+  std::vector<std::string> names;
+  WalkTree(root, [&](const ItemNode& node, int depth) {
+    names.resize(static_cast<std::size_t>(depth - 1));
+    names.push_back(Utf8FromUtf16(node.name));
+    std::string path;
+    for (const std::string& name : names) {
+      if (!path.empty()) path += '/';
+      path += name;
+    }
+    visit(node, path);
   });
-  return items;
 }
 
-nlohmann::ordered_json ScanJson(const Engine& engine, const std::string& mode, bool completed) {
+nlohmann::ordered_json ItemJson(const ItemNode& node, const std::string& path) {
+  nlohmann::ordered_json item;
+  item["path"] = path;
+  item["name"] = Utf8FromUtf16(node.name);
+  item["folder"] = node.isFolder();
+  item["live"] = (node.flags & ITEM_LIVE) != 0;
+  item["size"] = node.size;
+  item["id"] = node.id;
+  item["parentId"] = node.parentId;
+  item["origin"] = node.origin;
+  item["createDate"] = DateJson(node.createDate);
+  item["accessDate"] = DateJson(node.accessDate);
+  item["checked"] = node.checked != 0;
+  if (node.origin != ORIGIN_FILE_SYSTEM && !node.isFolder()) {
+    item["firstSector"] = node.extents.empty() ? std::uint64_t{node.id} : node.extents.front().start;
+  }
+  return item;
+}
+
+void WriteScanJson(std::ostream& out, const Engine& engine, const std::string& mode, bool completed) {
   const Totals totals = CountItems(engine.treeRoot);
-  nlohmann::ordered_json json;
-  json["source"] = Utf8FromUtf16(engine.sourceName);
-  json["fsType"] = engine.context.fsType();
-  json["mode"] = mode;
-  json["completed"] = completed;
-  json["totals"] = {{"files", totals.files}, {"folders", totals.folders}, {"bytes", totals.bytes}};
-  json["items"] = ItemsJson(engine);
-  return json;
+  nlohmann::ordered_json head;
+  head["source"] = Utf8FromUtf16(engine.sourceName);
+  head["fsType"] = engine.context.fsType();
+  head["mode"] = mode;
+  head["completed"] = completed;
+  head["totals"] = {{"files", totals.files}, {"folders", totals.folders}, {"bytes", totals.bytes}};
+  std::string text = head.dump();
+  text.pop_back();  // the closing brace: the items follow
+  out << text << ",\"items\":[";
+  bool first = true;
+  WalkWithPaths(engine.treeRoot, [&](const ItemNode& node, const std::string& path) {
+    out << (first ? "\n" : ",\n") << ItemJson(node, path).dump();
+    first = false;
+  });
+  out << "\n]}\n";
 }
 
 void PrintTree(const Engine& engine) {
   std::printf(".\n");
-  WalkWithPaths(engine.treeRoot, [&](const ItemNode& node, int depth, const std::string&) {
+  WalkTree(engine.treeRoot, [&](const ItemNode& node, int depth) {
     const std::string indent(static_cast<std::size_t>(depth) * 2, ' ');
     const std::string name = Utf8FromUtf16(node.name);
     const char* state = (node.flags & ITEM_LIVE) ? "live" : "deleted";

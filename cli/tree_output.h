@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <ostream>
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -21,12 +23,18 @@ Totals CountItems(const ItemNode* root);
 // "Total %7.3f KB in %u Files in %u Folders" and its MB and GB forms.
 std::string TotalsLine(const Totals& totals);
 
-// Every item below the root, in tree order, as JSON objects with path,
-// name, folder, live, size, id, parentId, origin, dates and check state.
-nlohmann::ordered_json ItemsJson(const Engine& engine);
+// One item as a JSON object: path, name, folder, live, size, id, parentId,
+// origin, dates, check state, and firstSector for carved items.
+nlohmann::ordered_json ItemJson(const ItemNode& node, const std::string& path);
 
-// The whole scan document: source, fsType, mode, completed, totals, items.
-nlohmann::ordered_json ScanJson(const Engine& engine, const std::string& mode, bool completed);
+// Walks the tree in order with each item's path (names from below the root
+// joined with "/").
+void WalkWithPaths(const ItemNode* root,
+                   const std::function<void(const ItemNode&, const std::string&)>& visit);
+
+// The whole scan document (source, fsType, mode, completed, totals, items),
+// written item by item so that a large scan is never held twice in memory.
+void WriteScanJson(std::ostream& out, const Engine& engine, const std::string& mode, bool completed);
 
 // An indented listing of the tree with sizes, states and dates.
 void PrintTree(const Engine& engine);

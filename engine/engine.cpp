@@ -100,6 +100,7 @@ int Engine::CopySectors(int outFd, std::uint64_t sector, std::uint64_t bytes) {
 void Engine::ResetEngine() {
   source.reset();
   signatureFile.reset();
+  selectedTypes.clear();
   mftRuns.clear();
   mftRecordCount = 0;
   index.FreeIndex();

@@ -15,6 +15,7 @@
 #include "disk/volume_context.h"
 #include "fs/ntfs_record.h"
 #include "platform/file_io.h"
+#include "signature/signature_record.h"
 #include "task_events.h"
 
 namespace restorix {
@@ -88,6 +89,8 @@ class Engine {
   std::vector<RunNode> mftRuns;
   std::uint32_t mftRecordCount = 0;
   UniqueFd signatureFile;
+  // The types the next signature search looks for (it consumes them).
+  std::vector<SignatureRecord> selectedTypes;
   ItemNode* treeRoot = nullptr;
   ItemIndex index;
   std::atomic<std::uint32_t> keepRunning{0};

@@ -196,23 +196,30 @@ bool ParseFatDirectoryBuffer(Engine& engine, Bytes buffer, ItemNode* folder,
   return false;
 }
 
-void ReadFatFolder(Engine& engine, ItemNode* folder) {
+bool ReadFatFolder(Engine& engine, ItemNode* folder) {
   const VolumeContext& c = engine.context;
-  if (folder->id == 0) return;
+  if (folder->id == 0) return true;
   DeletedFolders deleted;
   if (IsFat16(c) && folder->id == 1) {
     std::vector<std::uint8_t> root(std::size_t{c.bytesPerSector()} * kFat16RootSectors, 0);
     engine.ReadSectors(root, c.dataStart());
     ParseFatDirectoryBuffer(engine, root, folder, deleted);
-    return;
+    return true;
   }
   std::vector<std::uint8_t> cluster(c.clusterBytes());
+  bool own = true;
+  bool first = true;
   for (const std::uint32_t cell : BuildClusterChain(engine, folder->id)) {
     if (cell < 2 || cell > c.fatEntryCount()) break;
     std::fill(cluster.begin(), cluster.end(), 0);
     engine.ReadSectors(cluster, FatClusterSector(engine, cell));
-    if (ParseFatDirectoryBuffer(engine, cluster, folder, deleted)) break;
+    const bool ended = ParseFatDirectoryBuffer(engine, cluster, folder, deleted);
+    // Dot entries that did not get the folder registered failed the check.
+    if (first) own = !IsDotEntries(cluster) || engine.index.Find(folder->id) == folder;
+    first = false;
+    if (ended) break;
   }
+  return own;
 }
 
 std::uint32_t ScanFatFolderTree(Engine& engine, ItemNode* root, FatScanCounters& counters) {
@@ -224,7 +231,10 @@ std::uint32_t ScanFatFolderTree(Engine& engine, ItemNode* root, FatScanCounters&
   std::unordered_set<std::uint32_t> read;
   std::vector<Frame> stack;
   const auto enter = [&](ItemNode* folder) {
-    if (read.insert(folder->id).second) ReadFatFolder(engine, folder);
+    // Only a folder whose clusters turned out to be its own counts as read: a
+    // deleted folder whose first cluster a newer folder took must not hide
+    // that newer one.
+    if (!read.contains(folder->id) && ReadFatFolder(engine, folder)) read.insert(folder->id);
     for (const ItemNode* child = folder->firstChild; child; child = child->next) {
       counters.found += !child->isFolder();
     }

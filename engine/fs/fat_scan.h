@@ -25,10 +25,11 @@ struct FatScanCounters {
 // reporting progress as (done, found). Returns keepRunning as it ends.
 std::uint32_t ScanFatFolderTree(Engine& engine, ItemNode* root, FatScanCounters& counters);
 
-// Reads a folder's entries and adds them as its children. Folders whose
-// first cluster was read before (a loop on a damaged volume) are not read
-// again.
-void ReadFatFolder(Engine& engine, ItemNode* folder);
+// Reads a folder's entries and adds them as its children. False when the
+// first cluster no longer holds this folder (it fails the folder check), so
+// nothing was taken from it. The walk does not read a folder again once its
+// first cluster was read as its own (a loop on a damaged volume).
+bool ReadFatFolder(Engine& engine, ItemNode* folder);
 
 // The deleted folders among a folder's children, by first cluster, so that a
 // later entry for the same folder merges into them.

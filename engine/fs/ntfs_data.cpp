@@ -44,13 +44,6 @@ class Output {
     Zeros(bytes.size() - real);
   }
 
-  // Zeros up to the start of cluster `vcn` of the stream.
-  void ZerosTo(std::uint64_t vcn, std::uint32_t clusterBytes) {
-    const auto target = CheckedMul(vcn, clusterBytes);
-    const std::uint64_t end = target ? std::min(*target, size_) : size_;
-    if (end > written_) Zeros(end - written_);
-  }
-
   void Zeros(std::uint64_t count) {
     static const std::vector<std::uint8_t> zeros(64 * 1024, 0);
     count = std::min(count, size_ - written_);
@@ -69,23 +62,35 @@ class Output {
   std::uint64_t written_ = 0;
 };
 
-class DataWriter {
+// The runs of one stream, fed in VCN order, possibly from several
+// attributes: a compression unit may well begin in one attribute and end in
+// the next, so the unit being gathered carries over between them.
+class StreamWriter {
  public:
-  DataWriter(Engine& engine, Output& out)
+  StreamWriter(Engine& engine, Output& out)
       : engine_(engine), context_(engine.context), clusterBytes_(context_.clusterBytes()), out_(out) {}
 
-  // Writes one non-resident attribute whose runs start at `firstVcn`.
-  void NonResident(const Attribute& attribute) {
-    std::vector<RunNode> runs;
-    DecodeRunList(attribute.bytes(), attribute.runListOffset(), runs);
+  // Decides how the stream is stored, from its first non-resident piece.
+  void Start(const Attribute& attribute) {
     const unsigned exponent = attribute.compressionUnit();
-    const bool compressed = (attribute.flags() & kAttributeCompressed) && exponent < 32 &&
-                            (std::uint64_t{clusterBytes_} << exponent) <= kMaxUnitBytes;
-    if (compressed) {
-      CompressedRuns(runs, std::uint64_t{1} << exponent);
+    compressed_ = (attribute.flags() & kAttributeCompressed) && exponent < 32 &&
+                  (std::uint64_t{clusterBytes_} << exponent) <= kMaxUnitBytes;
+    unitClusters_ = compressed_ ? std::uint64_t{1} << exponent : 1;
+    stored_.reserve(unitClusters_ * clusterBytes_);
+  }
+
+  // One run of the stream; startCluster 0 is a sparse run.
+  void Feed(const RunNode& run) {
+    if (compressed_) {
+      CompressedRun(run);
     } else {
-      PlainRuns(runs);
+      PlainRun(run);
     }
+  }
+
+  // Ends the stream: what a last, unfinished compression unit holds.
+  void Finish() {
+    if (compressed_ && filled_ != 0) FlushUnit();
   }
 
  private:
@@ -97,72 +102,63 @@ class DataWriter {
     if (sector) engine_.ReadSectors(buffer, *sector);
   }
 
-  void PlainRuns(const std::vector<RunNode>& runs) {
+  void PlainRun(const RunNode& run) {
+    if (run.startCluster == 0) {
+      out_.Zeros(run.clusterCount * clusterBytes_);  // a sparse run reads as zeros
+      return;
+    }
     const std::uint64_t step = std::max<std::uint64_t>(1, kReadBytes / clusterBytes_);
-    std::vector<std::uint8_t> buffer;
-    for (const RunNode& run : runs) {
-      if (run.startCluster == 0) {
-        out_.Zeros(run.clusterCount * clusterBytes_);  // a sparse run reads as zeros
-      }
-      for (std::uint64_t done = 0; run.startCluster != 0 && done < run.clusterCount && !out_.full();) {
-        const std::uint64_t count = std::min(step, run.clusterCount - done);
-        ReadClusters(run.startCluster + done, count, buffer);
-        out_.Write(buffer);
-        done += count;
-      }
-      if (out_.full()) return;
+    for (std::uint64_t done = 0; done < run.clusterCount && !out_.full();) {
+      const std::uint64_t count = std::min(step, run.clusterCount - done);
+      ReadClusters(run.startCluster + done, count, buffer_);
+      out_.Write(buffer_);
+      done += count;
     }
   }
 
-  // Runs of a compressed attribute, one compression unit at a time: a unit
-  // whose clusters are all stored is written as it is, one that ends in
-  // sparse clusters holds LZNT1 data, and one that is all sparse is zeros.
-  void CompressedRuns(const std::vector<RunNode>& runs, std::uint64_t unitClusters) {
-    const std::uint64_t unitBytes = unitClusters * clusterBytes_;
-    std::vector<std::uint8_t> stored;
-    stored.reserve(unitBytes);
-    std::vector<std::uint8_t> cluster;
-    std::vector<std::uint8_t> expanded(unitBytes);
-    std::uint64_t filled = 0;  // clusters of the current unit, stored or sparse
-
-    const auto flush = [&] {
-      if (stored.size() == unitBytes || (filled < unitClusters && !stored.empty() &&
-                                         filled * clusterBytes_ == stored.size())) {
-        out_.Write(stored);  // uncompressed, or a tail left when the runs end
-      } else if (stored.empty()) {
-        out_.Zeros(filled * clusterBytes_);
-      } else if (Lznt1ChunksFit(stored)) {
-        std::fill(expanded.begin(), expanded.end(), 0);
-        Lznt1Decompress(stored, expanded);
-        out_.Write(expanded);
-      } else {
-        out_.Write(stored);
+  // A compression unit whose clusters are all stored is written as it is,
+  // one that ends in sparse clusters holds LZNT1 data, and one that is all
+  // sparse is zeros.
+  void CompressedRun(const RunNode& run) {
+    for (std::uint64_t left = run.clusterCount; left != 0 && !out_.full();) {
+      const std::uint64_t take = std::min(left, unitClusters_ - filled_);
+      if (run.startCluster != 0) {
+        ReadClusters(run.startCluster + (run.clusterCount - left), take, buffer_);
+        stored_.insert(stored_.end(), buffer_.begin(), buffer_.end());
       }
-      stored.clear();
-      filled = 0;
-    };
-
-    for (const RunNode& run : runs) {
-      for (std::uint64_t left = run.clusterCount; left != 0 && !out_.full();) {
-        const std::uint64_t take = std::min(left, unitClusters - filled);
-        if (run.startCluster != 0) {
-          const std::uint64_t from = run.startCluster + (run.clusterCount - left);
-          ReadClusters(from, take, cluster);
-          stored.insert(stored.end(), cluster.begin(), cluster.end());
-        }
-        filled += take;
-        left -= take;
-        if (filled == unitClusters) flush();
-      }
-      if (out_.full()) return;
+      filled_ += take;
+      left -= take;
+      if (filled_ == unitClusters_) FlushUnit();
     }
-    if (filled != 0) flush();  // what the last, unfinished unit holds
+  }
+
+  void FlushUnit() {
+    const bool allStored = stored_.size() == filled_ * clusterBytes_;
+    if (allStored && !stored_.empty()) {
+      out_.Write(stored_);  // uncompressed, or a tail the runs left unfinished
+    } else if (stored_.empty()) {
+      out_.Zeros(filled_ * clusterBytes_);
+    } else if (Lznt1ChunksFit(stored_)) {
+      expanded_.assign(unitClusters_ * clusterBytes_, 0);
+      Lznt1Decompress(stored_, expanded_);
+      out_.Write(expanded_);
+    } else {
+      out_.Write(stored_);
+    }
+    stored_.clear();
+    filled_ = 0;
   }
 
   Engine& engine_;
   const VolumeContext& context_;
   std::uint32_t clusterBytes_;
   Output& out_;
+  bool compressed_ = false;
+  std::uint64_t unitClusters_ = 1;
+  std::uint64_t filled_ = 0;  // clusters of the current unit, stored or sparse
+  std::vector<std::uint8_t> stored_;
+  std::vector<std::uint8_t> buffer_;
+  std::vector<std::uint8_t> expanded_;
 };
 
 }  // namespace
@@ -171,9 +167,10 @@ void WriteNtfsData(Engine& engine, const ItemNode& node, int out) {
   const VolumeContext& context = engine.context;
   if (node.size == 0 || context.clusterBytes() == 0) return;
   Output output(out, node.size);
-  DataWriter writer(engine, output);
+  StreamWriter writer(engine, output);
   std::vector<std::uint8_t> record(context.mftRecordBytes());
-  std::uint64_t nextVcn = 0;  // where the stream's data written so far ends
+  std::uint64_t nextVcn = 0;  // the stream's clusters fed so far
+  bool started = false;
 
   for (const Extent& extent : node.extents) {
     if (output.full()) break;
@@ -197,17 +194,31 @@ void WriteNtfsData(Engine& engine, const ItemNode& node, int out) {
         break;
       }
       const std::uint64_t firstVcn = a->firstVcn();
-      if (firstVcn == 0 && nextVcn == 0) output.SetInitialised(le64(a->record, a->offset + 0x38));
       if (firstVcn < nextVcn || (!own && firstVcn != nextVcn)) continue;
-      // Every piece lands at its own place in the file: a gap before it, or
-      // runs that fall short of its VCN range, read as zeros.
-      output.ZerosTo(firstVcn, context.clusterBytes());
-      writer.NonResident(*a);
-      nextVcn = a->lastVcn() + 1;
-      output.ZerosTo(nextVcn, context.clusterBytes());
+      if (!started) {
+        writer.Start(*a);
+        started = true;
+      }
+      if (firstVcn == 0) output.SetInitialised(le64(a->record, a->offset + 0x38));
+      // Every piece lands at its own place in the stream: a gap before it,
+      // or runs that fall short of its VCN range, read as sparse clusters.
+      if (firstVcn > nextVcn) writer.Feed({firstVcn - nextVcn, 0});
+      std::vector<RunNode> runs;
+      DecodeRunList(a->bytes(), a->runListOffset(), runs);
+      std::uint64_t fed = 0;
+      const std::uint64_t clusters = a->lastVcn() - firstVcn + 1;
+      for (const RunNode& run : runs) {
+        if (output.full() || fed >= clusters) break;
+        const std::uint64_t count = std::min(run.clusterCount, clusters - fed);
+        writer.Feed({count, run.startCluster});
+        fed += count;
+      }
+      if (fed < clusters && !output.full()) writer.Feed({clusters - fed, 0});
+      nextVcn = firstVcn + clusters;
       if (output.full()) break;
     }
   }
+  writer.Finish();
 }
 
 }  // namespace restorix

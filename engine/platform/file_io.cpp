@@ -216,6 +216,13 @@ std::string MountSourceOf(dev_t device) {
 
 }  // namespace
 
+bool IsWholeDiskDevice(const std::filesystem::path& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) return false;
+  std::error_code ec;
+  return !std::filesystem::exists(SysfsBlock(st.st_rdev) / "partition", ec);
+}
+
 bool WouldWriteOntoSource(const std::filesystem::path& path, const SourceIdentity& source) {
   struct stat st {};
   std::filesystem::path probe = path;

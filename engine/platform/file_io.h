@@ -80,6 +80,9 @@ std::size_t ReadOrAbort(int fd, MutableBytes buffer);
 // Creates (or replaces) a regular file for writing.
 UniqueFd CreateOutputFile(const std::filesystem::path& path, int& error);
 
+// True for a block device that is a whole disk rather than one partition.
+bool IsWholeDiskDevice(const std::filesystem::path& path);
+
 // The folder of the running program.
 std::filesystem::path ProgramFolder();
 

@@ -30,6 +30,10 @@ struct Volume {
   int sectorsPerCluster;
 };
 
+void PrintTo(const Volume& v, std::ostream* out) {
+  *out << v.name;
+}
+
 struct Agreement {
   int deletedFiles = 0, identical = 0, explained = 0, wrong = 0;
 };
@@ -44,7 +48,8 @@ struct TskFile {
 };
 
 std::filesystem::path Script() {
-  return std::filesystem::path(__FILE__).parent_path().parent_path() / "fixtures" / "make-fat-volume.sh";
+  return std::filesystem::path(__FILE__).parent_path().parent_path() / "fixtures" /
+         "make-fat-volume.sh";
 }
 
 TskFile IstatFile(const test::TskVolume& volume, std::uint64_t address) {
@@ -69,18 +74,20 @@ TskFile IstatFile(const test::TskVolume& volume, std::uint64_t address) {
   return file;
 }
 
-// The deleted regular files of `fls -r -d -p`, each entry once (a renamed
-// folder's old entry leads to the same entries again).
+// The deleted regular files of `fls -r -d -p`, each entry once (two folder
+// entries for one cluster, such as a renamed folder's old and new one, can
+// lead to the same entries twice).
 std::vector<TskFile> DeletedFiles(const test::TskVolume& volume) {
   std::istringstream lines(test::RunOk("fls -r -d -p " + volume.Args()));
   std::vector<TskFile> files;
   std::set<std::uint64_t> seen;
   std::string line;
   while (std::getline(lines, line)) {
-    // "r/r * 1191:\tLong names/Meeting notes part 01.txt"
+    // "r/r * 1191:\tLong names/Meeting notes item 01.txt"
     const auto star = line.find(" * ");
     const auto tab = line.find('\t');
-    if (line.size() < 3 || line[2] != 'r' || star == std::string::npos || tab == std::string::npos) continue;
+    if (line.size() < 3 || line[2] != 'r' || star == std::string::npos || tab == std::string::npos)
+      continue;
     const std::uint64_t address = std::stoull(line.substr(star + 3));
     if (!seen.insert(address).second) continue;
     TskFile file = IstatFile(volume, address);
@@ -92,7 +99,8 @@ std::vector<TskFile> DeletedFiles(const test::TskVolume& volume) {
 
 bool SameIgnoringCase(const std::string& a, const std::string& b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y));
+           return std::toupper(static_cast<unsigned char>(x)) ==
+                  std::toupper(static_cast<unsigned char>(y));
          });
 }
 
@@ -107,7 +115,8 @@ bool ShortNameFits(const std::u16string& ours, const std::string& tsk) {
     const char t = tsk[i];
     if (i == 0 && unit == u'X' && t == '_') continue;
     if (unit >= 0x80 && unit <= 0xFF && t == '^') continue;
-    if (unit > 0x7F || std::toupper(unit) != std::toupper(static_cast<unsigned char>(t))) return false;
+    if (unit > 0x7F || std::toupper(unit) != std::toupper(static_cast<unsigned char>(t)))
+      return false;
   }
   return true;
 }
@@ -146,22 +155,26 @@ ExpectedName NameFor(const Engine& engine, const TskFile& file) {
   // pieces in the short entry's cluster (the first ones) are taken, and with
   // none there the short name stands.
   name.resize(13 * *slot);
-  while (!name.empty() && name.back() == u' ') name.pop_back();
+  while (!name.empty() && name.back() == u' ')
+    name.pop_back();
   return {name, true};
 }
 
 bool NameFits(const ItemNode& item, const TskFile& file, const ExpectedName& expected) {
-  return expected.longName.empty() ? ShortNameFits(item.name, file.shortName) : item.name == expected.longName;
+  return expected.longName.empty() ? ShortNameFits(item.name, file.shortName)
+                                   : item.name == expected.longName;
 }
 
 // The folders above the item against those of TSK's path.
 bool FolderFits(const ItemNode& item, const std::string& path) {
   std::vector<std::string> tsk;
   std::istringstream parts(path);
-  for (std::string part; std::getline(parts, part, '/');) tsk.push_back(part);
+  for (std::string part; std::getline(parts, part, '/');)
+    tsk.push_back(part);
   tsk.pop_back();
   std::vector<const ItemNode*> ours;
-  for (const ItemNode* p = item.parent; p != nullptr && p->parent != nullptr; p = p->parent) ours.insert(ours.begin(), p);
+  for (const ItemNode* p = item.parent; p != nullptr && p->parent != nullptr; p = p->parent)
+    ours.insert(ours.begin(), p);
   if (ours.size() != tsk.size()) return false;
   for (std::size_t i = 0; i < tsk.size(); ++i) {
     if (!ComponentFits(ours[i]->name, tsk[i])) return false;
@@ -169,7 +182,8 @@ bool FolderFits(const ItemNode& item, const std::string& path) {
   return true;
 }
 
-std::vector<std::uint8_t> Written(Engine& engine, const ItemNode& item, const std::filesystem::path& path) {
+std::vector<std::uint8_t> Written(Engine& engine, const ItemNode& item,
+                                  const std::filesystem::path& path) {
   {
     const UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     CopyFatItem(engine, item, fd.get());
@@ -185,7 +199,8 @@ bool OneRun(const std::vector<std::uint64_t>& sectors) {
 }
 
 std::string Describe(const TskFile& file) {
-  return file.path + " (entry " + std::to_string(file.address) + ", " + std::to_string(file.size) + " bytes)";
+  return file.path + " (entry " + std::to_string(file.address) + ", " + std::to_string(file.size) +
+         " bytes)";
 }
 
 class FatAgreementTest : public testing::TestWithParam<Volume> {};
@@ -212,7 +227,8 @@ TEST_P(FatAgreementTest, EveryDeletedFileIsFoundWithTheBytesIcatReads) {
   // The deleted files of the tree, by the sector where their data starts.
   std::multimap<std::uint64_t, const ItemNode*> items;
   WalkTree(engine.treeRoot, [&](const ItemNode& node, int) {
-    if (!node.isFolder() && (node.flags & ITEM_LIVE) == 0) items.emplace(FatClusterSector(engine, node.id), &node);
+    if (!node.isFolder() && (node.flags & ITEM_LIVE) == 0)
+      items.emplace(FatClusterSector(engine, node.id), &node);
   });
   std::set<const ItemNode*> matched;
 
@@ -235,7 +251,8 @@ TEST_P(FatAgreementTest, EveryDeletedFileIsFoundWithTheBytesIcatReads) {
     if (!file.sectors.empty()) {
       const auto [from, to] = items.equal_range(file.sectors.front());
       for (auto it = from; it != to && item == nullptr; ++it) {
-        if (!matched.contains(it->second) && it->second->size == file.size && NameFits(*it->second, file, name)) {
+        if (!matched.contains(it->second) && it->second->size == file.size &&
+            NameFits(*it->second, file, name)) {
           item = it->second;
         }
       }
@@ -252,7 +269,8 @@ TEST_P(FatAgreementTest, EveryDeletedFileIsFoundWithTheBytesIcatReads) {
     const std::vector<std::uint8_t> ours = Written(engine, *item, dir / "ours");
     bool whole = true;
     if (OneRun(file.sectors) && file.sectors.size() * 512 >= file.size) {
-      same = same && test::Sha256OfFile(dir / "ours") == test::IcatSha256(tsk, std::to_string(file.address));
+      same = same && test::Sha256OfFile(dir / "ours") ==
+                         test::IcatSha256(tsk, std::to_string(file.address));
     } else {
       // Rule: TSK steps over clusters that are allocated now, so where its
       // sectors are not one run the file's clusters were not consecutive (or
@@ -263,7 +281,8 @@ TEST_P(FatAgreementTest, EveryDeletedFileIsFoundWithTheBytesIcatReads) {
                   test::Quote((dir / "icat").string()));
       const std::vector<std::uint8_t> theirs = test::ReadFile(dir / "icat");
       const std::size_t n = std::min<std::size_t>({clusterBytes, file.size, theirs.size()});
-      same = same && n != 0 && ours.size() == file.size && std::equal(theirs.begin(), theirs.begin() + n, ours.begin());
+      same = same && n != 0 && ours.size() == file.size &&
+             std::equal(theirs.begin(), theirs.begin() + n, ours.begin());
     }
     EXPECT_TRUE(same) << v.name << ": other bytes: " << Describe(file);
     ++(!same ? agreement.wrong : whole && !name.byRule ? agreement.identical : agreement.explained);
@@ -271,24 +290,27 @@ TEST_P(FatAgreementTest, EveryDeletedFileIsFoundWithTheBytesIcatReads) {
   // Nothing is listed that TSK does not know as a deleted file.
   for (const auto& [sector, node] : items) {
     if (matched.contains(node)) continue;
-    ADD_FAILURE() << v.name << ": listed, but not deleted to TSK: " << Utf8FromUtf16(node->name) << " (cluster "
-                  << node->id << ")";
+    ADD_FAILURE() << v.name << ": listed, but not deleted to TSK: " << Utf8FromUtf16(node->name)
+                  << " (cluster " << node->id << ")";
     ++agreement.wrong;
   }
-  std::printf("[ agreement ] %-24s deleted files %4d  identical %4d  explained %4d  wrong %d\n", v.name,
-              agreement.deletedFiles, agreement.identical, agreement.explained, agreement.wrong);
+  std::printf("[ agreement ] %-24s deleted files %4d  identical %4d  explained %4d  wrong %d\n",
+              v.name, agreement.deletedFiles, agreement.identical, agreement.explained,
+              agreement.wrong);
   EXPECT_EQ(agreement.wrong, 0);
   EXPECT_GT(agreement.identical, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Volumes, FatAgreementTest,
-                         testing::Values(Volume{"mkfs.fat-16-c2k", 16, 4}, Volume{"mkfs.fat-16-c32k", 16, 64},
-                                         Volume{"mkfs.fat-32-c512", 32, 1}, Volume{"mkfs.fat-32-c4k", 32, 8}),
-                         [](const auto& info) {
-                           std::string name = info.param.name;
-                           std::replace_if(name.begin(), name.end(), [](char c) { return !std::isalnum(c); }, '_');
-                           return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    FatVolumes, FatAgreementTest,
+    testing::Values(Volume{"mkfs.fat-16-c2k", 16, 4}, Volume{"mkfs.fat-16-c32k", 16, 64},
+                    Volume{"mkfs.fat-32-c512", 32, 1}, Volume{"mkfs.fat-32-c4k", 32, 8}),
+    [](const auto& info) {
+      std::string name = info.param.name;
+      std::replace_if(
+          name.begin(), name.end(), [](char c) { return !std::isalnum(c); }, '_');
+      return name;
+    });
 
 }  // namespace
 }  // namespace restorix

@@ -43,20 +43,23 @@ class FatVolume {
   std::uint32_t entryCount() const { return fat32_ ? 76800 : 51200; }
   std::uint32_t rootId() const { return fat32_ ? 2 : 1; }
   std::uint64_t ClusterOffset(std::uint32_t cluster) const {
-    return 512 * (fat32_ ? 1232 + std::uint64_t{cluster - 2} * 8 : 436 + std::uint64_t{cluster - 2} * 4);
+    return 512 *
+           (fat32_ ? 1232 + std::uint64_t{cluster - 2} * 8 : 436 + std::uint64_t{cluster - 2} * 4);
   }
 
   void Fat(std::uint32_t cluster, std::uint32_t value) {
     if (fat32_) {
       StoreLE<std::uint32_t>(bytes_, 32 * 512 + 4 * std::size_t{cluster}, value);
     } else {
-      StoreLE<std::uint16_t>(bytes_, 4 * 512 + 2 * std::size_t{cluster}, static_cast<std::uint16_t>(value));
+      StoreLE<std::uint16_t>(bytes_, 4 * 512 + 2 * std::size_t{cluster},
+                             static_cast<std::uint16_t>(value));
     }
   }
   // Links the clusters in order and ends the chain.
   void Chain(std::initializer_list<std::uint32_t> clusters) {
     const std::uint32_t* c = clusters.begin();
-    for (; c + 1 != clusters.end(); ++c) Fat(*c, c[1]);
+    for (; c + 1 != clusters.end(); ++c)
+      Fat(*c, c[1]);
     Fat(*c, fat32_ ? 0x0FFFFFFF : 0xFFFF);
   }
   void Place(std::uint64_t offset, const Bytes32& data) {
@@ -140,7 +143,8 @@ Bytes32 Dots(std::uint32_t self, std::uint32_t parent, std::uint16_t created = k
 
 Bytes32 Dir(std::initializer_list<Bytes32> parts) {
   Bytes32 out;
-  for (const Bytes32& p : parts) out.insert(out.end(), p.begin(), p.end());
+  for (const Bytes32& p : parts)
+    out.insert(out.end(), p.begin(), p.end());
   return out;
 }
 
@@ -175,8 +179,10 @@ TEST(FatScanTest, ListsDeletedFilesAndTheFoldersThatHoldThem) {
       Gone(File("?WRD0001TMP", 10, 1500)),
       File("LIVE    TXT", 11),
       Gone(File("?OEXT      ", 12)),
-      Long(u"Kitchen list march.txt"), Gone(File("?ITCHE~1TXT", 13, 3000)),
-      Long(u"Crème brûlée – 日本語.txt"), Gone(File("?RMEBR~1TXT", 14)),
+      Long(u"Kitchen list march.txt"),
+      Gone(File("?ITCHE~1TXT", 13, 3000)),
+      Long(u"Crème brûlée – 日本語.txt"),
+      Gone(File("?RMEBR~1TXT", 14)),
       Folder("DOCS       ", 20),
       Folder("EMPTY      ", 30),
       Gone(Folder("?LD        ", 40)),
@@ -203,8 +209,9 @@ TEST(FatScanTest, ListsDeletedFilesAndTheFoldersThatHoldThem) {
   EXPECT_EQ(wrd->parentId, 1u);
   EXPECT_EQ(wrd->createDate, kCreated);
   EXPECT_EQ(wrd->accessDate, kAccessed);
-  const std::pair<std::u16string, int> flags[] = {
-      {u"DOCS", 3}, {u"XLD", 2}, {u"SUB", 2}, {u"INSIDE.TXT", 0}, {u"DEEP.TXT", 0}, {u"XEPORT.DOC", 0}};
+  const std::pair<std::u16string, int> flags[] = {{u"DOCS", 3},     {u"XLD", 2},
+                                                  {u"SUB", 2},      {u"INSIDE.TXT", 0},
+                                                  {u"DEEP.TXT", 0}, {u"XEPORT.DOC", 0}};
   for (const auto& [name, expected] : flags) {
     const ItemNode* node = Find(engine.treeRoot, name);
     ASSERT_NE(node, nullptr) << Utf8FromUtf16(name);
@@ -236,19 +243,21 @@ TEST(FatScanTest, EntriesTheParserSkipsOrStopsAt) {
       {"FAT16 first cluster 2", 16, Gone(File("?ILE    TXT", 2)), listed},
       {"the last FAT entry", 16, Gone(File("?ILE    TXT", 51200)), listed},
       {"past the last FAT entry", 16, Gone(File("?ILE    TXT", 51201)), skipped},
-      {"the high word counts", 32, Gone(File("?ILE    TXT", 0x10005)), skipped},
+      {"the high word counts", 32, Gone(File("?ILE    TXT", 0x20005)), skipped},
       {"attribute 0", 16, Gone(Short("?ILE    TXT", 0x00, 5)), skipped},
       {"attribute 0x07", 16, Gone(Short("?ILE    TXT", 0x07, 5)), listed},
       {"attribute 0x18 ends the folder", 16, Gone(Short("?ILE    TXT", 0x18, 5)), ended},
       {"attribute above 0x30 ends the folder", 16, Gone(Short("?ILE    TXT", 0x31, 5)), ended},
-      {"first byte 0 ends the folder", 16, Short(std::string_view("\0ILE    TXT", 11), 0x20, 5), ended},
+      {"first byte 0 ends the folder", 16, Short(std::string_view("\0ILE    TXT", 11), 0x20, 5),
+       ended},
       {"byte 12 0x08", 16, caseBits(0x08), listed},
       {"byte 12 0x10", 16, caseBits(0x10), listed},
       {"byte 12 0x18", 16, caseBits(0x18), listed},
       {"byte 12 0x01", 16, caseBits(0x01), skipped},
       {"byte 12 0x20", 16, caseBits(0x20), skipped},
       {"byte 12 0x80", 16, caseBits(0x80), skipped},
-      {"a label in the first slot, even with a cluster", 16, Short("?ILE    TXT", 0x08, 5), skipped},
+      {"a label in the first slot, even with a cluster", 16, Short("?ILE    TXT", 0x08, 5),
+       skipped},
       {"a label in the first slot, FAT32", 32, Short("?ILE    TXT", 0x08, 5), skipped},
   };
   for (const Case& c : cases) {
@@ -269,7 +278,8 @@ TEST(FatScanTest, LongNames) {
   const std::u16string longest = std::u16string(251, u'n') + u".txt";
   const Case cases[] = {
       {"a blank ends the first piece", u"Kitchen list march.txt", u"Kitchen list march.txt"},
-      {"a blank starts the second piece", u"Meeting notes for march.txt", u"Meeting notes for march.txt"},
+      {"a blank starts the second piece", u"Meeting notes for march.txt",
+       u"Meeting notes for march.txt"},
       {"non-ASCII units", u"Ünïcödé 名前 – résumé.txt", u"Ünïcödé 名前 – résumé.txt"},
       {"exactly 13 units, no terminator", u"ABCDEFGHI.TXT", u"ABCDEFGHI.TXT"},
       {"blanks at the end of the whole name", u"trailing.txt  ", u"trailing.txt"},
@@ -303,8 +313,9 @@ TEST(FatScanTest, ALongNameDoesNotCarryIntoTheNextCluster) {
     return out;
   };
   const Bytes32 three = Long(u"Minutes of the weekly review call.txt");
-  v.Cluster(2, Dir({fillers(126), Long(u"Meeting notes part 05.txt")}));
-  v.Cluster(3, Dir({Gone(File("?EETIN~5TXT", 10)), fillers(125), Bytes32(three.begin(), three.begin() + 64)}));
+  v.Cluster(2, Dir({fillers(126), Long(u"Meeting notes item 05.txt")}));
+  v.Cluster(3, Dir({Gone(File("?EETIN~5TXT", 10)), fillers(125),
+                    Bytes32(three.begin(), three.begin() + 64)}));
   v.Cluster(4, Dir({Bytes32(three.begin() + 64, three.end()), Gone(File("?INUTE~1TXT", 11))}));
   Engine engine;
   ASSERT_TRUE(v.Open(engine));
@@ -387,7 +398,8 @@ TEST(FatScanTest, FolderEntriesThatPointBackDoNotLoop) {
   v.Cluster(11, Dir({Dots(11, 10), Folder("UP         ", 10), Gone(File("?ILE1   TXT", 12))}));
   // D and E have lost theirs: SELF and BACK are only stopped because their
   // clusters were read already.
-  v.Cluster(20, Dir({Folder("SELF       ", 20), Folder("E          ", 21), Gone(File("?ILE2   TXT", 22))}));
+  v.Cluster(20, Dir({Folder("SELF       ", 20), Folder("E          ", 21),
+                     Gone(File("?ILE2   TXT", 22))}));
   v.Cluster(21, Dir({Folder("BACK       ", 20), Gone(File("?ILE3   TXT", 23))}));
   Engine engine;
   ASSERT_TRUE(v.Open(engine));
@@ -428,7 +440,7 @@ TEST(FatScanTest, AFat32RootFollowsItsChain) {
   EXPECT_EQ(Scan(engine), ".(XATER.TXT)");
 }
 
-TEST(BuildClusterChainTest, FollowsTheFirstFat) {
+TEST(FatClusterChainTest, FollowsTheFirstFat) {
   struct Case {
     const char* what;
     int bits;
@@ -450,14 +462,15 @@ TEST(BuildClusterChainTest, FollowsTheFirstFat) {
   };
   for (const Case& c : cases) {
     FatVolume v(c.bits);
-    for (const auto& [cluster, value] : c.fat) v.Fat(cluster, value);
+    for (const auto& [cluster, value] : c.fat)
+      v.Fat(cluster, value);
     Engine engine;
     ASSERT_TRUE(v.Open(engine)) << c.what;
     EXPECT_EQ(BuildClusterChain(engine, c.first), c.chain) << c.what;
   }
 }
 
-TEST(BuildClusterChainTest, ALoopStopsPastTheFatEntryCount) {
+TEST(FatClusterChainTest, ALoopStopsPastTheFatEntryCount) {
   FatVolume v(16);
   v.Fat(5, 6);
   v.Fat(6, 5);
@@ -469,7 +482,7 @@ TEST(BuildClusterChainTest, ALoopStopsPastTheFatEntryCount) {
             (std::vector<std::uint32_t>{5, 6, 5, 6}));
 }
 
-TEST(BuildClusterChainTest, ReadsAFatSectorOnlyWhenItDiffersFromTheLastOne) {
+TEST(FatClusterChainTest, ReadsAFatSectorOnlyWhenItDiffersFromTheLastOne) {
   struct Case {
     const char* what;
     std::vector<std::uint32_t> chain;  // FAT16: 256 entries a sector
@@ -483,7 +496,8 @@ TEST(BuildClusterChainTest, ReadsAFatSectorOnlyWhenItDiffersFromTheLastOne) {
   };
   for (const Case& c : cases) {
     FatVolume v(16);
-    for (std::size_t i = 0; i + 1 < c.chain.size(); ++i) v.Fat(c.chain[i], c.chain[i + 1]);
+    for (std::size_t i = 0; i + 1 < c.chain.size(); ++i)
+      v.Fat(c.chain[i], c.chain[i + 1]);
     if (c.chain.size() > 1) v.Fat(c.chain.back(), 0xFFFF);
     Engine engine;
     test::FakeSource* source = nullptr;
@@ -498,7 +512,8 @@ TEST(BuildClusterChainTest, ReadsAFatSectorOnlyWhenItDiffersFromTheLastOne) {
 void Number(FatVolume& v, std::uint32_t first, std::uint32_t last) {
   for (std::uint32_t c = first; c <= last; ++c) {
     Bytes32 data(v.clusterBytes());
-    for (std::size_t i = 0; i + 4 <= data.size(); i += 4) StoreLE<std::uint32_t>(data, i, c * 1000 + i / 4);
+    for (std::size_t i = 0; i + 4 <= data.size(); i += 4)
+      StoreLE<std::uint32_t>(data, i, c * 1000 + i / 4);
     v.Cluster(c, data);
   }
 }
@@ -517,7 +532,7 @@ Bytes32 Expected(const FatVolume& v, const std::vector<std::uint32_t>& clusters,
   return out;
 }
 
-TEST(CopyFatItemTest, FollowsTheChainOnlyWhenItFitsTheSize) {
+TEST(FatCopyTest, FollowsTheChainOnlyWhenItFitsTheSize) {
   struct Case {
     const char* what;
     std::vector<std::uint32_t> chain;  // 4096-byte clusters
@@ -525,7 +540,9 @@ TEST(CopyFatItemTest, FollowsTheChainOnlyWhenItFitsTheSize) {
     std::vector<std::uint32_t> read;
   };
   const Case cases[] = {
-      {"a deleted file: consecutive clusters", {100}, 40000,
+      {"a deleted file: consecutive clusters",
+       {100},
+       40000,
        {100, 101, 102, 103, 104, 105, 106, 107, 108, 109}},
       {"two cells, not adjacent", {200, 500}, 8192, {200, 500}},
       {"three cells, size within the last", {200, 500, 501}, 8193, {200, 500, 501}},
@@ -540,7 +557,8 @@ TEST(CopyFatItemTest, FollowsTheChainOnlyWhenItFitsTheSize) {
     Number(v, 200, 210);
     Number(v, 500, 510);
     if (c.chain.size() > 1) {
-      for (std::size_t i = 0; i + 1 < c.chain.size(); ++i) v.Fat(c.chain[i], c.chain[i + 1]);
+      for (std::size_t i = 0; i + 1 < c.chain.size(); ++i)
+        v.Fat(c.chain[i], c.chain[i + 1]);
       v.Fat(c.chain.back(), 0x0FFFFFFF);
     }
     Engine engine;
@@ -554,7 +572,7 @@ TEST(CopyFatItemTest, FollowsTheChainOnlyWhenItFitsTheSize) {
   }
 }
 
-TEST(CopyFatItemTest, AnEmptyItemWritesNothing) {
+TEST(FatCopyTest, AnEmptyItemWritesNothing) {
   FatVolume v(32);
   Engine engine;
   ASSERT_TRUE(v.Open(engine));
@@ -563,7 +581,7 @@ TEST(CopyFatItemTest, AnEmptyItemWritesNothing) {
   EXPECT_TRUE(Copy(engine, node).empty());
 }
 
-TEST(CopyFatItemTest, AnUnreadableClusterIsWrittenAsZeros) {
+TEST(FatCopyTest, AnUnreadableClusterIsWrittenAsZeros) {
   FatVolume v(32);
   Number(v, 100, 103);
   Engine engine;
@@ -578,7 +596,7 @@ TEST(CopyFatItemTest, AnUnreadableClusterIsWrittenAsZeros) {
   EXPECT_TRUE(Copy(engine, node) == expected);
 }
 
-TEST(CopyFatItemTest, ALostDeviceIsRaised) {
+TEST(FatCopyTest, ALostDeviceIsRaised) {
   FatVolume v(32);
   Engine engine;
   test::FakeSource* source = nullptr;

@@ -165,3 +165,23 @@ TEST(WriteNtfsDataTest, CompressedUnitsStoredCompressedSparseAndCutShort) {
 
 }  // namespace
 }  // namespace restorix
+
+namespace restorix {
+namespace {
+
+// A compressed file whose data the file system split over two attributes,
+// the cut falling inside a compression unit: the unit is gathered across
+// the cut and decompressed whole.
+TEST(WriteNtfsDataTest, ACompressionUnitSplitBetweenAttributes) {
+  MemoryNtfsVolume v(1, 128);
+  const Bytes8 unit = {0x03, 0xB0, 0x02, 'Q', 0xFC, 0x0F, 0x03, 0xB0, 0x02, 'R', 0xFC, 0x0F, 0, 0};
+  v.Cluster(1500, unit);
+  auto file = FileRecord(0, 5, u"split-unit.bin");
+  file.NonResident(0x80, 0, 3, EncodeRunList({{1, 1500}, {3, 0}}), 8192, 3, 0x0001, 4);
+  file.NonResident(0x80, 4, 15, EncodeRunList({{12, 0}}), 0, 4, 0x0001, 4);
+  v.Record(20, file.Build());
+  EXPECT_EQ(Recover(v, u"split-unit.bin"), Cat({Bytes8(4096, 'Q'), Bytes8(4096, 'R')}));
+}
+
+}  // namespace
+}  // namespace restorix

@@ -1,8 +1,55 @@
-// SCAFFOLD: replaced by the real detector.
+#include <string_view>
+
 #include "signature/detectors/detectors.h"
 
 namespace restorix {
 
-std::uint32_t DetectCompoundDocument(DetectorContext&, std::uint64_t, SignatureRecord&) { return 0; }
+namespace {
+
+// True when the UTF-16LE name at `pos` begins with the ASCII `prefix`.
+bool NameStartsWith(SourceBytes& bytes, std::uint64_t pos, std::string_view prefix) {
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    if (bytes.u8(pos + 2 * i) != static_cast<std::uint8_t>(prefix[i]) ||
+        bytes.u8(pos + 2 * i + 1) != 0) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+// An OLE2 file is told by its directory: Word keeps a "WordDocument" stream
+// and Excel a "Workbook" near the top; PowerPoint is what remains. The size
+// is an upper bound (every allocation-table sector maps 128 sectors), which
+// the carved copy can afford; the skip only goes past the directory, since a
+// bound that loose would jump over other files.
+std::uint32_t DetectCompoundDocument(DetectorContext& context, std::uint64_t hit,
+                                     SignatureRecord& record) {
+  SourceBytes bytes(context.engine, hit, 2);
+  const std::uint64_t sectorBytes = bytes.sectorBytes();
+  const std::uint64_t tableSectors = bytes.le32(44);
+  const std::uint64_t directorySector = bytes.le32(48);
+  const std::uint64_t directory = (directorySector + 1) * sectorBytes;
+  if (!NameStartsWith(bytes, directory, "Root")) return 0;
+
+  std::string_view extension = "ppt";
+  for (std::uint64_t entry = 0; entry < 4; ++entry) {
+    const std::uint64_t name = directory + entry * 128;
+    if (NameStartsWith(bytes, name, "Word")) {
+      extension = "doc";
+      break;
+    }
+    if (NameStartsWith(bytes, name, "Work")) {
+      extension = "xls";
+      break;
+    }
+  }
+  record.SetExtension(extension);
+  record.detectedSize = static_cast<std::uint32_t>((tableSectors * 128 + 1) * sectorBytes);
+  record.skipLength = static_cast<std::uint32_t>((directorySector + 2) * sectorBytes);
+  record.skipValid = 1;
+  return 1;
+}
 
 }  // namespace restorix

@@ -1,8 +1,14 @@
-// SCAFFOLD: replaced by the real detector.
 #include "signature/detectors/detectors.h"
 
 namespace restorix {
 
-std::uint32_t DetectSizeAt4(DetectorContext&, std::uint64_t, SignatureRecord&) { return 0; }
+// The length stored at byte 4 is taken with 2048 bytes of slack: a carved
+// copy a little too long still opens, one cut short often does not.
+std::uint32_t DetectSizeAt4(DetectorContext& context, std::uint64_t hit, SignatureRecord& record) {
+  SourceBytes bytes(context.engine, hit, 2);
+  const std::uint64_t size = std::uint64_t{bytes.le32(4)} + 2048;
+  record.detectedSize = static_cast<std::uint32_t>(size);
+  return 1;
+}
 
 }  // namespace restorix

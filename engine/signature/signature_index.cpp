@@ -1,0 +1,35 @@
+#include "signature/signature_index.h"
+
+#include <algorithm>
+
+namespace restorix {
+
+const IndexEntry* SignatureGroup::Find(std::string_view key) const {
+  if (key.empty() || !firstBytes[static_cast<std::uint8_t>(key[0])]) return nullptr;
+  const auto found = entries.find(key);
+  return found == entries.end() ? nullptr : &found->second;
+}
+
+std::vector<SignatureGroup> BuildSignatureIndex(const std::vector<SignatureRecord>& selected) {
+  std::vector<SignatureGroup> groups;
+  for (const SignatureRecord& record : selected) {
+    if (record.sigLength == 0) continue;
+    auto group = std::find_if(groups.begin(), groups.end(), [&](const SignatureGroup& g) {
+      return g.sigLength == record.sigLength && g.sigOffset == record.sigOffset;
+    });
+    if (group == groups.end()) {
+      groups.emplace_back();
+      group = groups.end() - 1;
+      group->sigLength = record.sigLength;
+      group->sigOffset = record.sigOffset;
+    }
+    const Bytes bytes = record.signature();
+    std::string key(bytes.begin(), bytes.end());
+    const auto [entry, added] = group->entries.try_emplace(key, IndexEntry{record, {}});
+    if (!added) entry->second.aliases.emplace_back(record.ext());
+    group->firstBytes.set(bytes[0]);
+  }
+  return groups;
+}
+
+}  // namespace restorix

@@ -1,0 +1,43 @@
+// The selected file types arranged for the walk: one group per (length,
+// offset) of signature, in the order the pairs first occur, each with an
+// exact-match table from signature bytes to the type that owns them and the
+// further types (aliases) that share them.
+#pragma once
+
+#include <bitset>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "signature/signature_record.h"
+
+namespace restorix {
+
+struct IndexEntry {
+  SignatureRecord record;               // the first type with these bytes
+  std::vector<std::string> aliases;     // extensions of the later ones, in order
+};
+
+struct SignatureGroup {
+  std::uint8_t sigLength = 0;
+  std::uint16_t sigOffset = 0;
+
+  struct Hash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view key) const { return std::hash<std::string_view>{}(key); }
+  };
+  // Keyed by the signature bytes themselves, so that two different byte runs
+  // can never share an entry.
+  std::unordered_map<std::string, IndexEntry, Hash, std::equal_to<>> entries;
+  // The first byte of every key: most sectors are turned away by it.
+  std::bitset<256> firstBytes;
+
+  const IndexEntry* Find(std::string_view key) const;
+};
+
+// Builds the groups from the selected types, in list order.
+std::vector<SignatureGroup> BuildSignatureIndex(const std::vector<SignatureRecord>& selected);
+
+}  // namespace restorix
