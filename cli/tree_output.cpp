@@ -1,6 +1,7 @@
 #include "tree_output.h"
 
 #include <cstdio>
+#include <string_view>
 #include <vector>
 
 #include "util/fat_date.h"
@@ -10,8 +11,59 @@ namespace restorix::cli {
 
 namespace {
 
-nlohmann::ordered_json DateJson(std::uint16_t fatDate) {
-  return fatDate == 0 ? nlohmann::ordered_json() : nlohmann::ordered_json(IsoDateFromFatDate(fatDate));
+// A JSON string literal for UTF-8 text.
+void AppendJsonString(std::string& out, std::string_view text) {
+  out += '"';
+  for (const char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (u < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", u);
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  out += '"';
+}
+
+void AppendJsonDate(std::string& out, std::uint16_t fatDate) {
+  if (fatDate == 0) {
+    out += "null";
+  } else {
+    AppendJsonString(out, IsoDateFromFatDate(fatDate));
+  }
+}
+
+// One item, written straight into `out` (a scan can list millions).
+void AppendItemJson(std::string& out, const ItemNode& node, const std::string& path) {
+  const auto number = [&](std::uint64_t v) { out += std::to_string(v); };
+  out += "{\"path\":";
+  AppendJsonString(out, path);
+  out += ",\"name\":";
+  AppendJsonString(out, Utf8FromUtf16(node.name));
+  out += node.isFolder() ? ",\"folder\":true" : ",\"folder\":false";
+  out += (node.flags & ITEM_LIVE) ? ",\"live\":true,\"size\":" : ",\"live\":false,\"size\":";
+  number(node.size);
+  out += ",\"id\":";
+  number(node.id);
+  out += ",\"parentId\":";
+  number(node.parentId);
+  out += ",\"origin\":";
+  number(node.origin);
+  out += ",\"createDate\":";
+  AppendJsonDate(out, node.createDate);
+  out += ",\"accessDate\":";
+  AppendJsonDate(out, node.accessDate);
+  out += node.checked ? ",\"checked\":true" : ",\"checked\":false";
+  if (node.origin != ORIGIN_FILE_SYSTEM && !node.isFolder()) {
+    out += ",\"firstSector\":";
+    number(node.extents.empty() ? std::uint64_t{node.id} : node.extents.front().start);
+  }
+  out += '}';
 }
 
 }  // namespace
@@ -59,25 +111,6 @@ void WalkWithPaths(const ItemNode* root,
   });
 }
 
-nlohmann::ordered_json ItemJson(const ItemNode& node, const std::string& path) {
-  nlohmann::ordered_json item;
-  item["path"] = path;
-  item["name"] = Utf8FromUtf16(node.name);
-  item["folder"] = node.isFolder();
-  item["live"] = (node.flags & ITEM_LIVE) != 0;
-  item["size"] = node.size;
-  item["id"] = node.id;
-  item["parentId"] = node.parentId;
-  item["origin"] = node.origin;
-  item["createDate"] = DateJson(node.createDate);
-  item["accessDate"] = DateJson(node.accessDate);
-  item["checked"] = node.checked != 0;
-  if (node.origin != ORIGIN_FILE_SYSTEM && !node.isFolder()) {
-    item["firstSector"] = node.extents.empty() ? std::uint64_t{node.id} : node.extents.front().start;
-  }
-  return item;
-}
-
 void WriteScanJson(std::ostream& out, const Engine& engine, const std::string& mode, bool completed) {
   const Totals totals = CountItems(engine.treeRoot);
   nlohmann::ordered_json head;
@@ -88,31 +121,42 @@ void WriteScanJson(std::ostream& out, const Engine& engine, const std::string& m
   head["totals"] = {{"files", totals.files}, {"folders", totals.folders}, {"bytes", totals.bytes}};
   std::string text = head.dump();
   text.pop_back();  // the closing brace: the items follow
-  out << text << ",\"items\":[";
+  text += ",\"items\":[";
   bool first = true;
   WalkWithPaths(engine.treeRoot, [&](const ItemNode& node, const std::string& path) {
-    out << (first ? "\n" : ",\n") << ItemJson(node, path).dump();
+    text += first ? "\n" : ",\n";
+    AppendItemJson(text, node, path);
     first = false;
+    if (text.size() > (1 << 20)) {
+      out << text;
+      text.clear();
+    }
   });
-  out << "\n]}\n";
+  out << text << "\n]}\n";
 }
 
 void PrintTree(const Engine& engine) {
-  std::printf(".\n");
+  std::string text = ".\n";
   WalkTree(engine.treeRoot, [&](const ItemNode& node, int depth) {
-    const std::string indent(static_cast<std::size_t>(depth) * 2, ' ');
-    const std::string name = Utf8FromUtf16(node.name);
+    text.append(static_cast<std::size_t>(depth) * 2, ' ');
+    text += Utf8FromUtf16(node.name);
     const char* state = (node.flags & ITEM_LIVE) ? "live" : "deleted";
     if (node.isFolder()) {
-      std::printf("%s%s/  [%s folder]\n", indent.c_str(), name.c_str(), state);
+      text += "/  [";
+      text += state;
+      text += " folder]\n";
     } else {
-      const std::string date = IsoDateFromFatDate(node.createDate);
-      std::printf("%s%s  %llu bytes  [%s]%s%s\n", indent.c_str(), name.c_str(),
-                  static_cast<unsigned long long>(node.size), state, date.empty() ? "" : "  ",
-                  date.c_str());
+      text += "  " + std::to_string(node.size) + " bytes  [" + state + "]";
+      if (node.createDate != 0) text += "  " + IsoDateFromFatDate(node.createDate);
+      text += '\n';
+    }
+    if (text.size() > (1 << 20)) {
+      std::fwrite(text.data(), 1, text.size(), stdout);
+      text.clear();
     }
   });
-  std::printf("%s\n", TotalsLine(CountItems(engine.treeRoot)).c_str());
+  text += TotalsLine(CountItems(engine.treeRoot)) + "\n";
+  std::fwrite(text.data(), 1, text.size(), stdout);
 }
 
 }  // namespace restorix::cli

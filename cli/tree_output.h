@@ -23,17 +23,15 @@ Totals CountItems(const ItemNode* root);
 // "Total %7.3f KB in %u Files in %u Folders" and its MB and GB forms.
 std::string TotalsLine(const Totals& totals);
 
-// One item as a JSON object: path, name, folder, live, size, id, parentId,
-// origin, dates, check state, and firstSector for carved items.
-nlohmann::ordered_json ItemJson(const ItemNode& node, const std::string& path);
-
 // Walks the tree in order with each item's path (names from below the root
 // joined with "/").
 void WalkWithPaths(const ItemNode* root,
                    const std::function<void(const ItemNode&, const std::string&)>& visit);
 
-// The whole scan document (source, fsType, mode, completed, totals, items),
-// written item by item so that a large scan is never held twice in memory.
+// The whole scan document (source, fsType, mode, completed, totals, items;
+// each item with path, name, folder, live, size, id, parentId, origin, dates,
+// check state, and firstSector for carved items), written item by item so
+// that a large scan is never held twice in memory.
 void WriteScanJson(std::ostream& out, const Engine& engine, const std::string& mode, bool completed);
 
 // An indented listing of the tree with sizes, states and dates.

@@ -64,14 +64,18 @@ OpenResult Engine::OpenSource(SourceKind kind, std::unique_ptr<SectorSource> ope
 }
 
 int Engine::ReadSectors(MutableBytes buffer, std::uint64_t sector) {
-  if (!source) return EBADF;
+  const auto cleared = [&](int error) {
+    std::fill(buffer.begin(), buffer.end(), 0);
+    return error;
+  };
+  if (!source) return cleared(EBADF);
   const std::uint16_t sectorBytes = context.bytesPerSector();
   const auto offset = CheckedMul(sector, sectorBytes);
-  if (!offset) return EOVERFLOW;
+  if (!offset) return cleared(EOVERFLOW);
   const int error = source->ReadAt(buffer, *offset);
   if (error == 0) return 0;
   if (IsDeviceLostError(error)) throw DeviceLostError(DeviceLostError::Side::Source, error);
-  if (sectorBytes == 0 || buffer.size() <= sectorBytes) return error;
+  if (sectorBytes == 0 || buffer.size() <= sectorBytes) return cleared(error);
 
   // Salvage what can be read around a bad spot, one sector at a time.
   for (std::size_t done = 0; done < buffer.size(); done += sectorBytes) {

@@ -60,9 +60,11 @@ class Engine {
   OpenResult OpenSource(SourceKind kind, std::unique_ptr<SectorSource> source, std::u16string name);
 
   // Reads buffer.size() bytes at the absolute sector (sector x bytesPerSector).
-  // Returns 0 or the errno of a failed read; a failed multi-sector read is
-  // retried sector by sector so that only the unreadable sectors stay zero.
-  // Raises DeviceLostError when the device has gone away.
+  // Returns 0 or the errno of a failed read. The whole buffer is always
+  // written: what lies past the end of the source, and what cannot be read,
+  // is zeros (a failed multi-sector read is retried sector by sector so that
+  // only the unreadable sectors are). Raises DeviceLostError when the device
+  // has gone away.
   int ReadSectors(MutableBytes buffer, std::uint64_t sector);
 
   // Copies `bytes` bytes from the absolute sector straight into the file

@@ -243,7 +243,6 @@ void CopyCarvedItem(Engine& engine, const ItemNode& node, int out) {
     const std::uint64_t bytes = std::min<std::uint64_t>(left, kCarvedBlockBytes);
     const std::uint64_t rounded = (bytes + sectorBytes - 1) / sectorBytes * sectorBytes;
     const MutableBytes part = MutableBytes(block).first(rounded);
-    std::fill(part.begin(), part.end(), 0);
     engine.ReadSectors(part, sector);
     WriteOrAbort(out, part.first(bytes));
     left -= bytes;

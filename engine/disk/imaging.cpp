@@ -77,7 +77,6 @@ ImageResult ImageVolume(Engine& engine, const std::filesystem::path& path) {
           MutableBytes(buffer).first(std::min(blocksLeft, blocksPerStep) * blockBytes);
       const std::uint64_t position = result.sectorsWritten * engine.context.bytesPerSector();
       if (!CopyStep(engine, file.get(), sector, step.size(), position, inKernel)) {
-        std::fill(step.begin(), step.end(), 0);
         engine.ReadSectors(step, sector);
         WriteOrAbort(file.get(), step);
       }

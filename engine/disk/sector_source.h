@@ -45,8 +45,7 @@ class SectorSource {
  public:
   virtual ~SectorSource() = default;
   // Reads buffer.size() bytes starting at the byte offset. Returns 0 or an
-  // errno value. Bytes past the end of the source are not touched, so they
-  // keep what the caller cleared them to.
+  // errno value. Bytes past the end of the source read as zeros.
   virtual int ReadAt(MutableBytes buffer, std::uint64_t offset) = 0;
   virtual std::uint64_t size() const = 0;
   // The device's logical sector size; 512 for files.

@@ -129,7 +129,6 @@ std::vector<std::uint32_t> BuildClusterChain(Engine& engine, std::uint32_t first
   while (chain.size() <= c.fatEntryCount()) {
     const std::uint64_t wanted = c.fatStart() + current / perSector;
     if (wanted != cached) {
-      std::fill(sector.begin(), sector.end(), 0);
       engine.ReadSectors(sector, wanted);
       cached = wanted;
     }
@@ -211,7 +210,6 @@ bool ReadFatFolder(Engine& engine, ItemNode* folder) {
   bool first = true;
   for (const std::uint32_t cell : BuildClusterChain(engine, folder->id)) {
     if (cell < 2 || cell > c.fatEntryCount()) break;
-    std::fill(cluster.begin(), cluster.end(), 0);
     engine.ReadSectors(cluster, FatClusterSector(engine, cell));
     const bool ended = ParseFatDirectoryBuffer(engine, cluster, folder, deleted);
     // Dot entries that did not get the folder registered failed the check.

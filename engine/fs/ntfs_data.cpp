@@ -174,7 +174,6 @@ void WriteNtfsData(Engine& engine, const ItemNode& node, int out) {
 
   for (const Extent& extent : node.extents) {
     if (output.full()) break;
-    std::fill(record.begin(), record.end(), 0);
     engine.ReadSectors(record, extent.start);
     if (!CheckMftRecord(record, context)) break;
 

@@ -119,7 +119,6 @@ void LocateDataThroughList(Engine& engine, Bytes record, ItemNode* node) {
     handled = true;
     const auto sector = RecordSector(engine, entry.recordNumber);
     if (!sector) continue;
-    std::fill(holder.begin(), holder.end(), 0);
     engine.ReadSectors(holder, *sector);
     if (!CheckMftRecord(holder, engine.context)) continue;
 
@@ -163,7 +162,6 @@ class MftScan {
             std::min<std::uint64_t>(kMftBatchRecords, records - done));
         const std::uint64_t sector = *first + done * context_.mftRecordSectors();
         const MutableBytes bytes = MutableBytes(batch).first(std::size_t{count} * recordBytes);
-        std::fill(bytes.begin(), bytes.end(), 0);
         engine_.ReadSectors(bytes, sector);
         engine_.events().ScanProgress(index, engine_.mftRecordCount);
         for (std::uint32_t i = 0; i < count; ++i) {

@@ -71,7 +71,6 @@ class SignatureWalk {
  private:
   void Read(std::uint64_t sector) {
     engine_.events().ScanProgress(sector, total_);
-    std::fill(buffer_.begin(), buffer_.end(), 0);
     engine_.ReadSectors(buffer_, sector);
     bufferStart_ = sector;
     bufferSectors_ = buffer_.size() / sectorBytes_;

@@ -835,3 +835,22 @@ TEST(AudioTiffCancelTest, StoppedWalksDoNotConfirm) {
 
 }  // namespace
 }  // namespace restorix
+
+namespace restorix {
+namespace {
+
+// Two ends the size must not miss: a directory written after the data it
+// describes, and an out-of-line value lying before another yet reaching past
+// it.
+TEST(TiffDetectorTest, TheDirectoryAndEveryOutOfLineValueCount) {
+  TiffBuilder last(false, 1000);
+  last.Ifd(1000, {{273, kLong, 1, 8}, {279, kLong, 1, 992}}, 0);
+  EXPECT_EQ(TiffSize(last.bytes(), TiffVariant::Generic), 1000u + 2 + 2 * 12 + 4);
+
+  TiffBuilder lower(false);
+  lower.Ifd(8, {{270, kAscii, 10, 500}, {273, kLong, 1, 100}, {279, kLong, 1, 10}, {305, kAscii, 3000, 200}}, 0);
+  EXPECT_EQ(TiffSize(lower.bytes(), TiffVariant::Generic), 3200u);
+}
+
+}  // namespace
+}  // namespace restorix

@@ -21,13 +21,20 @@ Bytes8 Real(const std::string& name) {
 
 Bytes8 Cat(std::initializer_list<Bytes8> parts) {
   Bytes8 out;
-  for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+  for (const auto& p : parts)
+    out.insert(out.end(), p.begin(), p.end());
   return out;
 }
 
-Bytes8 Text(const std::string& s) { return Bytes8(s.begin(), s.end()); }
-Bytes8 Be16(std::uint32_t v) { return {static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v)}; }
-Bytes8 Be32(std::uint32_t v) { return Cat({Be16(v >> 16), Be16(v & 0xFFFF)}); }
+Bytes8 Text(const std::string& s) {
+  return Bytes8(s.begin(), s.end());
+}
+Bytes8 Be16(std::uint32_t v) {
+  return {static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v)};
+}
+Bytes8 Be32(std::uint32_t v) {
+  return Cat({Be16(v >> 16), Be16(v & 0xFFFF)});
+}
 Bytes8 Le32(std::uint32_t v) {
   return {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
           static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)};
@@ -87,7 +94,8 @@ TEST_P(RealFileTest, SizeIsTheFilesOwn) {
     for (const Placement& p : placements) {
       SCOPED_TRACE(std::string(c.file) + ", " + p.where);
       DetectorBench bench(p.benchSectors, sectorSize);
-      bench.Place(p.at + fileSectors, Bytes8((p.benchSectors - p.at - fileSectors) * sectorSize, 0x5A));
+      bench.Place(p.at + fileSectors,
+                  Bytes8((p.benchSectors - p.at - fileSectors) * sectorSize, 0x5A));
       bench.Place(p.at, file);
       ASSERT_EQ(bench.Run(c.detector, p.at, Stored()), 1u);
       EXPECT_EQ(bench.record().detectedSize, file.size());
@@ -123,7 +131,8 @@ Bytes8 Jpeg(std::uint16_t width, std::uint16_t height, std::size_t dataBytes, bo
                             Be16(height),
                             Be16(width),
                             {0x03, 0x01, 0x22, 0x00, 0x02, 0x11, 0x01, 0x03, 0x11, 0x01}});
-  const Bytes8 scan = {0xFF, 0xDA, 0x00, 0x0C, 0x03, 0x01, 0x00, 0x02, 0x11, 0x03, 0x11, 0x00, 0x3F, 0x00};
+  const Bytes8 scan = {0xFF, 0xDA, 0x00, 0x0C, 0x03, 0x01, 0x00,
+                       0x02, 0x11, 0x03, 0x11, 0x00, 0x3F, 0x00};
   Bytes8 out = Cat({{0xFF, 0xD8}, app0, frame, scan, Bytes8(dataBytes, 0x5A)});
   if (eoi) out.insert(out.end(), {0xFF, 0xD9});
   return out;
@@ -174,9 +183,11 @@ TEST(JpegDetectorTest, EndSearch) {
 
 TEST(JpegDetectorTest, HostileMarkerChainsEnd) {
   Bytes8 endless = {0xFF, 0xD8};
-  while (endless.size() < 64 * 512) endless.insert(endless.end(), {0xFF, 0xE1, 0x00, 0x02});
+  while (endless.size() < 64 * 512)
+    endless.insert(endless.end(), {0xFF, 0xE1, 0x00, 0x02});
   Bytes8 giant = {0xFF, 0xD8};
-  for (int i = 0; i < 4; ++i) giant = Cat({giant, {0xFF, 0xE2, 0xFF, 0xFF}, Bytes8(0xFFFD, 0x77)});
+  for (int i = 0; i < 4; ++i)
+    giant = Cat({giant, {0xFF, 0xE2, 0xFF, 0xFF}, Bytes8(0xFFFD, 0x77)});
   struct Case {
     const char* name;
     Bytes8 bytes;
@@ -184,7 +195,8 @@ TEST(JpegDetectorTest, HostileMarkerChainsEnd) {
   const Case cases[] = {
       {"fill byte after SOI", {0xFF, 0xD8, 0xFF, 0xFF, 0x00, 0x10}},
       {"stuffed zero after SOI", {0xFF, 0xD8, 0xFF, 0x00, 0x00, 0x10}},
-      {"no marker after the first segment", Cat({{0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x04, 1, 2}, {0x12, 0x34}})},
+      {"no marker after the first segment",
+       Cat({{0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x04, 1, 2}, {0x12, 0x34}})},
       {"scan before any baseline frame", Jpeg(64, 64, 100, true, 0xC2)},
       {"segments up to the end of the source", endless},
       {"segments of 65535 bytes walking off the source", giant},
@@ -306,18 +318,23 @@ TEST(GifDetectorTest, BlockWalk) {
   };
   const Case cases[] = {
       {"one data sub-block", Cat({GifHead(0), GifImage(0, {5}), {0x3B}}), 0},
-      {"sub-blocks of 255 and a short one", Cat({GifHead(0x80), GifImage(0, {255, 255, 9}), {0x3B}}), 0},
+      {"sub-blocks of 255 and a short one",
+       Cat({GifHead(0x80), GifImage(0, {255, 255, 9}), {0x3B}}), 0},
       {"a whole number of full sub-blocks", Cat({GifHead(0), GifImage(0, {255, 255}), {0x3B}}), 0},
       {"no image data at all", Cat({GifHead(0), GifImage(0, {}), {0x3B}}), 0},
       {"256-colour global and 4-colour local tables",
-       Cat({GifHead(0x87), kGraphicControl, GifImage(0x81, {40}), kGraphicControl,
-            GifImage(0x81, {254, 254, 30}), {0x3B}}),
+       Cat({GifHead(0x87),
+            kGraphicControl,
+            GifImage(0x81, {40}),
+            kGraphicControl,
+            GifImage(0x81, {254, 254, 30}),
+            {0x3B}}),
        0},
-      {"comment of two sub-blocks", Cat({GifHead(0), {0x21, 0xFE, 3, 'a', 'b', 'c', 2, 'd', 'e', 0},
-                                         GifImage(0, {7}), {0x3B}}),
+      {"comment of two sub-blocks",
+       Cat({GifHead(0), {0x21, 0xFE, 3, 'a', 'b', 'c', 2, 'd', 'e', 0}, GifImage(0, {7}), {0x3B}}),
        0},
-      {"unknown block ends the file before it",
-       Cat({GifHead(0), GifImage(0, {7}), {0x99, 0x3B}}), 13 + 10 + 1 + 8 + 1},
+      {"unknown block ends the file before it", Cat({GifHead(0), GifImage(0, {7}), {0x99, 0x3B}}),
+       13 + 10 + 1 + 8 + 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -379,7 +396,8 @@ Bytes8 Compound(std::uint32_t tableSectors, std::uint32_t directory,
   std::size_t at = (std::size_t{directory} + 1) * 512;
   for (const std::u16string& name : names) {
     Bytes8 raw;
-    for (char16_t ch : name) raw.insert(raw.end(), {static_cast<std::uint8_t>(ch), static_cast<std::uint8_t>(ch >> 8)});
+    for (char16_t ch : name)
+      raw.insert(raw.end(), {static_cast<std::uint8_t>(ch), static_cast<std::uint8_t>(ch >> 8)});
     Put(out, at, raw);
     Put(out, at + 127, {0});
     at += 128;
@@ -395,7 +413,8 @@ TEST(CompoundDocumentDetectorTest, Directory) {
     const char* extension;
   };
   const Case cases[] = {
-      {"WordDocument third", Compound(1, 3, {u"Root Entry", u"1Table", u"WordDocument"}), true, "doc"},
+      {"WordDocument third", Compound(1, 3, {u"Root Entry", u"1Table", u"WordDocument"}), true,
+       "doc"},
       {"Workbook second", Compound(1, 0, {u"Root Entry", u"Workbook"}), true, "xls"},
       {"WordDocument fifth is not looked at",
        Compound(1, 2, {u"Root Entry", u"A", u"B", u"C", u"WordDocument"}), true, "ppt"},
@@ -422,8 +441,9 @@ TEST(CompoundDocumentDetectorTest, SizesAreWorkedOutInSixtyFourBits) {
   };
   const Case cases[] = {
       {3, 7, (3 * 128 + 1) * 512, 9 * 512},
-      // (2^23 x 128 + 1) x 512 = 2^39 + 512: the low 32 bits are kept.
-      {0x00800000, 0, 512, 2 * 512},
+      // (2^23 x 128 + 1) x 512 = 2^39 + 512 does not fit: held at the most
+      // the field can say, never wrapped to something small.
+      {0x00800000, 0, 0xFFFFFFFF, 2 * 512},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.tableSectors);
@@ -457,8 +477,8 @@ TEST(AtomChainDetectorTest, StoppingRules) {
       {"type with a digit", Cat({start, Atom("mp4a", 1000)}), 64, 4, 124},
       {"atom past the end of the source", Cat({start, Be32(0x7FFFFFF0), Text("mdat")}), 64, 4, 124},
       // The last atom ends exactly with the last sector.
-      {"chain filling the last sectors", Cat({Atom("ftyp", 24), Atom("mdat", 4 * 512 - 24)}), 64, 60,
-       4 * 512},
+      {"chain filling the last sectors", Cat({Atom("ftyp", 24), Atom("mdat", 4 * 512 - 24)}), 64,
+       60, 4 * 512},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <string_view>
 
 #include "signature/detectors/detectors.h"
@@ -21,13 +22,16 @@ bool NameStartsWith(SourceBytes& bytes, std::uint64_t pos, std::string_view pref
 
 // An OLE2 file is told by its directory: Word keeps a "WordDocument" stream
 // and Excel a "Workbook" near the top; PowerPoint is what remains. The size
-// is an upper bound (every allocation-table sector maps 128 sectors), which
-// the carved copy can afford; the skip only goes past the directory, since a
-// bound that loose would jump over other files.
+// is an upper bound (every allocation-table sector maps a sector's worth of
+// 4-byte entries), which the carved copy can afford; the skip only goes past
+// the directory, since a bound that loose would jump over other files.
+// Positions count in the document's own sectors (512 bytes, or 4096 in
+// version 4 files), whatever the sector size of the disk it lies on.
 std::uint32_t DetectCompoundDocument(DetectorContext& context, std::uint64_t hit,
                                      SignatureRecord& record) {
-  SourceBytes bytes(context.engine, hit, 2);
-  const std::uint64_t sectorBytes = bytes.sectorBytes();
+  SourceBytes bytes(context.engine, hit, 16);
+  const unsigned shift = bytes.le16(30);
+  const std::uint64_t sectorBytes = shift >= 9 && shift <= 16 ? std::uint64_t{1} << shift : 512;
   const std::uint64_t tableSectors = bytes.le32(44);
   const std::uint64_t directorySector = bytes.le32(48);
   const std::uint64_t directory = (directorySector + 1) * sectorBytes;
@@ -46,7 +50,8 @@ std::uint32_t DetectCompoundDocument(DetectorContext& context, std::uint64_t hit
     }
   }
   record.SetExtension(extension);
-  record.detectedSize = static_cast<std::uint32_t>((tableSectors * 128 + 1) * sectorBytes);
+  const std::uint64_t size = (tableSectors * (sectorBytes / 4) + 1) * sectorBytes;
+  record.detectedSize = static_cast<std::uint32_t>(std::min<std::uint64_t>(size, UINT32_MAX));
   record.skipLength = static_cast<std::uint32_t>((directorySector + 2) * sectorBytes);
   record.skipValid = 1;
   return 1;

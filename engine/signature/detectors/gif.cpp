@@ -5,7 +5,9 @@ namespace restorix {
 namespace {
 
 // Bytes of a colour table whose size field (low three bits) is `flags`.
-std::uint64_t ColourTableBytes(std::uint8_t flags) { return std::uint64_t{3} << ((flags & 7) + 1); }
+std::uint64_t ColourTableBytes(std::uint8_t flags) {
+  return std::uint64_t{3} << ((flags & 7) + 1);
+}
 
 }  // namespace
 
@@ -33,7 +35,8 @@ std::uint32_t DetectGif(DetectorContext& context, std::uint64_t hit, SignatureRe
       const Bytes run = bytes.Run(pos);
       const auto limit = static_cast<std::size_t>(std::min<std::uint64_t>(run.size(), end - pos));
       std::size_t zeros = 1;
-      while (zeros < limit && run[zeros] == 0) ++zeros;
+      while (zeros < limit && run[zeros] == 0)
+        ++zeros;
       pos += zeros;
     } else if (b == 0x21) {
       // Label and first sub-block, then one more sub-block if there is one:

@@ -7,7 +7,9 @@ namespace restorix {
 namespace {
 
 // A marker code is any byte but 00 (a stuffed data byte) and FF (fill).
-bool IsMarkerCode(std::uint8_t code) { return code != 0x00 && code != 0xFF; }
+bool IsMarkerCode(std::uint8_t code) {
+  return code != 0x00 && code != 0xFF;
+}
 
 // The first FF D9 whose FF lies in [from, to). Entropy-coded data stuffs every
 // FF data byte as FF 00, so the first FF D9 after the scan header is the EOI

@@ -104,10 +104,14 @@ std::optional<FrameHeader> DecodeHeader(std::uint32_t h) {
 
 // Finds the "data" chunk of a RIFF whose chunks start at `first` and may be
 // looked for up to `last` (chunk positions); the position of its payload.
+// A chunk of odd size is followed by a pad byte, as RIFF lays chunks out on
+// even positions; without it the chunks after an odd one are never found.
 std::optional<std::uint64_t> DataChunkPayload(SourceBytes& bytes, std::uint64_t first,
                                               std::uint64_t last) {
-  for (std::uint64_t chunk = first; chunk <= last; chunk = chunk + 8 + bytes.le32(chunk + 4)) {
+  for (std::uint64_t chunk = first; chunk <= last;) {
     if (bytes.Matches(chunk, "data")) return chunk + 8;
+    const std::uint64_t size = bytes.le32(chunk + 4);
+    chunk += 8 + size + (size & 1);
   }
   return std::nullopt;
 }

@@ -4,7 +4,9 @@ namespace restorix {
 
 namespace {
 
-bool IsLetter(std::uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+bool IsLetter(std::uint8_t c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
 
 // The IHDR values a conforming encoder can write; anything else means the
 // signature matched by chance.
@@ -36,7 +38,8 @@ std::uint32_t DetectPng(DetectorContext& context, std::uint64_t hit, SignatureRe
   while (!sawEnd && context.running()) {
     const std::uint32_t length = bytes.be32(pos);
     bool valid = length <= 0x7FFFFFFF;
-    for (std::uint64_t i = 0; i < 4 && valid; ++i) valid = IsLetter(bytes.u8(pos + 4 + i));
+    for (std::uint64_t i = 0; i < 4 && valid; ++i)
+      valid = IsLetter(bytes.u8(pos + 4 + i));
     if (!valid) break;
     sawEnd = bytes.Matches(pos + 4, "IEND");
     pos += std::uint64_t{length} + 12;

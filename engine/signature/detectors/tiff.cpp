@@ -198,8 +198,10 @@ std::uint32_t DetectTiffFamily(DetectorContext& context, std::uint64_t hit, Sign
         valid = false;
         break;
       }
-      if (!FitsValueField(entry) && entry.value >= dataEnd) {
-        dataEnd = entry.value + entry.count * ElementSize(entry.type);
+      // Every out-of-line value counts, wherever it lies: data at a lower
+      // offset can still reach past what came before it.
+      if (!FitsValueField(entry)) {
+        dataEnd = std::max(dataEnd, entry.value + entry.count * ElementSize(entry.type));
       }
       const bool tiles = rules.tiles && (entry.tag == kTileOffsets || entry.tag == kTileByteCounts);
       if (entry.tag == kStripOffsets || (tiles && entry.tag == kTileOffsets)) {
@@ -220,7 +222,13 @@ std::uint32_t DetectTiffFamily(DetectorContext& context, std::uint64_t hit, Sign
     }
     if (!valid) break;
 
-    size = std::max({size, dataEnd, lastOffset + lastByteCount});
+    // The directory itself belongs to the file too (writers often put it
+    // last), once it describes any data at all.
+    const std::uint64_t imageEnd = lastOffset + lastByteCount;
+    if (dataEnd != 0 || imageEnd != 0) {
+      const std::uint64_t directoryEnd = first + 12 * std::uint64_t{n} + 4;
+      size = std::max({size, dataEnd, imageEnd, directoryEnd});
+    }
 
     offset = next;
     if (offset == 0 && rules.subIfds && subIfdRead < kSubIfdSlots) {
