@@ -6,6 +6,7 @@
 
 namespace restorix::cli {
 
+void AddDrivesCommand(CLI::App& app, int& status);
 void AddInfoCommand(CLI::App& app, int& status);
 void AddPartitionsCommand(CLI::App& app, int& status);
 void AddImageCommand(CLI::App& app, int& status);

@@ -14,6 +14,7 @@ int main(int argc, char** argv) {
   app.name("restorix");
   app.require_subcommand(1);
   int status = 0;
+  restorix::cli::AddDrivesCommand(app, status);
   restorix::cli::AddInfoCommand(app, status);
   restorix::cli::AddPartitionsCommand(app, status);
   restorix::cli::AddScanCommand(app, status);

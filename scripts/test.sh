@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the release and the sanitizer (ASan +
-# UBSan) builds, and runs every test in both.
+# UBSan) builds, runs every test in both, then runs each fuzz target (clang,
+# ASan + UBSan) for a bounded time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh release asan
 jobs=$(( $(nproc) + 1 ))
 ctest --preset release -j "$jobs"
 ctest --preset asan -j "$jobs"
+scripts/fuzz.sh "${RESTORIX_FUZZ_SECONDS:-15}"

@@ -69,18 +69,22 @@ class SignatureWalk {
   }
 
  private:
+  // Reads the runs from `sector` on, as many as the buffer holds and the
+  // source still has (the last run is read whole, past the end if need be).
   void Read(std::uint64_t sector) {
     engine_.events().ScanProgress(sector, total_);
-    engine_.ReadSectors(buffer_, sector);
+    const std::uint64_t runs = (total_ - sector + kSearchRunSectors - 1) / kSearchRunSectors;
+    const std::uint64_t sectors = std::min<std::uint64_t>(runs, kRunsPerRead) * kSearchRunSectors;
+    engine_.ReadSectors(MutableBytes(buffer_).first(sectors * sectorBytes_), sector);
     bufferStart_ = sector;
-    bufferSectors_ = buffer_.size() / sectorBytes_;
+    bufferSectors_ = sectors;
   }
 
   // The `length` bytes at `offset` into sector `sector`: from the buffer, or,
   // past its end, from the source.
   std::string_view BytesAt(std::uint64_t sector, std::uint32_t offset, std::uint32_t length) {
     const std::uint64_t at = (sector - bufferStart_) * sectorBytes_ + offset;
-    if (at + length <= buffer_.size()) {
+    if (at + length <= bufferSectors_ * sectorBytes_) {
       return {reinterpret_cast<const char*>(buffer_.data() + at), length};
     }
     const std::uint64_t first = sector + offset / sectorBytes_;
