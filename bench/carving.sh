@@ -12,8 +12,8 @@
 # file whose first bytes are exactly the planted file), and restorix's peak
 # memory on this image and on a 1 GiB one with the same planted files.
 #   bench/carving.sh [WORK_DIR]   (default: a temporary folder; the recovered
-#                                  files of the three tools take ~0.2 GiB)
-# The images (4 GiB and 1 GiB, ~30 s) are built once and kept in
+#                                  files of the three tools take ~4.5 GB)
+# The images (4 GiB and 1 GiB, ~15-30 s) are built once and kept in
 # ${RESTORIX_BENCH_CACHE:-/var/tmp/restorix-bench}, named after the corpus
 # manifest and this script's layout, so a changed corpus makes new ones.
 # RUNS=N sets the number of timed rounds (default 3).
@@ -184,13 +184,11 @@ pr_block=$(sed -n 's/^Pass 1 (blocksize=\([0-9]*\)).*/\1/p' "$work/photorec/phot
 # Peak memory (KiB) of restorix on the 4 GiB and the 1 GiB image: the same
 # planted files, four times the filler.
 peak() {  # peak scan|recover IMAGE
-  local out=/dev/null
-  if [ "$1" = recover ]; then out="$work/restorix"; rm -rf "$out"; mkdir "$out"; fi
+  local command=("$restorix" "$1" "$2" --mode advanced --json)
   if [ "$1" = recover ]; then
-    /usr/bin/time -f %M -o "$work/peak" "$restorix" recover "$2" --mode advanced --to "$out" --json >/dev/null
-  else
-    /usr/bin/time -f %M -o "$work/peak" "$restorix" scan "$2" --mode advanced --json >/dev/null
+    rm -rf "$work/restorix"; mkdir "$work/restorix"; command+=(--to "$work/restorix")
   fi
+  /usr/bin/time -f %M -o "$work/peak" "${command[@]}" >/dev/null
   cat "$work/peak"
 }
 mem_scan_small=$(peak scan "$small"); mem_rec_small=$(peak recover "$small")
@@ -249,9 +247,9 @@ def starts_with(path, size):
                 return name
     return None
 
-results, files, written = {}, {}, {}
+results, files, written, reach = {}, {}, {}, {}
 for tool, folder in tools.items():
-    whole, extra, count = set(), collections.Counter(), 0
+    whole, extra, count, total = set(), collections.Counter(), 0, 0
     for root, _, names in os.walk(folder):
         for base in names:
             if base in skip:
@@ -259,6 +257,7 @@ for tool, folder in tools.items():
             count += 1
             path = os.path.join(root, base)
             size = os.path.getsize(path)
+            total += size
             m = re.match(r"f?(\d+)", base)
             index = at_sector.get(int(m.group(1))) if m else None
             if tool == "restorix" and m:
@@ -270,10 +269,14 @@ for tool, folder in tools.items():
                 extra[name] += 1
     per_name = collections.Counter(planted[i][2] for i in whole)
     results[tool] = {n: min(copies[n], per_name[n] + extra[n]) for n in copies}
-    files[tool] = count
+    files[tool] = (count, total)
+    reach[tool] = max((planted[i][0] for i in whole), default=0)
 
-print(f"\nplanted copies got back whole ({sum(copies.values())} planted; files written: "
-      + ", ".join(f"{t} {files[t]}" for t in tools) + ")")
+print(f"\nplanted copies got back whole ({sum(copies.values())} planted, the last at "
+      f"{max(p[0] for p in planted) / 1e6:.0f} MB)")
+for tool in tools:
+    print(f"  {tool + ':':<10}{files[tool][0]:6d} files written, {files[tool][1] / 1e6:7.0f} MB; "
+          f"the last whole copy at {reach[tool] / 1e6:.0f} MB")
 print(f"{'kind':<18}{'file':<24}{'restorix':>9}{'photorec':>9}{'foremost':>9}")
 totals = collections.Counter()
 behind = []
