@@ -13,5 +13,6 @@ void AddImageCommand(CLI::App& app, int& status);
 void AddScanCommand(CLI::App& app, int& status);
 void AddRecoverCommand(CLI::App& app, int& status);
 void AddTypesCommand(CLI::App& app, int& status);
+void AddFindCommand(CLI::App& app, int& status);
 
 }  // namespace restorix::cli

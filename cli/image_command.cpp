@@ -1,13 +1,12 @@
-#include <unistd.h>
-
 #include <cstring>
 #include <iostream>
 
 #include "commands.h"
 #include "disk/imaging.h"
-#include "progress.h"
+#include "session.h"
 #include "source.h"
 #include "util/size_text.h"
+#include "util/text.h"
 
 namespace restorix::cli {
 
@@ -41,6 +40,7 @@ void AddImageCommand(CLI::App& app, int& status) {
   struct Options {
     SourceOptions source;
     std::string output;
+    std::string log;
   };
   auto options = std::make_shared<Options>();
   CLI::App* command =
@@ -48,33 +48,34 @@ void AddImageCommand(CLI::App& app, int& status) {
   AddSourceOptions(*command, options->source, "Volume to copy: block device or volume image");
   command->add_option("OUT", options->output, "Image file to create (replaced if it exists)")
       ->required();
+  AddLogOption(*command, options->log);
   command->footer(
       "Example:\n  restorix image /dev/sdb1 /mnt/backup/sdb1.qni\n\n"
-      "The image can then be scanned in place of the volume.");
+      "The image can then be scanned in place of the volume: restorix scan /mnt/backup/sdb1.qni");
   command->callback([options, &status] {
-    Engine engine;
-    if (!OpenSourceOrExplain(engine, SOURCE_LOGICAL_DRIVE, options->source)) {
+    Session session;
+    session.logFile = options->log;
+    if (!OpenSourceOrExplain(session.engine, SOURCE_LOGICAL_DRIVE, options->source)) {
       status = 1;
       return;
     }
-    ProgressLine progress("Imaging", "sectors", engine.context.bytesPerSector());
-    engine.SetEvents(&progress);
-    engine.keepRunning = 1;
-    StopOnInterrupt(engine.keepRunning);
-    const ImageResult result = ImageVolume(engine, options->output);
-    progress.Finish();
-    if (result.status != 0) {
-      std::cout << "Imaging of logical drive completed.\n"
-                << options->output << ": " << result.sectorsWritten << " sectors ("
-                << SizeText(result.sectorsWritten * engine.context.bytesPerSector()) << ")\n";
-      status = 0;
-      return;
+    Engine& engine = session.engine;
+    const std::string drive = Utf8FromUtf16(engine.sourceName) +
+                              (options->source.partition ? " (partition " + std::to_string(options->source.partition) + ")" : "");
+    const auto out = std::filesystem::absolute(options->output);
+    session.entry = {"Imaging Disk :" + drive, "To Location " + out.string(), "", LOG_STARTED};
+    session.Log();
+    const TaskReport report = session.Run("Imaging", "sectors", engine.context.bytesPerSector(), [&](TaskSink& sink) {
+      return ImagingTask(engine, sink, session.entry, out);
+    });
+    if (report.completed) {
+      std::cout << out.string() << ": " << report.image.sectorsWritten << " sectors ("
+                << SizeText(report.image.sectorsWritten * engine.context.bytesPerSector()) << ")\n";
+    } else {
+      PrintError(Reason(report.image));
     }
-    // A run that did not complete leaves no partial image behind.
-    if (result.created) ::unlink(options->output.c_str());
-    std::cerr << "Imaging of logical drive aborted.\n";
-    PrintError(Reason(result));
-    status = 1;
+    status = report.completed ? 0 : 1;
+    if (!session.SaveLog()) status = 1;
   });
 }
 

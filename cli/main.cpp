@@ -19,6 +19,7 @@ int main(int argc, char** argv) {
   restorix::cli::AddPartitionsCommand(app, status);
   restorix::cli::AddScanCommand(app, status);
   restorix::cli::AddRecoverCommand(app, status);
+  restorix::cli::AddFindCommand(app, status);
   restorix::cli::AddImageCommand(app, status);
   restorix::cli::AddTypesCommand(app, status);
   try {

@@ -2,12 +2,10 @@
 #include <iostream>
 #include <nlohmann/json.hpp>
 
-#include "catalogue/recovery_writer.h"
 #include "catalogue/scan_info.h"
 #include "commands.h"
-#include "progress.h"
 #include "scan_options.h"
-#include "tree_output.h"
+#include "selection.h"
 #include "util/text.h"
 
 namespace restorix::cli {
@@ -37,7 +35,8 @@ std::string Reason(const SaveResult& result) {
 }
 
 // Loads a saved scan and opens its source again; explains any failure.
-bool LoadSavedScan(Engine& engine, const std::string& file, const std::string& sourceOverride) {
+bool LoadSavedScan(Session& session, const std::string& file, const std::string& sourceOverride) {
+  Engine& engine = session.engine;
   const LoadResult loaded = LoadScanInfo(engine, file, sourceOverride);
   if (!loaded.loaded) {
     std::cerr << "Scan Information file is not valid or corrupted.\n";
@@ -47,8 +46,7 @@ bool LoadSavedScan(Engine& engine, const std::string& file, const std::string& s
   if (loaded.truncated) PrintError("'" + file + "' ends early; recovering what it lists");
   if (!loaded.reopened) {
     const std::string stored = Utf8FromUtf16(engine.sourceName);
-    PrintError("the scanned source '" + (sourceOverride.empty() ? stored : sourceOverride) +
-               "' cannot be opened" +
+    PrintError("the scanned source '" + (sourceOverride.empty() ? stored : sourceOverride) + "' cannot be opened" +
                (loaded.reopened.error ? std::string(": ") + std::strerror(loaded.reopened.error) : "") +
                "; point at it with --source PATH");
     return false;
@@ -56,103 +54,114 @@ bool LoadSavedScan(Engine& engine, const std::string& file, const std::string& s
   return true;
 }
 
-void CheckAll(ItemNode* root) {
-  if (root == nullptr) return;
-  root->checked = 1;
-  WalkTree(root, [](const ItemNode& node, int) { const_cast<ItemNode&>(node).checked = 1; });
+void PrintReport(const SaveResult& result, bool json) {
+  const bool completed = result.status != 0;
+  if (json) {
+    nlohmann::ordered_json out;
+    out["runFolder"] = result.runFolder.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(result.runFolder.string());
+    out["files"] = result.files;
+    out["folders"] = result.folders;
+    out["bytes"] = result.bytes;
+    out["orphans"] = nlohmann::ordered_json::array();
+    for (const auto& orphan : result.orphans) out["orphans"].push_back(orphan.string());
+    out["renamed"] = nlohmann::ordered_json::array();
+    for (const auto& [from, to] : result.renamed) out["renamed"].push_back({{"from", from}, {"to", to}});
+    out["completed"] = completed;
+    if (!completed) out["reason"] = Reason(result);
+    std::cout << out.dump(2) << "\n";
+    return;
+  }
+  if (completed || result.files != 0) {
+    std::cout << result.files << " files, " << result.folders << " folders, " << result.bytes
+              << " bytes written to " << result.runFolder.string() << "\n";
+  }
+  for (const auto& [from, to] : result.renamed) std::cout << "renamed (name too long): " << from << " -> " << to << "\n";
+  for (const auto& orphan : result.orphans) std::cout << "written into " << orphan.string() << "\n";
 }
 
 }  // namespace
 
 void AddRecoverCommand(CLI::App& app, int& status) {
   struct Options {
-    ScanOptions source;
-    std::string scan;
+    ScanOptions scan;
+    std::string savedScan;
     std::string sourceOverride;
     std::string destination;
+    SelectionOptions selection;
+    std::string log;
     bool json = false;
   };
   auto options = std::make_shared<Options>();
   CLI::App* command = app.add_subcommand(
-      "recover", "Copy what a scan finds (or a saved scan lists) into a new folder");
-  AddScanOptions(*command, options->source);
+      "recover", "Copy what a scan finds (or a saved scan lists) into a new folder on another disk");
+  AddScanOptions(*command, options->scan);
   command->get_option("SOURCE")->required(false);
-  command->add_option("--scan", options->scan, "Recover from a saved scan-information file (.qns)")
+  command->add_option("--scan", options->savedScan, "Recover from a saved scan-information file (.qns)")
       ->excludes("SOURCE");
   command->add_option("--source", options->sourceOverride,
                       "With --scan: where the scanned source is now, if it moved");
   command->add_option("--to", options->destination,
                       "Folder (on another disk) in which the run folder #, #0, ... is made")
       ->required();
+  AddSelectionOptions(*command, options->selection, true);
+  AddLogOption(*command, options->log);
   command->add_flag("--json", options->json, "Print one JSON document");
   command->footer(
       "Example:\n  restorix recover /dev/sdb1 --to /mnt/rescue\n"
-      "  restorix recover disk.img --partition 2 --to ./recovered --json\n"
-      "  restorix recover --scan sdb1.qns --to /mnt/rescue");
+      "  restorix recover disk.img --partition 2 --to ./recovered --select '*.jpg' --at-least 100KB\n"
+      "  restorix recover --scan sdb1.qns --to /mnt/rescue --select 'Photos/2026/*'");
   command->callback([options, &status] {
-    Engine engine;
-    engine.keepRunning = 1;
-    StopOnInterrupt(engine.keepRunning);
-    if (!options->scan.empty()) {
-      if (!LoadSavedScan(engine, options->scan, options->sourceOverride)) {
+    const auto filter = SizeFilter(options->selection);
+    if (!filter) {
+      status = 2;
+      return;
+    }
+    Session session;
+    session.logFile = options->log;
+    session.jsonOutput = options->json;
+    if (!options->savedScan.empty()) {
+      if (!LoadSavedScan(session, options->savedScan, options->sourceOverride)) {
         status = 1;
         return;
       }
     } else {
-      if (options->source.source.path.empty()) {
+      if (options->scan.source.path.empty()) {
         PrintError("give a SOURCE to scan, or --scan FILE.qns");
         status = 2;
         return;
       }
-      const ScanOutcome outcome = OpenAndScan(engine, options->source);
-      if (!outcome.ran) {
-        status = outcome.usage;
+      const auto scan = PrepareScan(session, options->scan, status);
+      if (!scan) {
+        session.SaveLog();
         return;
       }
-      if (outcome.result.status == 0) {
-        PrintError(outcome.result.deviceLost ? "the source is no longer available; nothing was saved"
-                                             : "the scan was stopped; nothing was saved");
+      const TaskReport report = RunScanTask(session, *scan);
+      if (!report.completed) {
+        PrintError(report.scan.deviceLost ? "the source is no longer available; nothing was saved"
+                                          : "the scan was stopped; nothing was saved");
+        session.SaveLog();
         status = 1;
         return;
       }
-      engine.keepRunning = 1;
     }
-    CheckAll(engine.treeRoot);
-
-    ProgressLine saving("Saving", "items", 0);
-    engine.SetEvents(&saving);
+    std::vector<std::u16string> patterns;
+    for (const auto& p : options->selection.patterns) patterns.push_back(Utf16FromUtf8(p));
+    if (SelectItems(session.engine.treeRoot, patterns, *filter) == 0) {
+      PrintError("nothing to recover: no file is selected");
+      session.SaveLog();
+      status = 1;
+      return;
+    }
     SaveOptions save;
     save.destination = options->destination;
     save.onError = [](const std::string& message) { PrintError(message); };
-    const SaveResult result = SaveCheckedItems(engine, save);
-    saving.Finish();
-    const bool completed = result.status != 0;
-    if (options->json) {
-      nlohmann::ordered_json json;
-      json["runFolder"] = result.runFolder.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(result.runFolder.string());
-      json["files"] = result.files;
-      json["folders"] = result.folders;
-      json["bytes"] = result.bytes;
-      json["orphans"] = nlohmann::ordered_json::array();
-      for (const auto& orphan : result.orphans) json["orphans"].push_back(orphan.string());
-      json["renamed"] = nlohmann::ordered_json::array();
-      for (const auto& [from, to] : result.renamed) json["renamed"].push_back({{"from", from}, {"to", to}});
-      json["completed"] = completed;
-      if (!completed) json["reason"] = Reason(result);
-      std::cout << json.dump(2) << "\n";
-    } else if (completed) {
-      std::cout << "Saving of data completed.\n"
-                << result.files << " files, " << result.folders << " folders, " << result.bytes
-                << " bytes written to " << result.runFolder.string() << "\n";
-      for (const auto& [from, to] : result.renamed) {
-        std::cout << "renamed (name too long): " << from << " -> " << to << "\n";
-      }
-    }
-    if (!completed) {
-      std::cerr << "Saving of data aborted.\n";
-      PrintError(Reason(result));
-    }
-    status = completed ? 0 : 1;
+    const TaskReport report = session.Run("Saving", "items", 0, [&](TaskSink& sink) {
+      return SaveTask(session.engine, sink, save);
+    });
+    PrintReport(report.save, options->json);
+    if (!report.completed) PrintError(Reason(report.save));
+    status = report.completed ? 0 : 1;
+    if (!session.SaveLog()) status = 1;
   });
 }
 

@@ -11,6 +11,7 @@ void AddScanCommand(CLI::App& app, int& status) {
   struct Options {
     ScanOptions scan;
     std::string saveScan;
+    std::string log;
     bool json = false;
   };
   auto options = std::make_shared<Options>();
@@ -19,36 +20,40 @@ void AddScanCommand(CLI::App& app, int& status) {
   AddScanOptions(*command, options->scan);
   command->add_option("--save-scan", options->saveScan,
                       "Save the scan to a scan-information file (.qns) to recover from later");
+  AddLogOption(*command, options->log);
   command->add_flag("--json", options->json, "Print one JSON document");
   command->footer(
       "Example:\n  restorix scan /dev/sdb1 --save-scan sdb1.qns\n"
       "  restorix scan disk.img --partition 2 --json\n"
       "  restorix scan /dev/sdc --mode advanced --types jpg,png --file-size 8MB");
   command->callback([options, &status] {
-    Engine engine;
-    const ScanOutcome outcome = OpenAndScan(engine, options->scan);
-    if (!outcome.ran) {
-      status = outcome.usage;
+    Session session;
+    session.logFile = options->log;
+    session.jsonOutput = options->json;
+    const auto scan = PrepareScan(session, options->scan, status);
+    if (!scan) {
+      session.SaveLog();
       return;
     }
-    const bool completed = outcome.result.status != 0;
+    const TaskReport report = RunScanTask(session, *scan);
     if (options->json) {
-      WriteScanJson(std::cout, engine, outcome.mode, completed);
+      WriteScanJson(std::cout, session.engine, scan->mode, report.completed);
     } else {
-      PrintTree(engine);
+      PrintTree(session.engine);
     }
+    status = report.completed ? 0 : 1;
     if (!options->saveScan.empty()) {
       const auto path = WithScanInfoExtension(options->saveScan);
-      if (!SaveScanInfo(engine, path)) {
+      if (!SaveScanInfo(session.engine, path)) {
         PrintError("the scan information could not be saved to '" + path.string() + "'");
         status = 1;
-        return;
+      } else if (!options->json) {
+        std::cout << "Scan Information saving completed: " << path.string() << "\n";
       }
-      if (!options->json) std::cout << "Scan Information saving completed: " << path.string() << "\n";
     }
-    if (outcome.result.deviceLost) PrintError("the source is no longer available; the scan ended early");
-    if (!completed && !outcome.result.deviceLost) PrintError("the scan was stopped; the list is incomplete");
-    status = completed ? 0 : 1;
+    if (report.scan.deviceLost) PrintError("the source is no longer available; the scan ended early");
+    if (!report.completed && !report.scan.deviceLost) PrintError("the scan was stopped; the list is incomplete");
+    if (!session.SaveLog()) status = 1;
   });
 }
 

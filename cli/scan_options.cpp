@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 #include <iostream>
 
+#include "catalogue/find.h"
 #include "platform/file_io.h"
-#include "progress.h"
 #include "signature/search.h"
 #include "signature/signature_file.h"
+#include "util/text.h"
 
 namespace restorix::cli {
 
@@ -26,13 +28,59 @@ std::string DefaultMode(const ScanOptions& options) {
   return probe.OpenSource(SOURCE_LOGICAL_DRIVE, options.source.path) ? "deleted" : "advanced";
 }
 
+const char* ModeText(const std::string& mode) {
+  if (mode == "format") return "Format Recovery";
+  if (mode == "advanced") return "Advanced File Recovery";
+  return "Deleted File Recovery";
+}
+
+// The types the options pick, or nullopt (explained) for an unknown one.
+std::optional<std::vector<SignatureRecord>> ChooseTypes(Engine& engine, const ScanOptions& options,
+                                                        std::uint32_t assumedSize, int& status) {
+  const auto table = LoadTypes(engine);
+  if (!table) {
+    status = 1;
+    return std::nullopt;
+  }
+  const auto known = [&](auto field, const std::string& wanted) {
+    return std::any_of(table->begin(), table->end(),
+                       [&](const SignatureRecord& r) { return Lower(std::string((r.*field)())) == wanted; });
+  };
+  std::vector<std::string> types, categories;
+  for (const auto& t : options.types) types.push_back(Lower(t));
+  for (const auto& c : options.categories) categories.push_back(Lower(c));
+  for (const auto& t : types) {
+    if (!known(&SignatureRecord::ext, t)) {
+      PrintError("unknown file type '" + t + "' (see: restorix types)");
+      status = 2;
+      return std::nullopt;
+    }
+  }
+  for (const auto& c : categories) {
+    if (!known(&SignatureRecord::cat, c)) {
+      PrintError("unknown category '" + c + "' (see: restorix types)");
+      status = 2;
+      return std::nullopt;
+    }
+  }
+  const bool all = types.empty() && categories.empty();
+  return SelectTypes(
+      *table,
+      [&](const SignatureRecord& r) {
+        return all || std::count(types.begin(), types.end(), Lower(std::string(r.ext()))) != 0 ||
+               std::count(categories.begin(), categories.end(), Lower(std::string(r.cat()))) != 0;
+      },
+      assumedSize);
+}
+
 }  // namespace
 
 void AddScanOptions(CLI::App& command, ScanOptions& options) {
   AddSourceOptions(command, options.source, "Volume, disk, or image of either");
   command.add_option("-m,--mode", options.mode,
-                     "deleted: deleted files of a volume (default); format: also search the whole "
-                     "volume for known file types; advanced: search a whole disk for them")
+                     "deleted: deleted files of a volume (the default for volumes and images); "
+                     "format: then also search the whole volume for known file types; advanced: "
+                     "search a whole disk for them (the default for a disk device)")
       ->check(CLI::IsMember({"deleted", "format", "advanced"}));
   command.add_option("-t,--types", options.types, "File types to search for, by extension (default: all)")
       ->delimiter(',');
@@ -40,21 +88,6 @@ void AddScanOptions(CLI::App& command, ScanOptions& options) {
   command.add_option("--file-size", options.fileSize,
                      "Size given to found files whose length cannot be worked out: N[KB|MB|GB], 1KB to "
                      "4GB (default 1KB)");
-}
-
-std::optional<std::uint64_t> ParseFileSize(const std::string& text) {
-  std::size_t digits = 0;
-  while (digits < text.size() && std::isdigit(static_cast<unsigned char>(text[digits]))) ++digits;
-  if (digits == 0 || digits > 10) return std::nullopt;
-  const std::string unit = Lower(text.substr(digits));
-  std::uint64_t factor = 0;
-  if (unit.empty() || unit == "kb" || unit == "k") factor = 1024;
-  if (unit == "mb" || unit == "m") factor = 1048576;
-  if (unit == "gb" || unit == "g") factor = 1073741824;
-  if (factor == 0) return std::nullopt;
-  const std::uint64_t bytes = std::stoull(text.substr(0, digits)) * factor;
-  if (bytes < 1024 || bytes > 4294967296ull) return std::nullopt;
-  return bytes;
 }
 
 std::optional<std::vector<SignatureRecord>> LoadTypes(Engine& engine) {
@@ -68,63 +101,61 @@ std::optional<std::vector<SignatureRecord>> LoadTypes(Engine& engine) {
   return table;
 }
 
-ScanOutcome OpenAndScan(Engine& engine, const ScanOptions& options) {
-  ScanOutcome outcome;
-  outcome.mode = options.mode.empty() ? DefaultMode(options) : options.mode;
-  const bool search = outcome.mode != "deleted";
-  if (search) {
-    const auto size = ParseFileSize(options.fileSize);
+std::optional<PreparedScan> PrepareScan(Session& session, const ScanOptions& options, int& status) {
+  PreparedScan scan;
+  scan.mode = options.mode.empty() ? DefaultMode(options) : options.mode;
+  scan.search = scan.mode != "deleted";
+  scan.advanced = scan.mode == "advanced";
+  std::vector<SignatureRecord> types;
+  if (scan.search) {
+    const auto size = ParseSizeLimit(options.fileSize);
     if (!size) {
-      std::cerr << kFileSizeRange << "\n";
-      outcome.usage = 2;
-      return outcome;
+      std::cerr << kSizeRangeMessage << "\n";
+      status = 2;
+      return std::nullopt;
     }
-    const auto table = LoadTypes(engine);
-    if (!table) return outcome;
-    std::vector<std::string> wanted;
-    for (const auto& t : options.types) wanted.push_back(Lower(t));
-    std::vector<std::string> categories;
-    for (const auto& c : options.categories) categories.push_back(Lower(c));
-    for (const auto& t : wanted) {
-      if (std::none_of(table->begin(), table->end(), [&](const SignatureRecord& r) { return Lower(std::string(r.ext())) == t; })) {
-        PrintError("unknown file type '" + t + "' (see: restorix types)");
-        outcome.usage = 2;
-        return outcome;
-      }
-    }
-    for (const auto& c : categories) {
-      if (std::none_of(table->begin(), table->end(), [&](const SignatureRecord& r) { return Lower(std::string(r.cat())) == c; })) {
-        PrintError("unknown category '" + c + "' (see: restorix types)");
-        outcome.usage = 2;
-        return outcome;
-      }
-    }
-    const bool all = wanted.empty() && categories.empty();
-    engine.selectedTypes = SelectTypes(
-        *table,
-        [&](const SignatureRecord& r) {
-          return all || std::count(wanted.begin(), wanted.end(), Lower(std::string(r.ext()))) ||
-                 std::count(categories.begin(), categories.end(), Lower(std::string(r.cat())));
-        },
-        static_cast<std::uint32_t>(std::min<std::uint64_t>(*size, 0xFFFFFFFFu)));
+    // 4 GB is accepted but the size field holds one byte less.
+    auto chosen = ChooseTypes(session.engine, options, static_cast<std::uint32_t>(std::min<std::uint64_t>(*size, 0xFFFFFFFFu)), status);
+    if (!chosen) return std::nullopt;
+    types = std::move(*chosen);
+  } else if (!options.types.empty() || !options.categories.empty()) {
+    PrintError("--types and --category choose what --mode format or advanced search for");
+    status = 2;
+    return std::nullopt;
   }
-  const SourceKind kind = outcome.mode == "advanced" ? SOURCE_PHYSICAL_DISK : SOURCE_LOGICAL_DRIVE;
-  std::vector<SignatureRecord> selected = std::move(engine.selectedTypes);
-  if (!OpenSourceOrExplain(engine, kind, options.source)) return outcome;
-  engine.selectedTypes = std::move(selected);
+  if (!OpenSourceOrExplain(session.engine, scan.advanced ? SOURCE_PHYSICAL_DISK : SOURCE_LOGICAL_DRIVE,
+                           options.source)) {
+    status = 1;
+    return std::nullopt;
+  }
+  session.engine.selectedTypes = std::move(types);
 
-  const bool disk = kind == SOURCE_PHYSICAL_DISK;
-  ProgressLine progress(search ? "Searching" : "Scanning", disk ? "sectors" : "items",
-                        disk ? engine.context.bytesPerSector() : 0);
-  engine.SetEvents(&progress);
-  engine.keepRunning = 1;
-  StopOnInterrupt(engine.keepRunning);
-  progress.TaskPhase(1, search && !disk ? 2 : 1);
-  outcome.result = RunScan(engine, search, RunSignatureSearch);
-  progress.Finish();
-  engine.SetEvents(nullptr);
-  outcome.ran = true;
-  return outcome;
+  const std::string path = Utf8FromUtf16(session.engine.sourceName);
+  scan.imageFile = !scan.search && std::filesystem::path(path).extension() == ".qni";
+  if (scan.imageFile) {
+    session.entry = {"Processing Image file :" + path, "----------------------------", "", LOG_STARTED};
+  } else {
+    const std::string drive =
+        options.source.partition ? path + " (partition " + std::to_string(options.source.partition) + ")" : path;
+    session.entry = {"Selected " + drive, std::string("Processing Mode: ") + ModeText(scan.mode), "", LOG_STARTED};
+    session.Log();
+    if (scan.search) {
+      session.entry.description = std::to_string(session.engine.selectedTypes.size()) + " file type(s) to search";
+      session.Log();
+    }
+  }
+  return scan;
+}
+
+TaskReport RunScanTask(Session& session, const PreparedScan& scan) {
+  Engine& engine = session.engine;
+  const std::uint32_t sectorBytes = engine.context.bytesPerSector();
+  const std::string what = scan.search ? "Searching" : "Scanning";
+  return session.Run(what, scan.advanced ? "sectors" : "items", scan.advanced ? sectorBytes : 0,
+                     [&](TaskSink& sink) {
+                       return scan.search ? SignatureSearchTask(engine, sink, session.entry, scan.advanced)
+                                          : DirectoryScanTask(engine, sink, session.entry, scan.imageFile);
+                     });
 }
 
 }  // namespace restorix::cli

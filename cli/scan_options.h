@@ -1,6 +1,6 @@
 // What `scan` and `recover` share: the source, the recovery mode, the file
 // types to search for and the size of carved files whose length is unknown,
-// and running the scan with a progress line.
+// and running the scan as a task.
 #pragma once
 
 #include <CLI/CLI.hpp>
@@ -8,8 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine.h"
-#include "fs/scan.h"
+#include "session.h"
 #include "signature/signature_record.h"
 #include "source.h"
 
@@ -25,24 +24,22 @@ struct ScanOptions {
 
 void AddScanOptions(CLI::App& command, ScanOptions& options);
 
-// "512KB", "2MB", "4GB", "7" (KB): bytes, or nullopt outside 1 KB to 4 GB.
-std::optional<std::uint64_t> ParseFileSize(const std::string& text);
-
-// The message shown for a size outside the range.
-inline constexpr const char* kFileSizeRange = "Please provide value in range of 1KB to 4GB";
-
 // Loads the table of known types from the Signature file beside the
 // program; prints the system's message and returns nullopt when it cannot.
 std::optional<std::vector<SignatureRecord>> LoadTypes(Engine& engine);
 
-struct ScanOutcome {
-  bool ran = false;  // false: options or source refused (already explained)
-  int usage = 1;     // exit status when not ran: 1 failed, 2 usage error
+struct PreparedScan {
   std::string mode;
-  ScanResult result;
+  bool search = false;   // a signature search follows (or is) the scan
+  bool advanced = false;  // the source is searched as a whole disk
+  bool imageFile = false;  // an image made by `restorix image`
 };
 
-// Opens the source for the mode, selects the types, runs the scan.
-ScanOutcome OpenAndScan(Engine& engine, const ScanOptions& options);
+// Checks the options, opens the source and selects the types. On failure
+// explains why and sets `status` (1 failed, 2 usage error).
+std::optional<PreparedScan> PrepareScan(Session& session, const ScanOptions& options, int& status);
+
+// Runs the scan (or search) task on the opened source.
+TaskReport RunScanTask(Session& session, const PreparedScan& scan);
 
 }  // namespace restorix::cli

@@ -111,8 +111,13 @@ void WalkWithPaths(const ItemNode* root,
   });
 }
 
-void WriteScanJson(std::ostream& out, const Engine& engine, const std::string& mode, bool completed) {
-  const Totals totals = CountItems(engine.treeRoot);
+namespace {
+
+// The document's head: source, fsType, mode, completed and totals, then
+// the items written by `items` through `add`.
+template <typename Items>
+void WriteDocument(std::ostream& out, const Engine& engine, const std::string& mode, bool completed,
+                   const Totals& totals, Items&& items) {
   nlohmann::ordered_json head;
   head["source"] = Utf8FromUtf16(engine.sourceName);
   head["fsType"] = engine.context.fsType();
@@ -123,7 +128,7 @@ void WriteScanJson(std::ostream& out, const Engine& engine, const std::string& m
   text.pop_back();  // the closing brace: the items follow
   text += ",\"items\":[";
   bool first = true;
-  WalkWithPaths(engine.treeRoot, [&](const ItemNode& node, const std::string& path) {
+  items([&](const ItemNode& node, const std::string& path) {
     text += first ? "\n" : ",\n";
     AppendItemJson(text, node, path);
     first = false;
@@ -133,6 +138,40 @@ void WriteScanJson(std::ostream& out, const Engine& engine, const std::string& m
     }
   });
   out << text << "\n]}\n";
+}
+
+}  // namespace
+
+void WriteScanJson(std::ostream& out, const Engine& engine, const std::string& mode, bool completed) {
+  WriteDocument(out, engine, mode, completed, CountItems(engine.treeRoot),
+                [&](const auto& add) { WalkWithPaths(engine.treeRoot, add); });
+}
+
+std::string PathOf(const ItemNode& node) {
+  std::vector<const ItemNode*> chain;
+  for (const ItemNode* n = &node; n != nullptr && n->parent != nullptr; n = n->parent) chain.push_back(n);
+  std::string path;
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+    if (!path.empty()) path += '/';
+    path += Utf8FromUtf16((*it)->name);
+  }
+  return path;
+}
+
+void WriteItemsJson(std::ostream& out, const Engine& engine, const std::string& mode, bool completed,
+                    const std::vector<const ItemNode*>& items) {
+  Totals totals;
+  for (const ItemNode* node : items) {
+    if (node->isFolder()) {
+      ++totals.folders;
+    } else {
+      ++totals.files;
+      totals.bytes += node->size;
+    }
+  }
+  WriteDocument(out, engine, mode, completed, totals, [&](const auto& add) {
+    for (const ItemNode* node : items) add(*node, PathOf(*node));
+  });
 }
 
 void PrintTree(const Engine& engine) {

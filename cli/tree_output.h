@@ -7,6 +7,7 @@
 #include <ostream>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <vector>
 
 #include "engine.h"
 
@@ -33,6 +34,13 @@ void WalkWithPaths(const ItemNode* root,
 // check state, and firstSector for carved items), written item by item so
 // that a large scan is never held twice in memory.
 void WriteScanJson(std::ostream& out, const Engine& engine, const std::string& mode, bool completed);
+
+// The same document for some items only (what `find` found), in the order given.
+void WriteItemsJson(std::ostream& out, const Engine& engine, const std::string& mode, bool completed,
+                    const std::vector<const ItemNode*>& items);
+
+// An item's path: names from below the root joined with "/".
+std::string PathOf(const ItemNode& node);
 
 // An indented listing of the tree with sizes, states and dates.
 void PrintTree(const Engine& engine);

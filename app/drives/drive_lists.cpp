@@ -65,34 +65,54 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
 }
 
-// Disk names in the order the kernel hands them out: runs of digits compare
-// as numbers, runs of letters shorter first ("sdz" before "sdaa", "loop2"
-// before "loop10").
-bool KernelNameLess(const std::string& a, const std::string& b) {
-  const auto runs = [](const std::string& name) {
-    std::vector<std::string> out;
-    for (std::size_t i = 0; i < name.size();) {
-      const bool digit = std::isdigit(static_cast<unsigned char>(name[i])) != 0;
-      std::size_t end = i;
-      while (end < name.size() &&
-             (std::isdigit(static_cast<unsigned char>(name[end])) != 0) == digit)
-        ++end;
-      out.push_back(name.substr(i, end - i));
-      i = end;
+// "loop2" before "loop10": runs of digits compare as numbers.
+bool NaturalLess(const std::string& a, const std::string& b) {
+  std::size_t i = 0, j = 0;
+  while (i < a.size() && j < b.size()) {
+    const auto isDigit = [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; };
+    if (isDigit(a[i]) && isDigit(b[j])) {
+      std::size_t endA = i, endB = j;
+      while (endA < a.size() && isDigit(a[endA])) ++endA;
+      while (endB < b.size() && isDigit(b[endB])) ++endB;
+      const std::uint64_t numA = std::stoull(a.substr(i, std::min<std::size_t>(endA - i, 18)));
+      const std::uint64_t numB = std::stoull(b.substr(j, std::min<std::size_t>(endB - j, 18)));
+      if (numA != numB) return numA < numB;
+      i = endA;
+      j = endB;
+    } else {
+      if (a[i] != b[j]) return a[i] < b[j];
+      ++i;
+      ++j;
     }
-    return out;
-  };
-  const auto key = [](const std::string& run) {
-    if (std::isdigit(static_cast<unsigned char>(run[0])) == 0)
-      return std::make_tuple(1, run.size(), run);
-    const std::string digits = run.substr(std::min(run.find_first_not_of('0'), run.size()));
-    return std::make_tuple(0, digits.size(), digits);
-  };
-  const std::vector<std::string> runsA = runs(a), runsB = runs(b);
-  for (std::size_t i = 0; i < runsA.size() && i < runsB.size(); ++i) {
-    if (key(runsA[i]) != key(runsB[i])) return key(runsA[i]) < key(runsB[i]);
   }
-  return runsA.size() < runsB.size();
+  return a.size() - i < b.size() - j;
+}
+
+// Where a disk goes in the list. Disks are numbered as the kernel numbered
+// their devices (major, then minor), which follows the order they were found
+// in and keeps sdz before sdaa; loop devices come last, so that attaching an
+// image never renumbers the machine's own disks.
+struct DiskOrder {
+  bool loop = false;
+  bool numbered = false;
+  unsigned major = 0, minor = 0;
+  std::string name;
+
+  bool operator<(const DiskOrder& other) const {
+    if (loop != other.loop) return other.loop;
+    if (numbered != other.numbered) return numbered;
+    if (numbered && (major != other.major || minor != other.minor))
+      return std::tie(major, minor) < std::tie(other.major, other.minor);
+    return NaturalLess(name, other.name);
+  }
+};
+
+DiskOrder OrderOf(const std::string& name, const std::string& deviceNumber) {
+  DiskOrder order;
+  order.name = name;
+  order.loop = name.rfind("loop", 0) == 0;
+  order.numbered = std::sscanf(deviceNumber.c_str(), "%u:%u", &order.major, &order.minor) == 2;
+  return order;
 }
 
 // ------------------------------------------------------------------- libblkid
@@ -634,24 +654,21 @@ bool IsSwappedHexSerial(std::string_view serial) {
 DriveLists EnumerateDrives(const DriveSources& sources) {
   DriveLists lists;
   std::error_code ec;
-  std::vector<std::string> names;
-  for (const fs::directory_entry& entry : fs::directory_iterator(sources.sysBlock, ec))
-    names.push_back(entry.path().filename().string());
+  std::vector<DiskOrder> disks;
+  for (const fs::directory_entry& entry : fs::directory_iterator(sources.sysBlock, ec)) {
+    const std::string name = entry.path().filename().string();
+    disks.push_back(OrderOf(name, ReadAttribute(entry.path() / "dev")));
+  }
   if (ec) {
     lists.error = "cannot read " + sources.sysBlock.string() + ": " + ec.message();
     return lists;
   }
-  // Loop devices come last so that attaching an image never renumbers the
-  // machine's own disks.
-  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
-    const bool loopA = StartsWith(a, "loop"), loopB = StartsWith(b, "loop");
-    if (loopA != loopB) return loopB;
-    return KernelNameLess(a, b);
-  });
+  std::sort(disks.begin(), disks.end());
   const fs::path sysRoot = sources.sysBlock.parent_path();
   const std::vector<MountEntry> mounts = ReadMounts(sources.mountInfo);
 
-  for (const std::string& name : names) {
+  for (const DiskOrder& order : disks) {
+    const std::string& name = order.name;
     const fs::path diskDir = sources.sysBlock / name;
     if (!IsPhysicalDisk(name, diskDir)) continue;
     const std::uint64_t diskBytes = ReadNumber(diskDir / "size").value_or(0) * 512;

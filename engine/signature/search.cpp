@@ -14,7 +14,6 @@ namespace {
 
 // Runs read at once: fewer, larger reads; the runs keep their 63 sectors.
 constexpr std::uint32_t kRunsPerRead = 32;
-constexpr std::string_view kMpegAudioKey = "\x49\x44";  // "ID"
 
 bool IsMp3(std::string_view extension) {
   return extension.size() == 3 && (extension[0] | 0x20) == 'm' && (extension[1] | 0x20) == 'p' &&
@@ -97,18 +96,48 @@ class SignatureWalk {
 
   enum class Outcome { Confirmed, Failed };
 
-  Outcome Dispatch(SignatureRecord& copy, std::uint64_t sector, bool& audioTried) {
-    if (copy.typeCode == TYPE_MPEG_AUDIO) {
-      const std::string_view head = BytesAt(sector, 0, 2);
-      const unsigned w = static_cast<unsigned>(static_cast<std::uint8_t>(head[0])) * 256 +
-                         static_cast<std::uint8_t>(head[1]);
-      if (w < 0xFFE0 && w != 0x4944 && w != 0x5249) return Outcome::Failed;
-      audioTried = true;
-    }
+  // MPEG audio is only tried where a sector starts with frame sync bits,
+  // "ID" (an ID3 tag) or "RI" (RIFF).
+  static bool LooksLikeAudio(std::string_view head) {
+    const unsigned w = static_cast<unsigned>(static_cast<std::uint8_t>(head[0])) * 256 +
+                       static_cast<std::uint8_t>(head[1]);
+    return w >= 0xFFE0 || w == 0x4944 || w == 0x5249;
+  }
+
+  Outcome Dispatch(SignatureRecord& copy, std::uint64_t sector) {
     if (copy.typeCode == 0) return Outcome::Failed;
     const Detector detector = DetectorFor(copy.typeCode);
     if (detector == nullptr) return Outcome::Confirmed;  // the signature alone confirms it
     return detector(context_, sector, copy) != 0 ? Outcome::Confirmed : Outcome::Failed;
+  }
+
+  // Tries one entry at a sector; returns whether the sector is done with (a
+  // confirmed hit, or alias items made) and the sectors to skip.
+  bool TryEntry(const IndexEntry& entry, std::uint64_t sector, bool& audioTried, std::uint64_t& skip) {
+    const bool audio = entry.record.typeCode == TYPE_MPEG_AUDIO;
+    if (audio && !LooksLikeAudio(BytesAt(sector, 0, 2))) {
+      if (entry.aliases.empty()) return false;  // failed without a call, and nothing to fall back on
+    }
+    SignatureRecord copy = entry.record;
+    Outcome outcome = Outcome::Failed;
+    if (!audio || LooksLikeAudio(BytesAt(sector, 0, 2))) {
+      audioTried = audioTried || audio;
+      outcome = Dispatch(copy, sector);
+    }
+    if (outcome == Outcome::Confirmed) {
+      AddCarvedItem(engine_, rawData_, sector, copy);
+      skip = copy.skipLength != 0 && copy.skipValid != 0
+                 ? (std::uint64_t{copy.skipLength} + sectorBytes_ - 1) / sectorBytes_
+                 : 0;
+      return true;
+    }
+    if (entry.aliases.empty()) return false;
+    for (const std::string& alias : entry.aliases) {
+      copy.SetExtension(alias);
+      AddCarvedItem(engine_, rawData_, sector, copy);
+    }
+    skip = 0;
+    return true;
   }
 
   // Tests one sector against every group; returns how many sectors the walk
@@ -116,37 +145,21 @@ class SignatureWalk {
   std::uint64_t TestSector(std::uint64_t sector) {
     bool substituted = false;
     bool audioTried = false;
+    std::uint64_t skip = 0;
     for (const SignatureGroup& group : groups_) {
       if (engine_.keepRunning == 0) break;
       const std::string_view key = BytesAt(sector, group.sigOffset, group.sigLength);
-      for (bool retry = false;;) {
-        std::string_view lookup = key;
-        // Within the two-byte group at offset 0 every sector is first offered
-        // to MPEG audio, whose detector looks at the real first two bytes.
-        if (!retry && !substituted && group.sigLength == 2 && group.sigOffset == 0 &&
-            group.entries.count(kMpegAudioKey) != 0) {
-          lookup = kMpegAudioKey;
-          substituted = true;
-        }
-        const IndexEntry* entry = group.Find(lookup);
-        if (entry == nullptr) break;
-        SignatureRecord copy = entry->record;
-        if (Dispatch(copy, sector, audioTried) == Outcome::Confirmed) {
-          AddCarvedItem(engine_, rawData_, sector, copy);
-          return copy.skipLength != 0 && copy.skipValid != 0
-                     ? (std::uint64_t{copy.skipLength} + sectorBytes_ - 1) / sectorBytes_
-                     : 0;
-        }
-        if (!entry->aliases.empty()) {
-          for (const std::string& alias : entry->aliases) {
-            copy.SetExtension(alias);
-            AddCarvedItem(engine_, rawData_, sector, copy);
-          }
-          return 0;
-        }
-        if (retry || !IsMp3(copy.ext()) || audioTried) break;
-        retry = true;  // the same group once more, with the sector's own bytes
+      // Within the two-byte group at offset 0 every sector is first offered
+      // to MPEG audio, whose detector looks at the real first two bytes.
+      if (group.mpegAudio != nullptr && !substituted) {
+        substituted = true;
+        if (TryEntry(*group.mpegAudio, sector, audioTried, skip)) return skip;
+        // Not confirmed: an MP3 type that was not even tried gives the
+        // sector's own bytes a second chance in this group.
+        if (!IsMp3(group.mpegAudio->record.ext()) || audioTried) continue;
       }
+      const IndexEntry* entry = group.Find(key);
+      if (entry != nullptr && TryEntry(*entry, sector, audioTried, skip)) return skip;
     }
     return 0;
   }

@@ -4,12 +4,6 @@
 
 namespace restorix {
 
-const IndexEntry* SignatureGroup::Find(std::string_view key) const {
-  if (key.empty() || !firstBytes[static_cast<std::uint8_t>(key[0])]) return nullptr;
-  const auto found = entries.find(key);
-  return found == entries.end() ? nullptr : &found->second;
-}
-
 std::vector<SignatureGroup> BuildSignatureIndex(const std::vector<SignatureRecord>& selected) {
   std::vector<SignatureGroup> groups;
   for (const SignatureRecord& record : selected) {
@@ -28,6 +22,9 @@ std::vector<SignatureGroup> BuildSignatureIndex(const std::vector<SignatureRecor
     const auto [entry, added] = group->entries.try_emplace(key, IndexEntry{record, {}});
     if (!added) entry->second.aliases.emplace_back(record.ext());
     group->firstBytes.set(bytes[0]);
+  }
+  for (SignatureGroup& group : groups) {
+    if (group.sigLength == 2 && group.sigOffset == 0) group.mpegAudio = group.Find("ID");
   }
   return groups;
 }

@@ -33,8 +33,16 @@ struct SignatureGroup {
   std::unordered_map<std::string, IndexEntry, Hash, std::equal_to<>> entries;
   // The first byte of every key: most sectors are turned away by it.
   std::bitset<256> firstBytes;
+  // In the two-byte group at offset 0, the MPEG audio entry ("ID") that
+  // every sector is first offered to; null elsewhere.
+  const IndexEntry* mpegAudio = nullptr;
 
-  const IndexEntry* Find(std::string_view key) const;
+  const IndexEntry* Find(std::string_view key) const {
+    // Most sectors are turned away here, without hashing anything.
+    if (key.empty() || !firstBytes[static_cast<std::uint8_t>(key[0])]) return nullptr;
+    const auto found = entries.find(key);
+    return found == entries.end() ? nullptr : &found->second;
+  }
 };
 
 // Builds the groups from the selected types, in list order.

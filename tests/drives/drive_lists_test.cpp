@@ -45,9 +45,11 @@ class FakeMachine {
   void Set(const std::string& relative, const std::string& value) const {
     WriteText(sysBlock() / relative, value + "\n");
   }
-  void Disk(const std::string& name, std::uint64_t sectors, bool removable = false) const {
+  void Disk(const std::string& name, std::uint64_t sectors, bool removable = false,
+            const std::string& deviceNumber = "") const {
     Set(name + "/size", std::to_string(sectors));
     Set(name + "/removable", removable ? "1" : "0");
+    if (!deviceNumber.empty()) Set(name + "/dev", deviceNumber);
   }
   void Partition(const std::string& disk, const std::string& name, int number,
                  std::uint64_t sectors, const std::string& deviceNumber = "") const {
@@ -130,7 +132,7 @@ TEST(DriveTextsTest, MediaTypeKeepsFifteenCharactersUnlessItStartsWithF) {
   } cases[] = {
       {"Removable Media", "Removable Media"},
       {"Removable Media\t", "Removable Media"},
-      {"External hard disk media", "External hard di"},
+      {"External hard disk media", "External hard d"},
       {"Fixed hard disk media", "Fixed hard disk media"},
       {"Fixed\thard disk media", "Fixed hard disk media"},
       {"", ""},
@@ -145,7 +147,7 @@ TEST(DriveTextsTest, SerialDecodingSwapsWordsStripsPaddingAndKeepsDigitsAndCapit
   } cases[] = {
       {"", ""},
       {"31535033394A5141", "S13PJ9AQ"},          // "1SP39JQA" as stored in ATA words
-      {"3231", "12"},                            // one word, swapped
+      {"3331", "13"},                            // one word, swapped
       {"32315", "12P"},                          // a short last group stays; odd end pads with 0
       {"20203231", "10"},                        // padding digits are stripped one by one,
                                                  // also the "2" that ends "3132"
@@ -182,13 +184,20 @@ TEST(DriveTextsTest, OnlyLongHexSerialsSpellingTextAreTakenAsSwapped) {
 
 // ------------------------------------------------------------- fake sysfs
 
-TEST(DriveListsTest, DisksAreTheWholeDevicesInKernelNameOrderWithLoopDevicesLast) {
+TEST(DriveListsTest, DisksAreTheWholeDevicesInDeviceNumberOrderWithLoopDevicesLast) {
   FakeMachine m;
-  for (const char* name : {"sdb", "sdaa", "sda", "nvme10n1", "nvme1n1", "nvme0n1", "vda"})
-    m.Disk(name, 2048);
-  m.Disk("loop10", 2048);
+  const struct {
+    const char* name;
+    const char* deviceNumber;
+  } disks[] = {
+      {"loop10", "7:10"}, {"sdb", "8:16"},      {"nvme1n1", "259:5"}, {"sdaa", "65:160"},
+      {"vda", "254:0"},   {"nvme10n1", "259:2"}, {"loop2", "7:2"},    {"sda", "8:0"},
+      {"sdz", "65:144"},  {"xvdb", ""},          {"xvda", ""},
+  };
+  for (const auto& disk : disks) {
+    m.Disk(disk.name, 2048, false, disk.deviceNumber);
+  }
   m.Set("loop10/loop/backing_file", "/images/a.img");
-  m.Disk("loop2", 2048);
   m.Set("loop2/loop/backing_file", "/images/b.img");
   // Not physical disks, though each has a size.
   for (const char* name : {"loop3", "ram0", "zram0", "dm-0", "md0", "sr0", "mmcblk0boot0",
@@ -199,13 +208,13 @@ TEST(DriveListsTest, DisksAreTheWholeDevicesInKernelNameOrderWithLoopDevicesLast
   const DriveLists lists = EnumerateDrives(m.sources());
   EXPECT_TRUE(lists.error.empty()) << lists.error;
   std::vector<std::string> expected;
-  for (const char* name : {"sda", "sdb", "sdaa", "vda", "nvme0n1", "nvme1n1", "nvme10n1", "loop2",
-                           "loop10"})
+  for (const char* name : {"sda", "sdb", "sdz", "sdaa", "vda", "nvme10n1", "nvme1n1", "xvda",
+                           "xvdb", "loop2", "loop10"})
     expected.push_back(m.DevPath(name));
   EXPECT_EQ(DiskPaths(lists), expected);
   for (std::size_t i = 0; i < lists.physicalDisks.size(); ++i)
     EXPECT_EQ(lists.physicalDisks[i].displayName, "Disk # " + std::to_string(i) + " (1.00 MB)");
-  const PhysicalDiskInfo& loop = lists.physicalDisks[7];
+  const PhysicalDiskInfo& loop = lists.physicalDisks[9];
   EXPECT_EQ(loop.model, "/images/b.img");
   EXPECT_EQ(loop.interfaceType, "Loop");
   EXPECT_EQ(loop.serialNumber, "N/A");
@@ -244,7 +253,7 @@ TEST(DriveListsTest, DiskRecordsTakeModelSerialBusAndMediaFromSysfs) {
 
   // A SATA disk: libata puts the whole name in the model and "ATA" in the
   // vendor; the serial comes from inquiry page 0x80, padded with blanks.
-  m.Disk("sda", k500GB);
+  m.Disk("sda", k500GB, false, "8:0");
   const fs::path sata = m.Device("pci0000:00/0000:00:1f.2/ata1/host0/target0:0:0/0:0:0:0", "scsi");
   WriteText(sata / "model", "Samsung SSD 860 \n");
   WriteText(sata / "vendor", "ATA     \n");
@@ -252,7 +261,7 @@ TEST(DriveListsTest, DiskRecordsTakeModelSerialBusAndMediaFromSysfs) {
   m.LinkDevice("sda", sata);
 
   // A USB stick: the serial belongs to the USB device further up.
-  m.Disk("sdb", 15633408, true);
+  m.Disk("sdb", 15633408, true, "8:16");
   const fs::path usb = m.Device("pci0000:00/0000:00:14.0/usb1/1-2", "usb");
   WriteText(usb / "serial", "4C530001230815117223\n");
   const fs::path stick = m.Device(
@@ -262,7 +271,7 @@ TEST(DriveListsTest, DiskRecordsTakeModelSerialBusAndMediaFromSysfs) {
   m.LinkDevice("sdb", stick);
 
   // An old disk whose serial is reported as hex digits of swapped words.
-  m.Disk("sdc", 2097152);
+  m.Disk("sdc", 2097152, false, "8:32");
   const fs::path old = m.Device("pci0000:00/0000:00:1f.5/ata3/host2/target2:0:0/2:0:0:0", "scsi");
   WriteText(old / "model", "ST3500418AS\n");
   WriteText(old / "vendor", "ATA\n");
@@ -270,17 +279,17 @@ TEST(DriveListsTest, DiskRecordsTakeModelSerialBusAndMediaFromSysfs) {
   WriteText(old / "vpd_pg80", std::string("\0\x80\0", 3) + char(swapped.size()) + swapped);
   m.LinkDevice("sdc", old);
 
-  m.Disk("nvme0n1", 1953525168);
+  m.Disk("nvme0n1", 1953525168, false, "259:0");
   const fs::path nvme = m.Device("pci0000:00/0000:00:1d.0/0000:3d:00.0/nvme/nvme0", "nvme");
   WriteText(nvme / "model", "Samsung SSD 970 EVO Plus 1TB            \n");
   WriteText(nvme / "serial", "S4EWNX0R123456      \n");
   m.LinkDevice("nvme0n1", nvme);
 
-  m.Disk("vda", 536870912);
+  m.Disk("vda", 536870912, false, "254:0");
   m.Set("vda/serial", "overlayblk");
   m.LinkDevice("vda", m.Device("pci0000:00/0000:00:02.0/virtio1", "virtio"));
 
-  m.Disk("mmcblk0", 62333952, true);
+  m.Disk("mmcblk0", 62333952, true, "179:0");
   const fs::path card = m.Device("platform/sdhci/mmc_host/mmc0/mmc0:aaaa", "mmc");
   WriteText(card / "serial", "0x1234abcd\n");
   m.LinkDevice("mmcblk0", card);
@@ -353,13 +362,12 @@ TEST(DriveListsTest, TwoDisksWithOnePartitionAndOneDriveEach) {
 
 TEST(DriveListsTest, VolumesThatCannotBeReadShowTheNotAvailableTexts) {
   FakeMachine m;
-  m.Disk("sda", 8388608);
+  m.Disk("sda", 8388608, false, "8:0");
   m.Partition("sda", "sda1", 1, 2097152, "8:1");
   m.Partition("sda", "sda2", 2, 2, "8:2");  // the extended container
   m.Partition("sda", "sda5", 5, 2097152, "8:5");
   m.Partition("sda", "sda6", 6, 2097152, "8:6");
-  m.Disk("sdb", 2097152, true);  // unreadable, no partitions, not mounted: maybe blank
-  m.Set("sdb/dev", "8:16");
+  m.Disk("sdb", 2097152, true, "8:16");  // unreadable, no partitions, not mounted: maybe blank
 
   // sda5 is mounted (ext4, found by device number), sda6 too (found by its
   // source, as btrfs reports an anonymous device number).
@@ -513,23 +521,81 @@ TEST(DriveListsTest, AMissingSysfsIsReported) {
 
 // ---------------------------------------------------------------- real run
 
-// Detaches the loop device it was given when it goes.
+// A loop device attached read-only to an image, detached when it goes.
 class AttachedLoop {
  public:
-  explicit AttachedLoop(std::string device) : device_(std::move(device)) {}
-  ~AttachedLoop() { test::Run("losetup -d " + Quote(device_)); }
+  explicit AttachedLoop(const fs::path& image) {
+    const test::CommandResult attached =
+        test::Run("losetup -r -f --show -P " + Quote(image.string()));
+    if (attached.exitCode != 0) {
+      error_ = attached.err;
+      return;
+    }
+    device_ = attached.out.substr(0, attached.out.find('\n'));
+  }
+  ~AttachedLoop() {
+    if (!device_.empty()) test::Run("losetup -d " + Quote(device_));
+  }
   AttachedLoop(const AttachedLoop&) = delete;
   AttachedLoop& operator=(const AttachedLoop&) = delete;
   const std::string& device() const { return device_; }
+  const std::string& error() const { return error_; }
 
  private:
   std::string device_;
+  std::string error_;
 };
 
-TEST(DriveListsTest, AnAttachedImageIsListedWithItsPartitionAndVolume) {
-  if (::geteuid() != 0 || !fs::exists("/dev/loop-control") || !test::HaveTool("losetup") ||
-      !HaveImageTools())
-    GTEST_SKIP() << "needs root, loop devices, losetup, sfdisk and mkfs.fat";
+bool CanAttachImages() {
+  return ::geteuid() == 0 && fs::exists("/dev/loop-control") && test::HaveTool("losetup") &&
+         HaveImageTools();
+}
+
+TEST(DriveListsTest, AnAttachedImageWithoutPartitionTableIsOneVolume) {
+  if (!CanAttachImages()) GTEST_SKIP() << "needs root, loop devices, losetup and mkfs.fat";
+  test::TempDir temp;
+  const fs::path image = temp / "stick.img";
+  RunOk("mkfs.fat -C -F 32 -s 1 -n RESTORIX -i 1234ABCD " + Quote(image.string()) +
+        " 49152 >/dev/null");
+  AttachedLoop loop(image);
+  if (loop.device().empty()) GTEST_SKIP() << "losetup failed: " << loop.error();
+
+  const DriveLists lists = EnumerateDrives();
+  EXPECT_TRUE(lists.error.empty()) << lists.error;
+  const std::size_t diskIndex = DiskIndex(lists, loop.device());
+  const PhysicalDiskInfo& disk = lists.physicalDisks[diskIndex];
+  EXPECT_EQ(disk.displayName, "Disk # " + std::to_string(diskIndex) + " (48.00 MB)");
+  EXPECT_EQ(disk.sizeText, "50331648");
+  EXPECT_EQ(disk.model, fs::canonical(image).string());
+  EXPECT_EQ(disk.interfaceType, "Loop");
+  EXPECT_EQ(disk.serialNumber, "N/A");
+  EXPECT_EQ(disk.mediaType, "Fixed hard disk media");
+  EXPECT_EQ(disk.totalCylinders, "6");
+  EXPECT_EQ(disk.partitionsText, "1");
+
+  std::size_t partitionIndex = 0;
+  for (std::size_t d = 0; d < diskIndex; ++d)
+    partitionIndex += lists.physicalDisks[d].partitionCount;
+  const std::vector<PartitionInfo> partitions = PartitionsOf(lists, diskIndex);
+  ASSERT_EQ(partitions.size(), 1u);
+  EXPECT_EQ(partitions[0].devicePath, loop.device());
+  EXPECT_EQ(partitions[0].displayName,
+            "Disk #" + std::to_string(diskIndex) + ", Partition #0 (48.00 MB)");
+  EXPECT_EQ(partitions[0].type, "Whole disk");
+
+  const std::vector<LogicalDiskInfo> drives = DrivesOf(lists, partitionIndex);
+  ASSERT_EQ(drives.size(), 1u);
+  EXPECT_EQ(drives[0].displayName, loop.device() + " (48.00 MB)");
+  EXPECT_EQ(drives[0].volumeName, "RESTORIX");
+  EXPECT_EQ(drives[0].volumeSerialNumber, "1234ABCD");
+  EXPECT_EQ(drives[0].fileSystem, "FAT32");
+  EXPECT_EQ(drives[0].mountPoint, "");
+  EXPECT_EQ(drives[0].freeSpace, "");
+  EXPECT_EQ(drives[0].driveType, 3u);
+}
+
+TEST(DriveListsTest, AnAttachedPartitionedImageListsItsPartition) {
+  if (!CanAttachImages()) GTEST_SKIP() << "needs root, loop devices, losetup, sfdisk and mkfs.fat";
   test::TempDir temp;
   const fs::path image = temp / "disk.img";
   const fs::path volume = temp / "volume.img";
@@ -540,29 +606,19 @@ TEST(DriveListsTest, AnAttachedImageIsListedWithItsPartitionAndVolume) {
         " 48128 >/dev/null");
   RunOk("dd if=" + Quote(volume.string()) + " of=" + Quote(image.string()) +
         " bs=512 seek=2048 conv=notrunc,sparse status=none");
-
-  const test::CommandResult attached = test::Run("losetup -r -f --show -P " + Quote(image.string()));
-  if (attached.exitCode != 0) GTEST_SKIP() << "losetup failed: " << attached.err;
-  std::string device = attached.out;
-  while (!device.empty() && device.back() == '\n') device.pop_back();
-  AttachedLoop loop(device);
-  const std::string partitionPath = device + "p1";
-  for (int i = 0; i < 50 && !fs::exists(partitionPath); ++i)
+  AttachedLoop loop(image);
+  if (loop.device().empty()) GTEST_SKIP() << "losetup failed: " << loop.error();
+  const std::string name = fs::path(loop.device()).filename().string();
+  const fs::path sysPartition = fs::path("/sys/block") / name / (name + "p1");
+  const std::string partitionPath = loop.device() + "p1";
+  for (int i = 0; i < 50 && !(fs::exists(sysPartition) && fs::exists(partitionPath)); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  ASSERT_TRUE(fs::exists(partitionPath));
+  if (!fs::exists(sysPartition) || !fs::exists(partitionPath))
+    GTEST_SKIP() << "this kernel shows no partitions of loop devices";
 
   const DriveLists lists = EnumerateDrives();
   EXPECT_TRUE(lists.error.empty()) << lists.error;
-  const std::size_t diskIndex = DiskIndex(lists, device);
-  const PhysicalDiskInfo& disk = lists.physicalDisks[diskIndex];
-  EXPECT_EQ(disk.displayName, "Disk # " + std::to_string(diskIndex) + " (48.00 MB)");
-  EXPECT_EQ(disk.sizeText, "50331648");
-  EXPECT_EQ(disk.model, fs::canonical(image).string());
-  EXPECT_EQ(disk.interfaceType, "Loop");
-  EXPECT_EQ(disk.serialNumber, "N/A");
-  EXPECT_EQ(disk.mediaType, "Fixed hard disk media");
-  EXPECT_EQ(disk.totalCylinders, "6");
-
+  const std::size_t diskIndex = DiskIndex(lists, loop.device());
   std::size_t partitionIndex = 0;
   for (std::size_t d = 0; d < diskIndex; ++d)
     partitionIndex += lists.physicalDisks[d].partitionCount;
@@ -581,7 +637,6 @@ TEST(DriveListsTest, AnAttachedImageIsListedWithItsPartitionAndVolume) {
   EXPECT_EQ(drives[0].volumeName, "RESTORIX");
   EXPECT_EQ(drives[0].volumeSerialNumber, "1234ABCD");
   EXPECT_EQ(drives[0].fileSystem, "FAT32");
-  EXPECT_EQ(drives[0].driveType, 3u);
 }
 
 }  // namespace
