@@ -104,12 +104,12 @@ void PrintTree(const DriveLists& lists) {
 
 void AddDrivesCommand(CLI::App& app, int& status) {
   auto json = std::make_shared<bool>(false);
-  CLI::App* command = app.add_subcommand(
-      "drives", "List the disks, their partitions and the volumes on them");
+  CLI::App* command =
+      app.add_subcommand("drives", "List the disks, their partitions and the volumes on them");
   command->add_flag("--json", *json, "Print one JSON document: the three lists, linked by counts");
   command->footer(
-      "Facts that need read access to a device (partition types, file systems, labels) stay\n"
-      "empty without it; run as root to see them.\n\n"
+      "Facts that need read access to a device (partition types, labels, file systems of\n"
+      "volumes that are not mounted) stay empty or <N\\A> without it; run as root to see them.\n\n"
       "Example:\n  restorix drives --json");
   command->callback([json, &status] {
     const DriveLists lists = EnumerateDrives();

@@ -6,9 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -28,9 +26,13 @@ namespace {
 // ---------------------------------------------------------------- small reads
 
 std::string Trim(std::string_view text) {
-  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\0'; };
-  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+  const auto blank = [](char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\0';
+  };
+  while (!text.empty() && blank(text.front()))
+    text.remove_prefix(1);
+  while (!text.empty() && blank(text.back()))
+    text.remove_suffix(1);
   return std::string(text);
 }
 
@@ -54,10 +56,13 @@ std::optional<std::uint64_t> ReadNumber(const fs::path& path) {
   return value;
 }
 
-std::string Decimal(std::uint64_t value) { return std::to_string(value); }
+std::string Decimal(std::uint64_t value) {
+  return std::to_string(value);
+}
 
 std::string Upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (char& c : text)
+    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return text;
 }
 
@@ -72,8 +77,10 @@ bool NaturalLess(const std::string& a, const std::string& b) {
     const auto isDigit = [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; };
     if (isDigit(a[i]) && isDigit(b[j])) {
       std::size_t endA = i, endB = j;
-      while (endA < a.size() && isDigit(a[endA])) ++endA;
-      while (endB < b.size() && isDigit(b[endB])) ++endB;
+      while (endA < a.size() && isDigit(a[endA]))
+        ++endA;
+      while (endB < b.size() && isDigit(b[endB]))
+        ++endB;
       const std::uint64_t numA = std::stoull(a.substr(i, std::min<std::size_t>(endA - i, 18)));
       const std::uint64_t numB = std::stoull(b.substr(j, std::min<std::size_t>(endB - j, 18)));
       if (numA != numB) return numA < numB;
@@ -194,24 +201,42 @@ constexpr const char* kEfiSystemGuid = "c12a7328-f81f-11d2-ba4b-00a0c93ec93b";
 
 std::string MbrTypeName(int code) {
   switch (code) {
-    case 0x01: return "12-bit FAT";
-    case 0x04: return "16-bit FAT";
-    case 0x05: return "Extended Partition";
-    case 0x06: return "MS-DOS V4 Huge";
-    case 0x07: return "Installable File System";
-    case 0x0B: return "FAT32";
-    case 0x0C: return "FAT32 (LBA)";
-    case 0x0E: return "16-bit FAT (LBA)";
-    case 0x0F: return "Extended w/Extended Int 13";
-    case 0x27: return "Windows Recovery";
-    case 0x42: return "Logical Disk Manager";
-    case 0x82: return "Linux Swap";
-    case 0x83: return "Linux";
-    case 0x8E: return "Linux LVM";
-    case 0xEE: return "GPT Protective";
-    case 0xEF: return "EFI System";
-    case 0xFD: return "Linux RAID";
-    default: break;
+    case 0x01:
+      return "12-bit FAT";
+    case 0x04:
+      return "16-bit FAT";
+    case 0x05:
+      return "Extended Partition";
+    case 0x06:
+      return "MS-DOS V4 Huge";
+    case 0x07:
+      return "Installable File System";
+    case 0x0B:
+      return "FAT32";
+    case 0x0C:
+      return "FAT32 (LBA)";
+    case 0x0E:
+      return "16-bit FAT (LBA)";
+    case 0x0F:
+      return "Extended w/Extended Int 13";
+    case 0x27:
+      return "Windows Recovery";
+    case 0x42:
+      return "Logical Disk Manager";
+    case 0x82:
+      return "Linux Swap";
+    case 0x83:
+      return "Linux";
+    case 0x8E:
+      return "Linux LVM";
+    case 0xEE:
+      return "GPT Protective";
+    case 0xEF:
+      return "EFI System";
+    case 0xFD:
+      return "Linux RAID";
+    default:
+      break;
   }
   char text[24];
   std::snprintf(text, sizeof text, "Unknown (0x%02X)", static_cast<unsigned>(code) & 0xFFu);
@@ -234,7 +259,8 @@ std::string GptTypeName(std::string_view guid) {
       {"a19d880f-05fc-4d3b-a006-743f0f84911e", "GPT: Linux RAID"},
   };
   std::string lower(guid);
-  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (char& c : lower)
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   const auto found = kNames.find(lower);
   return found != kNames.end() ? found->second : "GPT: Unknown";
 }
@@ -311,10 +337,10 @@ std::vector<MountEntry> ReadMounts(const fs::path& mountInfo) {
   while (std::getline(in, line)) {
     std::istringstream words(line);
     std::vector<std::string> fields;
-    for (std::string word; words >> word;) fields.push_back(word);
+    for (std::string word; words >> word;)
+      fields.push_back(word);
     const auto separator = std::find(fields.begin(), fields.end(), "-");
-    if (separator == fields.end() || fields.size() < 5 || fields.end() - separator < 3 ||
-        separator - fields.begin() < 6)
+    if (separator == fields.end() || fields.end() - separator < 3 || separator - fields.begin() < 6)
       continue;
     MountEntry entry;
     entry.device = fields[2];
@@ -334,8 +360,8 @@ const MountEntry* FindMount(const std::vector<MountEntry>& mounts, const std::st
                             const std::string& devicePath) {
   const MountEntry* found = nullptr;
   for (const MountEntry& mount : mounts) {
-    const bool same = (!deviceNumber.empty() && mount.device == deviceNumber) ||
-                      mount.source == devicePath;
+    const bool same =
+        (!deviceNumber.empty() && mount.device == deviceNumber) || mount.source == devicePath;
     if (!same) continue;
     if (mount.root == "/") return &mount;
     if (found == nullptr) found = &mount;
@@ -413,8 +439,8 @@ std::optional<VolumeFacts> LookAtVolume(const fs::path& devicePath, const std::s
   return facts;
 }
 
-LogicalDiskInfo MakeLogicalDisk(const std::string& devicePath, std::uint64_t size,
-                                bool removable, const VolumeFacts& facts) {
+LogicalDiskInfo MakeLogicalDisk(const std::string& devicePath, std::uint64_t size, bool removable,
+                                const VolumeFacts& facts) {
   LogicalDiskInfo drive;
   drive.displayName = NameWithSize(devicePath, size);
   drive.sizeText = Decimal(size);
@@ -585,7 +611,9 @@ std::vector<SysPartition> ListSysPartitions(const fs::path& diskDir) {
   return found;
 }
 
-std::string YesNo(bool value) { return value ? "Yes" : "No"; }
+std::string YesNo(bool value) {
+  return value ? "Yes" : "No";
+}
 
 }  // namespace
 
@@ -728,8 +756,7 @@ DriveLists EnumerateDrives(const DriveSources& sources) {
         // The extended container holds the logical partitions, not a volume.
         if (entry.extended) continue;
         const std::string path = (sources.dev / sys.name).string();
-        addPartition(path, sys.bytes, entry,
-                     LookAtVolume(path, sys.deviceNumber, mounts));
+        addPartition(path, sys.bytes, entry, LookAtVolume(path, sys.deviceNumber, mounts));
       }
     } else {
       const std::string deviceNumber = ReadAttribute(diskDir / "dev");

@@ -19,13 +19,13 @@
 namespace restorix {
 
 struct PhysicalDiskInfo {
-  std::string displayName;     // "Disk # 0 (238.47 GB)"
-  std::string sizeText;        // bytes, decimal
-  std::string auxText;         // left empty
-  std::string serialNumber;    // "N/A" when the device reports none
-  std::string interfaceType;   // "IDE" (ATA), "USB", "1394", "NVMe", "MMC", "VirtIO", "SCSI", "Loop"
-  std::string mediaType;       // "Removable Media" or "Fixed hard disk media"
-  std::string model;           // for a loop device, its backing file
+  std::string displayName;    // "Disk # 0 (238.47 GB)"
+  std::string sizeText;       // bytes, decimal
+  std::string auxText;        // left empty
+  std::string serialNumber;   // "N/A" when the device reports none
+  std::string interfaceType;  // "IDE" (ATA), "USB", "1394", "NVMe", "MMC", "VirtIO", "SCSI", "Loop"
+  std::string mediaType;      // "Removable Media" or "Fixed hard disk media"
+  std::string model;          // for a loop device, its backing file
   std::string partitionsText;  // "%u" of partitionCount
   std::string totalCylinders;  // of the 255-head, 63-sector geometry disks are given
   std::string totalHeads;
@@ -54,7 +54,7 @@ struct LogicalDiskInfo {
   std::string fileSystem;          // "NTFS", "FAT32", "FAT", "exFAT", or libblkid's name
   std::string freeSpace;           // "%.2f GB"/"%.2f MB"; empty when not mounted
   std::string blockSize;
-  std::string spareText;  // left empty
+  std::string spareText;        // left empty
   std::uint32_t driveType = 0;  // 2 removable, 3 fixed, 0 when the size is 0
   std::string devicePath;
   std::string mountPoint;  // empty when not mounted

@@ -80,7 +80,8 @@ class FakeMachine {
 // found through the counts that link the lists.
 std::vector<PartitionInfo> PartitionsOf(const DriveLists& lists, std::size_t disk) {
   std::size_t first = 0;
-  for (std::size_t d = 0; d < disk; ++d) first += lists.physicalDisks[d].partitionCount;
+  for (std::size_t d = 0; d < disk; ++d)
+    first += lists.physicalDisks[d].partitionCount;
   const std::size_t count = lists.physicalDisks[disk].partitionCount;
   return {lists.partitions.begin() + static_cast<std::ptrdiff_t>(first),
           lists.partitions.begin() + static_cast<std::ptrdiff_t>(first + count)};
@@ -88,7 +89,8 @@ std::vector<PartitionInfo> PartitionsOf(const DriveLists& lists, std::size_t dis
 
 std::vector<LogicalDiskInfo> DrivesOf(const DriveLists& lists, std::size_t partition) {
   std::size_t first = 0;
-  for (std::size_t p = 0; p < partition; ++p) first += lists.partitions[p].logicalDiskCount;
+  for (std::size_t p = 0; p < partition; ++p)
+    first += lists.partitions[p].logicalDiskCount;
   const std::size_t count = lists.partitions[partition].logicalDiskCount;
   return {lists.logicalDisks.begin() + static_cast<std::ptrdiff_t>(first),
           lists.logicalDisks.begin() + static_cast<std::ptrdiff_t>(first + count)};
@@ -104,11 +106,14 @@ std::size_t DiskIndex(const DriveLists& lists, const std::string& devicePath) {
 
 std::vector<std::string> DiskPaths(const DriveLists& lists) {
   std::vector<std::string> paths;
-  for (const PhysicalDiskInfo& disk : lists.physicalDisks) paths.push_back(disk.devicePath);
+  for (const PhysicalDiskInfo& disk : lists.physicalDisks)
+    paths.push_back(disk.devicePath);
   return paths;
 }
 
-bool HaveImageTools() { return test::HaveTool("sfdisk") && test::HaveTool("mkfs.fat"); }
+bool HaveImageTools() {
+  return test::HaveTool("sfdisk") && test::HaveTool("mkfs.fat");
+}
 
 // ------------------------------------------------------------------- texts
 
@@ -122,7 +127,8 @@ TEST(DriveTextsTest, SizesFollowTheGigabyteAndMegabyteRule) {
       {1073741824, "X (1.00 GB)"},
       {256060514304, "X (238.47 GB)"},
   };
-  for (const auto& c : cases) EXPECT_EQ(NameWithSize("X", c.bytes), c.expected) << c.bytes;
+  for (const auto& c : cases)
+    EXPECT_EQ(NameWithSize("X", c.bytes), c.expected) << c.bytes;
 }
 
 TEST(DriveTextsTest, MediaTypeKeepsFifteenCharactersUnlessItStartsWithF) {
@@ -137,7 +143,8 @@ TEST(DriveTextsTest, MediaTypeKeepsFifteenCharactersUnlessItStartsWithF) {
       {"Fixed\thard disk media", "Fixed hard disk media"},
       {"", ""},
   };
-  for (const auto& c : cases) EXPECT_EQ(NormaliseMediaType(c.input), c.expected) << c.input;
+  for (const auto& c : cases)
+    EXPECT_EQ(NormaliseMediaType(c.input), c.expected) << c.input;
 }
 
 TEST(DriveTextsTest, SerialDecodingSwapsWordsStripsPaddingAndKeepsDigitsAndCapitals) {
@@ -146,22 +153,23 @@ TEST(DriveTextsTest, SerialDecodingSwapsWordsStripsPaddingAndKeepsDigitsAndCapit
     const char* expected;
   } cases[] = {
       {"", ""},
-      {"31535033394A5141", "S13PJ9AQ"},          // "1SP39JQA" as stored in ATA words
-      {"3331", "13"},                            // one word, swapped
-      {"32315", "12P"},                          // a short last group stays; odd end pads with 0
-      {"20203231", "10"},                        // padding digits are stripped one by one,
-                                                 // also the "2" that ends "3132"
-      {"4a4b", "KJ"},                            // letters in either case
+      {"31535033394A5141", "S13PJ9AQ"},  // "1SP39JQA" as stored in ATA words
+      {"3331", "13"},                    // one word, swapped
+      {"32315", "12P"},                  // a short last group stays; odd end pads with 0
+      {"20203231", "10"},                // padding digits are stripped one by one,
+                                         // also the "2" that ends "3132"
+      {"4a4b", "KJ"},                    // letters in either case
       {"4A4B", "KJ"},
-      {"6161", ""},                              // lower-case letters are dropped
-      {"z5", "5"},                               // z counts 35: 35 * 16 + 5 wraps to '5'
-      {"3g31", "10"},                            // g counts 16: only its low bits add
-      {"!1", ""},                                // any other character counts 0
+      {"6161", ""},    // lower-case letters are dropped
+      {"z5", "5"},     // z counts 35: 35 * 16 + 5 wraps to '5'
+      {"3g31", "10"},  // g counts 16: only its low bits add
+      {"!1", ""},      // any other character counts 0
       {"&&3132__", "10"},
-      {"2020202020", ""},                        // nothing but padding
-      {"2020202020204457572d414d", "WDWMA"},     // "WD-WMA" after blanks; '-' is dropped
+      {"2020202020", ""},                     // nothing but padding
+      {"2020202020204457572d414d", "WDWMA"},  // "WD-WMA" after blanks; '-' is dropped
   };
-  for (const auto& c : cases) EXPECT_EQ(DecodeSerialNumber(c.input), c.expected) << c.input;
+  for (const auto& c : cases)
+    EXPECT_EQ(DecodeSerialNumber(c.input), c.expected) << c.input;
 }
 
 TEST(DriveTextsTest, OnlyLongHexSerialsSpellingTextAreTakenAsSwapped) {
@@ -169,8 +177,7 @@ TEST(DriveTextsTest, OnlyLongHexSerialsSpellingTextAreTakenAsSwapped) {
     const char* serial;
     bool swapped;
   } cases[] = {
-      {"31535033394A5141", true},
-      {"2020202020204457572d414d", true},
+      {"31535033394A5141", true},      {"2020202020204457572d414d", true},
       {"3153503339", false},            // shorter than four words
       {"31535033394A51", false},        // not whole words
       {"0025388B91B2C1E3", false},      // an NVMe EUI: bytes that are no text
@@ -179,7 +186,8 @@ TEST(DriveTextsTest, OnlyLongHexSerialsSpellingTextAreTakenAsSwapped) {
       {"WD-WCAV12345678", false},       // already plain text
       {"2020202020202020", false},      // nothing left after decoding
   };
-  for (const auto& c : cases) EXPECT_EQ(IsSwappedHexSerial(c.serial), c.swapped) << c.serial;
+  for (const auto& c : cases)
+    EXPECT_EQ(IsSwappedHexSerial(c.serial), c.swapped) << c.serial;
 }
 
 // ------------------------------------------------------------- fake sysfs
@@ -190,8 +198,8 @@ TEST(DriveListsTest, DisksAreTheWholeDevicesInDeviceNumberOrderWithLoopDevicesLa
     const char* name;
     const char* deviceNumber;
   } disks[] = {
-      {"loop10", "7:10"}, {"sdb", "8:16"},      {"nvme1n1", "259:5"}, {"sdaa", "65:160"},
-      {"vda", "254:0"},   {"nvme10n1", "259:2"}, {"loop2", "7:2"},    {"sda", "8:0"},
+      {"loop10", "7:10"}, {"sdb", "8:16"},       {"nvme1n1", "259:5"}, {"sdaa", "65:160"},
+      {"vda", "254:0"},   {"nvme10n1", "259:2"}, {"loop2", "7:2"},     {"sda", "8:0"},
       {"sdz", "65:144"},  {"xvdb", ""},          {"xvda", ""},
   };
   for (const auto& disk : disks) {
@@ -200,8 +208,8 @@ TEST(DriveListsTest, DisksAreTheWholeDevicesInDeviceNumberOrderWithLoopDevicesLa
   m.Set("loop10/loop/backing_file", "/images/a.img");
   m.Set("loop2/loop/backing_file", "/images/b.img");
   // Not physical disks, though each has a size.
-  for (const char* name : {"loop3", "ram0", "zram0", "dm-0", "md0", "sr0", "mmcblk0boot0",
-                           "mmcblk0rpmb", "nvme0c0n1"})
+  for (const char* name :
+       {"loop3", "ram0", "zram0", "dm-0", "md0", "sr0", "mmcblk0boot0", "mmcblk0rpmb", "nvme0c0n1"})
     m.Disk(name, 2048);
   m.Set("nvme0c0n1/hidden", "1");
 
@@ -264,8 +272,8 @@ TEST(DriveListsTest, DiskRecordsTakeModelSerialBusAndMediaFromSysfs) {
   m.Disk("sdb", 15633408, true, "8:16");
   const fs::path usb = m.Device("pci0000:00/0000:00:14.0/usb1/1-2", "usb");
   WriteText(usb / "serial", "4C530001230815117223\n");
-  const fs::path stick = m.Device(
-      "pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0/host6/target6:0:0/6:0:0:0", "scsi");
+  const fs::path stick =
+      m.Device("pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0/host6/target6:0:0/6:0:0:0", "scsi");
   WriteText(stick / "vendor", "SanDisk \n");
   WriteText(stick / "model", "Cruzer Blade    \n");
   m.LinkDevice("sdb", stick);
@@ -423,9 +431,10 @@ TEST(DriveListsTest, ReadableDisksGiveTypesFlagsAndFileSystems) {
   // that holds no file system.
   const fs::path sdd = m.dev() / "sdd";
   test::MakeSparseFile(sdd, 64 << 20);
-  RunOk("printf 'label: dos\\nstart=2048, size=83968, type=c, bootable\\n"
-        "start=88064, size=40960, type=5\\nstart=90112, size=36864, type=83\\n' | sfdisk -q " +
-        Quote(sdd.string()));
+  RunOk(
+      "printf 'label: dos\\nstart=2048, size=83968, type=c, bootable\\n"
+      "start=88064, size=40960, type=5\\nstart=90112, size=36864, type=83\\n' | sfdisk -q " +
+      Quote(sdd.string()));
   RunOk("mkfs.fat -C -F 32 -s 1 -n RESTORIX -i 1234ABCD " + Quote((m.dev() / "sdd1").string()) +
         " 41984 >/dev/null");
   test::MakeSparseFile(m.dev() / "sdd5", 36864 * 512);
@@ -440,9 +449,10 @@ TEST(DriveListsTest, ReadableDisksGiveTypesFlagsAndFileSystems) {
   // GPT: an EFI system partition without a file system, and a FAT16 volume.
   const fs::path sde = m.dev() / "sde";
   test::MakeSparseFile(sde, 16 << 20);
-  RunOk("printf 'label: gpt\\nstart=2048, size=4096, type=C12A7328-F81F-11D2-BA4B-00A0C93EC93B\\n"
-        "start=6144, size=24576, type=EBD0A0A2-B9E5-4433-87C0-68B6B72699C7\\n' | sfdisk -q " +
-        Quote(sde.string()));
+  RunOk(
+      "printf 'label: gpt\\nstart=2048, size=4096, type=C12A7328-F81F-11D2-BA4B-00A0C93EC93B\\n"
+      "start=6144, size=24576, type=EBD0A0A2-B9E5-4433-87C0-68B6B72699C7\\n' | sfdisk -q " +
+      Quote(sde.string()));
   test::MakeSparseFile(m.dev() / "sde1", 4096 * 512);
   RunOk("mkfs.fat -C -F 16 -s 1 -n DATA -i ABCD0001 " + Quote((m.dev() / "sde2").string()) +
         " 12288 >/dev/null");
@@ -456,8 +466,8 @@ TEST(DriveListsTest, ReadableDisksGiveTypesFlagsAndFileSystems) {
   m.Disk("sdf", 16384, true);
 
   const DriveLists lists = EnumerateDrives(m.sources());
-  ASSERT_EQ(DiskPaths(lists), (std::vector<std::string>{m.DevPath("sdd"), m.DevPath("sde"),
-                                                        m.DevPath("sdf")}));
+  ASSERT_EQ(DiskPaths(lists),
+            (std::vector<std::string>{m.DevPath("sdd"), m.DevPath("sde"), m.DevPath("sdf")}));
 
   const struct {
     const char* device;
