@@ -226,3 +226,86 @@ TEST(CliScanTest, ASaveThatCannotCompleteIsReportedAsAborted) {
 
 }  // namespace
 }  // namespace restorix
+
+namespace restorix {
+namespace {
+
+// The log file of a run: header, one row per step, 68 dashes after each.
+TEST(CliSessionTest, LogFindSelectAndStopping) {
+  test::TempDir dir;
+  const std::string log = Quote((dir / "run.log").string());
+  const auto scan = Restorix("scan " + Demo() + " -p 2 --save-scan " + Quote((dir / "s").string()) + " --log " + log);
+  ASSERT_EQ(scan.exitCode, 0) << scan.err;
+  const auto bytes = test::ReadFile(dir / "run.log");
+  const std::string text(bytes.begin(), bytes.end());
+  const std::string dashes(68, '-');
+  EXPECT_EQ(text.rfind("------------------------Quillon Restorix v1.0.1  Process Log------------------------\n\n\n" + dashes, 0), 0u);
+  const std::string drive = test::Fixture("demo-disk.img").string() + " (partition 2)";
+  for (const std::string& row : {"\nSelected " + drive + "\n\t\tProcessing Mode: Deleted File Recovery\n\t\t",
+                                 "\nProcessing directory structure for " + drive + "\n",
+                                 "\nCompleted Processing directory structure for " + drive + "\n"}) {
+    EXPECT_NE(text.find(row), std::string::npos) << row << "\n" << text;
+  }
+  EXPECT_EQ(text.substr(text.size() - 69), "\n" + dashes) << "no final line feed";
+
+  const std::string saved = Quote((dir / "s.qns").string());
+  const auto find = Restorix("find --scan " + saved + " 'HOLIDAY-0?.JPG' --at-least 10KB --json");
+  ASSERT_EQ(find.exitCode, 0) << find.err;
+  const auto found = nlohmann::json::parse(find.out);
+  std::vector<std::string> paths;
+  for (const auto& item : found["items"]) paths.push_back(item["path"]);
+  EXPECT_EQ(paths, (std::vector<std::string>{"Photos/2026/holiday-03.jpg", "Photos/2026/holiday-01.jpg"}));
+  EXPECT_EQ(nlohmann::json::parse(Restorix("find --scan " + saved + " 'HOLIDAY*' --match-case --json").out)["items"].size(), 0u);
+
+  const auto picked = Restorix("recover --scan " + saved + " --to " + Quote(dir.path().string()) +
+                               " --select 'Photos/*/*.jpg' --select tiny-note.txt --json");
+  ASSERT_EQ(picked.exitCode, 0) << picked.err;
+  EXPECT_EQ(nlohmann::json::parse(picked.out)["files"], 4);
+  EXPECT_TRUE(std::filesystem::exists(dir / "#/Photos/2026/holiday-02.jpg"));
+  EXPECT_TRUE(std::filesystem::exists(dir / "#/tiny-note.txt"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "#/Projects"));
+
+  // Ctrl-C: the search ends as aborted with what it found, and says so.
+  test::MakeSparseFile(dir / "big.img", 64ull << 30);
+  const auto stopped = test::Run("timeout --preserve-status -s INT 1 " + Quote(test::RestorixBinary().string()) + " scan " +
+                                 Quote((dir / "big.img").string()) + " --mode advanced --json");
+  EXPECT_EQ(stopped.exitCode, 1) << stopped.err;
+  EXPECT_EQ(nlohmann::json::parse(stopped.out)["completed"], false);
+}
+
+TEST(CliSessionTest, OptionValuesAreCheckedBeforeAnythingRuns) {
+  test::TempDir dir;
+  test::WriteFile(dir / "file", {1});
+  struct Case {
+    std::string arguments;
+    int exitCode;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"scan " + Demo() + " -p 2 --mode format --types xyz", 2, "unknown file type 'xyz'"},
+      {"scan " + Demo() + " -p 2 --mode format --file-size 5GB", 2, "Please provide value in range of 1KB to 4GB"},
+      {"scan " + Demo() + " -p 2 --mode format --file-size 0KB", 2, "Please provide value in range of 1KB to 4GB"},
+      {"scan " + Demo() + " -p 2 --mode sideways", 2, "sideways"},
+      {"scan " + Demo() + " -p 9", 1, "has no partition 9"},
+      {"recover " + Demo() + " -p 2 --to " + Quote((dir / "file").string()), 1, "not a folder"},
+      {"recover --scan " + Demo() + " --to " + Quote(dir.path().string()), 1, "not valid or corrupted"},
+      {"recover " + Demo() + " -p 2 --to " + Quote(dir.path().string()) + " --at-least 1KB --at-most 2KB", 2, "not both"},
+      {"find --scan " + Demo() + " '*'", 1, "not valid or corrupted"},
+  };
+  for (const Case& c : cases) {
+    const auto result = Restorix(c.arguments);
+    EXPECT_EQ(result.exitCode, c.exitCode) << c.arguments << "\n" << result.err;
+    EXPECT_NE(result.err.find(c.message), std::string::npos) << c.arguments << "\n" << result.err;
+  }
+  for (const char* command : {"drives", "find", "recover", "scan", "types"}) {
+    EXPECT_EQ(Restorix(std::string(command) + " --help").exitCode, 0) << command;
+  }
+  const auto drives = Restorix("drives --json");
+  ASSERT_EQ(drives.exitCode, 0) << drives.err;
+  EXPECT_TRUE(nlohmann::json::parse(drives.out).is_object());
+  const auto types = nlohmann::json::parse(Restorix("types --json").out);
+  EXPECT_GT(types["types"].size(), 30u);
+}
+
+}  // namespace
+}  // namespace restorix
