@@ -24,16 +24,21 @@ std::u16string FileNameOf(const Attribute& attribute) {
   return name;
 }
 
+// What a record says of an item: its name, dates, folder, id and flags.
+void CopyRecordFields(ItemNode& to, const ItemNode& from) {
+  to.createDate = from.createDate;
+  to.accessDate = from.accessDate;
+  to.parentId = from.parentId;
+  to.id = from.id;
+  to.flags = from.flags;
+  to.name = from.name;
+}
+
 // A node for a further data stream of the file: the same name, dates and
 // folder, linked behind `previous`.
 ItemNode* AppendStreamNode(ItemNode* previous) {
   auto* stream = new ItemNode;
-  stream->createDate = previous->createDate;
-  stream->accessDate = previous->accessDate;
-  stream->parentId = previous->parentId;
-  stream->id = previous->id;
-  stream->flags = previous->flags;
-  stream->name = previous->name;
+  CopyRecordFields(*stream, *previous);
   previous->next = stream;
   return stream;
 }
@@ -210,13 +215,7 @@ class MftScan {
     } else if (kept->parent != nullptr) {
       return;  // the same record met twice (a damaged run list repeats it)
     } else {
-      // A placeholder made earlier for this folder, now claimed.
-      kept->accessDate = node->accessDate;
-      kept->createDate = node->createDate;
-      kept->parentId = node->parentId;
-      kept->id = node->id;
-      kept->flags = node->flags;
-      kept->name = node->name;
+      CopyRecordFields(*kept, *node);  // a placeholder made earlier for this folder, now claimed
     }
     engine_.index.AttachToParent(kept);
   }
