@@ -35,7 +35,7 @@ std::uint32_t DetectAtomChain(DetectorContext& context, std::uint64_t hit,
     pos += size;
   }
 
-  record.detectedSize = static_cast<std::uint32_t>(pos);
+  record.detectedSize = RecordSize(pos);
   return 1;
 }
 

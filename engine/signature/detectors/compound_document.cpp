@@ -51,7 +51,7 @@ std::uint32_t DetectCompoundDocument(DetectorContext& context, std::uint64_t hit
   }
   record.SetExtension(extension);
   const std::uint64_t size = (tableSectors * (sectorBytes / 4) + 1) * sectorBytes;
-  record.detectedSize = static_cast<std::uint32_t>(std::min<std::uint64_t>(size, UINT32_MAX));
+  record.detectedSize = RecordSize(size);
   record.skipLength = static_cast<std::uint32_t>((directorySector + 2) * sectorBytes);
   record.skipValid = 1;
   return 1;

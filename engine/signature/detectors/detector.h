@@ -32,6 +32,19 @@ struct DetectorContext {
 using Detector = std::uint32_t (*)(DetectorContext& context, std::uint64_t hit,
                                    SignatureRecord& record);
 
+// A length as the record's 32-bit size fields hold it: a length past 4 GiB
+// is held at the largest value, never wrapped to a small one.
+inline std::uint32_t RecordSize(std::uint64_t size) {
+  return size > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<std::uint32_t>(size);
+}
+
+// Confirms a hit of `size` bytes that the walk may skip over.
+inline std::uint32_t ConfirmAndSkip(SignatureRecord& record, std::uint64_t size) {
+  record.detectedSize = record.skipLength = RecordSize(size);
+  record.skipValid = 1;
+  return 1;
+}
+
 // The detector for a type code, or nullptr for codes that have none.
 Detector DetectorFor(std::uint32_t typeCode);
 

@@ -27,7 +27,7 @@ std::uint32_t DetectGif(DetectorContext& context, std::uint64_t hit, SignatureRe
   while (context.running() && pos < end) {
     const std::uint8_t b = bytes.u8(pos);
     if (b == 0x3B) {
-      record.detectedSize = static_cast<std::uint32_t>(pos + 1);
+      record.detectedSize = RecordSize(pos + 1);
       return 1;
     }
     if (b == 0x00) {
@@ -66,7 +66,7 @@ std::uint32_t DetectGif(DetectorContext& context, std::uint64_t hit, SignatureRe
     }
   }
 
-  record.detectedSize = static_cast<std::uint32_t>(pos);
+  record.detectedSize = RecordSize(pos);
   return 1;
 }
 

@@ -96,8 +96,8 @@ std::uint32_t DetectJpeg(DetectorContext& context, std::uint64_t hit, SignatureR
   } else if (left > 0) {
     size = (left - 1) * sectorBytes;
   }
-  record.detectedSize = static_cast<std::uint32_t>(size);
-  record.skipLength = static_cast<std::uint32_t>(size);
+  record.detectedSize = RecordSize(size);
+  record.skipLength = RecordSize(size);
   // A guessed length is good enough for the carved copy but not for jumping
   // over what might be other files.
   if (end) record.skipValid = 1;

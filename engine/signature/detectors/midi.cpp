@@ -1,6 +1,5 @@
 // Standard MIDI file: a chain of MThd and MTrk chunks, each a tag and a
 // big-endian length. The chain ends at the first other tag.
-#include <algorithm>
 
 #include "signature/detectors/detectors.h"
 
@@ -16,11 +15,7 @@ std::uint32_t DetectMidi(DetectorContext& context, std::uint64_t hit, SignatureR
     total += 8 + std::uint64_t{bytes.be32(total + 4)};
   }
   // The carved length keeps two bytes of slack past the last chunk.
-  const auto size = static_cast<std::uint32_t>(std::min<std::uint64_t>(total + 2, UINT32_MAX));
-  record.detectedSize = size;
-  record.skipLength = size;
-  record.skipValid = 1;
-  return 1;
+  return ConfirmAndSkip(record, total + 2);
 }
 
 }  // namespace restorix

@@ -187,11 +187,7 @@ std::uint32_t DetectMpegAudio(DetectorContext& context, std::uint64_t hit,
   }
 
   if (frames < kMinimumFrames) return 0;
-  const auto size = static_cast<std::uint32_t>(std::min<std::uint64_t>(off, UINT32_MAX));
-  record.detectedSize = size;
-  record.skipLength = size;
-  record.skipValid = 1;
-  return 1;
+  return ConfirmAndSkip(record, off);
 }
 
 }  // namespace restorix

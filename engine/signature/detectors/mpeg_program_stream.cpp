@@ -43,7 +43,7 @@ std::uint32_t DetectMpegProgramStream(DetectorContext& context, std::uint64_t hi
   }
   if (bytes.be32(pos) == kProgramEnd) pos += 4;
 
-  record.detectedSize = static_cast<std::uint32_t>(std::min<std::uint64_t>(pos, UINT32_MAX));
+  record.detectedSize = RecordSize(pos);
   return 1;
 }
 

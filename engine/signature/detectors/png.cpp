@@ -45,10 +45,7 @@ std::uint32_t DetectPng(DetectorContext& context, std::uint64_t hit, SignatureRe
     pos += std::uint64_t{length} + 12;
   }
 
-  record.detectedSize = static_cast<std::uint32_t>(pos);
-  record.skipLength = static_cast<std::uint32_t>(pos);
-  record.skipValid = 1;
-  return 1;
+  return ConfirmAndSkip(record, pos);
 }
 
 }  // namespace restorix

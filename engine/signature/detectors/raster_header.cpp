@@ -12,7 +12,7 @@ std::uint32_t DetectRasterHeader(DetectorContext& context, std::uint64_t hit,
   const std::uint64_t pixelBits =
       std::uint64_t{bytes.be16(24)} * bytes.be16(26) * bytes.u8(32);  // < 2^40, no overflow
   const std::uint64_t size = (pixelBits + 7) / 8 + 8 + header;
-  record.detectedSize = static_cast<std::uint32_t>(size);
+  record.detectedSize = RecordSize(size);
   return 1;
 }
 

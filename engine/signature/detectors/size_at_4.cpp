@@ -7,7 +7,7 @@ namespace restorix {
 std::uint32_t DetectSizeAt4(DetectorContext& context, std::uint64_t hit, SignatureRecord& record) {
   SourceBytes bytes(context.engine, hit, 2);
   const std::uint64_t size = std::uint64_t{bytes.le32(4)} + 2048;
-  record.detectedSize = static_cast<std::uint32_t>(size);
+  record.detectedSize = RecordSize(size);
   return 1;
 }
 

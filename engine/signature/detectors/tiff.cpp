@@ -237,11 +237,7 @@ std::uint32_t DetectTiffFamily(DetectorContext& context, std::uint64_t hit, Sign
   }
 
   if (size == 0) return 0;
-  const auto length = static_cast<std::uint32_t>(std::min<std::uint64_t>(size, UINT32_MAX));
-  record.detectedSize = length;
-  record.skipLength = length;
-  record.skipValid = 1;
-  return 1;
+  return ConfirmAndSkip(record, size);
 }
 
 }  // namespace restorix

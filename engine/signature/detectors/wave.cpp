@@ -1,7 +1,6 @@
 // RIFF WAVE. The RIFF size gives the length of most WAVEs; one that holds
 // MPEG Layer III (format tag 0x55) is measured by its frames instead, as the
 // MPEG audio detector does for MP3 files.
-#include <algorithm>
 
 #include "signature/detectors/detectors.h"
 
@@ -12,7 +11,7 @@ std::uint32_t DetectWave(DetectorContext& context, std::uint64_t hit, SignatureR
   if (!bytes.Matches(8, "WAVE")) return 0;
   if (bytes.le16(20) == 0x55) return DetectMpegAudio(context, hit, record);
   const std::uint64_t size = std::uint64_t{bytes.le32(4)} + 8;
-  record.detectedSize = static_cast<std::uint32_t>(std::min<std::uint64_t>(size, UINT32_MAX));
+  record.detectedSize = RecordSize(size);
   return 1;
 }
 
