@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
+#include <sstream>
 
 #include "engine.h"
 #include "support/boot_sectors.h"
@@ -15,169 +15,52 @@ namespace {
 
 using test::Fat16Boot;
 using test::Fat32Boot;
-using test::NtfsBoot;
-using test::Put16;
-using test::Put32;
-using test::Put64;
 using test::Sector;
 
-enum class Want { None, Fat16, Fat32, Ntfs };
+// Each edit writes `value`, little-endian, into `width` bytes at `at`.
+using Edits = std::initializer_list<std::tuple<std::size_t, int, std::uint64_t>>;
 
-Want Recognise(const Sector& s) {
-  if (LooksLikeFat16(s)) return Want::Fat16;
-  if (LooksLikeFat32(s)) return Want::Fat32;
-  if (LooksLikeNtfs(s)) return Want::Ntfs;
-  return Want::None;
+Sector Edited(Sector s, Edits edits) {
+  for (const auto& [at, width, value] : edits) {
+    for (int i = 0; i < width; ++i)
+      s[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+  }
+  return s;
+}
+
+Sector Ntfs(Edits edits = {}) {
+  return Edited(test::NtfsBoot(), edits);
 }
 
 TEST(RecognitionTest, AcceptsAndRefusesBootSectors) {
-  struct Case {
-    const char* what;
-    std::function<Sector()> make;
-    Want want;
-  };
-  const Case cases[] = {
-      {"FAT16", Fat16Boot, Want::Fat16},
-      {"FAT32", Fat32Boot, Want::Fat32},
-      {"NTFS", [] { return NtfsBoot(); }, Want::Ntfs},
-      {"FAT16 small enough for the 16-bit total (upper half of the 32-bit total is 0)",
-       [] {
-         Sector s = Fat16Boot();
-         Put32(s, 0x20, 0);
-         Put16(s, 0x13, 40000);
-         return s;
-       },
-       Want::None},
-      {"FAT16 with one FAT",
-       [] {
-         Sector s = Fat16Boot();
-         s[0x10] = 1;
-         return s;
-       },
-       Want::None},
-      {"FAT16 with 224 root entries",
-       [] {
-         Sector s = Fat16Boot();
-         Put16(s, 0x11, 224);
-         return s;
-       },
-       Want::None},
-      {"FAT32 without the backup boot sector at 6",
-       [] {
-         Sector s = Fat32Boot();
-         Put16(s, 0x32, 0);
-         return s;
-       },
-       Want::None},
-      {"no 0x90 after the jump",
-       [] {
-         Sector s = NtfsBoot();
-         s[2] = 0x00;
-         return s;
-       },
-       Want::None},
-      {"0 bytes per sector",
-       [] {
-         Sector s = NtfsBoot();
-         Put16(s, 0x0B, 0);
-         return s;
-       },
-       Want::None},
-      {"1000 bytes per sector",
-       [] {
-         Sector s = Fat32Boot();
-         Put16(s, 0x0B, 1000);
-         return s;
-       },
-       Want::None},
-      {"4096 bytes per sector",
-       [] {
-         Sector s = Fat32Boot();
-         Put16(s, 0x0B, 4096);
-         return s;
-       },
-       Want::Fat32},
-      {"odd sectors per cluster",
-       [] {
-         Sector s = Fat32Boot();
-         s[0x0D] = 3;
-         return s;
-       },
-       Want::None},
-      {"sectors per cluster 0xF4 (a 2 MiB cluster as Windows writes it)",
-       [] {
-         Sector s = NtfsBoot();
-         s[0x0D] = 0xF4;
-         return s;
-       },
-       Want::None},
-      {"sectors per cluster 128",
-       [] {
-         Sector s = NtfsBoot();
-         s[0x0D] = 128;
-         return s;
-       },
-       Want::Ntfs},
-      {"NTFS MFT cluster all ones",
-       [] {
-         Sector s = NtfsBoot();
-         Put64(s, 0x30, ~std::uint64_t{0});
-         return s;
-       },
-       Want::None},
-      {"NTFS mirror cluster 0",
-       [] {
-         Sector s = NtfsBoot();
-         Put64(s, 0x38, 0);
-         return s;
-       },
-       Want::None},
-      {"NTFS total sectors 0",
-       [] {
-         Sector s = NtfsBoot();
-         Put64(s, 0x28, 0);
-         return s;
-       },
-       Want::None},
-      {"NTFS with a 32-bit total",
-       [] {
-         Sector s = NtfsBoot();
-         Put32(s, 0x20, 5);
-         return s;
-       },
-       Want::None},
-      {"NTFS record size byte 0 (not a cluster count)",
-       [] {
-         Sector s = NtfsBoot();
-         s[0x40] = 0;
-         return s;
-       },
-       Want::None},
-      {"NTFS records of 2 x 128 sectors: the low 8 bits are 0",
-       [] {
-         Sector s = NtfsBoot();
-         s[0x0D] = 128;
-         s[0x40] = 2;
-         return s;
-       },
-       Want::None},
-      {"NTFS records of 2^-128 bytes (0x80 passes the byte test)",
-       [] {
-         Sector s = NtfsBoot();
-         s[0x40] = 0x80;
-         return s;
-       },
-       Want::None},
-      {"NTFS records of 2 MiB",
-       [] {
-         Sector s = NtfsBoot();
-         s[0x40] = 0xEA;
-         return s;
-       },
-       Want::None},
-  };
-  for (const Case& c : cases)
-    EXPECT_EQ(Recognise(c.make()), c.want) << c.what;
+  const char* const None = "";
+  const std::tuple<const char*, Sector, std::string> cases[] = {
+      {"FAT16", Fat16Boot(), "FAT16 "}, {"FAT32", Fat32Boot(), "FAT32 "}, {"NTFS", Ntfs(), "NTFS "},
+      {"FAT16 with a 16-bit total", Edited(Fat16Boot(), {{0x20, 4, 0}, {0x13, 2, 40000}}), None},
+      {"FAT16 with one FAT", Edited(Fat16Boot(), {{0x10, 1, 1}}), None},
+      {"FAT16 with 224 root entries", Edited(Fat16Boot(), {{0x11, 2, 224}}), None},
+      {"FAT32 without the backup boot sector at 6", Edited(Fat32Boot(), {{0x32, 2, 0}}), None},
+      {"no 0x90 after the jump", Ntfs({{2, 1, 0}}), None},
+      {"0 bytes per sector", Ntfs({{0x0B, 2, 0}}), None},
+      {"1000 bytes per sector", Edited(Fat32Boot(), {{0x0B, 2, 1000}}), None},
+      {"4096 bytes per sector", Edited(Fat32Boot(), {{0x0B, 2, 4096}}), "FAT32 "},
+      {"odd sectors per cluster", Edited(Fat32Boot(), {{0x0D, 1, 3}}), None},
+      {"sectors per cluster 0xF4 (2 MiB clusters)", Ntfs({{0x0D, 1, 0xF4}}), None},
+      {"sectors per cluster 128", Ntfs({{0x0D, 1, 128}}), "NTFS "},
+      {"NTFS MFT cluster all ones", Ntfs({{0x30, 8, ~std::uint64_t{0}}}), None},
+      {"NTFS mirror cluster 0", Ntfs({{0x38, 8, 0}}), None},
+      {"NTFS total sectors 0", Ntfs({{0x28, 8, 0}}), None},
+      {"NTFS with a 32-bit total", Ntfs({{0x20, 4, 5}}), None},
+      {"NTFS record size byte 0", Ntfs({{0x40, 1, 0}}), None},
+      {"NTFS records of 2 x 128 sectors", Ntfs({{0x0D, 1, 128}, {0x40, 1, 2}}), None},
+      {"NTFS records of 2^-128 bytes", Ntfs({{0x40, 1, 0x80}}), None},
+      {"NTFS records of 2 MiB", Ntfs({{0x40, 1, 0xEA}}), None}};
+  for (const auto& [what, boot, want] : cases) {
+    const std::string got = std::string(LooksLikeFat16(boot) ? "FAT16 " : "") +
+                            (LooksLikeFat32(boot) ? "FAT32 " : "") +
+                            (LooksLikeNtfs(boot) ? "NTFS " : "");
+    EXPECT_EQ(got, want) << what;
+  }
 }
 
 TEST(RecognitionTest, RecordSectorsCountInTheVolumesOwnSectors) {
@@ -189,91 +72,69 @@ TEST(RecognitionTest, RecordSectorsCountInTheVolumesOwnSectors) {
   EXPECT_EQ(RecordSectors(2, 128, 512), 0);  // low 8 bits of 256
 }
 
+// A whole-disk source with the boot sector at sector 8, and at sector 0
+// unless a second boot sector is set; recognition runs on it next.
 struct Mounted {
   Engine engine;
   test::FakeSource* source = nullptr;
+  explicit Mounted(const Sector& boot, std::uint64_t altBootSector = 0) {
+    Sector disk(8192, 0);
+    std::copy(boot.begin(), boot.end(), disk.begin() + 4096);
+    if (altBootSector == 0) std::copy(boot.begin(), boot.end(), disk.begin());
+    auto fake = std::make_unique<test::FakeSource>(disk);
+    source = fake.get();
+    EXPECT_TRUE(engine.OpenSource(SOURCE_PHYSICAL_DISK, std::move(fake), u"fake"));
+    engine.context.setAltBootSector(altBootSector);
+    // NTFS must leave the bytes only FAT uses alone.
+    engine.context.setFatEntryCount(77);
+    engine.context.setDataStart(0x0000AAAA0000BBBB);
+  }
 };
 
-std::unique_ptr<Mounted> Mount(const Sector& boot, std::uint64_t altBootSector = 0,
-                               std::uint64_t badBytes = 0) {
-  auto mounted = std::make_unique<Mounted>();
-  Sector disk(8192, 0);
-  std::copy(boot.begin(), boot.end(), disk.begin() + 4096);
-  if (altBootSector == 0) std::copy(boot.begin(), boot.end(), disk.begin());
-  auto source = std::make_unique<test::FakeSource>(disk);
-  if (badBytes) source->FailRange(0, badBytes, EIO);
-  mounted->source = source.get();
-  // A whole-disk open leaves the context as geometry only; recognition runs next.
-  EXPECT_TRUE(mounted->engine.OpenSource(SOURCE_PHYSICAL_DISK, std::move(source), u"fake"));
-  mounted->engine.context.setBytesPerSector(512);
-  mounted->engine.context.setAltBootSector(altBootSector);
-  return mounted;
+// The context in hex; NTFS's MFT cluster, mirror cluster and record sizes
+// share the bytes of the FAT starts.
+std::string Fields(const VolumeContext& c) {
+  std::ostringstream s;
+  s << std::hex << "fs " << +c.fsType() << " spc " << +c.sectorsPerCluster() << " total "
+    << c.totalSectors() << " serial " << c.volumeSerial() << " starts " << c.fatStart() << " "
+    << c.fat2Start() << " " << c.dataStart() << " fat " << c.fatEntryCount() << " "
+    << c.fatSectors() << " " << +c.fatKind();
+  return s.str();
 }
 
 TEST(MountVolumeTest, FillsTheContextOfEachFileSystem) {
-  {
-    auto m = Mount(Fat16Boot());
-    ASSERT_TRUE(MountVolume(m->engine));
-    const VolumeContext& c = m->engine.context;
-    EXPECT_EQ(c.fsType(), FS_FAT16);
-    EXPECT_EQ(c.fatKind(), 1);
-    EXPECT_EQ(c.fatSectors(), 200);
-    EXPECT_EQ(c.fatEntryCount(), 200u * 256);
-    EXPECT_EQ(c.totalSectors(), 204800u);
-    EXPECT_EQ(c.fatStart(), 4u);
-    EXPECT_EQ(c.fat2Start(), 204u);
-    EXPECT_EQ(c.dataStart(), 404u);
-    EXPECT_EQ(c.sectorsPerCluster(), 4);
-  }
-  {
-    Sector boot = Fat32Boot();
-    Put32(boot, 0x24, 0x00012345);  // sectors per FAT wider than 16 bits
-    auto m = Mount(boot);
-    ASSERT_TRUE(MountVolume(m->engine));
-    const VolumeContext& c = m->engine.context;
-    EXPECT_EQ(c.fsType(), FS_FAT32);
-    EXPECT_EQ(c.fatKind(), 2);
-    EXPECT_EQ(c.fatSectors(), 0x2345);
-    EXPECT_EQ(c.fatEntryCount(), 0x12345u * 128);
-    EXPECT_EQ(c.fatStart(), 32u);
-    EXPECT_EQ(c.fat2Start(), 32u + 0x12345);
-    EXPECT_EQ(c.dataStart(), 32u + 2 * 0x12345);
-  }
-  {
-    auto m = Mount(NtfsBoot());
-    m->engine.context.setFatEntryCount(77);  // NTFS leaves the FAT-only bytes alone
-    m->engine.context.setDataStart(0x0000AAAA0000BBBB);
-    ASSERT_TRUE(MountVolume(m->engine));
-    const VolumeContext& c = m->engine.context;
-    EXPECT_EQ(c.fsType(), FS_NTFS);
-    EXPECT_EQ(c.totalSectors(), 518143u);
-    EXPECT_EQ(c.mftCluster(), 21589u);
-    EXPECT_EQ(c.mftMirrorCluster(), 2u);
-    EXPECT_EQ(c.volumeSerial(), 0x0870803570802C0Eu);
-    EXPECT_EQ(c.mftRecordSectors(), 2);
-    EXPECT_EQ(c.indexRecordSectors(), 8);
-    EXPECT_EQ(c.fatEntryCount(), 77u);
-    EXPECT_EQ(c.dataStart() & 0xFFFFFFFF, 0x0000BBBBu);
+  const std::pair<Sector, std::string> cases[] = {
+      {Fat16Boot(), "fs 1 spc 4 total 32000 serial 0 starts 4 cc 194 fat c800 c8 1"},
+      // Sectors per FAT wider than 16 bits: 0x12345.
+      {Edited(Fat32Boot(), {{0x24, 4, 0x12345}}),
+       "fs 2 spc 8 total 96000 serial 0 starts 20 12365 246aa fat 91a280 2345 2"},
+      // Records of 2 sectors, index records of 8; the FAT-only bytes left alone.
+      {Ntfs(),
+       "fs 3 spc 8 total 7e7ff serial 870803570802c0e starts 5455 2 8020000bbbb fat 4d 0 0"}};
+  for (const auto& [boot, want] : cases) {
+    Mounted m(boot);
+    EXPECT_TRUE(MountVolume(m.engine));
+    EXPECT_EQ(Fields(m.engine.context), want);
   }
 }
 
 TEST(MountVolumeTest, LooksForTheSecondBootSectorOnlyWhenOneIsSet) {
-  // The first is unreadable and no second is set: one read, not recognised.
-  auto first = Mount(NtfsBoot(), 0, 512);
-  const int readsBefore = first->source->reads();
-  EXPECT_FALSE(MountVolume(first->engine));
-  EXPECT_EQ(first->source->reads() - readsBefore, 1);
-
+  // The first is unreadable and none is set: one read, not recognised.
+  Mounted first(Ntfs());
+  first.source->FailRange(0, 512, EIO);
+  const int readsBefore = first.source->reads();
+  EXPECT_FALSE(MountVolume(first.engine));
+  EXPECT_EQ(first.source->reads() - readsBefore, 1);
   // Sector 0 holds nothing; the second boot sector at sector 8 is used.
-  auto second = Mount(NtfsBoot(), 8);
-  EXPECT_TRUE(MountVolume(second->engine));
-  EXPECT_EQ(second->engine.context.fsType(), FS_NTFS);
+  Mounted second(Ntfs(), 8);
+  EXPECT_TRUE(MountVolume(second.engine));
+  EXPECT_EQ(second.engine.context.fsType(), FS_NTFS);
 }
 
 TEST(MountVolumeTest, LostDeviceCountsAsNotRecognised) {
-  auto m = Mount(NtfsBoot());
-  m->source->LoseAfter(0);
-  EXPECT_FALSE(MountVolume(m->engine));
+  Mounted m(Ntfs());
+  m.source->LoseAfter(0);
+  EXPECT_FALSE(MountVolume(m.engine));
 }
 
 }  // namespace

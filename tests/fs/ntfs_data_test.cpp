@@ -6,46 +6,54 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstring>
-
 #include "fs/scan.h"
 #include "support/ntfs_volume.h"
 #include "support/test_support.h"
+#include "util/text.h"
 
 namespace restorix {
 namespace {
 
 using test::EncodeRunList;
+using test::FakeSource;
 using test::FileRecord;
 using test::MemoryNtfsVolume;
 using Bytes8 = std::vector<std::uint8_t>;
 
 Bytes8 Filled(std::size_t n, std::uint8_t seed) {
   Bytes8 b(n);
-  for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>(seed + i * 7 + i / 4096);
+  for (std::size_t i = 0; i < n; ++i)
+    b[i] = static_cast<std::uint8_t>(seed + i * 7 + i / 4096);
   return b;
 }
 
 Bytes8 Cat(std::initializer_list<Bytes8> parts) {
   Bytes8 out;
-  for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+  for (const auto& p : parts)
+    out.insert(out.end(), p.begin(), p.end());
   return out;
 }
 
-// Scans the volume and writes the data of the first item named `name`.
+Bytes8 Head(const Bytes8& bytes, std::size_t n) {
+  return Bytes8(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(n));
+}
+
+// Scans the volume and writes the data of the item named `name`; `fault`
+// changes the source between the scan and the write.
 Bytes8 Recover(const MemoryNtfsVolume& volume, const std::u16string& name,
-               test::FakeSource** source = nullptr, std::function<void()> beforeWrite = {}) {
+               const std::function<void(FakeSource&)>& fault = {}) {
   Engine engine;
-  EXPECT_TRUE(volume.Open(engine, source));
+  FakeSource* source = nullptr;
+  EXPECT_TRUE(volume.Open(engine, &source));
   engine.keepRunning = 1;
   RunScan(engine, false, nullptr);
   const ItemNode* item = nullptr;
   WalkTree(engine.treeRoot, [&](const ItemNode& n, int) {
     if (!item && n.name == name) item = &n;
   });
-  EXPECT_NE(item, nullptr);
+  EXPECT_NE(item, nullptr) << "no item";
   if (!item) return {};
-  if (beforeWrite) beforeWrite();
+  if (fault) fault(*source);
   test::TempDir dir;
   const int fd = ::open((dir / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   WriteNtfsData(engine, *item, fd);
@@ -53,129 +61,81 @@ Bytes8 Recover(const MemoryNtfsVolume& volume, const std::u16string& name,
   return test::ReadFile(dir / "out");
 }
 
-TEST(WriteNtfsDataTest, ResidentAndPlainData) {
-  MemoryNtfsVolume v;
-  auto small = FileRecord(0, 5, u"small.txt");
-  small.Resident(0x80, Bytes8{'h', 'i', '!'}, 3);
-  v.Record(20, small.Build());
+// A file whose unnamed $DATA starts with the runs given.
+test::MftRecordBuilder Plain(const char16_t* name, const Bytes8& runs, std::uint64_t lastVcn,
+                             std::uint64_t size) {
+  auto file = FileRecord(0, 5, name);
+  file.NonResident(0x80, 0, lastVcn, runs, size, 3);
+  return file;
+}
 
-  const Bytes8 content = Filled(3 * 4096, 1);
+TEST(WriteNtfsDataTest, ResidentPlainSparseSplitAndDamagedData) {
+  MemoryNtfsVolume v;
+  const Bytes8 content = Filled(4 * 4096, 1);
   v.Cluster(300, content);
-  struct Case {
-    const char* name;
-    std::uint64_t size;
-    std::uint64_t clusters;
-  };
-  const Case cases[] = {{"one-cluster", 4096, 1}, {"two-clusters", 8192, 2}, {"5000", 5000, 2},
-                        {"12287", 12287, 3}};
-  std::uint32_t record = 21;
-  for (const Case& c : cases) {
-    auto file = FileRecord(0, 5, std::u16string(c.name, c.name + std::strlen(c.name)));
-    file.NonResident(0x80, 0, c.clusters - 1, EncodeRunList({{c.clusters, 300}}), c.size, 3);
-    v.Record(record++, file.Build());
-  }
-  EXPECT_EQ(Recover(v, u"small.txt"), (Bytes8{'h', 'i', '!'}));
-  for (const Case& c : cases) {
-    const Bytes8 got = Recover(v, std::u16string(c.name, c.name + std::strlen(c.name)));
-    EXPECT_EQ(got, Bytes8(content.begin(), content.begin() + c.size)) << c.name;
-  }
-}
-
-TEST(WriteNtfsDataTest, SparseRunsAndGapsReadAsZerosInPlace) {
-  MemoryNtfsVolume v;
-  const Bytes8 a = Filled(4096, 3), b = Filled(4096, 9);
-  v.Cluster(400, a);
-  v.Cluster(401, b);
-  auto file = FileRecord(0, 5, u"sparse.bin");
-  // One cluster of data, two sparse clusters, one more cluster.
-  file.NonResident(0x80, 0, 3, EncodeRunList({{1, 400}, {2, 0}, {1, 1}}), 4 * 4096 - 10, 3);
-  v.Record(20, file.Build());
-  EXPECT_EQ(Recover(v, u"sparse.bin"),
-            Cat({a, Bytes8(2 * 4096, 0), Bytes8(b.begin(), b.end() - 10)}));
-}
-
-TEST(WriteNtfsDataTest, DataSplitOverAttributesIsWrittenOnceAndCutAtItsSize) {
-  MemoryNtfsVolume v;
-  const Bytes8 first = Filled(2 * 4096, 4), second = Filled(2 * 4096, 8);
-  v.Cluster(500, first);
-  v.Cluster(600, second);
-  auto file = FileRecord(0, 5, u"split.bin");
-  file.NonResident(0x80, 0, 1, EncodeRunList({{2, 500}}), 3 * 4096 + 5, 3);
-  file.NonResident(0x80, 2, 3, EncodeRunList({{2, 600}}), 0, 4);
-  file.Resident(0x80, Bytes8{'s', 't', 'r'}, 5, u"side");  // another stream, not this one's
-  v.Record(20, file.Build());
-  EXPECT_EQ(Recover(v, u"split.bin"), Cat({first, Bytes8(second.begin(), second.begin() + 4096 + 5)}));
-}
-
-TEST(WriteNtfsDataTest, UnreadableClustersAreZerosAndTheRestFollows) {
-  MemoryNtfsVolume v;
-  const Bytes8 content = Filled(3 * 4096, 5);
-  v.Cluster(700, content);
-  auto file = FileRecord(0, 5, u"bad.bin");
-  file.NonResident(0x80, 0, 2, EncodeRunList({{3, 700}}), 3 * 4096, 3);
-  v.Record(20, file.Build());
-  test::FakeSource* source = nullptr;
-  Bytes8 expected = content;
-  std::fill(expected.begin() + 4096, expected.begin() + 4096 + 512, 0);
-  const Bytes8 got = Recover(v, u"bad.bin", &source, [&] {
-    source->FailRange(701 * 4096, 512, EIO);
-  });
-  EXPECT_EQ(got, expected);
-}
-
-TEST(WriteNtfsDataTest, ARecordChangedSinceTheScanEndsTheItem) {
-  MemoryNtfsVolume v;
-  v.Cluster(800, Filled(4096, 6));
-  auto file = FileRecord(0, 5, u"gone.bin");
-  file.NonResident(0x80, 0, 0, EncodeRunList({{1, 800}}), 4096, 3);
-  v.Record(20, file.Build());
-  test::FakeSource* source = nullptr;
-  EXPECT_TRUE(Recover(v, u"gone.bin", &source, [&] {
-                source->bytes()[v.RecordSector(20) * 512] = 'X';  // no longer "FILE"
-              }).empty());
+  auto small = FileRecord(0, 5, u"small");
+  small.Resident(0x80, Bytes8{'h', 'i', '!'}, 3);
+  auto split = Plain(u"split", EncodeRunList({{2, 300}}), 1, 3 * 4096 + 5);
+  split.NonResident(0x80, 2, 3, EncodeRunList({{2, 302}}), 0, 4);
+  split.Resident(0x80, Bytes8{'s', 't', 'r'}, 5, u"side");  // another stream, not this one's
+  std::uint32_t number = 20;
+  for (const auto& file : {small, Plain(u"one", EncodeRunList({{1, 300}}), 0, 4096),
+                           Plain(u"two", EncodeRunList({{2, 300}}), 1, 8192),
+                           Plain(u"5000", EncodeRunList({{2, 300}}), 1, 5000),
+                           // One cluster, two sparse clusters, one more cluster.
+                           Plain(u"sparse", EncodeRunList({{1, 300}, {2, 0}, {1, 1}}), 3,
+                                 4 * 4096 - 10),
+                           split})
+    v.Record(number++, file.Build());
+  Bytes8 badSector = Head(content, 8192);
+  std::fill_n(badSector.begin() + 4096, 512, 0);
+  using Fault = std::function<void(FakeSource&)>;
+  const std::tuple<std::u16string, Fault, Bytes8> cases[] = {
+      {u"small", {}, {'h', 'i', '!'}},
+      {u"one", {}, Head(content, 4096)},
+      {u"two", {}, Head(content, 8192)},
+      {u"5000", {}, Head(content, 4096 + 904)},
+      {u"sparse", {}, Cat({Head(content, 4096), Bytes8(2 * 4096, 0),
+                           Bytes8(content.begin() + 4096, content.begin() + 8192 - 10)})},
+      {u"split", {}, Head(content, 3 * 4096 + 5)},
+      {u"two", [](FakeSource& s) { s.FailRange(301 * 4096, 512, EIO); }, badSector},
+      // The record is no longer a FILE record when the data is written.
+      {u"one", [&](FakeSource& s) { s.bytes()[v.RecordSector(21) * 512] = 'X'; }, {}}};
+  for (const auto& [name, fault, expected] : cases)
+    EXPECT_EQ(Recover(v, name, fault), expected) << Utf8FromUtf16(name);
 }
 
 // 512-byte clusters and compression units of 16 clusters (8 KiB, two LZNT1
-// chunks each).
+// chunks each); a chunk of 4 KiB of one letter packs into 6 bytes.
+Bytes8 Chunk(std::uint8_t letter) {
+  return {0x03, 0xB0, 0x02, letter, 0xFC, 0x0F};
+}
+
 TEST(WriteNtfsDataTest, CompressedUnitsStoredCompressedSparseAndCutShort) {
   MemoryNtfsVolume v(1, 128);
-  const auto runChunk = [](std::uint8_t c) { return Bytes8{0x03, 0xB0, 0x02, c, 0xFC, 0x0F}; };
-  const Bytes8 unitAB = Cat({runChunk('A'), runChunk('B'), {0, 0}});
-  const Bytes8 unitC = Cat({runChunk('C'), {0, 0}});
-  const Bytes8 stored = Filled(8192, 2);
-  const Bytes8 tail = Filled(3 * 512, 7);
-  v.Cluster(1000, unitAB);
+  const Bytes8 stored = Filled(8192, 2), tail = Filled(3 * 512, 7);
+  v.Cluster(1000, Cat({Chunk('A'), Chunk('B'), {0, 0}}));
   v.Cluster(1100, stored);
-  v.Cluster(1200, unitC);
+  v.Cluster(1200, Cat({Chunk('C'), {0, 0}}));
   v.Cluster(1300, tail);
   auto file = FileRecord(0, 5, u"packed.bin");
   // unit 0: compressed (1 cluster + 15 sparse); unit 1: stored whole;
   // unit 2: all sparse; unit 3: compressed; unit 4: three clusters that the
   // runs leave unfinished.
-  const auto runs = EncodeRunList({{1, 1000}, {15, 0}, {16, 100}, {16, 0}, {1, 100},
-                                   {15, 0}, {3, 100}});
-  const std::uint64_t size = 4 * 8192 + 3 * 512 - 100;
-  file.NonResident(0x80, 0, 66, runs, size, 3, 0x0001, 4);
+  const auto runs =
+      EncodeRunList({{1, 1000}, {15, 0}, {16, 100}, {16, 0}, {1, 100}, {15, 0}, {3, 100}});
+  file.NonResident(0x80, 0, 66, runs, 4 * 8192 + 3 * 512 - 100, 3, 0x0001, 4);
   v.Record(20, file.Build());
-  const Bytes8 expected = Cat({Bytes8(4096, 'A'), Bytes8(4096, 'B'), stored, Bytes8(8192, 0),
-                               Bytes8(4096, 'C'), Bytes8(4096, 0),
-                               Bytes8(tail.begin(), tail.end() - 100)});
-  EXPECT_EQ(Recover(v, u"packed.bin"), expected);
+  EXPECT_EQ(Recover(v, u"packed.bin"),
+            Cat({Bytes8(4096, 'A'), Bytes8(4096, 'B'), stored, Bytes8(8192, 0), Bytes8(4096, 'C'),
+                 Bytes8(4096, 0), Head(tail, tail.size() - 100)}));
 }
 
-}  // namespace
-}  // namespace restorix
-
-namespace restorix {
-namespace {
-
-// A compressed file whose data the file system split over two attributes,
-// the cut falling inside a compression unit: the unit is gathered across
-// the cut and decompressed whole.
+// The file system split the data over two attributes inside a compression
+// unit: the unit is gathered across the cut and decompressed whole.
 TEST(WriteNtfsDataTest, ACompressionUnitSplitBetweenAttributes) {
   MemoryNtfsVolume v(1, 128);
-  const Bytes8 unit = {0x03, 0xB0, 0x02, 'Q', 0xFC, 0x0F, 0x03, 0xB0, 0x02, 'R', 0xFC, 0x0F, 0, 0};
-  v.Cluster(1500, unit);
+  v.Cluster(1500, Cat({Chunk('Q'), Chunk('R'), {0, 0}}));
   auto file = FileRecord(0, 5, u"split-unit.bin");
   file.NonResident(0x80, 0, 3, EncodeRunList({{1, 1500}, {3, 0}}), 8192, 3, 0x0001, 4);
   file.NonResident(0x80, 4, 15, EncodeRunList({{12, 0}}), 0, 4, 0x0001, 4);
