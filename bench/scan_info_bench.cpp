@@ -87,8 +87,9 @@ int main(int argc, char** argv) {
               static_cast<double>(bytes) / items);
   std::printf("save: %.3f s (%.2f us per item)\n", saveSeconds, saveSeconds * 1e6 / items);
   std::printf("load: %.3f s (%.2f us per item)\n", loadSeconds, loadSeconds * 1e6 / items);
-  std::printf("memory of the tree: %.0f bytes per item built, peak grew %.0f bytes per item on load\n",
-              (built - before) * 1024.0 / items,
-              (afterLoad > beforeLoad ? afterLoad - beforeLoad : afterLoad - before) * 1024.0 / items);
+  std::printf(
+      "memory of the tree: %.0f bytes per item built, peak grew %.0f bytes per item on load\n",
+      (built - before) * 1024.0 / items,
+      (afterLoad > beforeLoad ? afterLoad - beforeLoad : afterLoad - before) * 1024.0 / items);
   return 0;
 }

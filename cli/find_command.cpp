@@ -17,14 +17,17 @@ void AddFindCommand(CLI::App& app, int& status) {
     bool json = false;
   };
   auto options = std::make_shared<Options>();
-  CLI::App* command = app.add_subcommand("find", "Find items of a saved scan by name pattern and size");
+  CLI::App* command =
+      app.add_subcommand("find", "Find items of a saved scan by name pattern and size");
   command->add_option("--scan", options->scan, "The scan-information file (.qns)")->required();
-  command->add_option("PATTERN", options->pattern, "Name pattern: * any run of characters, ? any one")
+  command
+      ->add_option("PATTERN", options->pattern, "Name pattern: * any run of characters, ? any one")
       ->required();
   AddSelectionOptions(*command, options->selection, false);
   command->add_flag("--json", options->json, "Print one JSON document");
-  command->footer("Example:\n  restorix find --scan sdb1.qns '*.jpg' --at-least 1MB\n"
-                  "  restorix find --scan sdb1.qns 'report*.doc' --match-case --json");
+  command->footer(
+      "Example:\n  restorix find --scan sdb1.qns '*.jpg' --at-least 1MB\n"
+      "  restorix find --scan sdb1.qns 'report*.doc' --match-case --json");
   command->callback([options, &status] {
     auto query = SizeFilter(options->selection);
     if (!query) {
@@ -48,7 +51,8 @@ void AddFindCommand(CLI::App& app, int& status) {
       std::cout << "Search item not found\n";
     } else {
       for (const ItemNode* node : found) {
-        std::cout << PathOf(*node) << (node->isFolder() ? "/" : "  " + std::to_string(node->size) + " bytes")
+        std::cout << PathOf(*node)
+                  << (node->isFolder() ? "/" : "  " + std::to_string(node->size) + " bytes")
                   << "\n";
       }
     }

@@ -60,14 +60,17 @@ void AddImageCommand(CLI::App& app, int& status) {
       return;
     }
     Engine& engine = session.engine;
-    const std::string drive = Utf8FromUtf16(engine.sourceName) +
-                              (options->source.partition ? " (partition " + std::to_string(options->source.partition) + ")" : "");
+    const std::string drive =
+        Utf8FromUtf16(engine.sourceName) +
+        (options->source.partition
+             ? " (partition " + std::to_string(options->source.partition) + ")"
+             : "");
     const auto out = std::filesystem::absolute(options->output);
     session.entry = {"Imaging Disk :" + drive, "To Location " + out.string(), "", LOG_STARTED};
     session.Log();
-    const TaskReport report = session.Run("Imaging", "sectors", engine.context.bytesPerSector(), [&](TaskSink& sink) {
-      return ImagingTask(engine, sink, session.entry, out);
-    });
+    const TaskReport report =
+        session.Run("Imaging", "sectors", engine.context.bytesPerSector(),
+                    [&](TaskSink& sink) { return ImagingTask(engine, sink, session.entry, out); });
     if (report.completed) {
       std::cout << out.string() << ": " << report.image.sectorsWritten << " sectors ("
                 << SizeText(report.image.sectorsWritten * engine.context.bytesPerSector()) << ")\n";

@@ -46,9 +46,11 @@ bool LoadSavedScan(Session& session, const std::string& file, const std::string&
   if (loaded.truncated) PrintError("'" + file + "' ends early; recovering what it lists");
   if (!loaded.reopened) {
     const std::string stored = Utf8FromUtf16(engine.sourceName);
-    PrintError("the scanned source '" + (sourceOverride.empty() ? stored : sourceOverride) + "' cannot be opened" +
-               (loaded.reopened.error ? std::string(": ") + std::strerror(loaded.reopened.error) : "") +
-               "; point at it with --source PATH");
+    PrintError(
+        "the scanned source '" + (sourceOverride.empty() ? stored : sourceOverride) +
+        "' cannot be opened" +
+        (loaded.reopened.error ? std::string(": ") + std::strerror(loaded.reopened.error) : "") +
+        "; point at it with --source PATH");
     return false;
   }
   return true;
@@ -58,14 +60,17 @@ void PrintReport(const SaveResult& result, bool json) {
   const bool completed = result.status != 0;
   if (json) {
     nlohmann::ordered_json out;
-    out["runFolder"] = result.runFolder.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(result.runFolder.string());
+    out["runFolder"] = result.runFolder.empty() ? nlohmann::ordered_json()
+                                                : nlohmann::ordered_json(result.runFolder.string());
     out["files"] = result.files;
     out["folders"] = result.folders;
     out["bytes"] = result.bytes;
     out["orphans"] = nlohmann::ordered_json::array();
-    for (const auto& orphan : result.orphans) out["orphans"].push_back(orphan.string());
+    for (const auto& orphan : result.orphans)
+      out["orphans"].push_back(orphan.string());
     out["renamed"] = nlohmann::ordered_json::array();
-    for (const auto& [from, to] : result.renamed) out["renamed"].push_back({{"from", from}, {"to", to}});
+    for (const auto& [from, to] : result.renamed)
+      out["renamed"].push_back({{"from", from}, {"to", to}});
     out["completed"] = completed;
     if (!completed) out["reason"] = Reason(result);
     std::cout << out.dump(2) << "\n";
@@ -75,8 +80,10 @@ void PrintReport(const SaveResult& result, bool json) {
     std::cout << result.files << " files, " << result.folders << " folders, " << result.bytes
               << " bytes written to " << result.runFolder.string() << "\n";
   }
-  for (const auto& [from, to] : result.renamed) std::cout << "renamed (name too long): " << from << " -> " << to << "\n";
-  for (const auto& orphan : result.orphans) std::cout << "written into " << orphan.string() << "\n";
+  for (const auto& [from, to] : result.renamed)
+    std::cout << "renamed (name too long): " << from << " -> " << to << "\n";
+  for (const auto& orphan : result.orphans)
+    std::cout << "written into " << orphan.string() << "\n";
 }
 
 }  // namespace
@@ -93,22 +100,27 @@ void AddRecoverCommand(CLI::App& app, int& status) {
   };
   auto options = std::make_shared<Options>();
   CLI::App* command = app.add_subcommand(
-      "recover", "Copy what a scan finds (or a saved scan lists) into a new folder on another disk");
+      "recover",
+      "Copy what a scan finds (or a saved scan lists) into a new folder on another disk");
   AddScanOptions(*command, options->scan);
   command->get_option("SOURCE")->required(false);
-  command->add_option("--scan", options->savedScan, "Recover from a saved scan-information file (.qns)")
+  command
+      ->add_option("--scan", options->savedScan,
+                   "Recover from a saved scan-information file (.qns)")
       ->excludes("SOURCE");
   command->add_option("--source", options->sourceOverride,
                       "With --scan: where the scanned source is now, if it moved");
-  command->add_option("--to", options->destination,
-                      "Folder (on another disk) in which the run folder #, #0, ... is made")
+  command
+      ->add_option("--to", options->destination,
+                   "Folder (on another disk) in which the run folder #, #0, ... is made")
       ->required();
   AddSelectionOptions(*command, options->selection, true);
   AddLogOption(*command, options->log);
   command->add_flag("--json", options->json, "Print one JSON document");
   command->footer(
       "Example:\n  restorix recover /dev/sdb1 --to /mnt/rescue\n"
-      "  restorix recover disk.img --partition 2 --to ./recovered --select '*.jpg' --at-least 100KB\n"
+      "  restorix recover disk.img --partition 2 --to ./recovered --select '*.jpg' --at-least "
+      "100KB\n"
       "  restorix recover --scan sdb1.qns --to /mnt/rescue --select 'Photos/2026/*'");
   command->callback([options, &status] {
     const auto filter = SizeFilter(options->selection);
@@ -145,7 +157,8 @@ void AddRecoverCommand(CLI::App& app, int& status) {
       }
     }
     std::vector<std::u16string> patterns;
-    for (const auto& p : options->selection.patterns) patterns.push_back(Utf16FromUtf8(p));
+    for (const auto& p : options->selection.patterns)
+      patterns.push_back(Utf16FromUtf8(p));
     if (SelectItems(session.engine.treeRoot, patterns, *filter) == 0) {
       PrintError("nothing to recover: no file is selected");
       session.SaveLog();
@@ -155,9 +168,8 @@ void AddRecoverCommand(CLI::App& app, int& status) {
     SaveOptions save;
     save.destination = options->destination;
     save.onError = [](const std::string& message) { PrintError(message); };
-    const TaskReport report = session.Run("Saving", "items", 0, [&](TaskSink& sink) {
-      return SaveTask(session.engine, sink, save);
-    });
+    const TaskReport report = session.Run(
+        "Saving", "items", 0, [&](TaskSink& sink) { return SaveTask(session.engine, sink, save); });
     PrintReport(report.save, options->json);
     if (!report.completed) PrintError(Reason(report.save));
     status = report.completed ? 0 : 1;

@@ -51,8 +51,10 @@ void AddScanCommand(CLI::App& app, int& status) {
         std::cout << "Scan Information saving completed: " << path.string() << "\n";
       }
     }
-    if (report.scan.deviceLost) PrintError("the source is no longer available; the scan ended early");
-    if (!report.completed && !report.scan.deviceLost) PrintError("the scan was stopped; the list is incomplete");
+    if (report.scan.deviceLost)
+      PrintError("the source is no longer available; the scan ended early");
+    if (!report.completed && !report.scan.deviceLost)
+      PrintError("the scan was stopped; the list is incomplete");
     if (!session.SaveLog()) status = 1;
   });
 }

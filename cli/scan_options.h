@@ -30,8 +30,8 @@ std::optional<std::vector<SignatureRecord>> LoadTypes(Engine& engine);
 
 struct PreparedScan {
   std::string mode;
-  bool search = false;   // a signature search follows (or is) the scan
-  bool advanced = false;  // the source is searched as a whole disk
+  bool search = false;     // a signature search follows (or is) the scan
+  bool advanced = false;   // the source is searched as a whole disk
   bool imageFile = false;  // an image made by `restorix image`
 };
 

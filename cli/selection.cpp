@@ -1,7 +1,8 @@
+#include "selection.h"
+
 #include <CLI/CLI.hpp>
 #include <iostream>
 
-#include "selection.h"
 #include "source.h"
 #include "util/text.h"
 
@@ -24,8 +25,8 @@ std::vector<std::u16string> Split(const std::u16string& text) {
   return parts;
 }
 
-bool PathMatches(const std::vector<std::u16string>& pattern, const std::vector<const ItemNode*>& path,
-                 bool matchCase) {
+bool PathMatches(const std::vector<std::u16string>& pattern,
+                 const std::vector<const ItemNode*>& path, bool matchCase) {
   if (pattern.size() != path.size()) return false;
   for (std::size_t i = 0; i < path.size(); ++i) {
     if (!MatchesPattern(pattern[i], path[i]->name, matchCase)) return false;
@@ -37,10 +38,11 @@ bool PathMatches(const std::vector<std::u16string>& pattern, const std::vector<c
 
 void AddSelectionOptions(CLI::App& command, SelectionOptions& options, bool repeatablePattern) {
   if (repeatablePattern) {
-    command.add_option("--select", options.patterns,
-                       "Write only what matches: a name pattern (* and ?) matched against every item's "
-                       "name, or a path pattern with / matched component by component; a folder that "
-                       "matches brings everything below it. May be given more than once");
+    command.add_option(
+        "--select", options.patterns,
+        "Write only what matches: a name pattern (* and ?) matched against every item's "
+        "name, or a path pattern with / matched component by component; a folder that "
+        "matches brings everything below it. May be given more than once");
   }
   command.add_option("--at-least", options.atLeast, "Only files of at least SIZE (N[KB|MB|GB])");
   command.add_option("--at-most", options.atMost, "Only files of at most SIZE (N[KB|MB|GB])");
@@ -66,10 +68,12 @@ std::optional<FindQuery> SizeFilter(const SelectionOptions& options) {
   return query;
 }
 
-std::size_t SelectItems(ItemNode* root, const std::vector<std::u16string>& patterns, const FindQuery& filter) {
+std::size_t SelectItems(ItemNode* root, const std::vector<std::u16string>& patterns,
+                        const FindQuery& filter) {
   if (root == nullptr) return 0;
   std::vector<std::vector<std::u16string>> split;
-  for (const auto& p : patterns) split.push_back(Split(p));
+  for (const auto& p : patterns)
+    split.push_back(Split(p));
   root->checked = 0;
   std::vector<const ItemNode*> path;
   std::vector<bool> named;  // whether a pattern names the item at each depth or a folder above it
@@ -91,7 +95,8 @@ std::size_t SelectItems(ItemNode* root, const std::vector<std::u16string>& patte
     if (filter.sizeMode == FindQuery::Size::AtMost && node.size > filter.sizeLimit) return;
     node.checked = 1;
     ++files;
-    for (const ItemNode* above : path) const_cast<ItemNode*>(above)->checked = 1;
+    for (const ItemNode* above : path)
+      const_cast<ItemNode*>(above)->checked = 1;
   });
   if (files != 0) root->checked = 1;
   return files;

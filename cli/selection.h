@@ -26,6 +26,7 @@ std::optional<FindQuery> SizeFilter(const SelectionOptions& options);
 // or that lies in a folder a pattern names, and that passes the size filter;
 // then every folder above a checked file. Without patterns every file is
 // named. Returns the number of files checked.
-std::size_t SelectItems(ItemNode* root, const std::vector<std::u16string>& patterns, const FindQuery& filter);
+std::size_t SelectItems(ItemNode* root, const std::vector<std::u16string>& patterns,
+                        const FindQuery& filter);
 
 }  // namespace restorix::cli

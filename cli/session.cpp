@@ -6,13 +6,15 @@
 
 namespace restorix::cli {
 
-TaskReport Session::Run(const std::string& what, const std::string& unit, std::uint64_t bytesPerUnit,
+TaskReport Session::Run(const std::string& what, const std::string& unit,
+                        std::uint64_t bytesPerUnit,
                         const std::function<TaskReport(TaskSink&)>& task) {
   CliSink sink(log, what, unit, bytesPerUnit);
   const TaskReport report = RunOnWorker(engine, [&] { return task(sink); });
   sink.TaskFinished(report.outcome);
   const Completion done = CompleteTask(engine, log, entry, report.outcome);
-  if (!done.message.empty()) (done.error || jsonOutput ? std::cerr : std::cout) << done.message << "\n";
+  if (!done.message.empty())
+    (done.error || jsonOutput ? std::cerr : std::cout) << done.message << "\n";
   return report;
 }
 

@@ -21,7 +21,9 @@ class CliSink : public TaskSink {
   void ScanProgress(std::uint64_t position, std::uint64_t total) override {
     progress_.ScanProgress(position, total);
   }
-  void TaskPhase(std::uint32_t phase, std::uint32_t count) override { progress_.TaskPhase(phase, count); }
+  void TaskPhase(std::uint32_t phase, std::uint32_t count) override {
+    progress_.TaskPhase(phase, count);
+  }
   void LogEntry(const ProcessLogEntry& entry) override { log_.Append(entry); }
   void TaskFinished(std::uint32_t) override { progress_.Finish(); }
 

@@ -142,14 +142,16 @@ void WriteDocument(std::ostream& out, const Engine& engine, const std::string& m
 
 }  // namespace
 
-void WriteScanJson(std::ostream& out, const Engine& engine, const std::string& mode, bool completed) {
+void WriteScanJson(std::ostream& out, const Engine& engine, const std::string& mode,
+                   bool completed) {
   WriteDocument(out, engine, mode, completed, CountItems(engine.treeRoot),
                 [&](const auto& add) { WalkWithPaths(engine.treeRoot, add); });
 }
 
 std::string PathOf(const ItemNode& node) {
   std::vector<const ItemNode*> chain;
-  for (const ItemNode* n = &node; n != nullptr && n->parent != nullptr; n = n->parent) chain.push_back(n);
+  for (const ItemNode* n = &node; n != nullptr && n->parent != nullptr; n = n->parent)
+    chain.push_back(n);
   std::string path;
   for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
     if (!path.empty()) path += '/';
@@ -158,8 +160,8 @@ std::string PathOf(const ItemNode& node) {
   return path;
 }
 
-void WriteItemsJson(std::ostream& out, const Engine& engine, const std::string& mode, bool completed,
-                    const std::vector<const ItemNode*>& items) {
+void WriteItemsJson(std::ostream& out, const Engine& engine, const std::string& mode,
+                    bool completed, const std::vector<const ItemNode*>& items) {
   Totals totals;
   for (const ItemNode* node : items) {
     if (node->isFolder()) {
@@ -170,7 +172,8 @@ void WriteItemsJson(std::ostream& out, const Engine& engine, const std::string& 
     }
   }
   WriteDocument(out, engine, mode, completed, totals, [&](const auto& add) {
-    for (const ItemNode* node : items) add(*node, PathOf(*node));
+    for (const ItemNode* node : items)
+      add(*node, PathOf(*node));
   });
 }
 

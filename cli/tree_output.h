@@ -4,8 +4,8 @@
 
 #include <cstdint>
 #include <functional>
-#include <ostream>
 #include <nlohmann/json.hpp>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -33,11 +33,12 @@ void WalkWithPaths(const ItemNode* root,
 // each item with path, name, folder, live, size, id, parentId, origin, dates,
 // check state, and firstSector for carved items), written item by item so
 // that a large scan is never held twice in memory.
-void WriteScanJson(std::ostream& out, const Engine& engine, const std::string& mode, bool completed);
+void WriteScanJson(std::ostream& out, const Engine& engine, const std::string& mode,
+                   bool completed);
 
 // The same document for some items only (what `find` found), in the order given.
-void WriteItemsJson(std::ostream& out, const Engine& engine, const std::string& mode, bool completed,
-                    const std::vector<const ItemNode*>& items);
+void WriteItemsJson(std::ostream& out, const Engine& engine, const std::string& mode,
+                    bool completed, const std::vector<const ItemNode*>& items);
 
 // An item's path: names from below the root joined with "/".
 std::string PathOf(const ItemNode& node);

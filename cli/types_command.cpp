@@ -11,7 +11,8 @@ void AddTypesCommand(CLI::App& app, int& status) {
   auto json = std::make_shared<bool>(false);
   CLI::App* command = app.add_subcommand("types", "List the file types the search knows");
   command->add_flag("--json", *json, "Print one JSON document");
-  command->footer("Example:\n  restorix types\n  restorix scan disk.img --mode format --types jpg,cr2");
+  command->footer(
+      "Example:\n  restorix types\n  restorix scan disk.img --mode format --types jpg,cr2");
   command->callback([json, &status] {
     Engine engine;
     const auto table = LoadTypes(engine);
@@ -39,9 +40,10 @@ void AddTypesCommand(CLI::App& app, int& status) {
     } else {
       std::printf("%-44s %-9s %-12s %s\n", "Name", "Extension", "Category", "Signature");
       for (const auto& t : list) {
-        std::printf("%-44s %-9s %-12s %s @%u\n", t["name"].get<std::string>().c_str(),
-                    t["extension"].get<std::string>().c_str(), t["category"].get<std::string>().c_str(),
-                    t["signature"].get<std::string>().c_str(), t["signatureOffset"].get<unsigned>());
+        std::printf(
+            "%-44s %-9s %-12s %s @%u\n", t["name"].get<std::string>().c_str(),
+            t["extension"].get<std::string>().c_str(), t["category"].get<std::string>().c_str(),
+            t["signature"].get<std::string>().c_str(), t["signatureOffset"].get<unsigned>());
       }
     }
     status = 0;

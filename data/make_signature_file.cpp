@@ -18,7 +18,8 @@ int main(int argc, char** argv) {
   try {
     const auto bytes = restorix::EncodeSignatureFile(restorix::ParseSignatureTable(table));
     std::ofstream out(argv[2], std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
     return out ? 0 : 1;
   } catch (const std::exception& error) {
     std::cerr << argv[1] << ": " << error.what() << "\n";

@@ -48,7 +48,8 @@ std::string ProcessLog::Text() const {
       "------------------------Quillon Restorix v1.0.1  Process Log------------------------\n\n" +
       kSeparator;
   for (const ProcessLogEntry& row : rows()) {
-    text += "\n" + row.processName + "\n\t\t" + row.description + "\n\t\t" + row.logTime + kSeparator;
+    text +=
+        "\n" + row.processName + "\n\t\t" + row.description + "\n\t\t" + row.logTime + kSeparator;
   }
   return text;
 }

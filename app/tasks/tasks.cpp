@@ -1,7 +1,8 @@
 #include "tasks/tasks.h"
 
-#include <thread>
 #include <unistd.h>
+
+#include <thread>
 
 #include "signature/search.h"
 
@@ -34,7 +35,8 @@ void Conclude(ProcessLogEntry& entry, bool completed, const std::string& text) {
 
 }  // namespace
 
-TaskReport DirectoryScanTask(Engine& engine, TaskSink& sink, ProcessLogEntry& entry, bool imageMode) {
+TaskReport DirectoryScanTask(Engine& engine, TaskSink& sink, ProcessLogEntry& entry,
+                             bool imageMode) {
   TaskReport report;
   const EventsTo events(engine, sink);
   sink.TaskPhase(1, 1);
@@ -55,7 +57,8 @@ TaskReport DirectoryScanTask(Engine& engine, TaskSink& sink, ProcessLogEntry& en
   return report;
 }
 
-TaskReport SignatureSearchTask(Engine& engine, TaskSink& sink, ProcessLogEntry& entry, bool advancedMode) {
+TaskReport SignatureSearchTask(Engine& engine, TaskSink& sink, ProcessLogEntry& entry,
+                               bool advancedMode) {
   TaskReport report;
   const EventsTo events(engine, sink);
   entry.status = LOG_STARTED;
@@ -112,7 +115,8 @@ TaskReport RunOnWorker(Engine& engine, const std::function<TaskReport()>& task) 
   return report;
 }
 
-Completion CompleteTask(Engine& engine, ProcessLog& log, ProcessLogEntry& entry, std::uint32_t outcome) {
+Completion CompleteTask(Engine& engine, ProcessLog& log, ProcessLogEntry& entry,
+                        std::uint32_t outcome) {
   engine.keepRunning = 0;
   switch (outcome) {
     case OUTCOME_SAVE_COMPLETED:

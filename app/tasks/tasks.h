@@ -47,8 +47,10 @@ struct TaskReport {
 
 // `entry` is the owner's current log entry: the task fills it and sends it
 // when it starts and when it ends.
-TaskReport DirectoryScanTask(Engine& engine, TaskSink& sink, ProcessLogEntry& entry, bool imageMode);
-TaskReport SignatureSearchTask(Engine& engine, TaskSink& sink, ProcessLogEntry& entry, bool advancedMode);
+TaskReport DirectoryScanTask(Engine& engine, TaskSink& sink, ProcessLogEntry& entry,
+                             bool imageMode);
+TaskReport SignatureSearchTask(Engine& engine, TaskSink& sink, ProcessLogEntry& entry,
+                               bool advancedMode);
 TaskReport SaveTask(Engine& engine, TaskSink& sink, const SaveOptions& options);
 TaskReport ImagingTask(Engine& engine, TaskSink& sink, ProcessLogEntry& entry,
                        const std::filesystem::path& image);
@@ -62,6 +64,7 @@ struct Completion {
   std::string message;
   bool error = false;
 };
-Completion CompleteTask(Engine& engine, ProcessLog& log, ProcessLogEntry& entry, std::uint32_t outcome);
+Completion CompleteTask(Engine& engine, ProcessLog& log, ProcessLogEntry& entry,
+                        std::uint32_t outcome);
 
 }  // namespace restorix

@@ -20,7 +20,8 @@ bool MatchesPattern(std::u16string_view pattern, std::u16string_view name, bool 
   std::size_t p = 0, n = 0;
   std::size_t star = std::u16string_view::npos, resume = 0;
   while (n < name.size()) {
-    if (p < pattern.size() && (pattern[p] == u'?' || (pattern[p] != u'*' && SameUnit(pattern[p], name[n], matchCase)))) {
+    if (p < pattern.size() &&
+        (pattern[p] == u'?' || (pattern[p] != u'*' && SameUnit(pattern[p], name[n], matchCase)))) {
       ++p, ++n;
     } else if (p < pattern.size() && pattern[p] == u'*') {
       star = p++;
@@ -32,7 +33,8 @@ bool MatchesPattern(std::u16string_view pattern, std::u16string_view name, bool 
       return false;
     }
   }
-  while (p < pattern.size() && pattern[p] == u'*') ++p;
+  while (p < pattern.size() && pattern[p] == u'*')
+    ++p;
   return p == pattern.size();
 }
 
@@ -50,10 +52,12 @@ std::vector<const ItemNode*> FindAll(const ItemNode* root, const FindQuery& quer
 
 std::optional<std::uint64_t> ParseSizeLimit(std::string_view text) {
   std::size_t digits = 0;
-  while (digits < text.size() && std::isdigit(static_cast<unsigned char>(text[digits]))) ++digits;
+  while (digits < text.size() && std::isdigit(static_cast<unsigned char>(text[digits])))
+    ++digits;
   if (digits == 0 || digits > 10) return std::nullopt;
   std::string unit(text.substr(digits));
-  for (char& c : unit) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (char& c : unit)
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   std::uint64_t factor = 0;
   if (unit.empty() || unit == "kb" || unit == "k") factor = 1024;
   if (unit == "mb" || unit == "m") factor = 1048576;

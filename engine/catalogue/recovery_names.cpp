@@ -13,7 +13,8 @@ constexpr std::size_t kMaxExtensionBytes = 16;
 // character.
 std::size_t CharacterBoundary(const std::string& text, std::size_t bytes) {
   if (bytes >= text.size()) return text.size();
-  while (bytes > 0 && (static_cast<unsigned char>(text[bytes]) & 0xC0) == 0x80) --bytes;
+  while (bytes > 0 && (static_cast<unsigned char>(text[bytes]) & 0xC0) == 0x80)
+    --bytes;
   return bytes;
 }
 

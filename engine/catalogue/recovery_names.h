@@ -26,8 +26,8 @@ std::string ShortenName(const std::string& name, std::size_t maxBytes);
 
 // What the Rename dialog does after each change of its edit field.
 struct RenameCheck {
-  bool okEnabled = false;        // the OK button's state afterwards
-  bool keepOkAsItWas = false;    // ... unless this is set
+  bool okEnabled = false;      // the OK button's state afterwards
+  bool keepOkAsItWas = false;  // ... unless this is set
   bool showSpecialCharacters = false;
   bool selectAll = false;
 };

@@ -91,9 +91,9 @@ class Writer {
 
   struct Created {
     bool skipFolder = false;
-    int parent = -1;       // the folder it was made in
-    std::string name;      // the name it was made under
-    UniqueFd file;         // for a file, open for writing
+    int parent = -1;   // the folder it was made in
+    std::string name;  // the name it was made under
+    UniqueFd file;     // for a file, open for writing
   };
 
   // Makes the item in `folder`: the name itself, then "#0" + name, "#1" +
@@ -148,10 +148,12 @@ class Writer {
 
   int OrphanFolder() {
     if (!orphans_) {
-      if (::mkdirat(destination_, kOrphanFolder, 0755) != 0 && errno != EEXIST && EndsTheSave(errno)) {
+      if (::mkdirat(destination_, kOrphanFolder, 0755) != 0 && errno != EEXIST &&
+          EndsTheSave(errno)) {
         throw SaveAborted{SaveResult::Stop::WriteFailed, errno};
       }
-      orphans_.reset(::openat(destination_, kOrphanFolder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+      orphans_.reset(
+          ::openat(destination_, kOrphanFolder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     }
     return orphans_ ? orphans_.get() : destination_;
   }
@@ -210,7 +212,8 @@ SaveResult SaveCheckedItems(Engine& engine, const SaveOptions& options) {
     return fail(SaveResult::Stop::RunFolder, error);
   }
   result.runFolder = options.destination / runName;
-  UniqueFd runFolder(::openat(destination.get(), runName.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  UniqueFd runFolder(::openat(destination.get(), runName.c_str(),
+                              O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (!runFolder) return fail(SaveResult::Stop::RunFolder, errno);
 
   if (engine.treeRoot != nullptr) {
@@ -220,7 +223,8 @@ SaveResult SaveCheckedItems(Engine& engine, const SaveOptions& options) {
       return fail(aborted.stop, aborted.error);
     } catch (const DeviceLostError& lost) {
       const bool source = lost.side() == DeviceLostError::Side::Source;
-      return fail(source ? SaveResult::Stop::SourceLost : SaveResult::Stop::WriteFailed, lost.error());
+      return fail(source ? SaveResult::Stop::SourceLost : SaveResult::Stop::WriteFailed,
+                  lost.error());
     }
   }
   result.status = engine.keepRunning;

@@ -31,12 +31,12 @@ struct SaveOptions {
 struct SaveResult {
   enum class Stop {
     None,
-    Cancelled,       // keepRunning was cleared
-    NoDestination,   // the destination is missing or not a folder
-    OntoSource,      // the destination lies on the source itself
-    RunFolder,       // no run folder could be made
-    SourceLost,      // the source went away
-    WriteFailed,     // a write to the destination failed (disk full, I/O error)
+    Cancelled,      // keepRunning was cleared
+    NoDestination,  // the destination is missing or not a folder
+    OntoSource,     // the destination lies on the source itself
+    RunFolder,      // no run folder could be made
+    SourceLost,     // the source went away
+    WriteFailed,    // a write to the destination failed (disk full, I/O error)
   };
   // keepRunning at the end; 0 whenever the save did not run to its end.
   std::uint32_t status = 0;
@@ -44,7 +44,7 @@ struct SaveResult {
   int error = 0;
   std::filesystem::path runFolder;
   std::uint64_t files = 0, folders = 0, bytes = 0;
-  std::vector<std::filesystem::path> orphans;  // items written into "Orphan Files"
+  std::vector<std::filesystem::path> orphans;                // items written into "Orphan Files"
   std::vector<std::pair<std::string, std::string>> renamed;  // old name, new name
 };
 

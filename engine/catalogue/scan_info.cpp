@@ -18,7 +18,9 @@ constexpr std::array<std::uint8_t, 4> kMagic = {0x54, 0x41, 0x46, 0x2D};  // "TA
 // What the writer stores in a link slot whose link exists.
 constexpr std::uint32_t kLinkPresent = 1;
 
-bool StoresExtents(std::uint8_t fsType) { return fsType == FS_NONE || fsType == FS_NTFS; }
+bool StoresExtents(std::uint8_t fsType) {
+  return fsType == FS_NONE || fsType == FS_NTFS;
+}
 
 // Buffered little-endian output to a file.
 class Writer {
@@ -36,7 +38,8 @@ class Writer {
   }
   void Name(const std::u16string& name) {
     Put<std::uint16_t>(static_cast<std::uint16_t>(name.size()));
-    for (const char16_t unit : name) Put<std::uint16_t>(unit);
+    for (const char16_t unit : name)
+      Put<std::uint16_t>(unit);
   }
   void Flush() {
     WriteOrAbort(fd_, buffer_);
@@ -86,7 +89,8 @@ class Reader {
         }
       }
       const std::size_t n = std::min(out.size() - done, buffer_.size() - pos_);
-      std::copy_n(buffer_.begin() + static_cast<std::ptrdiff_t>(pos_), n, out.begin() + static_cast<std::ptrdiff_t>(done));
+      std::copy_n(buffer_.begin() + static_cast<std::ptrdiff_t>(pos_), n,
+                  out.begin() + static_cast<std::ptrdiff_t>(done));
       pos_ += n;
       done += n;
     }
@@ -104,7 +108,8 @@ class Reader {
   std::u16string Name() {
     const std::uint16_t length = Get<std::uint16_t>();
     std::u16string name;
-    for (std::uint16_t i = 0; i < length && !ended_; ++i) name += static_cast<char16_t>(Get<std::uint16_t>());
+    for (std::uint16_t i = 0; i < length && !ended_; ++i)
+      name += static_cast<char16_t>(Get<std::uint16_t>());
     return name;
   }
 
@@ -263,14 +268,17 @@ LoadResult LoadScanInfo(Engine& engine, const std::filesystem::path& path,
   }
   result.loaded = true;
   const VolumeContext stored = engine.context;
-  const std::filesystem::path source =
-      sourceOverride.empty() ? std::filesystem::path(Utf8FromUtf16(engine.sourceName)) : sourceOverride;
+  const std::filesystem::path source = sourceOverride.empty()
+                                           ? std::filesystem::path(Utf8FromUtf16(engine.sourceName))
+                                           : sourceOverride;
   result.reopened = Reopen(engine, source, stored);
   if (!result.reopened) engine.context = stored;
   return result;
 }
 
-std::string ScanInfoFileName(const std::tm& local) { return "QN_RSX_Scan_Info# " + DateStamp(local); }
+std::string ScanInfoFileName(const std::tm& local) {
+  return "QN_RSX_Scan_Info# " + DateStamp(local);
+}
 
 std::filesystem::path WithScanInfoExtension(const std::filesystem::path& chosen) {
   if (chosen.extension() == ".qns") return chosen;

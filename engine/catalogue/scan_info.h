@@ -21,8 +21,8 @@ inline constexpr std::size_t kExtentImageBytes = 14;
 bool SaveScanInfo(const Engine& engine, const std::filesystem::path& path);
 
 struct LoadResult {
-  bool loaded = false;   // the file was a scan-information file
-  OpenResult reopened;   // opening the source again, when loaded
+  bool loaded = false;     // the file was a scan-information file
+  OpenResult reopened;     // opening the source again, when loaded
   bool truncated = false;  // the file ended early; what was read is kept
 };
 

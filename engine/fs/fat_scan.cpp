@@ -20,7 +20,9 @@ constexpr std::uint8_t kAttributeLongName = 0x0F;
 // Contiguous clusters of a file read at once.
 constexpr std::uint64_t kReadBytes = 1 << 20;
 
-bool IsFat16(const VolumeContext& c) { return c.fsType() == FS_FAT16; }
+bool IsFat16(const VolumeContext& c) {
+  return c.fsType() == FS_FAT16;
+}
 
 std::uint32_t FirstCluster(Bytes entry) {
   return (std::uint32_t{le16(entry, 20)} << 16) | le16(entry, 26);
@@ -50,7 +52,8 @@ std::u16string LongNamePiece(Bytes entry) {
 }
 
 void TrimLongName(std::u16string& name) {
-  while (!name.empty() && (name.back() == u' ' || name.back() == 0xFFFF)) name.pop_back();
+  while (!name.empty() && (name.back() == u' ' || name.back() == 0xFFFF))
+    name.pop_back();
 }
 
 // The 8.3 name as it stands: each byte one unit, no code page; a deleted
@@ -58,13 +61,17 @@ void TrimLongName(std::u16string& name) {
 std::u16string ShortName(Bytes entry) {
   std::u16string name;
   int end = 8;
-  while (end > 0 && entry[end - 1] == ' ') --end;
-  for (int i = 0; i < end; ++i) name += static_cast<char16_t>(entry[i]);
+  while (end > 0 && entry[end - 1] == ' ')
+    --end;
+  for (int i = 0; i < end; ++i)
+    name += static_cast<char16_t>(entry[i]);
   int extension = 11;
-  while (extension > 8 && entry[extension - 1] == ' ') --extension;
+  while (extension > 8 && entry[extension - 1] == ' ')
+    --extension;
   if (extension > 8) {
     name += u'.';
-    for (int i = 8; i < extension; ++i) name += static_cast<char16_t>(entry[i]);
+    for (int i = 8; i < extension; ++i)
+      name += static_cast<char16_t>(entry[i]);
   }
   if (entry[0] == kDeletedMark && !name.empty()) name[0] = u'X';
   return name;
@@ -151,7 +158,8 @@ bool ParseFatDirectoryBuffer(Engine& engine, Bytes buffer, ItemNode* folder,
     std::uint32_t parent = FirstCluster(buffer.subspan(32));
     if (parent == 0) parent = c.fatKind();
     // The clusters must still hold this very folder.
-    if (folder->id != self || folder->parentId != parent || folder->createDate != le16(buffer, 48)) {
+    if (folder->id != self || folder->parentId != parent ||
+        folder->createDate != le16(buffer, 48)) {
       return true;
     }
     if (engine.index.RegisterFolder(folder) != folder) return true;  // met before
@@ -275,8 +283,9 @@ void CopyFatItem(Engine& engine, const ItemNode& node, int out) {
     std::uint64_t first = followChain ? chain[cell] : next;
     std::uint64_t count = 1;
     const std::uint64_t wanted = (left + clusterBytes - 1) / clusterBytes;
-    while (count < std::min(step, wanted) &&
-           (!followChain || (cell + count < chain.size() && chain[cell + count] == first + count))) {
+    while (
+        count < std::min(step, wanted) &&
+        (!followChain || (cell + count < chain.size() && chain[cell + count] == first + count))) {
       ++count;
     }
     buffer.assign(count * clusterBytes, 0);

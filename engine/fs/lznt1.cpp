@@ -27,7 +27,8 @@ std::size_t DecompressChunk(Bytes data, MutableBytes out) {
       // The split between offset and length bits moves with the position:
       // the further into the chunk, the more bits the offset needs.
       unsigned lengthBits = 12;
-      for (std::size_t p = produced - 1; produced > 0 && p >= 0x10; p >>= 1) --lengthBits;
+      for (std::size_t p = produced - 1; produced > 0 && p >= 0x10; p >>= 1)
+        --lengthBits;
       const std::size_t length = (token & ((1u << lengthBits) - 1)) + 3u;
       const std::size_t offset = (token >> lengthBits) + 1u;
       if (offset > produced) return produced;

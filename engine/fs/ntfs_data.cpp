@@ -22,7 +22,8 @@ std::u16string AttributeName(const Attribute& a) {
   const std::size_t at = le16(a.record, a.offset + 0x0A);
   const Bytes bytes = Slice(a.bytes(), at, 2 * units);
   std::u16string name(bytes.size() / 2, u'\0');
-  for (std::size_t i = 0; i < name.size(); ++i) name[i] = le16(bytes, 2 * i);
+  for (std::size_t i = 0; i < name.size(); ++i)
+    name[i] = le16(bytes, 2 * i);
   return name;
 }
 
@@ -37,8 +38,9 @@ class Output {
 
   void Write(Bytes bytes) {
     bytes = bytes.first(std::min<std::uint64_t>(bytes.size(), size_ - written_));
-    const std::uint64_t real =
-        written_ >= initialised_ ? 0 : std::min<std::uint64_t>(bytes.size(), initialised_ - written_);
+    const std::uint64_t real = written_ >= initialised_
+                                   ? 0
+                                   : std::min<std::uint64_t>(bytes.size(), initialised_ - written_);
     if (real != 0) WriteOrAbort(fd_, bytes.first(real));
     written_ += real;
     Zeros(bytes.size() - real);
@@ -68,7 +70,10 @@ class Output {
 class StreamWriter {
  public:
   StreamWriter(Engine& engine, Output& out)
-      : engine_(engine), context_(engine.context), clusterBytes_(context_.clusterBytes()), out_(out) {}
+      : engine_(engine),
+        context_(engine.context),
+        clusterBytes_(context_.clusterBytes()),
+        out_(out) {}
 
   // Decides how the stream is stored, from its first non-resident piece.
   void Start(const Attribute& attribute) {

@@ -20,7 +20,8 @@ std::u16string FileNameOf(const Attribute& attribute) {
   const std::size_t wanted = u8(value, 0x40);
   const Bytes units = Slice(value, 0x42, 2 * wanted);
   std::u16string name(units.size() / 2, u'\0');
-  for (std::size_t i = 0; i < name.size(); ++i) name[i] = le16(units, 2 * i);
+  for (std::size_t i = 0; i < name.size(); ++i)
+    name[i] = le16(units, 2 * i);
   return name;
 }
 
@@ -163,8 +164,8 @@ class MftScan {
       if (!first) continue;
       const std::uint64_t records = RecordsWithinVolume(run, *first);
       for (std::uint64_t done = 0; done < records && engine_.keepRunning != 0;) {
-        const auto count = static_cast<std::uint32_t>(
-            std::min<std::uint64_t>(kMftBatchRecords, records - done));
+        const auto count =
+            static_cast<std::uint32_t>(std::min<std::uint64_t>(kMftBatchRecords, records - done));
         const std::uint64_t sector = *first + done * context_.mftRecordSectors();
         const MutableBytes bytes = MutableBytes(batch).first(std::size_t{count} * recordBytes);
         engine_.ReadSectors(bytes, sector);
@@ -291,6 +292,8 @@ void AddExtent(ItemNode& node, std::uint64_t start, std::uint16_t length) {
   node.extents.push_back({start, length});
 }
 
-void ScanMft(Engine& engine) { MftScan(engine).Run(); }
+void ScanMft(Engine& engine) {
+  MftScan(engine).Run();
+}
 
 }  // namespace restorix

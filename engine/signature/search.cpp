@@ -113,10 +113,12 @@ class SignatureWalk {
 
   // Tries one entry at a sector; returns whether the sector is done with (a
   // confirmed hit, or alias items made) and the sectors to skip.
-  bool TryEntry(const IndexEntry& entry, std::uint64_t sector, bool& audioTried, std::uint64_t& skip) {
+  bool TryEntry(const IndexEntry& entry, std::uint64_t sector, bool& audioTried,
+                std::uint64_t& skip) {
     const bool audio = entry.record.typeCode == TYPE_MPEG_AUDIO;
     if (audio && !LooksLikeAudio(BytesAt(sector, 0, 2))) {
-      if (entry.aliases.empty()) return false;  // failed without a call, and nothing to fall back on
+      if (entry.aliases.empty())
+        return false;  // failed without a call, and nothing to fall back on
     }
     SignatureRecord copy = entry.record;
     Outcome outcome = Outcome::Failed;
@@ -211,14 +213,15 @@ void AddCarvedItem(Engine& engine, ItemNode* rawData, std::uint64_t start,
   } else {
     item->id = static_cast<std::uint32_t>(start);
   }
-  std::uint64_t size = record.detectedSize ? record.detectedSize
-                       : record.assumedSize ? record.assumedSize
+  std::uint64_t size = record.detectedSize   ? record.detectedSize
+                       : record.assumedSize  ? record.assumedSize
                        : record.fallbackSize ? record.fallbackSize
                                              : kDefaultCarvedSize;
   const std::uint64_t total = context.totalSectors();
   const std::uint32_t sectorBytes = context.bytesPerSector();
   if (sectorBytes != 0 && start + size / sectorBytes > total) {
-    size = (total > start ? total - start : 0) * sectorBytes;  // the file cannot run past the source
+    size =
+        (total > start ? total - start : 0) * sectorBytes;  // the file cannot run past the source
   }
   item->size = size;
   item->parent = kind;
@@ -226,9 +229,9 @@ void AddCarvedItem(Engine& engine, ItemNode* rawData, std::uint64_t start,
   kind->firstChild = item;
 }
 
-std::vector<SignatureRecord> SelectTypes(const std::vector<SignatureRecord>& table,
-                                         const std::function<bool(const SignatureRecord&)>& selected,
-                                         std::uint32_t assumedSize) {
+std::vector<SignatureRecord> SelectTypes(
+    const std::vector<SignatureRecord>& table,
+    const std::function<bool(const SignatureRecord&)>& selected, std::uint32_t assumedSize) {
   std::vector<SignatureRecord> list;
   for (const SignatureRecord& record : table) {
     if (!selected(record)) continue;

@@ -34,8 +34,8 @@ void AddCarvedItem(Engine& engine, ItemNode* rawData, std::uint64_t start,
 // reverse table order (the later a type is in the table, the earlier it is
 // tried), each given `assumedSize` as the size of what is carved when its
 // length cannot be worked out, and a fallback size of at least 1.
-std::vector<SignatureRecord> SelectTypes(const std::vector<SignatureRecord>& table,
-                                         const std::function<bool(const SignatureRecord&)>& selected,
-                                         std::uint32_t assumedSize);
+std::vector<SignatureRecord> SelectTypes(
+    const std::vector<SignatureRecord>& table,
+    const std::function<bool(const SignatureRecord&)>& selected, std::uint32_t assumedSize);
 
 }  // namespace restorix

@@ -66,9 +66,11 @@ std::vector<SignatureRecord> ParseSignatureTable(std::istream& table) {
     if (line.empty() || line[0] == '#') continue;
     std::vector<std::string> fields;
     std::istringstream split(line);
-    for (std::string field; std::getline(split, field, '\t');) fields.push_back(field);
+    for (std::string field; std::getline(split, field, '\t');)
+      fields.push_back(field);
     if (fields.size() != 10) {
-      throw std::runtime_error("line " + std::to_string(number) + ": expected 10 tab-separated fields, found " +
+      throw std::runtime_error("line " + std::to_string(number) +
+                               ": expected 10 tab-separated fields, found " +
                                std::to_string(fields.size()));
     }
     SignatureRecord r;

@@ -16,8 +16,8 @@
 namespace restorix {
 
 struct IndexEntry {
-  SignatureRecord record;               // the first type with these bytes
-  std::vector<std::string> aliases;     // extensions of the later ones, in order
+  SignatureRecord record;            // the first type with these bytes
+  std::vector<std::string> aliases;  // extensions of the later ones, in order
 };
 
 struct SignatureGroup {
@@ -26,7 +26,9 @@ struct SignatureGroup {
 
   struct Hash {
     using is_transparent = void;
-    std::size_t operator()(std::string_view key) const { return std::hash<std::string_view>{}(key); }
+    std::size_t operator()(std::string_view key) const {
+      return std::hash<std::string_view>{}(key);
+    }
   };
   // Keyed by the signature bytes themselves, so that two different byte runs
   // can never share an entry.

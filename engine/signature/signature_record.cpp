@@ -8,7 +8,8 @@ namespace {
 template <std::size_t N, typename T>
 void CopyOut(Bytes bytes, std::size_t offset, std::array<T, N>& field) {
   const Bytes part = Slice(bytes, offset, N);
-  std::transform(part.begin(), part.end(), field.begin(), [](std::uint8_t b) { return static_cast<T>(b); });
+  std::transform(part.begin(), part.end(), field.begin(),
+                 [](std::uint8_t b) { return static_cast<T>(b); });
 }
 template <std::size_t N, typename T>
 void CopyIn(MutableBytes bytes, std::size_t offset, const std::array<T, N>& field) {

@@ -51,7 +51,8 @@ struct SignatureRecord {
   template <std::size_t N>
   static std::string_view Text(const std::array<char, N>& field) {
     std::size_t n = 0;
-    while (n < N && field[n] != '\0') ++n;
+    while (n < N && field[n] != '\0')
+      ++n;
     return {field.data(), n};
   }
   template <std::size_t N>

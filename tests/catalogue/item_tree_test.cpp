@@ -86,8 +86,12 @@ TEST(ItemIndex, PlaceholdersClaimsParentLoopsAndPruning) {
           {{{10, 5, u"top.x"}, {11, 4000000000u, u"lost.x"}, {12, 0, u"zero"}, {13, 12, u"z.x"}},
            ".(top.x #0(zero(z.x)) #4000000000(lost.x))"},
           // Index 100(5(-,50),200(-,300)): unclaimed ones are hung in pre-order.
-          {{{10, 5, u"f.0"}, {11, 100, u"f.1"}, {12, 200, u"f.2"}, {13, 300, u"f.3"},
-            {14, 50, u"f.4"}, {200, 5, u"Music"}},
+          {{{10, 5, u"f.0"},
+            {11, 100, u"f.1"},
+            {12, 200, u"f.2"},
+            {13, 300, u"f.3"},
+            {14, 50, u"f.4"},
+            {200, 5, u"Music"}},
            ".(Music(f.2) f.0 #100(f.1) #50(f.4) #300(f.3))"},
           // Without root children nothing is hung; the index frees them.
           {{{11, 77, u"lost.txt"}, {12, 78, u"lost2.txt"}}, ".()"},
@@ -95,8 +99,14 @@ TEST(ItemIndex, PlaceholdersClaimsParentLoopsAndPruning) {
           {{{20, 30, u"A"}, {21, 20, u"in.a"}, {30, 20, u"B"}}, ".(B(A(in.a)))"},
           {{{20, 30, u"A"}, {40, 20, u"C"}, {41, 40, u"in.c"}, {30, 40, u"B"}}, ".(B(A(C(in.c))))"},
           // Only folders with a file somewhere below stay.
-          {{{20, 5, u"E1"}, {21, 20, u"E2"}, {22, 5, u"K"}, {23, 22, u"F"}, {24, 23, u"a.x"},
-            {25, 22, u"E3"}, {26, 5, u"b.x"}, {27, 21, u"E4"}},
+          {{{20, 5, u"E1"},
+            {21, 20, u"E2"},
+            {22, 5, u"K"},
+            {23, 22, u"F"},
+            {24, 23, u"a.x"},
+            {25, 22, u"E3"},
+            {26, 5, u"b.x"},
+            {27, 21, u"E4"}},
            ".(b.x K(F(a.x)))"},
       };
   for (const auto& [records, tree] : cases) {
@@ -137,17 +147,20 @@ TEST(PruneEmptyFolders, AMillionNestedFoldersOrSiblingsWithoutRecursion) {
   const ItemNode* file = Add(at, 0, u"file");
   PruneEmptyFolders(root);
   std::uint32_t folders = 0;
-  for (at = root->firstChild; at && at->isFolder(); at = at->firstChild) ++folders;
+  for (at = root->firstChild; at && at->isFolder(); at = at->firstChild)
+    ++folders;
   EXPECT_EQ(folders, kMillion);
   EXPECT_EQ(root->firstChild->next, nullptr);
   EXPECT_EQ(at, file);
   FreeSubtree(root);  // a million deep
   EXPECT_EQ(root->firstChild, nullptr);
 
-  for (std::uint32_t i = kMillion; i > 0; --i) Add(root, i % 2 ? ITEM_FOLDER : 0, u"", i);
+  for (std::uint32_t i = kMillion; i > 0; --i)
+    Add(root, i % 2 ? ITEM_FOLDER : 0, u"", i);
   PruneEmptyFolders(root);
   std::uint32_t files = 0;  // the even ids, in order
-  for (const ItemNode* c = root->firstChild; c && c->id == 2 * files + 2; c = c->next) ++files;
+  for (const ItemNode* c = root->firstChild; c && c->id == 2 * files + 2; c = c->next)
+    ++files;
   EXPECT_EQ(files, kMillion / 2);
   FreeTree(root);
 }

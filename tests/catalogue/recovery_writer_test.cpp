@@ -27,7 +27,8 @@ using Pairs = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
 struct CarvedTree : TaskEvents {
   explicit CarvedTree(std::size_t sectors = 4096, std::uint32_t sectorSize = 512) {
     std::vector<std::uint8_t> bytes(sectors * sectorSize);
-    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = (i * 13 + i / 509) & 0xFF;
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+      bytes[i] = (i * 13 + i / 509) & 0xFF;
     auto owned = std::make_unique<test::FakeSource>(bytes, sectorSize);
     source = owned.get();
     engine.OpenSource(SOURCE_PHYSICAL_DISK, std::move(owned), u"raw");
@@ -43,7 +44,8 @@ struct CarvedTree : TaskEvents {
     node->flags = size ? 0 : ITEM_FOLDER, node->origin = ORIGIN_CARVED_RAW;
     if (size) node->extents.push_back({start, 0});
     ItemNode** link = &parent->firstChild;
-    while (*link) link = &(*link)->next;
+    while (*link)
+      link = &(*link)->next;
     return *link = node;
   }
   // Whether the file holds the bytes of `size` from sector `start`.
@@ -72,7 +74,8 @@ Strings Listing(const fs::path& dir) {
 // too long for the destination goes into "Orphan Files", renamed.
 TEST(RecoveryWriterTest, RunFolderCollisionsUncheckedFoldersAndHostileOrLongNames) {
   TempDir dest;
-  for (const char* taken : {"#", "#0"}) fs::create_directory(dest / taken);
+  for (const char* taken : {"#", "#0"})
+    fs::create_directory(dest / taken);
   test::WriteFile(dest / "file", {1});
   CarvedTree tree;
   for (const char* bad : {"file", "missing"})
@@ -187,7 +190,8 @@ TEST(RecoveryNamesTest, CollisionsShorteningAndTheRenameDialog) {
   for (const auto& [text, expected] : cases) {
     const RenameCheck c = CheckNewName(std::u16string(text, text + std::strlen(text)));
     EXPECT_EQ((std::array{c.okEnabled, c.keepOkAsItWas, c.showSpecialCharacters, c.selectAll}),
-              expected) << text;
+              expected)
+        << text;
   }
   EXPECT_EQ(RenamedName(u"very long name.jpeg", u"short"), u"short.jpeg");
   EXPECT_EQ(RenamedName(u"archive.tar.gz", u"a"), u"a.gz");

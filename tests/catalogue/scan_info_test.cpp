@@ -16,14 +16,16 @@ using Bytes8 = std::vector<std::uint8_t>;
 // A file written by hand, field by field, little-endian.
 struct Hand {
   Bytes8 bytes;
-  bool extents;  // whether the file system stores them
+  bool extents;                       // whether the file system stores them
   Hand& le(std::uint64_t v, int n) {  // the low n bytes of v
-    for (; n > 0; --n, v >>= 8) bytes.push_back(v & 0xFF);
+    for (; n > 0; --n, v >>= 8)
+      bytes.push_back(v & 0xFF);
     return *this;
   }
   Hand& text(const std::u16string& s) {
     le(s.size(), 2);
-    for (const char16_t c : s) le(c, 2);
+    for (const char16_t c : s)
+      le(c, 2);
     return *this;
   }
   explicit Hand(const std::u16string& source, std::uint8_t fsType = FS_NONE)
@@ -53,10 +55,14 @@ Bytes8 Sample(std::uint8_t fsType = FS_NTFS) {
   return Hand(u"/images/disk.img", fsType)
       .node(0, "-C--", 5, 5, u".", 3, 1)
       .node(0, "NCP-", 40, 5, u"D", 2, 1, 0x5D85)
-      .node(3, "--PE", 42, 5, u"b", 0, 0, 0x5D85).extent(200, true, 0x40).extent(300, false, 0x48)
-      .node(12, "N-PE", 41, 40, u"a", 0, 1, 0x5D85).extent(100, false, 0x38)
+      .node(3, "--PE", 42, 5, u"b", 0, 0, 0x5D85)
+      .extent(200, true, 0x40)
+      .extent(300, false, 0x48)
+      .node(12, "N-PE", 41, 40, u"a", 0, 1, 0x5D85)
+      .extent(100, false, 0x38)
       .node(0, "-CP-", 43, 40, u"E", 2, 0, 0x5D85)
-      .node(7, "--PE", 44, 43, u"c", 0, 1, 0x5D85).extent(400, false, 0x50)
+      .node(7, "--PE", 44, 43, u"c", 0, 1, 0x5D85)
+      .extent(400, false, 0x50)
       .bytes;
 }
 
@@ -75,14 +81,16 @@ TEST(ScanInfoTest, AFileWrittenByHandLoadsAndSavesToTheSameBytes) {
     WalkTree(engine->treeRoot, [&](const ItemNode& n, int) {
       items << n.id << '/' << n.parentId << ' ' << n.size << ' ' << n.flags + 10 * n.checked << ' '
             << n.createDate << '-' << n.accessDate;
-      for (const Extent& e : n.extents) items << ' ' << e.start << ':' << e.length;
+      for (const Extent& e : n.extents)
+        items << ' ' << e.start << ':' << e.length;
       items << ';';
     });
-    EXPECT_EQ(items.str(), fsType == FS_FAT32
-        ? "40/5 0 12 23941-23942;41/40 12 10 23941-23942;43/40 0 2 23941-23942;"
-          "44/43 7 10 23941-23942;42/5 3 0 23941-23942;"
-        : "40/5 0 12 23941-23942;41/40 12 10 23941-23942 100:56;43/40 0 2 23941-23942;"
-          "44/43 7 10 23941-23942 400:80;42/5 3 0 23941-23942 200:64 300:72;");
+    EXPECT_EQ(items.str(),
+              fsType == FS_FAT32
+                  ? "40/5 0 12 23941-23942;41/40 12 10 23941-23942;43/40 0 2 23941-23942;"
+                    "44/43 7 10 23941-23942;42/5 3 0 23941-23942;"
+                  : "40/5 0 12 23941-23942;41/40 12 10 23941-23942 100:56;43/40 0 2 23941-23942;"
+                    "44/43 7 10 23941-23942 400:80;42/5 3 0 23941-23942 200:64 300:72;");
     ASSERT_TRUE(SaveScanInfo(*engine, dir / "again.qns"));
     EXPECT_EQ(test::ReadFile(dir / "again.qns"), Sample(fsType));
   }
@@ -145,7 +153,8 @@ TEST(ScanInfoTest, BadFilesLoadWithoutHarmBoundedByTheFile) {
   test::WriteFile(dir / "name.qns", {'T', 'A', 'F', '-', 0xAA, 0x55, 0, 0, 0x60, 0xEA});
   Hand endless(u"x");
   endless.node(0, "-C--", 5, 5, u".", 3, 0).node(1, "--PE", 9, 5, u"f", 0, 0);
-  for (int i = 0; i < 10000; ++i) endless.extent(i, true, 0);
+  for (int i = 0; i < 10000; ++i)
+    endless.extent(i, true, 0);
   test::WriteFile(dir / "endless.qns", endless.bytes);
   Hand deep(u"x");
   deep.node(0, "-C--", 5, 5, u".", 3, 0);
@@ -161,7 +170,8 @@ TEST(ScanInfoTest, BadFilesLoadWithoutHarmBoundedByTheFile) {
   EXPECT_EQ(chain.treeRoot->firstChild->extents.size(), 10000u);
   EXPECT_TRUE(LoadScanInfo(nested, dir / "deep.qns").loaded);
   int depth = 0;
-  for (const ItemNode* n = nested.treeRoot; n->firstChild; n = n->firstChild) ++depth;
+  for (const ItemNode* n = nested.treeRoot; n->firstChild; n = n->firstChild)
+    ++depth;
   EXPECT_EQ(depth, 1000000);
   ASSERT_TRUE(SaveScanInfo(nested, dir / "again.qns"));
   EXPECT_EQ(std::filesystem::file_size(dir / "again.qns"), deep.bytes.size());

@@ -85,7 +85,8 @@ TEST(CliTest, ImageCopiesAPartitionAndTheImageOpensLikeIt) {
   ASSERT_EQ(copy.exitCode, 0) << copy.err;
   auto a = nlohmann::json::parse(original.out);
   auto b = nlohmann::json::parse(copy.out);
-  for (const char* differs : {"source", "partition"}) a.erase(differs), b.erase(differs);
+  for (const char* differs : {"source", "partition"})
+    a.erase(differs), b.erase(differs);
   EXPECT_EQ(a, b);
 
   // A device as OUT is refused before anything is written.
@@ -105,14 +106,14 @@ TEST(CliTest, ImageCopiesAPartitionAndTheImageOpensLikeIt) {
   EXPECT_FALSE(std::filesystem::exists(image));
 }
 
-
 // The scan document and its items: every field, of the right kind.
 void ExpectScanSchema(const nlohmann::json& json) {
   for (const char* key : {"source", "fsType", "mode", "completed", "totals", "items"}) {
     EXPECT_TRUE(json.contains(key)) << key;
   }
   EXPECT_TRUE(json["completed"].is_boolean());
-  for (const char* key : {"files", "folders", "bytes"}) EXPECT_TRUE(json["totals"][key].is_number_unsigned()) << key;
+  for (const char* key : {"files", "folders", "bytes"})
+    EXPECT_TRUE(json["totals"][key].is_number_unsigned()) << key;
   for (const auto& item : json["items"]) {
     EXPECT_TRUE(item["path"].is_string());
     EXPECT_TRUE(item["name"].is_string());
@@ -137,8 +138,10 @@ TEST(CliScanTest, ListsTheDeletedFilesOfBothDemoPartitions) {
   EXPECT_EQ(json["mode"], "deleted");
   EXPECT_EQ(json["completed"], true);
   std::vector<std::string> paths;
-  for (const auto& item : json["items"]) paths.push_back(item["path"]);
-  for (const char* expected : {"Photos/2026/holiday-01.jpg", "tiny-note.txt", "Projects/old-site/css/style.css"}) {
+  for (const auto& item : json["items"])
+    paths.push_back(item["path"]);
+  for (const char* expected :
+       {"Photos/2026/holiday-01.jpg", "tiny-note.txt", "Projects/old-site/css/style.css"}) {
     EXPECT_NE(std::find(paths.begin(), paths.end(), expected), paths.end()) << expected;
   }
   const auto fat = Restorix("scan " + Demo() + " -p 1");
@@ -151,7 +154,8 @@ TEST(CliScanTest, ListsTheDeletedFilesOfBothDemoPartitions) {
 // records them.
 TEST(CliScanTest, RecoverWritesTheDemoFilesAndASavedScanRecoversTheSame) {
   test::TempDir dir;
-  const auto direct = Restorix("recover " + Demo() + " -p 2 --to " + Quote(dir.path().string()) + " --json");
+  const auto direct =
+      Restorix("recover " + Demo() + " -p 2 --to " + Quote(dir.path().string()) + " --json");
   ASSERT_EQ(direct.exitCode, 0) << direct.err;
   const auto report = nlohmann::json::parse(direct.out);
   EXPECT_EQ(report["completed"], true);
@@ -175,47 +179,58 @@ TEST(CliScanTest, RecoverWritesTheDemoFilesAndASavedScanRecoversTheSame) {
   }
   EXPECT_GT(checked, 5);
 
-  const auto scan = Restorix("scan " + Demo() + " -p 2 --save-scan " + Quote((dir / "saved").string()));
+  const auto scan =
+      Restorix("scan " + Demo() + " -p 2 --save-scan " + Quote((dir / "saved").string()));
   ASSERT_EQ(scan.exitCode, 0) << scan.err;
   const auto again = Restorix("recover --scan " + Quote((dir / "saved.qns").string()) + " --to " +
                               Quote(dir.path().string()) + " --json");
   ASSERT_EQ(again.exitCode, 0) << again.err;
   EXPECT_EQ(nlohmann::json::parse(again.out)["runFolder"], (dir / "#0").string());
-  EXPECT_EQ(test::Run("diff -r " + Quote((dir / "#").string()) + " " + Quote((dir / "#0").string())).exitCode, 0);
+  EXPECT_EQ(test::Run("diff -r " + Quote((dir / "#").string()) + " " + Quote((dir / "#0").string()))
+                .exitCode,
+            0);
 
-  const auto notAScan = Restorix("recover --scan " + Demo() + " --to " + Quote(dir.path().string()));
+  const auto notAScan =
+      Restorix("recover --scan " + Demo() + " --to " + Quote(dir.path().string()));
   EXPECT_EQ(notAScan.exitCode, 1);
-  EXPECT_NE(notAScan.err.find("Scan Information file is not valid or corrupted."), std::string::npos);
+  EXPECT_NE(notAScan.err.find("Scan Information file is not valid or corrupted."),
+            std::string::npos);
 }
 
 TEST(CliScanTest, ASaveThatCannotCompleteIsReportedAsAborted) {
   test::TempDir dir;
   test::WriteFile(dir / "file", {1});
-  const auto toFile = Restorix("recover " + Demo() + " -p 2 --to " + Quote((dir / "file").string()));
+  const auto toFile =
+      Restorix("recover " + Demo() + " -p 2 --to " + Quote((dir / "file").string()));
   EXPECT_EQ(toFile.exitCode, 1);
   EXPECT_NE(toFile.err.find("Saving of data aborted."), std::string::npos);
-  const auto full = test::Run("ulimit -f 40; " + Quote(test::RestorixBinary().string()) + " recover " +
-                              Demo() + " -p 2 --to " + Quote(dir.path().string()));
+  const auto full = test::Run("ulimit -f 40; " + Quote(test::RestorixBinary().string()) +
+                              " recover " + Demo() + " -p 2 --to " + Quote(dir.path().string()));
   EXPECT_EQ(full.exitCode, 1);
   EXPECT_NE(full.err.find("writing to the destination failed"), std::string::npos) << full.err;
   EXPECT_EQ(full.out.find("Saving of data completed."), std::string::npos);
 }
 
-
 // The log file of a run: header, one row per step, 68 dashes after each.
 TEST(CliSessionTest, LogFindSelectAndStopping) {
   test::TempDir dir;
   const std::string log = Quote((dir / "run.log").string());
-  const auto scan = Restorix("scan " + Demo() + " -p 2 --save-scan " + Quote((dir / "s").string()) + " --log " + log);
+  const auto scan = Restorix("scan " + Demo() + " -p 2 --save-scan " + Quote((dir / "s").string()) +
+                             " --log " + log);
   ASSERT_EQ(scan.exitCode, 0) << scan.err;
   const auto bytes = test::ReadFile(dir / "run.log");
   const std::string text(bytes.begin(), bytes.end());
   const std::string dashes(68, '-');
-  EXPECT_EQ(text.rfind("------------------------Quillon Restorix v1.0.1  Process Log------------------------\n\n\n" + dashes, 0), 0u);
+  EXPECT_EQ(text.rfind("------------------------Quillon Restorix v1.0.1  Process "
+                       "Log------------------------\n\n\n" +
+                           dashes,
+                       0),
+            0u);
   const std::string drive = test::Fixture("demo-disk.img").string() + " (partition 2)";
-  for (const std::string& row : {"\nSelected " + drive + "\n\t\tProcessing Mode: Deleted File Recovery\n\t\t",
-                                 "\nProcessing directory structure for " + drive + "\n",
-                                 "\nCompleted Processing directory structure for " + drive + "\n"}) {
+  for (const std::string& row :
+       {"\nSelected " + drive + "\n\t\tProcessing Mode: Deleted File Recovery\n\t\t",
+        "\nProcessing directory structure for " + drive + "\n",
+        "\nCompleted Processing directory structure for " + drive + "\n"}) {
     EXPECT_NE(text.find(row), std::string::npos) << row << "\n" << text;
   }
   EXPECT_EQ(text.substr(text.size() - 69), "\n" + dashes) << "no final line feed";
@@ -225,9 +240,14 @@ TEST(CliSessionTest, LogFindSelectAndStopping) {
   ASSERT_EQ(find.exitCode, 0) << find.err;
   const auto found = nlohmann::json::parse(find.out);
   std::vector<std::string> paths;
-  for (const auto& item : found["items"]) paths.push_back(item["path"]);
-  EXPECT_EQ(paths, (std::vector<std::string>{"Photos/2026/holiday-03.jpg", "Photos/2026/holiday-01.jpg"}));
-  EXPECT_EQ(nlohmann::json::parse(Restorix("find --scan " + saved + " 'HOLIDAY*' --match-case --json").out)["items"].size(), 0u);
+  for (const auto& item : found["items"])
+    paths.push_back(item["path"]);
+  EXPECT_EQ(paths,
+            (std::vector<std::string>{"Photos/2026/holiday-03.jpg", "Photos/2026/holiday-01.jpg"}));
+  EXPECT_EQ(nlohmann::json::parse(
+                Restorix("find --scan " + saved + " 'HOLIDAY*' --match-case --json").out)["items"]
+                .size(),
+            0u);
 
   const auto picked = Restorix("recover --scan " + saved + " --to " + Quote(dir.path().string()) +
                                " --select 'Photos/*/*.jpg' --select tiny-note.txt --json");
@@ -239,8 +259,9 @@ TEST(CliSessionTest, LogFindSelectAndStopping) {
 
   // Ctrl-C: the search ends as aborted with what it found, and says so.
   test::MakeSparseFile(dir / "big.img", 64ull << 30);
-  const auto stopped = test::Run("timeout --preserve-status -s INT 1 " + Quote(test::RestorixBinary().string()) + " scan " +
-                                 Quote((dir / "big.img").string()) + " --mode advanced --json");
+  const auto stopped =
+      test::Run("timeout --preserve-status -s INT 1 " + Quote(test::RestorixBinary().string()) +
+                " scan " + Quote((dir / "big.img").string()) + " --mode advanced --json");
   EXPECT_EQ(stopped.exitCode, 1) << stopped.err;
   EXPECT_EQ(nlohmann::json::parse(stopped.out)["completed"], false);
 }
@@ -255,13 +276,18 @@ TEST(CliSessionTest, OptionValuesAreCheckedBeforeAnythingRuns) {
   };
   const Case cases[] = {
       {"scan " + Demo() + " -p 2 --mode format --types xyz", 2, "unknown file type 'xyz'"},
-      {"scan " + Demo() + " -p 2 --mode format --file-size 5GB", 2, "Please provide value in range of 1KB to 4GB"},
-      {"scan " + Demo() + " -p 2 --mode format --file-size 0KB", 2, "Please provide value in range of 1KB to 4GB"},
+      {"scan " + Demo() + " -p 2 --mode format --file-size 5GB", 2,
+       "Please provide value in range of 1KB to 4GB"},
+      {"scan " + Demo() + " -p 2 --mode format --file-size 0KB", 2,
+       "Please provide value in range of 1KB to 4GB"},
       {"scan " + Demo() + " -p 2 --mode sideways", 2, "sideways"},
       {"scan " + Demo() + " -p 9", 1, "has no partition 9"},
       {"recover " + Demo() + " -p 2 --to " + Quote((dir / "file").string()), 1, "not a folder"},
-      {"recover --scan " + Demo() + " --to " + Quote(dir.path().string()), 1, "not valid or corrupted"},
-      {"recover " + Demo() + " -p 2 --to " + Quote(dir.path().string()) + " --at-least 1KB --at-most 2KB", 2, "not both"},
+      {"recover --scan " + Demo() + " --to " + Quote(dir.path().string()), 1,
+       "not valid or corrupted"},
+      {"recover " + Demo() + " -p 2 --to " + Quote(dir.path().string()) +
+           " --at-least 1KB --at-most 2KB",
+       2, "not both"},
       {"find --scan " + Demo() + " '*'", 1, "not valid or corrupted"},
   };
   for (const Case& c : cases) {
@@ -272,7 +298,8 @@ TEST(CliSessionTest, OptionValuesAreCheckedBeforeAnythingRuns) {
   for (const char* usage : {"", "info", "frobnicate", "info x --partition 0"}) {
     EXPECT_EQ(Restorix(usage).exitCode, 2) << usage;
   }
-  for (const char* command : {"drives", "partitions", "info", "scan", "recover", "find", "image", "types"}) {
+  for (const char* command :
+       {"drives", "partitions", "info", "scan", "recover", "find", "image", "types"}) {
     const auto help = Restorix(std::string(command) + " --help");
     EXPECT_EQ(help.exitCode, 0) << command;
     EXPECT_NE(help.out.find("Example:"), std::string::npos) << command;

@@ -109,20 +109,22 @@ TEST_P(MadeVolumeTest, ContextAgreesWithFsstat) {
 // FAT16 volumes keep the 512-entry fixed root folder that the scanner reads;
 // mkfs.fat would grow it to fill a whole large cluster unless told not to
 // align (-a -r 512), and such volumes are not recognised.
-INSTANTIATE_TEST_SUITE_P(
-    MkfsFat, MadeVolumeTest,
-    testing::Values("40 mkfs.fat -F 16 -s 2", "256 mkfs.fat -F 16 -s 8",
-                    "2000 mkfs.fat -F 16 -a -r 512 -s 64", "4000 mkfs.fat -F 16 -a -r 512 -s 128",
-                    "40 mkfs.fat -F 32 -s 1", "300 mkfs.fat -F 32 -s 8",
-                    "2100 mkfs.fat -F 32 -s 64", "300 mkfs.fat -F 32 -s 1 -S 4096"));
+INSTANTIATE_TEST_SUITE_P(MkfsFat, MadeVolumeTest,
+                         testing::Values("40 mkfs.fat -F 16 -s 2", "256 mkfs.fat -F 16 -s 8",
+                                         "2000 mkfs.fat -F 16 -a -r 512 -s 64",
+                                         "4000 mkfs.fat -F 16 -a -r 512 -s 128",
+                                         "40 mkfs.fat -F 32 -s 1", "300 mkfs.fat -F 32 -s 8",
+                                         "2100 mkfs.fat -F 32 -s 64",
+                                         "300 mkfs.fat -F 32 -s 1 -S 4096"));
 
 // Every cluster size from 512 B to 64 KiB, and 4096-byte sectors.
-INSTANTIATE_TEST_SUITE_P(
-    MkNtfs, MadeVolumeTest,
-    testing::Values("96 mkntfs -FqQ -c 512", "96 mkntfs -FqQ -c 1024", "96 mkntfs -FqQ -c 2048",
-                    "96 mkntfs -FqQ -c 4096 -s 4096", "96 mkntfs -FqQ -c 8192",
-                    "96 mkntfs -FqQ -c 16384 -s 4096", "96 mkntfs -FqQ -c 32768",
-                    "96 mkntfs -FqQ -c 65536", "96 mkntfs -FqQ -c 65536 -s 4096"));
+INSTANTIATE_TEST_SUITE_P(MkNtfs, MadeVolumeTest,
+                         testing::Values("96 mkntfs -FqQ -c 512", "96 mkntfs -FqQ -c 1024",
+                                         "96 mkntfs -FqQ -c 2048", "96 mkntfs -FqQ -c 4096 -s 4096",
+                                         "96 mkntfs -FqQ -c 8192",
+                                         "96 mkntfs -FqQ -c 16384 -s 4096",
+                                         "96 mkntfs -FqQ -c 32768", "96 mkntfs -FqQ -c 65536",
+                                         "96 mkntfs -FqQ -c 65536 -s 4096"));
 
 // The volume Windows 10 formatted, opened as partition 1 of its disk image.
 TEST(WindowsVolumeTest, ContextAgreesWithFsstat) {

@@ -50,13 +50,16 @@ struct Volume : TaskEvents {
 TEST(ImageVolumeTest, CompletedAndUnfinishedImages) {
   enum Fault { None, BadSector70, Cancel, Lose, FileSizeLimit };
   const std::tuple<Fault, std::size_t, std::size_t, const char*, Stop, int> cases[] = {
-      {None, 100, 126, "out.qni", Stop::None, 0}, {None, 126, 126, "out.qni", Stop::None, 0},
-      {None, 63, 63, "out.qni", Stop::None, 0},   {None, 1, 63, "out.qni", Stop::None, 0},
+      {None, 100, 126, "out.qni", Stop::None, 0},
+      {None, 126, 126, "out.qni", Stop::None, 0},
+      {None, 63, 63, "out.qni", Stop::None, 0},
+      {None, 1, 63, "out.qni", Stop::None, 0},
       {BadSector70, 200, 252, "out.qni", Stop::None, 0},
       {Cancel, 5000, 0, "out.qni", Stop::Cancelled, 0},
       {Lose, 5000, 0, "out.qni", Stop::SourceLost, ENODEV},
       {FileSizeLimit, 5000, 0, "out.qni", Stop::WriteFailed, EFBIG},
-      {None, 10, 0, "/dev/null", Stop::NotAFile, 0}, {None, 10, 0, "/tmp", Stop::NotAFile, 0},
+      {None, 10, 0, "/dev/null", Stop::NotAFile, 0},
+      {None, 10, 0, "/tmp", Stop::NotAFile, 0},
       {None, 10, 0, "/nonexistent-folder/out.qni", Stop::CannotCreate, ENOENT}};
   ::signal(SIGXFSZ, SIG_IGN);
   rlimit old{};

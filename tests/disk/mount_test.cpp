@@ -35,7 +35,9 @@ Sector Ntfs(Edits edits = {}) {
 TEST(RecognitionTest, AcceptsAndRefusesBootSectors) {
   const char* const None = "";
   const std::tuple<const char*, Sector, std::string> cases[] = {
-      {"FAT16", Fat16Boot(), "FAT16 "}, {"FAT32", Fat32Boot(), "FAT32 "}, {"NTFS", Ntfs(), "NTFS "},
+      {"FAT16", Fat16Boot(), "FAT16 "},
+      {"FAT32", Fat32Boot(), "FAT32 "},
+      {"NTFS", Ntfs(), "NTFS "},
       {"FAT16 with a 16-bit total", Edited(Fat16Boot(), {{0x20, 4, 0}, {0x13, 2, 40000}}), None},
       {"FAT16 with one FAT", Edited(Fat16Boot(), {{0x10, 1, 1}}), None},
       {"FAT16 with 224 root entries", Edited(Fat16Boot(), {{0x11, 2, 224}}), None},

@@ -92,8 +92,10 @@ TEST(OpenSourceTest, SourcesThatAreNotVolumes) {
   test::WriteFile(dir / "short", Bytes8(300, 0xEB));
   std::filesystem::create_directory(dir / "folder");
   const std::tuple<const char*, OpenFailure, int> cases[] = {
-      {"missing", OpenFailure::CannotOpen, ENOENT}, {"folder", OpenFailure::CannotOpen, EISDIR},
-      {"empty", OpenFailure::NotRecognised, 0},     {"short", OpenFailure::NotRecognised, 0},
+      {"missing", OpenFailure::CannotOpen, ENOENT},
+      {"folder", OpenFailure::CannotOpen, EISDIR},
+      {"empty", OpenFailure::NotRecognised, 0},
+      {"short", OpenFailure::NotRecognised, 0},
       {"noise", OpenFailure::NotRecognised, 0}};
   for (const auto& [name, failure, error] : cases) {
     const bool file = std::filesystem::is_regular_file(dir / name);

@@ -174,7 +174,8 @@ TEST(DriveListsTest, AnImageAttachedToALoopDeviceIsOneDiskWithOneVolume) {
 
   const DriveLists lists = EnumerateDrives();
   std::size_t n = 0;
-  while (n < lists.physicalDisks.size() && lists.physicalDisks[n].devicePath != loop.device) ++n;
+  while (n < lists.physicalDisks.size() && lists.physicalDisks[n].devicePath != loop.device)
+    ++n;
   const std::string text = Text(lists, ""), number = std::to_string(n);
   const std::string expected = "disk " + loop.device + "|Disk # " + number + " (48.00 MB)|Loop|" +
                                fs::canonical(image).string() +

@@ -62,8 +62,10 @@ std::vector<TskFile> DeletedFiles(const test::TskVolume& volume) {
 // bits, shows 'X' and takes each byte as one unit.
 bool ShortNameFits(const std::u16string& ours, std::string tsk) {
   std::string mine;
-  for (const char16_t u : ours) mine += u >= 0x80 ? '^' : static_cast<char>(std::toupper(u));
-  for (char& c : tsk) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (const char16_t u : ours)
+    mine += u >= 0x80 ? '^' : static_cast<char>(std::toupper(u));
+  for (char& c : tsk)
+    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   if (!mine.empty() && mine[0] == 'X' && tsk[0] == '_') tsk[0] = 'X';
   return mine == tsk;
 }
@@ -87,7 +89,8 @@ std::pair<std::u16string, bool> ExpectedName(const Engine& engine, const TskFile
       (sector - clusters) % c.sectorsPerCluster() * perSector + (f.address - 3) % perSector;
   if (sector < clusters || slot >= (name.size() + 12) / 13) return {name, false};
   name.resize(13 * slot);
-  while (!name.empty() && name.back() == u' ') name.pop_back();
+  while (!name.empty() && name.back() == u' ')
+    name.pop_back();
   return {name, true};
 }
 

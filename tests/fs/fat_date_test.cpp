@@ -29,8 +29,8 @@ TEST(FatDateTest, NtfsTimesBecomePackedDates) {
       {2026, 12, 5, 86399, (46 << 9) | (12 << 5) | 5},  // the last second of the day
       {2000, 2, 29, 0, (20 << 9) | (2 << 5) | 29},      // leap day of a century year
       {2024, 2, 29, 43200, (44 << 9) | (2 << 5) | 29},
-      {2023, 3, 1, 0, (43 << 9) | (3 << 5) | 1},        // the day after a non-leap February
-      {2100, 3, 1, 0, (120 << 9) | (3 << 5) | 1},       // 2100 is not a leap year
+      {2023, 3, 1, 0, (43 << 9) | (3 << 5) | 1},   // the day after a non-leap February
+      {2100, 3, 1, 0, (120 << 9) | (3 << 5) | 1},  // 2100 is not a leap year
       {2107, 12, 31, 86399, (127 << 9) | (12 << 5) | 31},
       {1979, 12, 31, 86399, 0},  // before the packed form begins
       {2108, 1, 1, 0, 0},        // past its end

@@ -38,7 +38,8 @@ std::unique_ptr<test::FakeSource> Volume(int bits, const Bytes32& root,
     return b.begin() + 512 * (fat32 ? 1216 + c * 8 : 428 + c * 4);
   };
   std::copy(root.begin(), root.end(), fat32 ? at(2) : b.begin() + 404 * 512);
-  for (const auto& [cluster, data] : clusters) std::copy(data.begin(), data.end(), at(cluster));
+  for (const auto& [cluster, data] : clusters)
+    std::copy(data.begin(), data.end(), at(cluster));
   if (fat32) StoreLE<std::uint32_t>(b, 16384 + 8, 0x0FFFFFFF);  // the root's one cluster
   for (const auto& [cell, value] : fat)
     fat32 ? StoreLE<std::uint32_t>(b, 16384 + 4 * cell, value)
@@ -67,13 +68,16 @@ Bytes32 Entry(std::string_view name, std::uint8_t attribute, std::uint32_t clust
   StoreLE<std::uint16_t>(e, 26, static_cast<std::uint16_t>(cluster));
   return e;
 }
-Bytes32 File(std::string_view name, std::uint32_t cluster) { return Entry(name, 0x20, cluster); }
+Bytes32 File(std::string_view name, std::uint32_t cluster) {
+  return Entry(name, 0x20, cluster);
+}
 Bytes32 Folder(std::string_view name, std::uint32_t cluster, std::uint16_t created = kDay) {
   return Entry(name, 0x10, cluster, created);
 }
 Bytes32 Dir(std::initializer_list<Bytes32> parts) {
   Bytes32 out;
-  for (const Bytes32& p : parts) out.insert(out.end(), p.begin(), p.end());
+  for (const Bytes32& p : parts)
+    out.insert(out.end(), p.begin(), p.end());
   return out;
 }
 // "." and ".." opening a subfolder; a parent of 0 is the root.

@@ -17,7 +17,8 @@ Bytes8 Header(std::size_t dataBytes, bool compressed) {
 
 Bytes8 Cat(std::initializer_list<Bytes8> parts) {
   Bytes8 out;
-  for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+  for (const auto& p : parts)
+    out.insert(out.end(), p.begin(), p.end());
   return out;
 }
 
@@ -30,7 +31,8 @@ Bytes8 RunChunk(std::uint8_t c) {
 
 TEST(Lznt1Test, ChunksLandAtTheirOwnFourKilobytePlaces) {
   Bytes8 raw(4096);
-  for (std::size_t i = 0; i < raw.size(); ++i) raw[i] = static_cast<std::uint8_t>(i * 31);
+  for (std::size_t i = 0; i < raw.size(); ++i)
+    raw[i] = static_cast<std::uint8_t>(i * 31);
   const Bytes8 unit = Cat({RunChunk('A'), Cat({Header(4096, false), raw}), RunChunk('B'), {0, 0}});
   ASSERT_TRUE(Lznt1ChunksFit(unit));
   Bytes8 out(4 * 4096, 0xEE);

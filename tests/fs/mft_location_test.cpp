@@ -23,8 +23,8 @@ Bytes8 Record0(std::uint64_t lastVcn, const Bytes8& list = {}, bool resident = f
   if (!list.empty()) b.Raw(list);
   b.Resident(0x30, test::FileNameValue(5, u"$MFT"), 3);
   if (resident) b.Resident(0x80, Bytes8(16, 1), 6);
-  if (lastVcn) b.NonResident(0x80, 0, lastVcn, EncodeRunList({{lastVcn + 1, 16}}),
-                            (lastVcn + 1) * 4096, 6);
+  if (lastVcn)
+    b.NonResident(0x80, 0, lastVcn, EncodeRunList({{lastVcn + 1, 16}}), (lastVcn + 1) * 4096, 6);
   b.NonResident(0xB0, 0, 0, EncodeRunList({{1, 15}}), 8, 5);
   return b.Build();
 }
@@ -71,8 +71,12 @@ TEST(MountNtfsTest, DataInRecord0OrItsMirror) {
 // types come before and after; each is 32 bytes.
 Bytes8 Entries() {
   Bytes8 list;
-  for (const auto& [type, vcn, record, id] : {std::tuple(0x10, 0, 0, 0), {0x30, 0, 0, 3},
-           {0x80, 0, 0, 6}, {0x80, 50, 20, 0}, {0x80, 80, 21, 2}, {0xB0, 0, 0, 5}}) {
+  for (const auto& [type, vcn, record, id] : {std::tuple(0x10, 0, 0, 0),
+                                              {0x30, 0, 0, 3},
+                                              {0x80, 0, 0, 6},
+                                              {0x80, 50, 20, 0},
+                                              {0x80, 80, 21, 2},
+                                              {0xB0, 0, 0, 5}}) {
     const Bytes8 entry = AttributeListEntryBytes(type, vcn, record, static_cast<std::uint16_t>(id));
     list.insert(list.end(), entry.begin(), entry.end());
   }
@@ -115,7 +119,8 @@ TEST(MountNtfsTest, DataThroughTheAttributeList) {
   list[4] = 56;
   list.insert(list.begin() + 32, 24, 0);
   const Bytes8 name(list.begin() + 56, list.begin() + 88);  // the $FILE_NAME entry, 14 more times
-  for (int i = 0; i < 14; ++i) list.insert(list.begin() + 56, name.begin(), name.end());
+  for (int i = 0; i < 14; ++i)
+    list.insert(list.begin() + 56, name.begin(), name.end());
   ASSERT_GT(list.size(), 512u);
   EXPECT_EQ(Mount(Listed(list, 1)), std::pair(all, 50u));  // 100 clusters of 512 bytes
 }

@@ -36,7 +36,8 @@ struct Agreement {
 bool NameFits(const std::string& ours, const std::vector<std::string>& names) {
   if (names.empty()) return ours.empty();  // a record whose file name is gone
   for (const std::string& name : names) {
-    if (name == ours) return names.size() == 1 || ours.find('~') == std::string::npos || names.back() == ours;
+    if (name == ours)
+      return names.size() == 1 || ours.find('~') == std::string::npos || names.back() == ours;
   }
   return false;
 }
@@ -83,8 +84,10 @@ TEST_P(NtfsAgreementTest, EveryDeletedFileIsFoundWithTheBytesIcatReads) {
     for (const auto& a : record.attributes) {
       // Rule: a record with an attribute list has the streams its list names.
       const std::string key = "128-" + std::to_string(a.id);
-      const bool listed = std::find(record.listed.begin(), record.listed.end(), key) != record.listed.end();
-      if (a.type == 128 && a.size != 0 && (!record.hasAttributeList || listed)) streams.push_back(a);
+      const bool listed =
+          std::find(record.listed.begin(), record.listed.end(), key) != record.listed.end();
+      if (a.type == 128 && a.size != 0 && (!record.hasAttributeList || listed))
+        streams.push_back(a);
     }
     bool same = found.size() == streams.size();
     for (std::size_t i = 0; same && i < streams.size(); ++i) {

@@ -79,13 +79,12 @@ TEST(WriteNtfsDataTest, ResidentPlainSparseSplitAndDamagedData) {
   split.NonResident(0x80, 2, 3, EncodeRunList({{2, 302}}), 0, 4);
   split.Resident(0x80, Bytes8{'s', 't', 'r'}, 5, u"side");  // another stream, not this one's
   std::uint32_t number = 20;
-  for (const auto& file : {small, Plain(u"one", EncodeRunList({{1, 300}}), 0, 4096),
-                           Plain(u"two", EncodeRunList({{2, 300}}), 1, 8192),
-                           Plain(u"5000", EncodeRunList({{2, 300}}), 1, 5000),
-                           // One cluster, two sparse clusters, one more cluster.
-                           Plain(u"sparse", EncodeRunList({{1, 300}, {2, 0}, {1, 1}}), 3,
-                                 4 * 4096 - 10),
-                           split})
+  for (const auto& file :
+       {small, Plain(u"one", EncodeRunList({{1, 300}}), 0, 4096),
+        Plain(u"two", EncodeRunList({{2, 300}}), 1, 8192),
+        Plain(u"5000", EncodeRunList({{2, 300}}), 1, 5000),
+        // One cluster, two sparse clusters, one more cluster.
+        Plain(u"sparse", EncodeRunList({{1, 300}, {2, 0}, {1, 1}}), 3, 4 * 4096 - 10), split})
     v.Record(number++, file.Build());
   Bytes8 badSector = Head(content, 8192);
   std::fill_n(badSector.begin() + 4096, 512, 0);
@@ -95,8 +94,10 @@ TEST(WriteNtfsDataTest, ResidentPlainSparseSplitAndDamagedData) {
       {u"one", {}, Head(content, 4096)},
       {u"two", {}, Head(content, 8192)},
       {u"5000", {}, Head(content, 4096 + 904)},
-      {u"sparse", {}, Cat({Head(content, 4096), Bytes8(2 * 4096, 0),
-                           Bytes8(content.begin() + 4096, content.begin() + 8192 - 10)})},
+      {u"sparse",
+       {},
+       Cat({Head(content, 4096), Bytes8(2 * 4096, 0),
+            Bytes8(content.begin() + 4096, content.begin() + 8192 - 10)})},
       {u"split", {}, Head(content, 3 * 4096 + 5)},
       {u"two", [](FakeSource& s) { s.FailRange(301 * 4096, 512, EIO); }, badSector},
       // The record is no longer a FILE record when the data is written.

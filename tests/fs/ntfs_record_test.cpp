@@ -35,9 +35,10 @@ Record SampleRecord(std::uint32_t bytes = 1024, std::uint16_t usaOffset = 0x30) 
 
 TEST(CheckMftRecordTest, BothUpdateSequenceLayoutsAndLargeRecordsRestoreTheProtectedWords) {
   // Record bytes, update sequence offset, sector bytes, record sectors, first attribute.
-  const std::tuple<int, int, int, int, int> cases[] = {
-      {1024, 0x30, 512, 2, 0x38}, {1024, 0x2A, 512, 2, 0x30},
-      {4096, 0x30, 4096, 1, 0x48}, {4096, 0x30, 512, 8, 0x48}};
+  const std::tuple<int, int, int, int, int> cases[] = {{1024, 0x30, 512, 2, 0x38},
+                                                       {1024, 0x2A, 512, 2, 0x30},
+                                                       {4096, 0x30, 4096, 1, 0x48},
+                                                       {4096, 0x30, 512, 8, 0x48}};
   for (const auto& [bytes, usa, sector, sectors, first] : cases) {
     auto record = SampleRecord(bytes, static_cast<std::uint16_t>(usa));
     EXPECT_EQ(FirstAttributeOffset(record), first);
@@ -52,12 +53,18 @@ TEST(CheckMftRecordTest, BothUpdateSequenceLayoutsAndLargeRecordsRestoreTheProte
 TEST(CheckMftRecordTest, RefusesDamagedRecords) {
   // What, where, how many bytes written (0: the buffer cut to `value` bytes), value.
   const std::tuple<const char*, std::size_t, int, std::uint32_t> cases[] = {
-      {"signature BAAD", 0, 4, 0x44414142}, {"sequence at 0x28", 0x04, 2, 0x28},
-      {"sequence for 2 KiB", 0x06, 2, 5}, {"first attribute past the sequence", 0x14, 2, 0x40},
-      {"first attribute at 0x3A", 0x14, 2, 0x3A}, {"in use > allocated", 0x18, 4, 1032},
-      {"allocated 2 KiB", 0x1C, 4, 2048}, {"in use not a multiple of 8", 0x18, 4, 1020},
-      {"torn first block", 510, 2, 0x4343}, {"torn second block", 1022, 2, 0x4343},
-      {"attribute type 0x85", 0x38, 4, 0x85}, {"shorter than a record", 0, 0, 512}};
+      {"signature BAAD", 0, 4, 0x44414142},
+      {"sequence at 0x28", 0x04, 2, 0x28},
+      {"sequence for 2 KiB", 0x06, 2, 5},
+      {"first attribute past the sequence", 0x14, 2, 0x40},
+      {"first attribute at 0x3A", 0x14, 2, 0x3A},
+      {"in use > allocated", 0x18, 4, 1032},
+      {"allocated 2 KiB", 0x1C, 4, 2048},
+      {"in use not a multiple of 8", 0x18, 4, 1020},
+      {"torn first block", 510, 2, 0x4343},
+      {"torn second block", 1022, 2, 0x4343},
+      {"attribute type 0x85", 0x38, 4, 0x85},
+      {"shorter than a record", 0, 0, 512}};
   for (const auto& [what, at, width, value] : cases) {
     auto record = SampleRecord();
     if (width == 2) StoreLE(MutableBytes(record), at, static_cast<std::uint16_t>(value));
@@ -97,9 +104,11 @@ TEST(AttributeWalkTest, StopsAtTheEndMarkerAndAtZeroOrOverlongLengths) {
 TEST(DecodeRunListTest, DecodesRunsAndStopsAtTheAttributesEnd) {
   const std::tuple<const char*, Record, std::vector<RunNode>> cases[] = {
       {"one run", EncodeRunList({{64, 21589}}), {{64, 21589}}},
-      {"backwards", EncodeRunList({{8, 1000}, {4, -600}, {2, 0x10000}}),
+      {"backwards",
+       EncodeRunList({{8, 1000}, {4, -600}, {2, 0x10000}}),
        {{8, 1000}, {4, 400}, {2, 65936}}},
-      {"sparse keeps the running cluster", EncodeRunList({{16, 500}, {16, 0}, {16, 100}}),
+      {"sparse keeps the running cluster",
+       EncodeRunList({{16, 500}, {16, 0}, {16, 100}}),
        {{16, 500}, {16, 0}, {16, 600}}},
       {"length over 32 bits", EncodeRunList({{0x123456789, 10}}), {{0x123456789, 10}}},
       {"empty list", {0x00}, {}},

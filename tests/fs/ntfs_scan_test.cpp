@@ -19,7 +19,9 @@ using test::MftRecordBuilder;
 using Bytes8 = std::vector<std::uint8_t>;
 using Pairs = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
 
-Bytes8 Text(const std::string& s) { return {s.begin(), s.end()}; }
+Bytes8 Text(const std::string& s) {
+  return {s.begin(), s.end()};
+}
 
 // A file record (flags as FileRecord's) with resident data.
 Bytes8 File(std::uint16_t flags, std::uint64_t parent, const std::u16string& name) {
@@ -30,7 +32,8 @@ Bytes8 File(std::uint16_t flags, std::uint64_t parent, const std::u16string& nam
 
 Bytes8 Concat(const std::vector<Bytes8>& parts) {
   Bytes8 out;
-  for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+  for (const auto& p : parts)
+    out.insert(out.end(), p.begin(), p.end());
   return out;
 }
 
@@ -42,14 +45,14 @@ struct SampleVolume : test::MemoryNtfsVolume {
   std::uint16_t listedAt = 0;  // where record 67 holds big.bin's second piece
   SampleVolume() : MemoryNtfsVolume(8, 20) {
     const std::tuple<std::uint32_t, std::uint16_t, std::uint32_t, std::u16string> plain[] = {
-        {11, 0, 5, u"$Secret"}, {40, 2, 5, u"Docs"}, {41, 0, 40, u"hello.txt"},
-        {42, 0, 50, u"later.txt"}, {43, 0, 5, u"empty.txt"}, {44, 1, 5, u"live.txt"},
-        {45, 0, 60, u"orphan.bin"}, {48, 3, 5, u"Empty"}, {50, 2, 40, u"Later"},
-        {52, 2, 52, u"Self"}, {53, 2, 54, u"A"}, {54, 2, 53, u"B"},  // loops
+        {11, 0, 5, u"$Secret"},      {40, 2, 5, u"Docs"},      {41, 0, 40, u"hello.txt"},
+        {42, 0, 50, u"later.txt"},   {43, 0, 5, u"empty.txt"}, {44, 1, 5, u"live.txt"},
+        {45, 0, 60, u"orphan.bin"},  {48, 3, 5, u"Empty"},     {50, 2, 40, u"Later"},
+        {52, 2, 52, u"Self"},        {53, 2, 54, u"A"},        {54, 2, 53, u"B"},  // loops
         {55, 0, 52, u"in-self.txt"}, {56, 0, 53, u"in-a.txt"}};
     for (const auto& [number, flags, parent, name] : plain)
       Record(number, flags > 1 || number == 43 ? FileRecord(flags, parent, name).Build()
-                                                : File(flags, parent, name));
+                                               : File(flags, parent, name));
     auto torn = FileRecord(0, 5, u"torn.txt");
     torn.Resident(0x80, Bytes8(728, 't'), 3);  // fills the record: both fixups are checked
     Record(51, torn.Build());
@@ -88,10 +91,11 @@ struct SampleVolume : test::MemoryNtfsVolume {
     // 67 (clusters 10-19, sizes 0), a named stream in 67 too; 67's attribute 3
     // is not listed.
     MftRecordBuilder base(1024, 0);
-    base.Resident(0x20, Concat({AttributeListEntryBytes(0x30, 0, 65, 2),
-                                AttributeListEntryBytes(0x80, 0, 66, 1),
-                                AttributeListEntryBytes(0x80, 10, 67, 1),
-                                AttributeListEntryBytes(0x80, 0, 67, 2)}), 1);
+    base.Resident(
+        0x20,
+        Concat({AttributeListEntryBytes(0x30, 0, 65, 2), AttributeListEntryBytes(0x80, 0, 66, 1),
+                AttributeListEntryBytes(0x80, 10, 67, 1), AttributeListEntryBytes(0x80, 0, 67, 2)}),
+        1);
     base.Resident(0x30, test::FileNameValue(5, u"big.bin"), 2);
     Record(65, base.Build());
     auto first = MftRecordBuilder(1024, 0).BaseReference(65);

@@ -17,7 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size < 2) return 0;
   std::vector<std::uint8_t> record(data + 1, data + std::min<std::size_t>(size, 1025));
   record.resize(1024, 0);
-  if (data[0] & 1) test::Protect(record, restorix::le16(record, 0x04) == 0x2A ? 0x2A : 0x30, 0x0101);
+  if (data[0] & 1)
+    test::Protect(record, restorix::le16(record, 0x04) == 0x2A ? 0x2A : 0x30, 0x0101);
 
   static const test::MemoryNtfsVolume* base = [] {
     auto* v = new test::MemoryNtfsVolume(8, 16, 3 << 19);

@@ -33,11 +33,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   engine.OpenSource(SOURCE_PHYSICAL_DISK, std::make_unique<test::FakeSource>(disk), u"fuzz");
   engine.keepRunning = 1;
   if (choice < 128) {
-    engine.selectedTypes = SelectTypes(Table(), [](const SignatureRecord&) { return true; }, 1024);
+    engine.selectedTypes = SelectTypes(
+        Table(), [](const SignatureRecord&) { return true; }, 1024);
     RunScan(engine, true, RunSignatureSearch);
     return 0;
   }
-  static const std::uint32_t kCodes[] = {4, 5, 15, 18, 61, 62, 63, 68, 142, 161, 167, 185, 203, 207, 208, 235};
+  static const std::uint32_t kCodes[] = {4,   5,   15,  18,  61,  62,  63,  68,
+                                         142, 161, 167, 185, 203, 207, 208, 235};
   ClaimedSectors claims;
   DetectorContext context{engine, claims};
   SignatureRecord record;

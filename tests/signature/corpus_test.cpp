@@ -82,23 +82,26 @@ std::uint64_t FindPack(const Bytes8& bytes, std::uint64_t from) {
 Expected Expect(const CorpusFile& f, const std::vector<SignatureRecord>& table) {
   const std::uint64_t size = f.bytes.size();
   static const std::map<std::string, std::string> exact = {
-      {"jpeg", "jpg"},    {"jpeg-exif", "jpg"}, {"png", "png"},     {"gif87a", "gif"},
-      {"gif89a", "gif"},  {"bmp", "bmp"},       {"tiff-le", "tif"}, {"tiff-be", "tif"},
-      {"cr2", "cr2"},     {"nef", "nef"},       {"wave", "wav"},    {"mp3", "mp3"},
-      {"mp3-bare", "mp3"}, {"mp3-22k", "mp3"},  {"mp3-crc", "mp3"}, {"mpeg-ps", "mpg"},
-      {"mpeg1-ps", "mpg"}, {"mov", "mov"},      {"mp4", "mp4"},     {"m4a", "m4a"},
+      {"jpeg", "jpg"},     {"jpeg-exif", "jpg"}, {"png", "png"},     {"gif87a", "gif"},
+      {"gif89a", "gif"},   {"bmp", "bmp"},       {"tiff-le", "tif"}, {"tiff-be", "tif"},
+      {"cr2", "cr2"},      {"nef", "nef"},       {"wave", "wav"},    {"mp3", "mp3"},
+      {"mp3-bare", "mp3"}, {"mp3-22k", "mp3"},   {"mp3-crc", "mp3"}, {"mpeg-ps", "mpg"},
+      {"mpeg1-ps", "mpg"}, {"mov", "mov"},       {"mp4", "mp4"},     {"m4a", "m4a"},
       {"3gp", "3gp"}};
   if (f.kind == "mpeg1-ps") {
     // The walk takes every pack to be as long as the first and stops at the
     // first pack boundary that is not one; this stream's packs differ.
     const std::uint64_t pack = FindPack(f.bytes, 4);
     std::uint64_t end = pack;
-    while (end + 4 <= size && FindPack(f.bytes, end) == end) end += pack;
+    while (end + 4 <= size && FindPack(f.bytes, end) == end)
+      end += pack;
     if (end + 4 <= size && be32(f.bytes, end) == 0x000001B9) end += 4;
     return {"mpg", end, false, "program-stream packs are taken to be as long as the first"};
   }
-  if (const auto e = exact.find(f.kind); e != exact.end()) return {e->second, size, true, "its own length"};
-  if (f.kind == "jpeg-progressive") return {std::nullopt, 0, true, "only baseline JPEGs are confirmed"};
+  if (const auto e = exact.find(f.kind); e != exact.end())
+    return {e->second, size, true, "its own length"};
+  if (f.kind == "jpeg-progressive")
+    return {std::nullopt, 0, true, "only baseline JPEGs are confirmed"};
   if (f.kind == "midi") return {"mid", size + 2, false, "the MIDI rule adds 2 bytes"};
   if (f.kind == "mp3-riff") {
     // Measured by its frames, which end where the data chunk ends; the
@@ -118,10 +121,12 @@ Expected Expect(const CorpusFile& f, const std::vector<SignatureRecord>& table) 
       if (std::equal(name.begin(), name.end(), std::begin(u8"W\0o\0r\0k\0"))) extension = "xls";
       if (extension != "ppt") break;
     }
-    return {extension, bound, false, "a compound document is carved to its allocation tables' reach"};
+    return {extension, bound, false,
+            "a compound document is carved to its allocation tables' reach"};
   }
   const std::string extension = f.kind;
-  return {extension, StoredSize(table, extension), false, "the signature alone confirms it; the table's size"};
+  return {extension, StoredSize(table, extension), false,
+          "the signature alone confirms it; the table's size"};
 }
 
 // A disk image: random and zero filler, each corpus file at a sector
@@ -174,7 +179,8 @@ std::multimap<std::uint64_t, Carved> CarvedItems(const Engine& engine) {
     for (const ItemNode* kind = category->firstChild; kind; kind = kind->next) {
       for (const ItemNode* item = kind->firstChild; item; item = item->next) {
         const std::uint64_t start = item->extents.empty() ? item->id : item->extents.front().start;
-        carved.insert({start, {item, Utf8FromUtf16(category->name), Utf8FromUtf16(kind->name), start}});
+        carved.insert(
+            {start, {item, Utf8FromUtf16(category->name), Utf8FromUtf16(kind->name), start}});
       }
     }
   }
@@ -188,10 +194,12 @@ void CheckAll(ItemNode* root) {
 
 // Runs the search over `engine`'s open source with every type selected and
 // checks each planted file. Returns the number of files checked.
-int CheckCarving(Engine& engine, const std::vector<std::pair<const CorpusFile*, std::uint64_t>>& placed,
+int CheckCarving(Engine& engine,
+                 const std::vector<std::pair<const CorpusFile*, std::uint64_t>>& placed,
                  bool withFileSystemScan, const std::string& label) {
   const auto table = Table();
-  engine.selectedTypes = SelectTypes(table, [](const SignatureRecord&) { return true; }, 1024);
+  engine.selectedTypes = SelectTypes(
+      table, [](const SignatureRecord&) { return true; }, 1024);
   engine.keepRunning = 1;
   EXPECT_NE(RunScan(engine, withFileSystemScan, RunSignatureSearch).status, 0u) << label;
   const auto carved = CarvedItems(engine);
@@ -208,7 +216,8 @@ int CheckCarving(Engine& engine, const std::vector<std::pair<const CorpusFile*, 
     const Expected want = Expect(*file, table);
     const auto [from, to] = carved.equal_range(sector);
     std::vector<const Carved*> here;
-    for (auto it = from; it != to; ++it) here.push_back(&it->second);
+    for (auto it = from; it != to; ++it)
+      here.push_back(&it->second);
     if (!want.extension) {
       EXPECT_TRUE(here.empty()) << label << " " << file->name << ": " << want.why;
       continue;
@@ -224,7 +233,8 @@ int CheckCarving(Engine& engine, const std::vector<std::pair<const CorpusFile*, 
     const Bytes8 recovered = test::ReadFile(path);
     EXPECT_EQ(recovered.size(), size) << label << " " << file->name;
     const std::size_t common = std::min(recovered.size(), file->bytes.size());
-    EXPECT_TRUE(std::equal(file->bytes.begin(), file->bytes.begin() + static_cast<std::ptrdiff_t>(common),
+    EXPECT_TRUE(std::equal(file->bytes.begin(),
+                           file->bytes.begin() + static_cast<std::ptrdiff_t>(common),
                            recovered.begin()))
         << label << " " << file->name << ": recovered bytes differ";
     ++checked;
@@ -239,7 +249,8 @@ TEST(CarvingCorpusTest, EveryFileIsFoundAtItsSectorWithItsSizeAndBytes) {
     const Layout layout = LayOut(files, sectorBytes);
     Engine engine;
     ASSERT_TRUE(engine.OpenSource(SOURCE_PHYSICAL_DISK,
-                                  std::make_unique<test::FakeSource>(layout.image, sectorBytes), u"corpus"));
+                                  std::make_unique<test::FakeSource>(layout.image, sectorBytes),
+                                  u"corpus"));
     const std::string label = std::to_string(sectorBytes) + "-byte sectors";
     EXPECT_GE(CheckCarving(engine, layout.placed, false, label), 30) << label;
 
@@ -247,11 +258,13 @@ TEST(CarvingCorpusTest, EveryFileIsFoundAtItsSectorWithItsSizeAndBytes) {
     // file starts, or inside one (a file within a file).
     int nested = 0;
     for (const auto& [start, c] : CarvedItems(engine)) {
-      const auto owner = std::find_if(layout.placed.begin(), layout.placed.end(), [&](const auto& p) {
-        const std::uint64_t sectors = (p.first->bytes.size() + sectorBytes - 1) / sectorBytes;
-        return start >= p.second && start < p.second + sectors;
-      });
-      EXPECT_NE(owner, layout.placed.end()) << label << ": " << c.extension << " carved from filler at " << start;
+      const auto owner =
+          std::find_if(layout.placed.begin(), layout.placed.end(), [&](const auto& p) {
+            const std::uint64_t sectors = (p.first->bytes.size() + sectorBytes - 1) / sectorBytes;
+            return start >= p.second && start < p.second + sectors;
+          });
+      EXPECT_NE(owner, layout.placed.end())
+          << label << ": " << c.extension << " carved from filler at " << start;
       if (owner != layout.placed.end() && owner->second != start) {
         ++nested;
         std::printf("[ carving ] %s: a %s inside %s\n", label.c_str(), c.extension.c_str(),
@@ -268,7 +281,8 @@ TEST(CarvingCorpusTest, EveryFileIsFoundAtItsSectorWithItsSizeAndBytes) {
 std::optional<std::uint64_t> FindOnVolume(const Bytes8& volume, const Bytes8& file) {
   const std::size_t probe = std::min<std::size_t>(512, file.size());
   for (std::size_t at = 0; at + probe <= volume.size(); at += 512) {
-    if (std::equal(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(probe), volume.begin() + static_cast<std::ptrdiff_t>(at))) {
+    if (std::equal(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(probe),
+                   volume.begin() + static_cast<std::ptrdiff_t>(at))) {
       return at / 512;
     }
   }
@@ -291,21 +305,25 @@ void CheckVolume(const std::filesystem::path& image, const std::string& label) {
   EXPECT_GE(CheckCarving(engine, placed, true, label), 30);
 }
 
-TEST(CarvingCorpusTest, FormatRecoveryOnNtfs) { CheckVolume(test::Fixture("ntfs-carving.img"), "ntfs"); }
+TEST(CarvingCorpusTest, FormatRecoveryOnNtfs) {
+  CheckVolume(test::Fixture("ntfs-carving.img"), "ntfs");
+}
 
 TEST(CarvingCorpusTest, FormatRecoveryOnFat32) {
   test::TempDir dir;
   const auto image = dir / "fat32.img";
   test::MakeSparseFile(image, 300 << 20);  // enough 4 KiB clusters for FAT32
   test::RunOk("mkfs.fat -F 32 -s 8 " + test::Quote(image.string()) + " >/dev/null");
-  std::string copy = "MTOOLS_SKIP_CHECK=1 mmd -i " + test::Quote(image.string()) + " ::corpus && MTOOLS_SKIP_CHECK=1 mcopy -i " +
-                     test::Quote(image.string());
+  std::string copy = "MTOOLS_SKIP_CHECK=1 mmd -i " + test::Quote(image.string()) +
+                     " ::corpus && MTOOLS_SKIP_CHECK=1 mcopy -i " + test::Quote(image.string());
   const auto files = Corpus();
-  for (const auto& f : files) copy += " " + test::Quote(test::SourceFixture("carving/" + f.name).string());
+  for (const auto& f : files)
+    copy += " " + test::Quote(test::SourceFixture("carving/" + f.name).string());
   test::RunOk(copy + " ::corpus/");
   // Half of them deleted: carving does not care.
   std::string remove = "MTOOLS_SKIP_CHECK=1 mdel -i " + test::Quote(image.string());
-  for (std::size_t i = 0; i < files.size(); i += 2) remove += " ::corpus/" + files[i].name;
+  for (std::size_t i = 0; i < files.size(); i += 2)
+    remove += " ::corpus/" + files[i].name;
   test::RunOk(remove);
   CheckVolume(image, "fat32");
 }

@@ -6,7 +6,8 @@
 namespace restorix::test {
 
 DetectorBench::DetectorBench(std::uint64_t sectors, std::uint32_t sectorSize)
-    : bytes_(sectors * sectorSize, 0), sectorSize_(sectorSize) {}
+    : bytes_(sectors * sectorSize, 0), sectorSize_(sectorSize) {
+}
 
 void DetectorBench::Place(std::uint64_t sector, const std::vector<std::uint8_t>& bytes) {
   const std::uint64_t at = sector * sectorSize_;
@@ -17,7 +18,8 @@ void DetectorBench::Place(std::uint64_t sector, const std::vector<std::uint8_t>&
 
 void DetectorBench::Open() {
   engine.ResetEngine();
-  engine.OpenSource(SOURCE_PHYSICAL_DISK, std::make_unique<FakeSource>(bytes_, sectorSize_), u"bench");
+  engine.OpenSource(SOURCE_PHYSICAL_DISK, std::make_unique<FakeSource>(bytes_, sectorSize_),
+                    u"bench");
   engine.keepRunning = 1;
   opened_ = true;
 }

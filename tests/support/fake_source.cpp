@@ -17,7 +17,8 @@ int FakeSource::ReadAt(MutableBytes buffer, std::uint64_t offset) {
   for (const Failure& f : failures_) {
     if (offset < f.offset + f.length && f.offset < end) return f.error;
   }
-  const std::size_t n = offset >= bytes_.size() ? 0 : std::min<std::uint64_t>(buffer.size(), bytes_.size() - offset);
+  const std::size_t n =
+      offset >= bytes_.size() ? 0 : std::min<std::uint64_t>(buffer.size(), bytes_.size() - offset);
   std::copy_n(bytes_.begin() + static_cast<std::ptrdiff_t>(offset), n, buffer.begin());
   std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(n), buffer.end(), 0);
   return 0;

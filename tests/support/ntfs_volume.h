@@ -24,7 +24,9 @@ class MemoryNtfsVolume {
 
   std::uint32_t clusterBytes() const { return 512u * spc_; }
   // The absolute sector of MFT record `number`.
-  std::uint64_t RecordSector(std::uint32_t number) const { return kMftCluster * spc_ + 2u * number; }
+  std::uint64_t RecordSector(std::uint32_t number) const {
+    return kMftCluster * spc_ + 2u * number;
+  }
   void Record(std::uint32_t number, const std::vector<std::uint8_t>& record);
   // Replaces MFT record 0 (to give the MFT other runs).
   void Cluster(std::uint64_t cluster, const std::vector<std::uint8_t>& data);

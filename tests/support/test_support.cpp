@@ -1,8 +1,5 @@
 #include "support/test_support.h"
 
-#include "catalogue/item_tree.h"
-#include "util/text.h"
-
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,6 +8,9 @@
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+
+#include "catalogue/item_tree.h"
+#include "util/text.h"
 
 namespace restorix::test {
 

@@ -62,7 +62,8 @@ TEST(ProcessLogTest, SavedLogsOfNoneOneAndThreeRows) {
   log.Append({"Selected /dev/sdb1", mode, "", LOG_STARTED}, Local(12, 5, 2, 10, 43));
   const std::string one = header +
                           "\nSelected /dev/sdb1\n\t\tProcessing Mode: Deleted File Recovery\n\t\t"
-                          "Sat Dec 05 2026 02:10:43\n" + dashes;
+                          "Sat Dec 05 2026 02:10:43\n" +
+                          dashes;
   EXPECT_EQ(saved(log), one);
   // Two more rows the same way, and no line feed after the last.
   const std::string scan = "Processing directory structure for /dev/sdb1";

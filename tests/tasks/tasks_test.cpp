@@ -51,8 +51,10 @@ TEST(TasksTest, DirectoryScanCompletedStoppedOrLost) {
   const std::string scan = "Processing directory structure for demo";
   const std::string image = "Processing Image file :/images/a.qni";
   const std::tuple<End, bool, std::string, std::string> cases[] = {
-      {Completed, false, "Selected demo", scan}, {Completed, true, image, image},
-      {Stopped, false, "Selected demo", scan},   {Lost, false, "Selected demo", scan}};
+      {Completed, false, "Selected demo", scan},
+      {Completed, true, image, image},
+      {Stopped, false, "Selected demo", scan},
+      {Lost, false, "Selected demo", scan}};
   for (const auto& [end, imageMode, name, row] : cases) {
     Demo demo;
     demo.stopOnProgress = end == Stopped;
@@ -77,9 +79,9 @@ TEST(TasksTest, SignatureSearchPhasesForAVolumeAndAWholeDisk) {
     EXPECT_TRUE(demo.Run(task).completed);
     const std::string start = "log 0 Searching for known file type(s)";
     const std::string end = "log 2 Completed searching for known file type(s)";
-    EXPECT_EQ(demo.events, (advanced ? Events{"phase 1/1", start, end, "tree", "finished 0"}
-                                     : Events{"phase 1/2", start, "phase 2/2", end, "tree",
-                                              "finished 0"}));
+    EXPECT_EQ(demo.events,
+              (advanced ? Events{"phase 1/1", start, end, "tree", "finished 0"}
+                        : Events{"phase 1/2", start, "phase 2/2", end, "tree", "finished 0"}));
     EXPECT_EQ(entry.description, "----------------------------");
   }
 }
@@ -95,13 +97,13 @@ TEST(TasksTest, ImagingCompletedOrAbortedAndAnAbortedImageIsRemoved) {
     EXPECT_EQ(report.outcome, stop ? OUTCOME_IMAGING_ABORTED : OUTCOME_IMAGING_COMPLETED);
     EXPECT_EQ(std::filesystem::exists(dir / "i.qni"), !stop);
     const std::string end = stop ? "log 1 Aborted" : "log 2 Completed";
-    EXPECT_EQ(demo.events, (Events{"phase 1/1", "log 0 Imaging Disk :demo",
-                                   end + " Imaging Disk :demo",
-                                   "finished " + std::to_string(report.outcome)}));
+    EXPECT_EQ(demo.events,
+              (Events{"phase 1/1", "log 0 Imaging Disk :demo", end + " Imaging Disk :demo",
+                      "finished " + std::to_string(report.outcome)}));
     ProcessLog log;
     const Completion done = CompleteTask(demo.engine, log, entry, report.outcome);
-    EXPECT_EQ(done.message, stop ? "Imaging of logical drive aborted."
-                                 : "Imaging of logical drive completed.");
+    EXPECT_EQ(done.message,
+              stop ? "Imaging of logical drive aborted." : "Imaging of logical drive completed.");
     EXPECT_EQ(done.error, stop);
     EXPECT_TRUE(log.empty());
     EXPECT_EQ(demo.engine.keepRunning, 0u);

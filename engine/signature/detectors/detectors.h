@@ -27,7 +27,8 @@ inline constexpr std::uint32_t TYPE_ATOM_CHAIN_2 = 291;
 
 std::uint32_t DetectBmp(DetectorContext& context, std::uint64_t hit, SignatureRecord& record);
 std::uint32_t DetectSizeAt4(DetectorContext& context, std::uint64_t hit, SignatureRecord& record);
-std::uint32_t DetectRasterHeader(DetectorContext& context, std::uint64_t hit, SignatureRecord& record);
+std::uint32_t DetectRasterHeader(DetectorContext& context, std::uint64_t hit,
+                                 SignatureRecord& record);
 std::uint32_t DetectWave(DetectorContext& context, std::uint64_t hit, SignatureRecord& record);
 std::uint32_t DetectMidi(DetectorContext& context, std::uint64_t hit, SignatureRecord& record);
 std::uint32_t DetectPng(DetectorContext& context, std::uint64_t hit, SignatureRecord& record);

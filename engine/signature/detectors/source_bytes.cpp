@@ -6,7 +6,8 @@ SourceBytes::SourceBytes(Engine& engine, std::uint64_t hit, std::uint32_t blockS
     : engine_(engine),
       hit_(hit),
       sectorBytes_(engine.context.bytesPerSector()),
-      blockSectors_(blockSectors) {}
+      blockSectors_(blockSectors) {
+}
 
 std::uint64_t SourceBytes::sectorsLeft() const {
   const std::uint64_t total = engine_.context.totalSectors();
