@@ -1,6 +1,7 @@
 // Choosing which items `recover` writes, and which `find` reports.
 #pragma once
 
+#include <CLI/CLI.hpp>
 #include <optional>
 #include <string>
 #include <vector>
