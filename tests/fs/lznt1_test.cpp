@@ -46,17 +46,14 @@ TEST(Lznt1Test, ChunksLandAtTheirOwnFourKilobytePlaces) {
 TEST(Lznt1Test, OffsetAndLengthSplitMovesWithThePosition) {
   // "abcdefghijklmnopq" (17 literals), then a token at position 17, where
   // the offset has 5 bits and the length 11: copy 20 bytes from 17 back.
-  Bytes8 data;
   const std::string text = "abcdefghijklmnopq";
-  data.push_back(0x00);
-  data.insert(data.end(), text.begin(), text.begin() + 8);
-  data.push_back(0x00);
-  data.insert(data.end(), text.begin() + 8, text.begin() + 16);
-  data.push_back(0x02);
-  data.push_back('q');
   const std::uint16_t token = static_cast<std::uint16_t>(((17 - 1) << 11) | (20 - 3));
-  data.push_back(static_cast<std::uint8_t>(token));
-  data.push_back(static_cast<std::uint8_t>(token >> 8));
+  // Flag bytes before each group of eight: literals, then literal 'q' and
+  // the token (bit 1).
+  const std::string packed = std::string(1, '\0') + text.substr(0, 8) + std::string(1, '\0') +
+                             text.substr(8, 8) + "\x02q" + static_cast<char>(token & 0xFF) +
+                             static_cast<char>(token >> 8);
+  const Bytes8 data(packed.begin(), packed.end());
   const Bytes8 unit = Cat({Header(data.size(), true), data});
   Bytes8 out(4096, 0);
   EXPECT_EQ(Lznt1Decompress(unit, out), 37u);

@@ -32,10 +32,11 @@ ByteVector With(ByteVector bytes, std::size_t at, const ByteVector& patch) {
 // `data` filler bytes and, if asked, EOI. The scan data begins at byte 29.
 ByteVector Jpeg(std::uint16_t side, std::size_t data, bool eoi) {
   const auto hi = static_cast<std::uint8_t>(side >> 8), lo = static_cast<std::uint8_t>(side);
-  ByteVector out = {0xFF, 0xD8, 0xFF, 0xE0, 0,    2,    0xFF, 0xC0, 0, 11, 8, hi, lo,   hi, lo,
-                    1,    1,    0x11, 0,    0xFF, 0xDA, 0,    8,    1, 1,  0, 0,  0x3F, 0};
-  out.resize(out.size() + data, 0x5A);
-  if (eoi) out.insert(out.end(), {0xFF, 0xD9});
+  const ByteVector header = {0xFF, 0xD8, 0xFF, 0xE0, 0, 2, 0xFF, 0xC0, 0, 11, 8, hi, lo, hi, lo,
+                             1, 1, 0x11, 0, 0xFF, 0xDA, 0, 8, 1, 1, 0, 0, 0x3F, 0};
+  ByteVector out(header.size() + data + (eoi ? 2 : 0), 0x5A);
+  std::copy(header.begin(), header.end(), out.begin());
+  if (eoi) out[out.size() - 2] = 0xFF, out.back() = 0xD9;
   return out;
 }
 
