@@ -1,6 +1,5 @@
 #include "util/fat_date.h"
 
-#include <cstdio>
 
 namespace restorix {
 
@@ -39,9 +38,11 @@ std::uint16_t FatDateFromNtfsTime(std::uint64_t ntfsTime) {
 
 std::string IsoDateFromFatDate(std::uint16_t fatDate) {
   if (fatDate == 0) return {};
-  char text[16];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d", 1980 + (fatDate >> 9), (fatDate >> 5) & 0x0F,
-                fatDate & 0x1F);
+  const int year = 1980 + (fatDate >> 9), month = (fatDate >> 5) & 0x0F, day = fatDate & 0x1F;
+  std::string text = "0000-00-00";
+  for (int i = 3, y = year; i >= 0; --i, y /= 10) text[i] = static_cast<char>('0' + y % 10);
+  text[5] = static_cast<char>('0' + month / 10), text[6] = static_cast<char>('0' + month % 10);
+  text[8] = static_cast<char>('0' + day / 10), text[9] = static_cast<char>('0' + day % 10);
   return text;
 }
 
