@@ -66,7 +66,7 @@ const struct RealFile {
     {"mpeg25-8k.mp3", DetectMpegAudio, 0, kSize},
     {"crc-44k.mp3", DetectMpegAudio, 0, kSize},       // the CRC lies inside the frame length
     {"mp3-in-riff.wav", DetectMpegAudio, -1, kSize},  // the data chunk's pad byte is no frame
-    {"mp3-in-riff.wav", DetectWave, -1, kSize},
+    {"mp3-in-riff.wav", DetectWave, 0, kSize},        // carved to the RIFF length, pad byte too
     {"pcm-8k.wav", DetectWave, 0, kKept},
     {"two-tracks.mid", DetectMidi, 2, kSize},                       // two bytes of slack
     {"program-stream.mpg", DetectMpegProgramStream, 0, kKept},      // no end code
