@@ -111,8 +111,9 @@ void AddRecoverCommand(CLI::App& app, int& status) {
   command->add_option("--source", options->sourceOverride,
                       "With --scan: where the scanned source is now, if it moved");
   command
-      ->add_option("--to", options->destination,
-                   "Folder (on another disk) in which the run folder #, #0, ... is made")
+      ->add_option(
+          "--to", options->destination,
+          "Folder (on another disk, made if missing) in which the run folder #, #0, ... is made")
       ->required();
   AddSelectionOptions(*command, options->selection, true);
   AddLogOption(*command, options->log);

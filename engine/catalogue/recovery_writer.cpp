@@ -200,13 +200,16 @@ SaveResult SaveCheckedItems(Engine& engine, const SaveOptions& options) {
     result.status = 0;
     return result;
   };
-  UniqueFd destination(::open(options.destination.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!destination) return fail(SaveResult::Stop::NoDestination, errno);
   // Writing onto the file system that holds the source would overwrite the
-  // very data being recovered.
+  // very data being recovered; checked before anything is made.
   if (engine.source && WouldWriteOntoSource(options.destination, engine.source->identity())) {
     return fail(SaveResult::Stop::OntoSource, 0);
   }
+  // A destination folder that does not exist yet is made.
+  std::error_code made;
+  std::filesystem::create_directories(options.destination, made);
+  UniqueFd destination(::open(options.destination.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!destination) return fail(SaveResult::Stop::NoDestination, errno);
   std::string runName;
   if (const int error = MakeRunFolder(destination.get(), runName)) {
     return fail(SaveResult::Stop::RunFolder, error);

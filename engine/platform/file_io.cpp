@@ -225,8 +225,11 @@ bool IsWholeDiskDevice(const std::filesystem::path& path) {
 
 bool WouldWriteOntoSource(const std::filesystem::path& path, const SourceIdentity& source) {
   struct stat st {};
-  std::filesystem::path probe = path;
-  // A file that does not exist yet will live on its folder's file system.
+  std::error_code ec;
+  std::filesystem::path probe = std::filesystem::absolute(path, ec);
+  if (ec) probe = path;
+  // A file or folder that does not exist yet will live on the file system of
+  // the nearest folder above it that does.
   while (::stat(probe.c_str(), &st) != 0) {
     if (!probe.has_parent_path() || probe.parent_path() == probe) return false;
     probe = probe.parent_path();

@@ -86,8 +86,8 @@ bool IsWholeDiskDevice(const std::filesystem::path& path);
 // The folder of the running program.
 std::filesystem::path ProgramFolder();
 
-// True when writing to `path` (an existing file or folder, or a file to be
-// made in an existing folder) could change the bytes of `source`: the path is
+// True when writing to `path` (an existing file or folder, or one still to be
+// made below an existing folder) could change the bytes of `source`: the path is
 // the source file itself, or lies on a file system that lives on the source
 // block device or on one of its partitions.
 bool WouldWriteOntoSource(const std::filesystem::path& path, const SourceIdentity& source);

@@ -9,6 +9,7 @@
 #include <csignal>
 
 #include "engine.h"
+#include "platform/file_io.h"
 #include "support/fake_source.h"
 #include "support/test_support.h"
 
@@ -151,6 +152,12 @@ TEST(ImageVolumeTest, NeverImagesIntoAFileSystemStoredOnTheSource) {
     engine.keepRunning = 1;
     const ImageResult result = ImageVolume(engine, mnt + "/image.qni");
     const bool written = std::filesystem::exists(mnt + "/image.qni");
+    // Folders still to be made, named from inside the mount too.
+    const auto cwd = std::filesystem::current_path();
+    std::filesystem::current_path(mnt);
+    EXPECT_TRUE(WouldWriteOntoSource("not/made/yet", engine.source->identity())) << source;
+    std::filesystem::current_path(cwd);
+    EXPECT_TRUE(WouldWriteOntoSource(mnt + "/not/made", engine.source->identity())) << source;
     test::Run("umount " + test::Quote(mnt));
     EXPECT_EQ(result.stop, Stop::OntoSource) << source;
     EXPECT_FALSE(written) << source;
