@@ -14,19 +14,22 @@ namespace {
 // A JSON string literal for UTF-8 text.
 void AppendJsonString(std::string& out, std::string_view text) {
   out += '"';
-  for (const char c : text) {
-    const auto u = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
+  std::size_t plain = 0;  // start of the characters not yet written
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto u = static_cast<unsigned char>(text[i]);
+    if (u >= 0x20 && u != '"' && u != '\\') continue;
+    out.append(text.substr(plain, i - plain));
+    plain = i + 1;
+    if (u >= 0x20) {
       out += '\\';
-      out += c;
-    } else if (u < 0x20) {
+      out += text[i];
+    } else {
       char escaped[8];
       std::snprintf(escaped, sizeof escaped, "\\u%04x", u);
       out += escaped;
-    } else {
-      out += c;
     }
   }
+  out.append(text.substr(plain));
   out += '"';
 }
 

@@ -45,7 +45,8 @@ class SectorSource {
  public:
   virtual ~SectorSource() = default;
   // Reads buffer.size() bytes starting at the byte offset. Returns 0 or an
-  // errno value. Bytes past the end of the source read as zeros.
+  // errno value. Bytes past the end of the source read as zeros. Two threads
+  // may read at once (a scan reads ahead while it parses).
   virtual int ReadAt(MutableBytes buffer, std::uint64_t offset) = 0;
   virtual std::uint64_t size() const = 0;
   // The device's logical sector size; 512 for files.

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <vector>
 
+#include "disk/read_ahead.h"
 #include "engine.h"
 #include "fs/attribute_list.h"
 #include "fs/ntfs_record.h"
@@ -156,32 +158,55 @@ class MftScan {
   void Run() {
     const std::uint32_t recordBytes = context_.mftRecordBytes();
     if (recordBytes == 0) return;
-    std::vector<std::uint8_t> batch(std::size_t{kMftBatchRecords} * recordBytes);
-    std::uint64_t index = 0;
-    for (const RunNode& run : engine_.mftRuns) {
-      if (engine_.keepRunning == 0) break;
-      const auto first = ClusterSector(context_, run.startCluster);
-      if (!first) continue;
-      const std::uint64_t records = RecordsWithinVolume(run, *first);
-      for (std::uint64_t done = 0; done < records && engine_.keepRunning != 0;) {
-        const auto count =
-            static_cast<std::uint32_t>(std::min<std::uint64_t>(kMftBatchRecords, records - done));
-        const std::uint64_t sector = *first + done * context_.mftRecordSectors();
-        const MutableBytes bytes = MutableBytes(batch).first(std::size_t{count} * recordBytes);
-        engine_.ReadSectors(bytes, sector);
-        engine_.events().ScanProgress(index, engine_.mftRecordCount);
-        for (std::uint32_t i = 0; i < count; ++i) {
-          Record(index + i, sector + std::uint64_t{i} * context_.mftRecordSectors(),
-                 bytes.subspan(std::size_t{i} * recordBytes, recordBytes));
-        }
-        done += count;
-        index += count;
+    const std::size_t batchBytes = std::size_t{kMftBatchRecords} * recordBytes;
+    // Batches are read a little ahead of the parsing, up to ~2 MiB.
+    ReadAhead ahead(
+        engine_, PlanBatches(), batchBytes,
+        static_cast<unsigned>(std::clamp<std::size_t>(kReadAheadBytes / batchBytes, 2, 16)));
+    while (engine_.keepRunning != 0) {
+      const std::optional<ReadAhead::Read> batch = ahead.Next();
+      if (!batch) break;
+      const std::uint64_t index = batch->piece.tag;
+      engine_.events().ScanProgress(index, engine_.mftRecordCount);
+      const std::size_t count = batch->bytes.size() / recordBytes;
+      for (std::size_t i = 0; i < count; ++i) {
+        Record(index + i, batch->piece.sector + i * context_.mftRecordSectors(),
+               batch->bytes.subspan(i * recordBytes, recordBytes));
       }
-      index += records < RecordsIn(run) ? RecordsIn(run) - records : 0;
     }
   }
 
  private:
+  static constexpr std::size_t kReadAheadBytes = std::size_t{2} << 20;
+
+  // The batches in disk order over the MFT's runs, each tagged with the
+  // number of its first record.
+  ReadAhead::Planner PlanBatches() const {
+    struct Position {
+      std::size_t run = 0;
+      std::uint64_t done = 0;   // records of this run already planned
+      std::uint64_t index = 0;  // record number of the next batch
+    };
+    return [this, at = Position{}]() mutable -> std::optional<ReadAhead::Piece> {
+      for (; at.run < engine_.mftRuns.size(); ++at.run, at.done = 0) {
+        const RunNode& run = engine_.mftRuns[at.run];
+        const auto first = ClusterSector(context_, run.startCluster);
+        const std::uint64_t records = first ? RecordsWithinVolume(run, *first) : 0;
+        if (at.done < records) {
+          const std::uint64_t count = std::min<std::uint64_t>(kMftBatchRecords, records - at.done);
+          const ReadAhead::Piece piece{*first + at.done * context_.mftRecordSectors(),
+                                       count * context_.mftRecordBytes(), at.index};
+          at.done += count;
+          at.index += count;
+          return piece;
+        }
+        // Records of the run that lie off the volume still take their numbers.
+        if (first) at.index += RecordsIn(run) - records;
+      }
+      return std::nullopt;
+    };
+  }
+
   std::uint64_t RecordsIn(const RunNode& run) const {
     const auto sectors = CheckedMul(run.clusterCount, context_.sectorsPerCluster());
     return sectors ? *sectors / context_.mftRecordSectors() : 0;

@@ -7,7 +7,9 @@
 #include <cstring>
 #include <fstream>
 #include <random>
+#include <thread>
 
+#include "disk/read_ahead.h"
 #include "engine.h"
 #include "support/fake_source.h"
 #include "support/test_support.h"
@@ -125,6 +127,66 @@ TEST(OpenSourceTest, ResetEngineForgetsAllButTheSourceNameAndSignatureFile) {
   EXPECT_EQ(engine.sourceName, (dir / "disk").u16string());
   Bytes8 buffer(512);
   EXPECT_EQ(engine.ReadSectors(buffer, 0), EBADF);
+}
+
+// Reading ahead hands every piece over in order with the bytes and error a
+// plain read gives, however far the helper runs ahead of a slow consumer, and
+// stops where the consumer stops or the device goes.
+TEST(ReadAheadTest, PiecesInOrderUntilTheEndAStopOrALostDevice) {
+  enum End { kAll, kStop, kLost };
+  constexpr std::uint64_t kSectors = 600;
+  for (const End end : {kAll, kStop, kLost}) {
+    for (const unsigned depth : {2u, 3u, 16u}) {
+      auto fake = std::make_unique<FakeSource>(Pattern(kSectors));
+      fake->FailRange(100 * 512 + 3, 1, EIO);
+      FakeSource* source = fake.get();
+      Engine engine;
+      ASSERT_TRUE(engine.OpenSource(SOURCE_PHYSICAL_DISK, std::move(fake), u"fake"));
+      if (end == kLost) source->LoseAfter(source->reads() + 250);
+      engine.keepRunning = 1;
+      // Pieces of 1 to 3 sectors, tagged with their number.
+      std::uint64_t sector = 0, planned = 0;
+      const auto plan = [&]() -> std::optional<ReadAhead::Piece> {
+        if (sector >= kSectors) return std::nullopt;
+        const ReadAhead::Piece piece{sector, 512 * (1 + planned % 3), planned};
+        sector += 1 + planned++ % 3;
+        return piece;
+      };
+      std::uint64_t taken = 0, at = 0;
+      bool lost = false;
+      try {
+        ReadAhead ahead(engine, plan, 3 * 512, depth);
+        while (const auto read = ahead.Next()) {
+          ASSERT_EQ(read->piece.tag, taken) << depth;
+          ASSERT_EQ(read->piece.sector, at);
+          const std::size_t sectors = 1 + taken % 3;
+          Bytes8 expected = Pattern(std::min<std::uint64_t>(sectors, kSectors - at), at);
+          expected.resize(sectors * 512);
+          const bool bad = at <= 100 && 100 < at + sectors;
+          if (bad) std::fill_n(expected.begin() + 512 * (100 - at), 512, 0);
+          ASSERT_EQ(read->error, bad ? EIO : 0);
+          ASSERT_TRUE(
+              std::equal(read->bytes.begin(), read->bytes.end(), expected.begin(), expected.end()));
+          at += sectors;
+          ++taken;
+          if (taken % 7 == 0) std::this_thread::yield();
+          if (end == kStop && taken == 40) engine.keepRunning = 0;
+          if (end == kStop && taken > 40 + depth) FAIL() << "read on after the stop";
+        }
+      } catch (const DeviceLostError&) {
+        lost = true;
+      }
+      EXPECT_EQ(lost, end == kLost);
+      if (end == kAll) {
+        EXPECT_EQ(at, kSectors);
+      } else if (end == kLost) {
+        // Every piece read before the device went is handed over; the bad
+        // piece took up to three more reads (its sectors one by one).
+        EXPECT_GE(taken, 247u);
+        EXPECT_LE(taken, 250u);
+      }
+    }
+  }
 }
 
 // A loop device, where the machine allows one: size and logical sector size

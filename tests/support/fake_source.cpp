@@ -6,10 +6,12 @@
 namespace restorix::test {
 
 void FakeSource::FailRange(std::uint64_t offset, std::uint64_t length, int error) {
+  const std::lock_guard lock(mutex_);
   failures_.push_back({offset, length, error});
 }
 
 int FakeSource::ReadAt(MutableBytes buffer, std::uint64_t offset) {
+  const std::lock_guard lock(mutex_);
   if (loseAfter_ >= 0 && reads_ >= loseAfter_) return ENODEV;
   ++reads_;
   readLog_.push_back({offset, buffer.size()});

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <set>
 #include <vector>
 
@@ -18,14 +19,20 @@ class FakeSource : public SectorSource {
   // Reads touching [offset, offset + length) fail with `error`.
   void FailRange(std::uint64_t offset, std::uint64_t length, int error);
   // Reads after `reads` successful ones fail with ENODEV (the device is gone).
-  void LoseAfter(int reads) { loseAfter_ = reads; }
+  void LoseAfter(int reads) {
+    const std::lock_guard lock(mutex_);
+    loseAfter_ = reads;
+  }
 
   int ReadAt(MutableBytes buffer, std::uint64_t offset) override;
   std::uint64_t size() const override { return bytes_.size(); }
   std::uint32_t sectorSize() const override { return sectorSize_; }
   SourceIdentity identity() const override { return {}; }
 
-  int reads() const { return reads_; }
+  int reads() const {
+    const std::lock_guard lock(mutex_);
+    return reads_;
+  }
   // Every read made: byte offset and length.
   const std::vector<std::pair<std::uint64_t, std::size_t>>& readLog() const { return readLog_; }
   std::vector<std::uint8_t>& bytes() { return bytes_; }
@@ -35,6 +42,7 @@ class FakeSource : public SectorSource {
     std::uint64_t offset, length;
     int error;
   };
+  mutable std::mutex mutex_;  // reads may come from two threads
   std::vector<std::uint8_t> bytes_;
   std::uint32_t sectorSize_;
   std::vector<Failure> failures_;

@@ -1,0 +1,73 @@
+#include "disk/read_ahead.h"
+
+#include <algorithm>
+
+#include "engine.h"
+
+namespace restorix {
+
+ReadAhead::ReadAhead(Engine& engine, Planner plan, std::size_t maxBytes, unsigned depth)
+    : engine_(engine), plan_(std::move(plan)), slots_(std::max(depth, 2u)) {
+  for (Slot& slot : slots_)
+    slot.buffer.resize(maxBytes);
+  helper_ = std::thread([this] { Work(); });
+}
+
+ReadAhead::~ReadAhead() {
+  {
+    const std::lock_guard lock(mutex_);
+    stop_ = true;
+  }
+  changed_.notify_all();
+  helper_.join();
+}
+
+void ReadAhead::Work() {
+  for (std::uint64_t next = 0;; ++next) {
+    {
+      std::unique_lock lock(mutex_);
+      // Every slot but the ones still unread or held by the consumer is free.
+      changed_.wait(lock, [&] { return stop_ || next - released_ < slots_.size(); });
+      if (stop_) return;
+    }
+    Slot& slot = slots_[next % slots_.size()];
+    slot.failure = nullptr;
+    bool read = false;
+    try {
+      const std::optional<Piece> piece = engine_.keepRunning == 0 ? std::nullopt : plan_();
+      if (piece) {
+        slot.read.piece = *piece;
+        slot.read.bytes =
+            MutableBytes(slot.buffer).first(std::min(piece->bytes, slot.buffer.size()));
+        slot.read.error = engine_.ReadSectors(slot.read.bytes, piece->sector);
+        read = true;
+      }
+    } catch (...) {
+      slot.failure = std::current_exception();
+    }
+    {
+      const std::lock_guard lock(mutex_);
+      if (read || slot.failure) ++produced_;
+      finished_ = !read;
+    }
+    changed_.notify_all();
+    if (!read) return;
+  }
+}
+
+std::optional<ReadAhead::Read> ReadAhead::Next() {
+  Slot* slot = nullptr;
+  {
+    std::unique_lock lock(mutex_);
+    released_ = consumed_;  // the piece handed out last time is done with
+    changed_.notify_all();
+    changed_.wait(lock, [&] { return produced_ > consumed_ || finished_; });
+    if (produced_ == consumed_) return std::nullopt;
+    slot = &slots_[consumed_ % slots_.size()];
+  }
+  ++consumed_;
+  if (slot->failure) std::rethrow_exception(slot->failure);
+  return slot->read;
+}
+
+}  // namespace restorix

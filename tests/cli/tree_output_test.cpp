@@ -1,0 +1,48 @@
+// The JSON document is written by hand for speed; names come from damaged or
+// hostile disks, so every name must still come back exactly from a parser.
+#include "tree_output.h"
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "util/text.h"
+
+namespace restorix {
+namespace {
+
+TEST(TreeOutputTest, AnyNameSurvivesTheJsonDocument) {
+  const std::u16string names[] = {u"quote\"back\\slash", u"tab\tline\nbell\x07\x1f end",
+                                  u"R\u00e9sum\u00e9 \u65e5\u672c.txt", u"", u"\x7f\u2028"};
+  Engine engine;
+  engine.treeRoot = MakeRootNode(5);
+  auto* folder = new ItemNode;
+  folder->name = u"folder \"one\"";
+  folder->flags = ITEM_FOLDER;
+  folder->parent = engine.treeRoot;
+  engine.treeRoot->firstChild = folder;
+  ItemNode** link = &folder->firstChild;
+  for (const std::u16string& name : names) {
+    auto* file = new ItemNode;
+    file->name = name;
+    file->size = 1;
+    file->parent = folder;
+    *link = file;
+    link = &file->next;
+  }
+
+  std::ostringstream out;
+  cli::WriteScanJson(out, engine, "deleted", true);
+  const auto json = nlohmann::json::parse(out.str());
+  ASSERT_EQ(json["items"].size(), 1 + std::size(names));
+  EXPECT_EQ(json["items"][0]["name"], "folder \"one\"");
+  for (std::size_t i = 0; i < std::size(names); ++i) {
+    const auto& item = json["items"][i + 1];
+    EXPECT_EQ(item["name"], Utf8FromUtf16(names[i])) << i;
+    EXPECT_EQ(item["path"], "folder \"one\"/" + Utf8FromUtf16(names[i])) << i;
+  }
+}
+
+}  // namespace
+}  // namespace restorix
