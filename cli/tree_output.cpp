@@ -101,15 +101,14 @@ std::string TotalsLine(const Totals& totals) {
 
 void WalkWithPaths(const ItemNode* root,
                    const std::function<void(const ItemNode&, const std::string&)>& visit) {
-  std::vector<std::string> names;
+  std::string path;
+  std::vector<std::size_t> ends;  // where the path of each depth ends
   WalkTree(root, [&](const ItemNode& node, int depth) {
-    names.resize(static_cast<std::size_t>(depth - 1));
-    names.push_back(Utf8FromUtf16(node.name));
-    std::string path;
-    for (const std::string& name : names) {
-      if (!path.empty()) path += '/';
-      path += name;
-    }
+    ends.resize(static_cast<std::size_t>(depth - 1));
+    path.resize(ends.empty() ? 0 : ends.back());
+    if (!ends.empty()) path += '/';
+    path += Utf8FromUtf16(node.name);
+    ends.push_back(path.size());
     visit(node, path);
   });
 }
