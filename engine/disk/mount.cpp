@@ -124,7 +124,6 @@ bool MountVolume(Engine& engine) {
   try {
     engine.ReadSectors(boot, context.firstSector());
     if (!recognised() && context.altBootSector() != 0) {
-      boot.fill(0);
       engine.ReadSectors(boot, context.altBootSector());
     }
   } catch (const std::exception&) {

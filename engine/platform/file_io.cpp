@@ -69,10 +69,8 @@ void FileSource::Narrow(std::uint64_t firstByte, std::uint64_t length) {
 }
 
 int FileSource::ReadAt(MutableBytes buffer, std::uint64_t offset) {
-  if (offset >= length_) return 0;
-  const std::uint64_t available = length_ - offset;
-  std::size_t want =
-      buffer.size() < available ? buffer.size() : static_cast<std::size_t>(available);
+  const std::uint64_t available = offset < length_ ? length_ - offset : 0;
+  const std::size_t want = std::min<std::uint64_t>(buffer.size(), available);
   std::size_t done = 0;
   while (done < want) {
     const ssize_t n = ::pread(fd_.get(), buffer.data() + done, want - done,
@@ -81,9 +79,11 @@ int FileSource::ReadAt(MutableBytes buffer, std::uint64_t offset) {
       if (errno == EINTR) continue;
       return errno;
     }
-    if (n == 0) break;  // the file ended early; the rest stays as the caller cleared it
+    if (n == 0) break;  // the file ended early
     done += static_cast<std::size_t>(n);
   }
+  // Past the end of the source (or of a file that shrank) reads as zeros.
+  std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(done), buffer.end(), 0);
   return 0;
 }
 

@@ -89,7 +89,7 @@ class SignatureWalk {
     const std::uint64_t first = sector + offset / sectorBytes_;
     const std::uint32_t within = offset % sectorBytes_;
     const std::uint32_t sectors = (within + length + sectorBytes_ - 1) / sectorBytes_;
-    spill_.assign(std::size_t{sectors} * sectorBytes_, 0);
+    spill_.resize(std::size_t{sectors} * sectorBytes_);
     engine_.ReadSectors(spill_, first);
     return {reinterpret_cast<const char*>(spill_.data() + within), length};
   }

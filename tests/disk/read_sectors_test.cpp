@@ -68,18 +68,29 @@ TEST(ReadSectorsTest, ReadErrors) {
   }
 }
 
+// Whatever the buffer held before, bytes past the end of a file or of a
+// window over it read as zeros.
 TEST(ReadSectorsTest, AWindowNeverShowsBytesBeyondItsEnd) {
   TempDir dir;
   test::WriteFile(dir / "disk.img", Pattern(16));
   auto opened = FileSource::Open(dir / "disk.img");
   ASSERT_TRUE(opened.source);
-  opened.source->Narrow(4 * 512, 2 * 512);
-  EXPECT_EQ(opened.source->size(), 2u * 512);
-  Bytes8 buffer(3 * 512, 0);
-  EXPECT_EQ(opened.source->ReadAt(buffer, 0), 0);
-  Bytes8 expected = Pattern(2, 4);
-  expected.resize(3 * 512, 0);
-  EXPECT_EQ(buffer, expected);
+  auto window = FileSource::Open(dir / "disk.img");
+  ASSERT_TRUE(window.source);
+  window.source->Narrow(4 * 512, 2 * 512);
+  EXPECT_EQ(window.source->size(), 2u * 512);
+  // source, first sector read, sectors of it that exist (the rest are zeros)
+  const std::tuple<FileSource*, std::uint64_t, std::size_t, std::size_t> cases[] = {
+      {window.source.get(), 0, 2, 4},   {window.source.get(), 1, 1, 5},
+      {window.source.get(), 2, 0, 0},   {window.source.get(), 9, 0, 0},
+      {opened.source.get(), 14, 2, 14}, {opened.source.get(), 16, 0, 0}};
+  for (const auto& [source, sector, present, first] : cases) {
+    Bytes8 buffer(3 * 512, 0xEE);
+    EXPECT_EQ(source->ReadAt(buffer, sector * 512), 0);
+    Bytes8 expected = Pattern(present, first);
+    expected.resize(3 * 512, 0);
+    EXPECT_EQ(buffer, expected) << "sector " << sector << " of " << source->size() / 512;
+  }
 }
 
 // Anything that is not a volume fails to open with a reason, unchanged.
