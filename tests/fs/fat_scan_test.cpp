@@ -74,15 +74,9 @@ Bytes32 File(std::string_view name, std::uint32_t cluster) {
 Bytes32 Folder(std::string_view name, std::uint32_t cluster, std::uint16_t created = kDay) {
   return Entry(name, 0x10, cluster, created);
 }
-Bytes32 Dir(std::initializer_list<Bytes32> parts) {
-  Bytes32 out;
-  for (const Bytes32& p : parts)
-    out.insert(out.end(), p.begin(), p.end());
-  return out;
-}
 // "." and ".." opening a subfolder; a parent of 0 is the root.
 Bytes32 Dots(std::uint32_t self, std::uint32_t parent, std::uint16_t created = kDay) {
-  return Dir({Folder(".", self, created), Folder("..", parent, created)});
+  return test::Cat({Folder(".", self, created), Folder("..", parent, created)});
 }
 
 // The deleted long-name entries of `name` in their on-disk order.
@@ -95,7 +89,7 @@ Bytes32 Long(const std::u16string& name) {
     Bytes32 e = Entry("?", 0x0F, 0);
     for (std::size_t k = 0; k < 13; ++k)
       StoreLE<std::uint16_t>(e, kUnitAt[k], units[piece * 13 + k]);
-    out = Dir({out, e});
+    out = test::Cat({out, e});
   }
   return out;
 }
@@ -109,33 +103,34 @@ std::string Tree(const ItemNode* node) {
 }
 
 TEST(FatScanTest, WhichEntriesBecomeItems) {
-  const auto root = [](const Bytes32& entry) { return Dir({entry, File("?EXT    TXT", 6)}); };
+  const auto root = [](const Bytes32& entry) { return test::Cat({entry, File("?EXT    TXT", 6)}); };
   const char *listed = ".+(XEXT.TXT XILE.TXT)", *skipped = ".+(XEXT.TXT)", *ended = ".+()";
   const Bytes32 old = Folder("?LD", 40), file41 = File("?ILE    TXT", 41);
   const Bytes32 deleted = Folder("?LDNAME", 40), live = Folder("NEWNAME", 40);
   const auto at40 = [](const Bytes32& data) { return Clusters{{40, data}}; };
-  const Clusters intact = at40(Dir({Dots(40, 0), file41}));
+  const Clusters intact = at40(test::Cat({Dots(40, 0), file41}));
   // EMPTY, with nothing deleted below it, is pruned; inside a deleted folder
   // everything counts as deleted, live entries too.
   const Bytes32 listing =
-      Dir({Entry("RESTORIX", 0x08, 0), File("?WRD0001TMP", 10), File("LIVE    TXT", 11),
-           File("?OEXT", 12), Long(u"Kitchen list march.txt"), File("?ITCHE~1TXT", 13),
-           Folder("DOCS", 20), Folder("EMPTY", 30), Folder("?LD", 40)});
+      test::Cat({Entry("RESTORIX", 0x08, 0), File("?WRD0001TMP", 10), File("LIVE    TXT", 11),
+                 File("?OEXT", 12), Long(u"Kitchen list march.txt"), File("?ITCHE~1TXT", 13),
+                 Folder("DOCS", 20), Folder("EMPTY", 30), Folder("?LD", 40)});
   const Clusters below = {
-      {20, Dir({Dots(20, 0), File("?EPORT  DOC", 21), File("KEEP    TXT", 22)})},
-      {30, Dir({Dots(30, 0), File("LIVE2   TXT", 31)})},
-      {40, Dir({Dots(40, 0), File("INSIDE  TXT", 41), Folder("SUB", 42)})},
-      {42, Dir({Dots(42, 40), File("DEEP    TXT", 43)})}};
+      {20, test::Cat({Dots(20, 0), File("?EPORT  DOC", 21), File("KEEP    TXT", 22)})},
+      {30, test::Cat({Dots(30, 0), File("LIVE2   TXT", 31)})},
+      {40, test::Cat({Dots(40, 0), File("INSIDE  TXT", 41), Folder("SUB", 42)})},
+      {42, test::Cat({Dots(42, 40), File("DEEP    TXT", 43)})}};
   // A fixed fault: OLD was deleted and NEW, made later in DOCS, took its
   // cluster. OLD, met first, fails the folder check; NEW is still read.
-  const Clusters newer = {{20, Dir({Dots(20, 0), Folder("NEW", 30, kDay + 7)})},
-                          {30, Dir({Dots(30, 20, kDay + 7), File("?ILE    TXT", 31)})}};
+  const Clusters newer = {{20, test::Cat({Dots(20, 0), Folder("NEW", 30, kDay + 7)})},
+                          {30, test::Cat({Dots(30, 20, kDay + 7), File("?ILE    TXT", 31)})}};
   // UP fails the folder check; D and E lost their dot entries, so only the
   // clusters read already stop SELF and BACK. A's .. of 0 names the root.
-  const Clusters back = {{10, Dir({Dots(10, 0), Folder("B", 11)})},
-                         {11, Dir({Dots(11, 10), Folder("UP", 10), File("?ILE1   TXT", 12)})},
-                         {20, Dir({Folder("SELF", 20), Folder("E", 21), File("?ILE2   TXT", 22)})},
-                         {21, Dir({Folder("BACK", 20), File("?ILE3   TXT", 23)})}};
+  const Clusters back = {
+      {10, test::Cat({Dots(10, 0), Folder("B", 11)})},
+      {11, test::Cat({Dots(11, 10), Folder("UP", 10), File("?ILE1   TXT", 12)})},
+      {20, test::Cat({Folder("SELF", 20), Folder("E", 21), File("?ILE2   TXT", 22)})},
+      {21, test::Cat({Folder("BACK", 20), File("?ILE3   TXT", 23)})}};
   const std::tuple<const char*, int, Bytes32, Clusters, const char*> cases[] = {
       {"the listing", 16, listing, below,
        ".+(XLD(SUB(DEEP.TXT) INSIDE.TXT) DOCS+(XEPORT.DOC) Kitchen list march.txt XOEXT "
@@ -156,23 +151,24 @@ TEST(FatScanTest, WhichEntriesBecomeItems) {
       {"a label in the first slot", 32, root(Entry("?ILE    TXT", 0x08, 5)), {}, skipped},
       {"a long name over 255 units",
        16,
-       root(Dir({Long(std::u16string(256, 'n')), File("?ILE    TXT", 5)})),
+       root(test::Cat({Long(std::u16string(256, 'n')), File("?ILE    TXT", 5)})),
        {},
        listed},
       // A deleted folder is read only while its first cluster still holds it.
       {"deleted folder intact", 16, old, intact, ".+(XLD(XILE.TXT))"},
-      {"its . another cluster", 16, old, at40(Dir({Dots(41, 0), file41})), ".+()"},
-      {"made another day", 16, old, at40(Dir({Dots(40, 0, kDay + 1), file41})), ".+()"},
+      {"its . another cluster", 16, old, at40(test::Cat({Dots(41, 0), file41})), ".+()"},
+      {"made another day", 16, old, at40(test::Cat({Dots(40, 0, kDay + 1), file41})), ".+()"},
       {"now a file's data", 16, old, at40(Bytes32(2048, 'x')), ".+()"},
       // Entries for the same folder cluster: it is read once. A renamed folder
       // leaves its old entry behind, deleted, before the new one.
-      {"deleted, then live: merged", 16, Dir({deleted, live}), intact, ".+(NEWNAME+(XILE.TXT))"},
-      {"two deleted: the later name", 16, Dir({deleted, Folder("?THER", 40)}), intact,
+      {"deleted, then live: merged", 16, test::Cat({deleted, live}), intact,
+       ".+(NEWNAME+(XILE.TXT))"},
+      {"two deleted: the later name", 16, test::Cat({deleted, Folder("?THER", 40)}), intact,
        ".+(XTHER(XILE.TXT))"},
-      {"live, then deleted: once", 16, Dir({live, deleted}), intact, ".+(XLDNAME(XILE.TXT))"},
-      {"a newer folder took OLD's cluster", 16, Dir({Folder("DOCS", 20), Folder("?LD", 30)}), newer,
-       ".+(DOCS+(NEW+(XILE.TXT)))"},
-      {"pointing back", 32, Dir({Folder("A", 10), Folder("D", 20)}), back,
+      {"live, then deleted: once", 16, test::Cat({live, deleted}), intact, ".+(XLDNAME(XILE.TXT))"},
+      {"a newer folder took OLD's cluster", 16, test::Cat({Folder("DOCS", 20), Folder("?LD", 30)}),
+       newer, ".+(DOCS+(NEW+(XILE.TXT)))"},
+      {"pointing back", 32, test::Cat({Folder("A", 10), Folder("D", 20)}), back,
        ".+(D+(XILE2.TXT E+(XILE3.TXT)) A+(B+(XILE1.TXT)))"},
   };
   for (const auto& [what, bits, entries, clusters, tree] : cases) {

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "support/test_support.h"
+
 namespace restorix {
 namespace {
 
@@ -15,12 +17,7 @@ Bytes8 Header(std::size_t dataBytes, bool compressed) {
   return {static_cast<std::uint8_t>(h), static_cast<std::uint8_t>(h >> 8)};
 }
 
-Bytes8 Cat(std::initializer_list<Bytes8> parts) {
-  Bytes8 out;
-  for (const auto& p : parts)
-    out.insert(out.end(), p.begin(), p.end());
-  return out;
-}
+using test::Cat;
 
 // One literal, then one token that copies it 4095 more times from offset 1:
 // 4096 bytes of `c` in four bytes of data.

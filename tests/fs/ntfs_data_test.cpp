@@ -27,12 +27,7 @@ Bytes8 Filled(std::size_t n, std::uint8_t seed) {
   return b;
 }
 
-Bytes8 Cat(std::initializer_list<Bytes8> parts) {
-  Bytes8 out;
-  for (const auto& p : parts)
-    out.insert(out.end(), p.begin(), p.end());
-  return out;
-}
+using test::Cat;
 
 Bytes8 Head(const Bytes8& bytes, std::size_t n) {
   return Bytes8(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(n));

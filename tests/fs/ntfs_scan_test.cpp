@@ -30,12 +30,7 @@ Bytes8 File(std::uint16_t flags, std::uint64_t parent, const std::u16string& nam
   return record.Build();
 }
 
-Bytes8 Concat(const std::vector<Bytes8>& parts) {
-  Bytes8 out;
-  for (const auto& p : parts)
-    out.insert(out.end(), p.begin(), p.end());
-  return out;
-}
+using test::Cat;
 
 // Flags as FileRecord's. Not listed: 11 (a system record), 43 without data,
 // 44 live, 47's empty named stream, 48 a live folder without files, 49 an
@@ -68,7 +63,8 @@ struct SampleVolume : test::MemoryNtfsVolume {
     extension.Resident(0x80, Text("x"), 3);
     Record(49, extension.Build());
     MftRecordBuilder self(1024, 0);  // an attribute list listing its own record, again and again
-    self.Resident(0x20, Concat({3, AttributeListEntryBytes(0x80, 0, 57, 3)}), 1);
+    const Bytes8 entry = AttributeListEntryBytes(0x80, 0, 57, 3);
+    self.Resident(0x20, Cat({entry, entry, entry}), 1);
     self.Resident(0x30, test::FileNameValue(5, u"self.bin"), 2);
     self.Resident(0x80, Text("data"), 3);
     Record(57, self.Build());
@@ -93,8 +89,8 @@ struct SampleVolume : test::MemoryNtfsVolume {
     MftRecordBuilder base(1024, 0);
     base.Resident(
         0x20,
-        Concat({AttributeListEntryBytes(0x30, 0, 65, 2), AttributeListEntryBytes(0x80, 0, 66, 1),
-                AttributeListEntryBytes(0x80, 10, 67, 1), AttributeListEntryBytes(0x80, 0, 67, 2)}),
+        Cat({AttributeListEntryBytes(0x30, 0, 65, 2), AttributeListEntryBytes(0x80, 0, 66, 1),
+             AttributeListEntryBytes(0x80, 10, 67, 1), AttributeListEntryBytes(0x80, 0, 67, 2)}),
         1);
     base.Resident(0x30, test::FileNameValue(5, u"big.bin"), 2);
     Record(65, base.Build());

@@ -22,12 +22,7 @@ ByteVector Unit(const std::string& name) {
   return test::ReadFile(test::SourceFixture("carving-unit/" + name));
 }
 
-ByteVector Cat(std::initializer_list<ByteVector> parts) {
-  ByteVector out;
-  for (const ByteVector& p : parts)
-    out.insert(out.end(), p.begin(), p.end());
-  return out;
-}
+using test::Cat;
 
 // `bytes` with `patch` written over it at `at`.
 ByteVector With(ByteVector bytes, std::size_t at, const ByteVector& patch) {

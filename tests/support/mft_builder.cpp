@@ -1,19 +1,11 @@
 #include "support/mft_builder.h"
 
+#include "support/boot_sectors.h"
 #include "util/bytes.h"
 
 namespace restorix::test {
 
 namespace {
-void Put16(std::vector<std::uint8_t>& b, std::size_t o, std::uint16_t v) {
-  StoreLE(MutableBytes(b), o, v);
-}
-void Put32(std::vector<std::uint8_t>& b, std::size_t o, std::uint32_t v) {
-  StoreLE(MutableBytes(b), o, v);
-}
-void Put64(std::vector<std::uint8_t>& b, std::size_t o, std::uint64_t v) {
-  StoreLE(MutableBytes(b), o, v);
-}
 std::size_t Align8(std::size_t n) {
   return (n + 7) / 8 * 8;
 }

@@ -14,6 +14,13 @@
 
 namespace restorix::test {
 
+std::vector<std::uint8_t> Cat(std::initializer_list<std::vector<std::uint8_t>> parts) {
+  std::vector<std::uint8_t> out;
+  for (const auto& part : parts)
+    out.insert(out.end(), part.begin(), part.end());
+  return out;
+}
+
 std::string Render(const ItemNode* node) {
   std::string out = Utf8FromUtf16(node->name);
   if (!node->isFolder()) return out;

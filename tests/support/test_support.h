@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <initializer_list>
 #include <map>
 #include <string>
 #include <vector>
@@ -12,6 +13,9 @@ struct ItemNode;
 }
 
 namespace restorix::test {
+
+// The parts one after the other.
+std::vector<std::uint8_t> Cat(std::initializer_list<std::vector<std::uint8_t>> parts);
 
 // A compact picture of a small tree: "name(child child)" for folders, the
 // name alone for files.
