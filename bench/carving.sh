@@ -19,18 +19,9 @@
 # manifest and this script's layout, so a changed corpus makes new ones.
 # RUNS=N sets the number of timed rounds (default 3).
 set -euo pipefail
-cd "$(dirname "$0")/.."
-restorix=${RESTORIX:-build/release/bin/restorix}
-[ -x "$restorix" ] || { echo "build first: scripts/setup.sh release" >&2; exit 1; }
-cache=${RESTORIX_BENCH_CACHE:-/var/tmp/restorix-bench}
+. "$(dirname "$0")/lib.sh"
 runs=${RUNS:-3}
 corpus=tests/fixtures/carving
-own_work=""; [ $# -ge 1 ] || own_work=1
-work=${1:-$(mktemp -d)}
-mkdir -p "$work" "$cache"
-work=$(cd "$work" && pwd)
-
-. bench/lib.sh
 need photorec testdisk
 need foremost foremost
 need openssl openssl
@@ -39,7 +30,7 @@ need python3 python3
 
 cleanup() {
   rm -rf "$cache"/carving-*.tmp "$work/restorix" "$work/photorec" "$work/foremost" "$work/peak"
-  [ -z "$own_work" ] || rmdir "$work"
+  drop_work
 }
 trap cleanup EXIT
 
@@ -140,7 +131,7 @@ read_all() { cat "$big" >/dev/null; }
 # is emptied and flushed beforehand, outside the timing; the last round's
 # outputs stay for the check.
 timed() {
-  local out="" start end
+  local out=""
   case $1 in
     rx_recover) out=restorix ;; pr_recover) out=photorec ;; fm_recover) out=foremost ;;
   esac
@@ -148,12 +139,8 @@ timed() {
     rm -rf "${work:?}/$out"; [ "$out" = foremost ] || mkdir "$work/$out"
   fi
   sync
-  start=$(date +%s.%N)
-  "$@" || { echo "failed: $1 (exit $?)" >&2; return 1; }
-  end=$(date +%s.%N)
-  echo "$start $end" | awk '{print $2 - $1}'
+  seconds "$@"
 }
-best() { echo "$1 $2" | awk '{print ($2 == "" || $1 < $2) ? $1 : $2}'; }
 
 cat "$big" "$small" >/dev/null  # warm the page cache
 

@@ -10,20 +10,14 @@
 # in ${RESTORIX_BENCH_CACHE:-/var/tmp/restorix-bench}. RUNS=N sets the number
 # of timed rounds (default 3).
 set -euo pipefail
-cd "$(dirname "$0")/.."
-restorix=${RESTORIX:-build/release/bin/restorix}
-[ -x "$restorix" ] || { echo "build first: scripts/setup.sh release" >&2; exit 1; }
-cache=${RESTORIX_BENCH_CACHE:-/var/tmp/restorix-bench}
+. "$(dirname "$0")/lib.sh"
 runs=${RUNS:-3}
-work=${1:-$(mktemp -d)}
-mkdir -p "$work" "$cache"
-. bench/lib.sh
 need icat sleuthkit
 need mcopy mtools
 need mkfs.fat dosfstools
 need openssl openssl
 volume="$cache/fat32-recover-v1.img"
-trap 'rm -rf "$work/restorix" "$work/icat" "$work/files"' EXIT
+trap 'rm -rf "$work/restorix" "$work/icat" "$work/files"; drop_work' EXIT
 
 if [ ! -e "$volume" ]; then
   echo "Building $volume (2.5 GiB FAT32, 2 GiB of files, then deleted) ..." >&2
@@ -49,13 +43,6 @@ mapfile -t entries < <(fls -r -d -p "$volume" | awk -F'\t' '/^r\/r \*/ {split($1
 [ ${#entries[@]} -gt 0 ] || { echo "no deleted files found by fls" >&2; exit 1; }
 cat "$volume" >/dev/null
 
-timed() {
-  local start end
-  start=$(date +%s.%N)
-  "$@" >/dev/null
-  end=$(date +%s.%N)
-  echo "$start $end" | awk '{print $2 - $1}'
-}
 icat_all() {
   mkdir -p "$work/icat"
   for entry in "${entries[@]}"; do icat "$volume" "${entry%%$'\t'*}" >"$work/icat/${entry%%$'\t'*}"; done
@@ -63,11 +50,11 @@ icat_all() {
 rx_time=""; icat_time=""
 for _ in $(seq "$runs"); do
   rm -rf "$work/restorix" "$work/icat"; mkdir -p "$work/restorix"; sync
-  t=$(timed "$restorix" recover "$volume" --to "$work/restorix" --json)
-  rx_time=$(echo "$t $rx_time" | awk '{print ($2 == "" || $1 < $2) ? $1 : $2}')
+  t=$(seconds "$restorix" recover "$volume" --to "$work/restorix" --json) || exit 1
+  rx_time=$(best "$t" "$rx_time")
   sync
-  t=$(timed icat_all)
-  icat_time=$(echo "$t $icat_time" | awk '{print ($2 == "" || $1 < $2) ? $1 : $2}')
+  t=$(seconds icat_all) || exit 1
+  icat_time=$(best "$t" "$icat_time")
 done
 
 # Same bytes, file for file (restorix names deleted 8.3 entries with an X

@@ -5,11 +5,8 @@
 # the flush to disk is outside the timing.
 #   bench/imaging.sh [WORK_DIR]   (default: a temporary folder; needs ~3 GiB)
 set -euo pipefail
-cd "$(dirname "$0")/.."
-restorix=${RESTORIX:-build/release/bin/restorix}
-[ -x "$restorix" ] || { echo "build first: scripts/setup.sh release" >&2; exit 1; }
-work=${1:-$(mktemp -d)}
-trap 'rm -f "$work"/volume.img "$work"/copy.img "$work"/image.qni' EXIT
+. "$(dirname "$0")/lib.sh"
+trap 'rm -f "$work"/volume.img "$work"/copy.img "$work"/image.qni; drop_work' EXIT
 
 # Random data under a FAT32 boot sector: every byte is real (no sparse holes
 # for cp to skip), and the volume is recognised.
@@ -21,20 +18,16 @@ cat "$work/volume.img" >/dev/null  # warm the page cache
 # outside the timing, so each run starts from the same state.
 timed() {
   rm -f "$work/copy.img" "$work/image.qni"; sync
-  local start end
-  start=$(date +%s.%N)
-  "$@" >/dev/null
-  end=$(date +%s.%N)
-  echo "$start $end" | awk '{print $2 - $1}'
+  seconds "$@"
 }
 
 # Interleaved, best of five each, so that disk writeback hits both alike.
 cp_time=""; rx_time=""
 for _ in 1 2 3 4 5; do
-  t=$(timed cp "$work/volume.img" "$work/copy.img")
-  cp_time=$(echo "$t $cp_time" | awk '{print ($2 == "" || $1 < $2) ? $1 : $2}')
-  t=$(timed "$restorix" image "$work/volume.img" "$work/image.qni")
-  rx_time=$(echo "$t $rx_time" | awk '{print ($2 == "" || $1 < $2) ? $1 : $2}')
+  t=$(timed cp "$work/volume.img" "$work/copy.img") || exit 1
+  cp_time=$(best "$t" "$cp_time")
+  t=$(timed "$restorix" image "$work/volume.img" "$work/image.qni") || exit 1
+  rx_time=$(best "$t" "$rx_time")
 done
 awk -v c="$cp_time" -v r="$rx_time" 'BEGIN {
   printf "volume: 1 GiB\ncp:               %.3f s  (%.0f MB/s)\n", c, 1024 / c

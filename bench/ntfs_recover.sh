@@ -12,44 +12,16 @@
 # ${RESTORIX_BENCH_CACHE:-/var/tmp/restorix-bench}; later runs reuse it.
 # RUNS=N sets the number of timed rounds (default 3).
 set -euo pipefail
-cd "$(dirname "$0")/.."
-restorix=${RESTORIX:-build/release/bin/restorix}
-[ -x "$restorix" ] || { echo "build first: scripts/setup.sh release" >&2; exit 1; }
-cache=${RESTORIX_BENCH_CACHE:-/var/tmp/restorix-bench}
+. "$(dirname "$0")/lib.sh"
 runs=${RUNS:-3}
-own_work=""; [ $# -ge 1 ] || own_work=1
-work=${1:-$(mktemp -d)}
-mkdir -p "$work" "$cache"
 volume="$cache/ntfs-recover-v1.img"
-
-. bench/lib.sh
 need icat sleuthkit
 need python3 python3
 
-# ntfs-3g stays in the foreground (no_detach) in a background job, so that
-# after umount we can wait until it has written everything back to the image.
-mnt=""; ntfs_pid=""
-mount_ntfs() {  # mount_ntfs IMAGE [OPTION,...]
-  mnt=$(mktemp -d)
-  ntfs-3g -o "no_detach,big_writes,noatime${2:+,$2}" "$1" "$mnt" >"$mnt.log" 2>&1 &
-  ntfs_pid=$!
-  for _ in $(seq 100); do
-    mountpoint -q "$mnt" && return
-    kill -0 "$ntfs_pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  echo "ntfs-3g could not mount $1 (is /dev/fuse there?):" >&2; cat "$mnt.log" >&2; exit 1
-}
-unmount_ntfs() {
-  [ -n "$mnt" ] || return 0
-  if mountpoint -q "$mnt"; then umount "$mnt" || umount -l "$mnt"; fi
-  if [ -n "$ntfs_pid" ]; then wait "$ntfs_pid" || true; fi
-  rmdir "$mnt"; rm -f "$mnt.log"; mnt=""; ntfs_pid=""
-}
 cleanup() {
   unmount_ntfs
   rm -rf "$cache/ntfs-recover.tmp" "$work/restorix" "$work/icat" "$work/scan.json" "$work/recover.json"
-  [ -z "$own_work" ] || rmdir "$work"
+  drop_work
 }
 trap cleanup EXIT
 
@@ -140,19 +112,14 @@ icat_all() {
 # state.
 timed() {
   rm -rf "$work/restorix" "$work/icat"; mkdir "$work/restorix" "$work/icat"; sync
-  local start end
-  start=$(date +%s.%N)
-  "$@"
-  end=$(date +%s.%N)
-  echo "$start $end" | awk '{print $2 - $1}'
+  seconds "$@"
 }
-best() { echo "$1 $2" | awk '{print ($2 == "" || $1 < $2) ? $1 : $2}'; }
 
 # Interleaved, best of $runs each.
 icat_t=""; rx=""
 for _ in $(seq "$runs"); do
-  rx=$(best "$(timed recover_all)" "$rx")
-  icat_t=$(best "$(timed icat_all)" "$icat_t")
+  t=$(timed recover_all) || exit 1; rx=$(best "$t" "$rx")
+  t=$(timed icat_all) || exit 1; icat_t=$(best "$t" "$icat_t")
 done
 recover_all  # the last round left icat's files only; the check needs both
 

@@ -13,47 +13,19 @@
 # of a 2 GiB sparse file each); later runs reuse them. RUNS=N sets the
 # number of timed rounds (default 5).
 set -euo pipefail
-cd "$(dirname "$0")/.."
-restorix=${RESTORIX:-build/release/bin/restorix}
-[ -x "$restorix" ] || { echo "build first: scripts/setup.sh release" >&2; exit 1; }
-cache=${RESTORIX_BENCH_CACHE:-/var/tmp/restorix-bench}
+. "$(dirname "$0")/lib.sh"
 runs=${RUNS:-5}
-own_work=""; [ $# -ge 1 ] || own_work=1
-work=${1:-$(mktemp -d)}
-mkdir -p "$work" "$cache"
 half="$cache/ntfs-scan-half-v1.img"   # 200,000 files, every second one deleted
 few="$cache/ntfs-scan-few-v1.img"     # the same files, 1 in 100 deleted
-
-. bench/lib.sh
 need fls sleuthkit
 need ntfsundelete ntfs-3g
 need python3 python3
 [ -x /usr/bin/time ] || need /usr/bin/time time
 
-# ntfs-3g stays in the foreground (no_detach) in a background job, so that
-# after umount we can wait until it has written everything back to the image.
-mnt=""; ntfs_pid=""
-mount_ntfs() {  # mount_ntfs IMAGE
-  mnt=$(mktemp -d)
-  ntfs-3g -o no_detach,big_writes,noatime "$1" "$mnt" >"$mnt.log" 2>&1 &
-  ntfs_pid=$!
-  for _ in $(seq 100); do
-    mountpoint -q "$mnt" && return
-    kill -0 "$ntfs_pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  echo "ntfs-3g could not mount $1 (is /dev/fuse there?):" >&2; cat "$mnt.log" >&2; exit 1
-}
-unmount_ntfs() {
-  [ -n "$mnt" ] || return 0
-  if mountpoint -q "$mnt"; then umount "$mnt" || umount -l "$mnt"; fi
-  if [ -n "$ntfs_pid" ]; then wait "$ntfs_pid" || true; fi
-  rmdir "$mnt"; rm -f "$mnt.log"; mnt=""; ntfs_pid=""
-}
 cleanup() {
   unmount_ntfs
   rm -f "$cache"/ntfs-scan-*.tmp "$work/scan.json" "$work/peak"
-  [ -z "$own_work" ] || rmdir "$work"
+  drop_work
 }
 trap cleanup EXIT
 
@@ -136,14 +108,7 @@ cat "$half" "$few" >/dev/null  # warm the page cache
 deleted=$(python3 -c 'import json,sys; print(json.load(sys.stdin)["totals"]["files"])' <"$work/scan.json")
 
 # One timed run of "$@", its output thrown away.
-timed() {
-  local start end
-  start=$(date +%s.%N)
-  "$@" >/dev/null 2>&1
-  end=$(date +%s.%N)
-  echo "$start $end" | awk '{print $2 - $1}'
-}
-best() { echo "$1 $2" | awk '{print ($2 == "" || $1 < $2) ? $1 : $2}'; }
+timed() { seconds "$@" 2>/dev/null; }
 
 # Each command once, untimed, so that a failing tool stops the script here.
 for command in "$restorix scan $half" "fls -r -d $half" "ntfsundelete --scan --force $half"; do
