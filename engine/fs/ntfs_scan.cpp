@@ -222,8 +222,11 @@ class MftScan {
 
   void Record(std::uint64_t index, std::uint64_t sector, MutableBytes record) {
     if (index < kFirstUserRecord || BaseRecordReference(record) != 0) return;
-    if (!CheckMftRecord(record, context_)) return;
+    // Live files are passed over before the full check (the flags lie
+    // before the first fixup position).
     const std::uint16_t flags = RecordFlags(record);
+    if ((flags & 0x0002) == 0 && flags != 0) return;
+    if (!CheckMftRecord(record, context_)) return;
     if (flags & 0x0002) {
       Folder(index, record);
     } else if (flags == 0) {
