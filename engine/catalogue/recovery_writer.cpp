@@ -236,15 +236,16 @@ SaveResult SaveCheckedItems(Engine& engine, const SaveOptions& options) {
 }
 
 void CopyCarvedItem(Engine& engine, const ItemNode& node, int out) {
-  const std::uint8_t fsType = engine.context.fsType();
-  const std::uint64_t first = (fsType == FS_NONE || fsType == FS_NTFS)
+  const std::uint64_t first = ItemsKeepExtents(engine.context.fsType())
                                   ? (node.extents.empty() ? 0 : node.extents.front().start)
                                   : node.id;
   // Blocks count in the source's own sectors, whatever their size.
   const std::uint32_t sectorBytes = engine.context.bytesPerSector();
   if (sectorBytes == 0) return;
   const std::uint64_t blockSectors = kCarvedBlockBytes / sectorBytes;
-  std::vector<std::uint8_t> block(kCarvedBlockBytes);
+  // Most carved files are small: the block is no larger than the file.
+  const std::uint64_t fileBytes = (node.size + sectorBytes - 1) / sectorBytes * sectorBytes;
+  std::vector<std::uint8_t> block(std::min<std::uint64_t>(kCarvedBlockBytes, fileBytes));
   std::uint64_t left = node.size;
   for (std::uint64_t sector = first; left != 0 && engine.keepRunning != 0; sector += blockSectors) {
     const std::uint64_t bytes = std::min<std::uint64_t>(left, kCarvedBlockBytes);

@@ -18,10 +18,6 @@ constexpr std::array<std::uint8_t, 4> kMagic = {0x54, 0x41, 0x46, 0x2D};  // "TA
 // What the writer stores in a link slot whose link exists.
 constexpr std::uint32_t kLinkPresent = 1;
 
-bool StoresExtents(std::uint8_t fsType) {
-  return fsType == FS_NONE || fsType == FS_NTFS;
-}
-
 // Buffered little-endian output to a file.
 class Writer {
  public:
@@ -209,7 +205,7 @@ bool SaveScanInfo(const Engine& engine, const std::filesystem::path& path) {
     out.Put(Bytes(engine.context.bytes()));
     const ItemNode empty;
     const ItemNode& root = engine.treeRoot ? *engine.treeRoot : empty;
-    const bool withExtents = StoresExtents(engine.context.fsType());
+    const bool withExtents = ItemsKeepExtents(engine.context.fsType());
     PutNode(out, root, false, true, false);
     std::vector<const ItemNode*> pending{&root};
     while (!pending.empty()) {
@@ -261,7 +257,8 @@ LoadResult LoadScanInfo(Engine& engine, const std::filesystem::path& path,
     Slots slots;
     GetNode(in, *root, slots);
     engine.treeRoot = root.release();
-    if (slots.firstChild) GetChildren(in, engine.treeRoot, StoresExtents(engine.context.fsType()));
+    if (slots.firstChild)
+      GetChildren(in, engine.treeRoot, ItemsKeepExtents(engine.context.fsType()));
     result.truncated = in.ended();
   } catch (const DeviceLostError&) {
     result.truncated = true;

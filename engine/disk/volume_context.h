@@ -17,6 +17,13 @@ namespace restorix {
 
 enum FsType : std::uint8_t { FS_NONE = 0, FS_FAT16 = 1, FS_FAT32 = 2, FS_NTFS = 3 };
 
+// Items found on NTFS volumes and whole disks keep where their data lies in
+// their extents; FAT items keep it in their id (a carved item's first sector
+// included).
+inline bool ItemsKeepExtents(std::uint8_t fsType) {
+  return fsType == FS_NONE || fsType == FS_NTFS;
+}
+
 class VolumeContext {
  public:
   static constexpr std::size_t kSize = 71;

@@ -208,7 +208,7 @@ void AddCarvedItem(Engine& engine, ItemNode* rawData, std::uint64_t start,
   auto* item = new ItemNode;
   item->name = Widen(std::to_string(start) + "." + std::string(record.ext()));
   item->origin = context.fsType() == FS_NONE ? ORIGIN_CARVED_RAW : ORIGIN_CARVED_VOLUME;
-  if (context.fsType() == FS_NONE || context.fsType() == FS_NTFS) {
+  if (ItemsKeepExtents(context.fsType())) {
     item->extents.push_back({start, 0});
   } else {
     item->id = static_cast<std::uint32_t>(start);
