@@ -5,6 +5,7 @@
 #include "commands.h"
 #include "drives/drive_lists.h"
 #include "source.h"
+#include "tree_output.h"
 
 namespace restorix::cli {
 
@@ -114,7 +115,7 @@ void AddDrivesCommand(CLI::App& app, int& status) {
   command->callback([json, &status] {
     const DriveLists lists = EnumerateDrives();
     if (*json) {
-      std::cout << DisksJson(lists).dump(2) << "\n";
+      PrintJson(DisksJson(lists));
     } else {
       PrintTree(lists);
     }

@@ -4,6 +4,7 @@
 
 #include "commands.h"
 #include "source.h"
+#include "tree_output.h"
 #include "util/size_text.h"
 #include "util/text.h"
 
@@ -114,7 +115,7 @@ void AddInfoCommand(CLI::App& app, int& status) {
       return;
     }
     if (options->json) {
-      std::cout << ContextJson(engine, options->source.partition).dump(2) << "\n";
+      PrintJson(ContextJson(engine, options->source.partition));
     } else {
       PrintText(engine, options->source.partition);
     }

@@ -6,6 +6,7 @@
 #include "commands.h"
 #include "disk/partitions.h"
 #include "source.h"
+#include "tree_output.h"
 #include "util/size_text.h"
 
 namespace restorix::cli {
@@ -56,7 +57,7 @@ void AddPartitionsCommand(CLI::App& app, int& status) {
            {"fileSystem", RecogniseFileSystem(options->path, entry.number)}});
     }
     if (options->json) {
-      std::cout << json.dump(2) << "\n";
+      PrintJson(json);
     } else if (list.table.empty()) {
       std::printf("No partition table in '%s'.\n", options->path.c_str());
     } else {

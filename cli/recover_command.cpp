@@ -6,6 +6,7 @@
 #include "commands.h"
 #include "scan_options.h"
 #include "selection.h"
+#include "tree_output.h"
 #include "util/text.h"
 
 namespace restorix::cli {
@@ -73,7 +74,7 @@ void PrintReport(const SaveResult& result, bool json) {
       out["renamed"].push_back({{"from", from}, {"to", to}});
     out["completed"] = completed;
     if (!completed) out["reason"] = Reason(result);
-    std::cout << out.dump(2) << "\n";
+    PrintJson(out);
     return;
   }
   if (completed || result.files != 0) {

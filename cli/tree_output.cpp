@@ -126,7 +126,7 @@ void WriteDocument(std::ostream& out, const Engine& engine, const std::string& m
   head["mode"] = mode;
   head["completed"] = completed;
   head["totals"] = {{"files", totals.files}, {"folders", totals.folders}, {"bytes", totals.bytes}};
-  std::string text = head.dump();
+  std::string text = head.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
   text.pop_back();  // the closing brace: the items follow
   text += ",\"items\":[";
   bool first = true;

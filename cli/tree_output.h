@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <iostream>
 #include <nlohmann/json.hpp>
 #include <ostream>
 #include <string>
@@ -42,6 +43,14 @@ void WriteItemsJson(std::ostream& out, const Engine& engine, const std::string& 
 
 // An item's path: names from below the root joined with "/".
 std::string PathOf(const ItemNode& node);
+
+// Prints a JSON document to standard output. Paths and labels from the
+// system may hold bytes that are not UTF-8; those are replaced rather than
+// failing the command after its work is done.
+template <typename Json>
+void PrintJson(const Json& document) {
+  std::cout << document.dump(2, ' ', false, Json::error_handler_t::replace) << "\n";
+}
 
 // An indented listing of the tree with sizes, states and dates.
 void PrintTree(const Engine& engine);

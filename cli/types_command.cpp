@@ -4,6 +4,7 @@
 
 #include "commands.h"
 #include "scan_options.h"
+#include "tree_output.h"
 
 namespace restorix::cli {
 
@@ -36,7 +37,7 @@ void AddTypesCommand(CLI::App& app, int& status) {
                       {"signatureOffset", r.sigOffset}});
     }
     if (*json) {
-      std::cout << nlohmann::ordered_json{{"types", list}}.dump(2) << "\n";
+      PrintJson(nlohmann::ordered_json{{"types", list}});
     } else {
       std::printf("%-44s %-9s %-12s %s\n", "Name", "Extension", "Category", "Signature");
       for (const auto& t : list) {

@@ -72,6 +72,23 @@ TEST(CliTest, SourcesThatCannotBeOpenedFailWithAReason) {
   EXPECT_FALSE(std::filesystem::exists(dir / "x.qni"));
 }
 
+// Paths are bytes on Linux, not always UTF-8: the JSON forms still print
+// (with a replacement character) instead of failing after the work is done.
+TEST(CliTest, JsonOutputSurvivesPathsThatAreNotUtf8) {
+  test::TempDir dir;
+  const std::string image = (dir / "disk\xff.img").string();
+  std::filesystem::copy_file(test::Fixture("demo-disk.img"), image);
+  const std::string to = Quote((dir / "out\xfe").string());
+  for (const std::string& arguments :
+       {"partitions " + Quote(image) + " --json", "info " + Quote(image) + " -p 2 --json",
+        "scan " + Quote(image) + " -p 2 --json",
+        "recover " + Quote(image) + " -p 2 --to " + to + " --json"}) {
+    const auto result = Restorix(arguments);
+    EXPECT_EQ(result.exitCode, 0) << arguments << "\n" << result.err;
+    EXPECT_TRUE(nlohmann::json::accept(result.out)) << arguments;
+  }
+}
+
 TEST(CliTest, ImageCopiesAPartitionAndTheImageOpensLikeIt) {
   test::TempDir dir;
   const auto image = dir / "fat.qni";
