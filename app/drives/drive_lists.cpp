@@ -15,6 +15,7 @@
 #include <tuple>
 
 #include "platform/file_io.h"
+#include "platform/mounts.h"
 #include "util/size_text.h"
 
 namespace restorix {
@@ -303,55 +304,6 @@ TableFacts ProbeTable(const fs::path& diskPath) {
 }
 
 // ------------------------------------------------------------------ mountinfo
-
-struct MountEntry {
-  std::string device;  // "major:minor"
-  std::string root;
-  std::string mountPoint;
-  std::string fsType;
-  std::string source;
-};
-
-// mountinfo writes blank, tab, newline and backslash as \ooo.
-std::string UnescapeMountField(const std::string& field) {
-  std::string out;
-  for (std::size_t i = 0; i < field.size(); ++i) {
-    if (field[i] == '\\' && i + 3 < field.size() &&
-        std::all_of(field.begin() + static_cast<std::ptrdiff_t>(i) + 1,
-                    field.begin() + static_cast<std::ptrdiff_t>(i) + 4,
-                    [](char c) { return c >= '0' && c <= '7'; })) {
-      out += static_cast<char>((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 +
-                               (field[i + 3] - '0'));
-      i += 3;
-    } else {
-      out += field[i];
-    }
-  }
-  return out;
-}
-
-std::vector<MountEntry> ReadMounts(const fs::path& mountInfo) {
-  std::vector<MountEntry> mounts;
-  std::ifstream in(mountInfo);
-  std::string line;
-  while (std::getline(in, line)) {
-    std::istringstream words(line);
-    std::vector<std::string> fields;
-    for (std::string word; words >> word;)
-      fields.push_back(word);
-    const auto separator = std::find(fields.begin(), fields.end(), "-");
-    if (separator == fields.end() || fields.end() - separator < 3 || separator - fields.begin() < 6)
-      continue;
-    MountEntry entry;
-    entry.device = fields[2];
-    entry.root = UnescapeMountField(fields[3]);
-    entry.mountPoint = UnescapeMountField(fields[4]);
-    entry.fsType = separator[1];
-    entry.source = UnescapeMountField(separator[2]);
-    mounts.push_back(std::move(entry));
-  }
-  return mounts;
-}
 
 // The mount showing the whole volume (root "/") is preferred over bind mounts
 // of a folder in it. Device numbers are matched first; btrfs and some FUSE

@@ -11,8 +11,9 @@
 #include <cerrno>
 #include <fstream>
 #include <set>
-#include <sstream>
 #include <system_error>
+
+#include "platform/mounts.h"
 
 namespace restorix {
 
@@ -196,20 +197,9 @@ void CollectUnderlying(dev_t device, std::set<dev_t>& devices,
 // file systems (ntfs-3g among them) have device numbers of their own; only
 // the mount table tells what they are stored on.
 std::string MountSourceOf(dev_t device) {
-  std::ifstream table("/proc/self/mountinfo");
   const std::string wanted = std::to_string(major(device)) + ":" + std::to_string(minor(device));
-  std::string line;
-  while (std::getline(table, line)) {
-    std::istringstream fields(line);
-    std::string id, parent, numbers;
-    fields >> id >> parent >> numbers;
-    if (numbers != wanted) continue;
-    const auto separator = line.find(" - ");
-    if (separator == std::string::npos) continue;
-    std::istringstream rest(line.substr(separator + 3));
-    std::string type, source;
-    rest >> type >> source;
-    return source;
+  for (const MountEntry& mount : ReadMounts("/proc/self/mountinfo")) {
+    if (mount.device == wanted) return mount.source;
   }
   return {};
 }

@@ -129,13 +129,14 @@ TEST(ImageVolumeTest, AnImageOpensExactlyLikeItsVolume) {
 
 // An NTFS volume mounted with ntfs-3g (FUSE: its files carry a device number
 // of their own) from its image file and from a loop device: an image written
-// into that mount would overwrite the volume being imaged.
+// into that mount would overwrite the volume being imaged. The image's name
+// has a blank, which the mount table writes escaped.
 TEST(ImageVolumeTest, NeverImagesIntoAFileSystemStoredOnTheSource) {
   if (::geteuid() != 0 || !test::HaveTool("ntfs-3g") || !test::HaveTool("losetup")) {
     GTEST_SKIP() << "needs root, ntfs-3g and losetup";
   }
   TempDir dir;
-  const std::string volume = (dir / "ntfs.img").string(), mnt = (dir / "mnt").string();
+  const std::string volume = (dir / "ntfs volume.img").string(), mnt = (dir / "mnt").string();
   std::filesystem::create_directory(mnt);
   test::MakeSparseFile(volume, 32 << 20);
   test::RunOk("mkntfs -F -q -Q " + test::Quote(volume) + " >/dev/null 2>&1");
