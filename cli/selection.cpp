@@ -10,6 +10,8 @@ namespace restorix::cli {
 
 namespace {
 
+// The components of a path pattern; a trailing "/" (as shell completion
+// adds to folders) names no component of its own.
 std::vector<std::u16string> Split(const std::u16string& text) {
   std::vector<std::u16string> parts;
   std::u16string part;
@@ -21,7 +23,7 @@ std::vector<std::u16string> Split(const std::u16string& text) {
       part += c;
     }
   }
-  parts.push_back(part);
+  if (!part.empty() || parts.empty()) parts.push_back(part);
   return parts;
 }
 

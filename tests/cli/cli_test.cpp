@@ -267,7 +267,7 @@ TEST(CliSessionTest, LogFindSelectAndStopping) {
             0u);
 
   const auto picked = Restorix("recover --scan " + saved + " --to " + Quote(dir.path().string()) +
-                               " --select 'Photos/*/*.jpg' --select tiny-note.txt --json");
+                               " --select 'Photos/*/' --select tiny-note.txt --json");
   ASSERT_EQ(picked.exitCode, 0) << picked.err;
   EXPECT_EQ(nlohmann::json::parse(picked.out)["files"], 4);
   EXPECT_TRUE(std::filesystem::exists(dir / "#/Photos/2026/holiday-02.jpg"));
