@@ -105,12 +105,17 @@ void AddRecoverCommand(CLI::App& app, int& status) {
       "Copy what a scan finds (or a saved scan lists) into a new folder on another disk");
   AddScanOptions(*command, options->scan);
   command->get_option("SOURCE")->required(false);
+  CLI::Option* savedScan = command
+                               ->add_option("--scan", options->savedScan,
+                                            "Recover from a saved scan-information file (.qns)")
+                               ->excludes("SOURCE");
+  // A saved scan already says what was scanned and how.
+  for (const char* scanOption : {"--partition", "--mode", "--types", "--category", "--file-size"})
+    savedScan->excludes(command->get_option(scanOption));
   command
-      ->add_option("--scan", options->savedScan,
-                   "Recover from a saved scan-information file (.qns)")
-      ->excludes("SOURCE");
-  command->add_option("--source", options->sourceOverride,
-                      "With --scan: where the scanned source is now, if it moved");
+      ->add_option("--source", options->sourceOverride,
+                   "With --scan: where the scanned source is now, if it moved")
+      ->needs(savedScan);
   command
       ->add_option(
           "--to", options->destination,

@@ -306,6 +306,10 @@ TEST(CliSessionTest, OptionValuesAreCheckedBeforeAnythingRuns) {
            " --at-least 1KB --at-most 2KB",
        2, "not both"},
       {"find --scan " + Demo() + " '*'", 1, "not valid or corrupted"},
+      {"recover --scan s.qns --mode advanced --to " + Quote(dir.path().string()), 2,
+       "--mode excludes --scan"},
+      {"recover " + Demo() + " --source x --to " + Quote(dir.path().string()), 2,
+       "--source requires --scan"},
   };
   for (const Case& c : cases) {
     const auto result = Restorix(c.arguments);
