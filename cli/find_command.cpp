@@ -51,7 +51,7 @@ void AddFindCommand(CLI::App& app, int& status) {
       std::cout << "Search item not found\n";
     } else {
       for (const ItemNode* node : found) {
-        std::cout << PathOf(*node)
+        std::cout << Printable(PathOf(*node))
                   << (node->isFolder() ? "/" : "  " + std::to_string(node->size) + " bytes")
                   << "\n";
       }

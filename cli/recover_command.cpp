@@ -82,9 +82,9 @@ void PrintReport(const SaveResult& result, bool json) {
               << " bytes written to " << result.runFolder.string() << "\n";
   }
   for (const auto& [from, to] : result.renamed)
-    std::cout << "renamed (name too long): " << from << " -> " << to << "\n";
+    std::cout << "renamed (name too long): " << Printable(from) << " -> " << Printable(to) << "\n";
   for (const auto& orphan : result.orphans)
-    std::cout << "written into " << orphan.string() << "\n";
+    std::cout << "written into " << Printable(orphan.string()) << "\n";
 }
 
 }  // namespace

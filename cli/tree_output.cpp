@@ -179,11 +179,27 @@ void WriteItemsJson(std::ostream& out, const Engine& engine, const std::string& 
   });
 }
 
+std::string Printable(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u >= 0x20 && u != 0x7F) {
+      out += c;
+    } else {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02x", u);
+      out += escaped;
+    }
+  }
+  return out;
+}
+
 void PrintTree(const Engine& engine) {
   std::string text = ".\n";
   WalkTree(engine.treeRoot, [&](const ItemNode& node, int depth) {
     text.append(static_cast<std::size_t>(depth) * 2, ' ');
-    text += Utf8FromUtf16(node.name);
+    text += Printable(Utf8FromUtf16(node.name));
     const char* state = (node.flags & ITEM_LIVE) ? "live" : "deleted";
     if (node.isFolder()) {
       text += "/  [";

@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine.h"
@@ -43,6 +44,10 @@ void WriteItemsJson(std::ostream& out, const Engine& engine, const std::string& 
 
 // An item's path: names from below the root joined with "/".
 std::string PathOf(const ItemNode& node);
+
+// Text from a disk made safe for a terminal: control characters (which a
+// hostile name can use to move the cursor or forge lines) written as \xNN.
+std::string Printable(std::string_view text);
 
 // Prints a JSON document to standard output. Paths and labels from the
 // system may hold bytes that are not UTF-8; those are replaced rather than

@@ -44,5 +44,15 @@ TEST(TreeOutputTest, AnyNameSurvivesTheJsonDocument) {
   }
 }
 
+TEST(TreeOutputTest, NamesReachTheTerminalWithoutControlCharacters) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"plain R\u00e9sum\u00e9.txt", "plain R\u00e9sum\u00e9.txt"},
+      {"\x1b[2Jwiped", "\\x1b[2Jwiped"},
+      {"two\nlines\r\t", "two\\x0alines\\x0d\\x09"},
+      {"del\x7f", "del\\x7f"}};
+  for (const auto& [name, shown] : cases)
+    EXPECT_EQ(cli::Printable(name), shown);
+}
+
 }  // namespace
 }  // namespace restorix
