@@ -13,6 +13,7 @@ namespace {
 constexpr std::size_t kEntryBytes = 32;
 constexpr std::uint32_t kFat16RootSectors = 32;  // 512 entries of 32 bytes
 constexpr std::size_t kMaxLongName = 255;
+constexpr std::uint64_t kMaxFolderBytes = 65536 * kEntryBytes;
 constexpr std::uint8_t kDeletedMark = 0xE5;
 constexpr std::uint8_t kAttributeLabel = 0x08;
 constexpr std::uint8_t kAttributeFolder = 0x10;
@@ -121,7 +122,8 @@ std::uint64_t FatClusterSector(const Engine& engine, std::uint32_t cluster) {
          (IsFat16(c) ? kFat16RootSectors : 0);
 }
 
-std::vector<std::uint32_t> BuildClusterChain(Engine& engine, std::uint32_t first) {
+std::vector<std::uint32_t> BuildClusterChain(Engine& engine, std::uint32_t first,
+                                             std::uint64_t limit) {
   const VolumeContext& c = engine.context;
   std::vector<std::uint32_t> chain;
   if (first == 1) return chain;
@@ -132,8 +134,7 @@ std::vector<std::uint32_t> BuildClusterChain(Engine& engine, std::uint32_t first
   std::vector<std::uint8_t> sector(c.bytesPerSector());
   std::uint64_t cached = ~std::uint64_t{0};
   std::uint32_t current = first;
-  // A chain that loops stops once it has more cells than the FAT has entries.
-  while (chain.size() <= c.fatEntryCount()) {
+  while (chain.size() <= c.fatEntryCount() && chain.size() < limit) {
     const std::uint64_t wanted = c.fatStart() + current / perSector;
     if (wanted != cached) {
       engine.ReadSectors(sector, wanted);
@@ -214,10 +215,15 @@ bool ReadFatFolder(Engine& engine, ItemNode* folder) {
     return true;
   }
   std::vector<std::uint8_t> cluster(c.clusterBytes());
+  if (cluster.empty()) return true;
   bool own = true;
   bool first = true;
-  for (const std::uint32_t cell : BuildClusterChain(engine, folder->id)) {
-    if (cell < 2 || cell > c.fatEntryCount()) break;
+  // A folder holds at most 65,536 entries of 32 bytes, and a chain that
+  // comes back to a cluster it has passed loops: it is read once round.
+  const std::uint64_t reach = (kMaxFolderBytes + cluster.size() - 1) / cluster.size();
+  std::unordered_set<std::uint32_t> passed;
+  for (const std::uint32_t cell : BuildClusterChain(engine, folder->id, reach)) {
+    if (cell < 2 || cell > c.fatEntryCount() || !passed.insert(cell).second) break;
     engine.ReadSectors(cluster, FatClusterSector(engine, cell));
     const bool ended = ParseFatDirectoryBuffer(engine, cluster, folder, deleted);
     // Dot entries that did not get the folder registered failed the check.
@@ -269,7 +275,10 @@ void CopyFatItem(Engine& engine, const ItemNode& node, int out) {
   const VolumeContext& c = engine.context;
   const std::uint64_t clusterBytes = c.clusterBytes();
   if (node.size == 0 || clusterBytes == 0 || node.id < 2) return;
-  const std::vector<std::uint32_t> chain = BuildClusterChain(engine, node.id);
+  // A chain longer than the file's clusters and one more is not followed, so
+  // one cell past that tells enough.
+  const std::vector<std::uint32_t> chain =
+      BuildClusterChain(engine, node.id, (node.size + clusterBytes - 1) / clusterBytes + 2);
   const std::uint64_t chained = clusterBytes * chain.size();
   const bool followChain = chained - clusterBytes <= node.size && node.size <= chained;
 

@@ -41,9 +41,12 @@ using DeletedFolders = std::unordered_map<std::uint32_t, ItemNode*>;
 bool ParseFatDirectoryBuffer(Engine& engine, Bytes buffer, ItemNode* folder,
                              DeletedFolders& deleted);
 
-// The clusters of a chain from `first`, following the first FAT. Cluster 1
-// gives an empty chain; a cleared FAT (a deleted file) gives just `first`.
-std::vector<std::uint32_t> BuildClusterChain(Engine& engine, std::uint32_t first);
+// The clusters of a chain from `first`, following the first FAT, at most
+// `limit` of them. Cluster 1 gives an empty chain; a cleared FAT (a deleted
+// file) gives just `first`. A chain that loops stops once it has more cells
+// than the FAT has entries, or at the limit.
+std::vector<std::uint32_t> BuildClusterChain(Engine& engine, std::uint32_t first,
+                                             std::uint64_t limit = ~std::uint64_t{0});
 
 // The first sector of cluster `cluster` (2 or more).
 std::uint64_t FatClusterSector(const Engine& engine, std::uint32_t cluster);

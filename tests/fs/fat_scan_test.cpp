@@ -181,6 +181,28 @@ TEST(FatScanTest, WhichEntriesBecomeItems) {
   }
 }
 
+// A folder whose chain loops back (A -> B -> A) is read once round, not
+// once per FAT entry, and its files are listed once.
+TEST(FatScanTest, AFolderChainThatLoopsIsReadOnceRound) {
+  // Both clusters full of entries (empty deleted files, not listed), so
+  // that no free entry ends the folder.
+  const Bytes32 empty = Entry("?MPTY   TXT", 0x20, 0);
+  Bytes32 filler;
+  for (int i = 0; i < 64; ++i)
+    filler.insert(filler.end(), empty.begin(), empty.end());
+  Bytes32 first = test::Cat({Dots(40, 0), File("?ILE    TXT", 50)});
+  first.insert(first.end(), filler.begin() + 3 * 32, filler.end());
+  auto source = Volume(16, Folder("LOOP", 40), {{40, first}, {41, filler}}, {{40, 41}, {41, 40}});
+  const test::FakeSource& counted = *source;
+  Engine engine;
+  ASSERT_TRUE(engine.OpenSource(SOURCE_LOGICAL_DRIVE, std::move(source), u"fat"));
+  engine.keepRunning = 1;
+  EXPECT_NE(RunScan(engine, false, nullptr).status, 0u);
+  const std::string tree = Tree(engine.treeRoot);
+  EXPECT_EQ(tree.size(), std::string(".+(LOOP+(XILE.TXT))").size()) << tree.substr(0, 60);
+  EXPECT_LT(counted.reads(), 20);
+}
+
 TEST(FatClusterChainTest, FollowsTheFirstFatReadingEachFatSectorOnceInARow) {
   // FAT bits, cells set, first cell, the chain's first cells and length, FAT
   // sectors read (FAT16: 256 cells a sector).
