@@ -103,11 +103,13 @@ void DecodeRunList(Bytes attribute, std::size_t offset, std::vector<RunNode>& ru
 }
 
 std::optional<AttributeListEntry> ReadAttributeListEntry(Bytes list, std::size_t offset) {
-  if (offset >= list.size() || list.size() - offset < 0x1A) return std::nullopt;
+  constexpr std::size_t kHeaderBytes = 0x1A;
+  if (offset >= list.size() || list.size() - offset < kHeaderBytes) return std::nullopt;
   AttributeListEntry entry;
   entry.type = le32(list, offset);
   entry.length = le16(list, offset + 0x04);
-  if (entry.length == 0 || entry.length > list.size() - offset) return std::nullopt;
+  // An entry shorter than its own fields would overlap the next one.
+  if (entry.length < kHeaderBytes || entry.length > list.size() - offset) return std::nullopt;
   entry.firstVcn = le64(list, offset + 0x08);
   entry.recordNumber = le32(list, offset + 0x10);
   entry.attributeId = le16(list, offset + 0x18);

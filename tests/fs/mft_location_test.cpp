@@ -111,9 +111,12 @@ TEST(MountNtfsTest, DataThroughTheAttributeList) {
   Bytes8 list = Entries();
   list[4 * 32 + 0x18] = 9;  // record 21 has no attribute 9
   EXPECT_EQ(Mount(Listed(list, 8, true)).first, first) << "record 20 damaged";
-  list = Entries();
-  list[3 * 32 + 4] = 0;
-  EXPECT_EQ(Mount(Listed(list)).first, first) << "an entry of length 0 ends the list";
+  for (const std::uint8_t length : {0, 1, 0x19}) {
+    list = Entries();
+    list[3 * 32 + 4] = length;
+    EXPECT_EQ(Mount(Listed(list)).first, first)
+        << "an entry shorter than its fields ends the list: " << int{length};
+  }
   // The first entry padded to 56 bytes: later entries straddle the cluster boundary.
   list = Entries();
   list[4] = 56;
