@@ -115,6 +115,15 @@ std::uint8_t RecordSectors(std::int8_t encoded, std::uint8_t sectorsPerCluster,
   return sectors > 0xFF ? 0 : static_cast<std::uint8_t>(sectors);
 }
 
+// The entries a FAT of `fatSectors` sectors holds: the highest cluster number
+// an entry may name. Entries count in the volume's own sectors, whatever
+// their size.
+std::uint32_t FatEntries(std::uint64_t fatSectors, std::uint16_t bytesPerSector,
+                         std::uint32_t entryBytes) {
+  return static_cast<std::uint32_t>(
+      std::min<std::uint64_t>(fatSectors * (bytesPerSector / entryBytes), 0xFFFFFFFF));
+}
+
 bool MountVolume(Engine& engine) {
   VolumeContext& context = engine.context;
   std::array<std::uint8_t, kBootSectorBytes> boot{};
@@ -138,7 +147,7 @@ bool MountVolume(Engine& engine) {
     context.setFsType(FS_FAT16);
     context.setFatKind(1);
     context.setFatSectors(fatSectors);
-    context.setFatEntryCount(std::uint32_t{fatSectors} * 256);
+    context.setFatEntryCount(FatEntries(fatSectors, bytesPerSector, 2));
     context.setTotalSectors(total16 != 0 ? total16 : le32(boot, 0x20));
     context.setFatStart(context.firstSector() + le16(boot, 0x0E));
     context.setFat2Start(context.fatStart() + fatSectors);
@@ -148,7 +157,7 @@ bool MountVolume(Engine& engine) {
     context.setFsType(FS_FAT32);
     context.setFatKind(2);
     context.setFatSectors(static_cast<std::uint16_t>(fatSectors));
-    context.setFatEntryCount(fatSectors * 128u);
+    context.setFatEntryCount(FatEntries(fatSectors, bytesPerSector, 4));
     context.setTotalSectors(le32(boot, 0x20));
     context.setFatStart(context.firstSector() + le16(boot, 0x0E));
     context.setFat2Start(context.fatStart() + fatSectors);

@@ -11,7 +11,7 @@ namespace restorix {
 namespace {
 
 constexpr std::size_t kEntryBytes = 32;
-constexpr std::uint32_t kFat16RootSectors = 32;  // 512 entries of 32 bytes
+constexpr std::uint32_t kFat16RootBytes = 512 * 32;  // the fixed root: 512 entries
 constexpr std::size_t kMaxLongName = 255;
 constexpr std::uint64_t kMaxFolderBytes = 65536 * kEntryBytes;
 constexpr std::uint8_t kDeletedMark = 0xE5;
@@ -23,6 +23,11 @@ constexpr std::uint64_t kReadBytes = 1 << 20;
 
 bool IsFat16(const VolumeContext& c) {
   return c.fsType() == FS_FAT16;
+}
+
+// The sectors of the fixed FAT16 root folder at the start of the data area.
+std::uint32_t Fat16RootSectors(const VolumeContext& c) {
+  return c.bytesPerSector() ? kFat16RootBytes / c.bytesPerSector() : 0;
 }
 
 std::uint32_t FirstCluster(Bytes entry) {
@@ -119,7 +124,7 @@ bool EndsChain(std::uint32_t entry, std::uint32_t current, const VolumeContext& 
 std::uint64_t FatClusterSector(const Engine& engine, std::uint32_t cluster) {
   const VolumeContext& c = engine.context;
   return c.dataStart() + std::uint64_t{cluster - 2} * c.sectorsPerCluster() +
-         (IsFat16(c) ? kFat16RootSectors : 0);
+         (IsFat16(c) ? Fat16RootSectors(c) : 0);
 }
 
 std::vector<std::uint32_t> BuildClusterChain(Engine& engine, std::uint32_t first,
@@ -209,7 +214,7 @@ bool ReadFatFolder(Engine& engine, ItemNode* folder) {
   if (folder->id == 0) return true;
   DeletedFolders deleted;
   if (IsFat16(c) && folder->id == 1) {
-    std::vector<std::uint8_t> root(std::size_t{c.bytesPerSector()} * kFat16RootSectors, 0);
+    std::vector<std::uint8_t> root(kFat16RootBytes, 0);
     engine.ReadSectors(root, c.dataStart());
     ParseFatDirectoryBuffer(engine, root, folder, deleted);
     return true;

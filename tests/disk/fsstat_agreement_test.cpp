@@ -85,7 +85,7 @@ void ExpectFatAgrees(const Engine& engine, const std::filesystem::path& image) {
   EXPECT_EQ(c.fat2Start(), Range(f.at("* FAT 1")).first);
   EXPECT_EQ(c.dataStart(), Range(f.at("* Data Area")).first);
   EXPECT_EQ(c.fatSectors(), fatSectors & 0xFFFF);
-  EXPECT_EQ(c.fatEntryCount(), fatSectors * (fat16 ? 256 : 128));
+  EXPECT_EQ(c.fatEntryCount(), fatSectors * sector / (fat16 ? 2 : 4));  // the FAT's entries
 }
 
 // "MiB command": the size of the volume and the command that formats it.
@@ -115,7 +115,8 @@ INSTANTIATE_TEST_SUITE_P(MkfsFat, MadeVolumeTest,
                                          "4000 mkfs.fat -F 16 -a -r 512 -s 128",
                                          "40 mkfs.fat -F 32 -s 1", "300 mkfs.fat -F 32 -s 8",
                                          "2100 mkfs.fat -F 32 -s 64",
-                                         "300 mkfs.fat -F 32 -s 1 -S 4096"));
+                                         "300 mkfs.fat -F 32 -s 1 -S 4096",
+                                         "300 mkfs.fat -F 16 -a -r 512 -s 2 -S 4096"));
 
 // Every cluster size from 512 B to 64 KiB, and 4096-byte sectors.
 INSTANTIATE_TEST_SUITE_P(MkNtfs, MadeVolumeTest,

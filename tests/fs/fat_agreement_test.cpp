@@ -105,17 +105,17 @@ bool FoldersFit(const ItemNode& item, std::string path) {
   return folder && !folder->parent;
 }
 
-class FatAgreementTest : public testing::TestWithParam<std::tuple<int, int>> {};
+class FatAgreementTest : public testing::TestWithParam<std::tuple<int, int, int>> {};
 
 TEST_P(FatAgreementTest, EveryDeletedFileIsFoundWithTheBytesIcatReads) {
   for (const char* tool : {"mkfs.fat", "mcopy", "python3", "fls", "istat", "icat"})
     if (!test::HaveTool(tool)) GTEST_SKIP() << tool << " is not installed";
-  const auto [bits, sectorsPerCluster] = GetParam();
+  const auto [bits, sectorsPerCluster, sectorBytes] = GetParam();
   test::TempDir dir;
   const test::TskVolume tsk{dir / "volume.img", 0};
   test::RunOk(test::Quote(test::SourceFixture("make-fat-volume.sh").string()) + " " +
               std::to_string(bits) + " " + std::to_string(sectorsPerCluster) + " " +
-              test::Quote(tsk.image.string()));
+              test::Quote(tsk.image.string()) + " " + std::to_string(sectorBytes));
   Engine engine;
   ASSERT_TRUE(engine.OpenSource(SOURCE_LOGICAL_DRIVE, tsk.image));
   ASSERT_EQ(engine.context.fsType(), bits == 16 ? FS_FAT16 : FS_FAT32);
@@ -161,7 +161,7 @@ TEST_P(FatAgreementTest, EveryDeletedFileIsFoundWithTheBytesIcatReads) {
     // sectors are not one run the file's clusters were not consecutive (or are
     // taken). The scan reads consecutive clusters from the first, so only the
     // first cluster is compared.
-    bool oneRun = f.sectors.size() * 512 >= f.size;
+    bool oneRun = f.sectors.size() * sectorBytes >= f.size;
     for (std::size_t i = 1; i < f.sectors.size(); ++i)
       oneRun = oneRun && f.sectors[i] == f.sectors[i - 1] + 1;
     const std::size_t n = std::min<std::size_t>(engine.context.clusterBytes(), f.size);
@@ -177,15 +177,17 @@ TEST_P(FatAgreementTest, EveryDeletedFileIsFoundWithTheBytesIcatReads) {
     ++wrong;
   }
   std::printf(
-      "[ agreement ] FAT%d, %5d-byte clusters: deleted files %d  identical %d  "
+      "[ agreement ] FAT%d, %4d-byte sectors, %5d-byte clusters: deleted files %d  identical %d  "
       "explained %d  wrong %d\n",
-      bits, sectorsPerCluster * 512, files, identical, explained, wrong);
+      bits, sectorBytes, sectorsPerCluster * sectorBytes, files, identical, explained, wrong);
   EXPECT_GT(identical, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(FatVolumes, FatAgreementTest,  // FAT bits, sectors a cluster
-                         testing::Values(std::tuple(16, 4), std::tuple(16, 64), std::tuple(32, 1),
-                                         std::tuple(32, 8)));
+// FAT bits, sectors a cluster, bytes a sector
+INSTANTIATE_TEST_SUITE_P(FatVolumes, FatAgreementTest,
+                         testing::Values(std::tuple(16, 4, 512), std::tuple(16, 64, 512),
+                                         std::tuple(32, 1, 512), std::tuple(32, 8, 512),
+                                         std::tuple(16, 2, 4096), std::tuple(32, 1, 4096)));
 
 }  // namespace
 }  // namespace restorix
