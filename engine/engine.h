@@ -40,10 +40,6 @@ struct OpenResult {
   explicit operator bool() const { return failure == OpenFailure::None; }
 };
 
-// The longest source name a scan-information file can hold, in UTF-16 units
-// including the terminator.
-inline constexpr std::size_t kSourceNameUnits = 260;
-
 class Engine {
  public:
   Engine();

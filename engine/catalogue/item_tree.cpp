@@ -58,11 +58,6 @@ void FreeTree(ItemNode* node) {
   delete node;
 }
 
-void FreeExtents(ItemNode* node) {
-  node->extents.clear();
-  node->extents.shrink_to_fit();
-}
-
 void PruneEmptyFolders(ItemNode* folder) {
   if (folder == nullptr) return;
   // Each frame is a folder being pruned and the link (its firstChild or a

@@ -73,7 +73,6 @@ ItemNode* MakeRootNode(std::uint32_t rootId);
 void FreeSubtree(ItemNode* node);
 // Frees the node and everything below it.
 void FreeTree(ItemNode* node);
-void FreeExtents(ItemNode* node);
 // Removes every folder below `folder` that ends up without children.
 void PruneEmptyFolders(ItemNode* folder);
 

@@ -68,7 +68,6 @@ class SourceBytes {
   Bytes Run(std::uint64_t pos, std::size_t min = 1);
 
   std::uint32_t sectorBytes() const { return sectorBytes_; }
-  std::uint64_t hit() const { return hit_; }
   // Sectors of the source from the hit sector to its end.
   std::uint64_t sectorsLeft() const;
 
