@@ -42,12 +42,13 @@ void AppendJsonDate(std::string& out, std::uint16_t fatDate) {
 }
 
 // One item, written straight into `out` (a scan can list millions).
-void AppendItemJson(std::string& out, const ItemNode& node, const std::string& path) {
+void AppendItemJson(std::string& out, const ItemNode& node, std::string_view path,
+                    std::size_t nameStart) {
   const auto number = [&](std::uint64_t v) { out += std::to_string(v); };
   out += "{\"path\":";
   AppendJsonString(out, path);
   out += ",\"name\":";
-  AppendJsonString(out, Utf8FromUtf16(node.name));
+  AppendJsonString(out, path.substr(nameStart));
   out += node.isFolder() ? ",\"folder\":true" : ",\"folder\":false";
   out += (node.flags & ITEM_LIVE) ? ",\"live\":true,\"size\":" : ",\"live\":false,\"size\":";
   number(node.size);
@@ -69,18 +70,20 @@ void AppendItemJson(std::string& out, const ItemNode& node, const std::string& p
   out += '}';
 }
 
+void Count(Totals& totals, const ItemNode& node) {
+  if (node.isFolder()) {
+    ++totals.folders;
+  } else {
+    ++totals.files;
+    totals.bytes += node.size;
+  }
+}
+
 }  // namespace
 
 Totals CountItems(const ItemNode* root) {
   Totals totals;
-  WalkTree(root, [&](const ItemNode& node, int) {
-    if (node.isFolder()) {
-      ++totals.folders;
-    } else {
-      ++totals.files;
-      totals.bytes += node.size;
-    }
-  });
+  WalkTree(root, [&](const ItemNode& node, int) { Count(totals, node); });
   return totals;
 }
 
@@ -99,17 +102,17 @@ std::string TotalsLine(const Totals& totals) {
   return text;
 }
 
-void WalkWithPaths(const ItemNode* root,
-                   const std::function<void(const ItemNode&, const std::string&)>& visit) {
+void WalkWithPaths(const ItemNode* root, const PathVisit& visit) {
   std::string path;
   std::vector<std::size_t> ends;  // where the path of each depth ends
   WalkTree(root, [&](const ItemNode& node, int depth) {
     ends.resize(static_cast<std::size_t>(depth - 1));
     path.resize(ends.empty() ? 0 : ends.back());
     if (!ends.empty()) path += '/';
+    const std::size_t nameStart = path.size();
     path += Utf8FromUtf16(node.name);
     ends.push_back(path.size());
-    visit(node, path);
+    visit(node, path, nameStart);
   });
 }
 
@@ -130,9 +133,9 @@ void WriteDocument(std::ostream& out, const Engine& engine, const std::string& m
   text.pop_back();  // the closing brace: the items follow
   text += ",\"items\":[";
   bool first = true;
-  items([&](const ItemNode& node, const std::string& path) {
+  items([&](const ItemNode& node, const std::string& path, std::size_t nameStart) {
     text += first ? "\n" : ",\n";
-    AppendItemJson(text, node, path);
+    AppendItemJson(text, node, path, nameStart);
     first = false;
     if (text.size() > (1 << 20)) {
       out << text;
@@ -165,17 +168,13 @@ std::string PathOf(const ItemNode& node) {
 void WriteItemsJson(std::ostream& out, const Engine& engine, const std::string& mode,
                     bool completed, const std::vector<const ItemNode*>& items) {
   Totals totals;
-  for (const ItemNode* node : items) {
-    if (node->isFolder()) {
-      ++totals.folders;
-    } else {
-      ++totals.files;
-      totals.bytes += node->size;
-    }
-  }
+  for (const ItemNode* node : items)
+    Count(totals, *node);
   WriteDocument(out, engine, mode, completed, totals, [&](const auto& add) {
-    for (const ItemNode* node : items)
-      add(*node, PathOf(*node));
+    for (const ItemNode* node : items) {
+      const std::string path = PathOf(*node);
+      add(*node, path, path.size() - Utf8FromUtf16(node->name).size());
+    }
   });
 }
 

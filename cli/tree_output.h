@@ -27,9 +27,10 @@ Totals CountItems(const ItemNode* root);
 std::string TotalsLine(const Totals& totals);
 
 // Walks the tree in order with each item's path (names from below the root
-// joined with "/").
-void WalkWithPaths(const ItemNode* root,
-                   const std::function<void(const ItemNode&, const std::string&)>& visit);
+// joined with "/") and where in the path its own name starts.
+using PathVisit =
+    std::function<void(const ItemNode&, const std::string& path, std::size_t nameStart)>;
+void WalkWithPaths(const ItemNode* root, const PathVisit& visit);
 
 // The whole scan document (source, fsType, mode, completed, totals, items;
 // each item with path, name, folder, live, size, id, parentId, origin, dates,
