@@ -37,10 +37,8 @@ void AddFindCommand(CLI::App& app, int& status) {
     query->pattern = Utf16FromUtf8(options->pattern);
     Engine engine;
     // Only the tree is needed: the source stays closed.
-    const LoadResult loaded = LoadScanInfo(engine, options->scan, "/nonexistent/restorix-find");
-    if (!loaded.loaded) {
-      std::cerr << "Scan Information file is not valid or corrupted.\n";
-      PrintError("'" + options->scan + "' is not a scan-information file");
+    const LoadResult loaded = ReadScanInfo(engine, options->scan);
+    if (!ScanFileReadOrExplain(loaded, options->scan)) {
       status = 1;
       return;
     }

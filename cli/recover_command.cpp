@@ -39,12 +39,7 @@ std::string Reason(const SaveResult& result) {
 bool LoadSavedScan(Session& session, const std::string& file, const std::string& sourceOverride) {
   Engine& engine = session.engine;
   const LoadResult loaded = LoadScanInfo(engine, file, sourceOverride);
-  if (!loaded.loaded) {
-    std::cerr << "Scan Information file is not valid or corrupted.\n";
-    PrintError("'" + file + "' is not a scan-information file");
-    return false;
-  }
-  if (loaded.truncated) PrintError("'" + file + "' ends early; recovering what it lists");
+  if (!ScanFileReadOrExplain(loaded, file)) return false;
   if (!loaded.reopened) {
     const std::string stored = Utf8FromUtf16(engine.sourceName);
     PrintError(

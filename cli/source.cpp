@@ -13,6 +13,16 @@ constexpr const char* kCorruptVolume =
     "Failed to open drive.\nCritical disk structures corrupted\nPlease use Advanced File Recovery.";
 }  // namespace
 
+bool ScanFileReadOrExplain(const LoadResult& loaded, const std::string& file) {
+  if (!loaded.loaded) {
+    std::cerr << "Scan Information file is not valid or corrupted.\n";
+    PrintError("'" + file + "' is not a scan-information file");
+    return false;
+  }
+  if (loaded.truncated) PrintError("'" + file + "' ends early; what it lists up to there is used");
+  return true;
+}
+
 void PrintError(const std::string& message) {
   std::cerr << "restorix: " << message << "\n";
 }

@@ -5,6 +5,7 @@
 #include <CLI/CLI.hpp>
 #include <string>
 
+#include "catalogue/scan_info.h"
 #include "engine.h"
 
 namespace restorix::cli {
@@ -18,6 +19,10 @@ void AddSourceOptions(CLI::App& command, SourceOptions& options, const std::stri
 
 // Opens the source; on failure prints why to stderr and returns false.
 bool OpenSourceOrExplain(Engine& engine, SourceKind kind, const SourceOptions& options);
+
+// Whether a saved scan was read; on failure prints why, and warns when the
+// file ended early.
+bool ScanFileReadOrExplain(const LoadResult& loaded, const std::string& file);
 
 // "NTFS", "FAT32", "FAT16" or "none".
 const char* FileSystemName(std::uint8_t fsType);

@@ -232,9 +232,9 @@ bool SaveScanInfo(const Engine& engine, const std::filesystem::path& path) {
   return true;
 }
 
-LoadResult LoadScanInfo(Engine& engine, const std::filesystem::path& path,
-                        const std::filesystem::path& sourceOverride) {
+LoadResult ReadScanInfo(Engine& engine, const std::filesystem::path& path) {
   LoadResult result;
+  result.reopened.failure = OpenFailure::CannotOpen;
   UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (!fd) return result;
   try {
@@ -264,6 +264,13 @@ LoadResult LoadScanInfo(Engine& engine, const std::filesystem::path& path,
     result.truncated = true;
   }
   result.loaded = true;
+  return result;
+}
+
+LoadResult LoadScanInfo(Engine& engine, const std::filesystem::path& path,
+                        const std::filesystem::path& sourceOverride) {
+  LoadResult result = ReadScanInfo(engine, path);
+  if (!result.loaded) return result;
   const VolumeContext stored = engine.context;
   const std::filesystem::path source = sourceOverride.empty()
                                            ? std::filesystem::path(Utf8FromUtf16(engine.sourceName))

@@ -26,8 +26,11 @@ struct LoadResult {
   bool truncated = false;  // the file ended early; what was read is kept
 };
 
-// Replaces the engine's tree, source name and context with the file's, then
-// opens the source again: the stored path as a volume (or one of its
+// Replaces the engine's tree, source name and context with the file's and
+// closes the source (`reopened` says CannotOpen).
+LoadResult ReadScanInfo(Engine& engine, const std::filesystem::path& path);
+
+// ReadScanInfo, then opens the source again: the stored path as a volume (or one of its
 // partitions whose geometry is the stored one) when the stored file system
 // is nonzero, as a whole disk when it is 0. `sourceOverride`, when given,
 // is opened instead of the stored path. A loaded file whose source cannot be
