@@ -68,9 +68,7 @@ TaskReport SignatureSearchTask(Engine& engine, TaskSink& sink, ProcessLogEntry& 
   sink.LogEntry(entry);
   report.scan = RunScan(engine, true, RunSignatureSearch);
   report.completed = report.scan.status != 0;
-  entry.status = report.completed ? LOG_COMPLETED : LOG_ABORTED;
-  entry.processName = report.completed ? "Completed searching for known file type(s)"
-                                       : "Aborted searching for known file type(s)";
+  Conclude(entry, report.completed, "searching for known file type(s)");
   sink.LogEntry(entry);
   sink.TreeRefreshed();
   sink.TaskFinished(OUTCOME_NONE);
@@ -100,8 +98,7 @@ TaskReport ImagingTask(Engine& engine, TaskSink& sink, ProcessLogEntry& entry,
   report.outcome = report.completed ? OUTCOME_IMAGING_COMPLETED : OUTCOME_IMAGING_ABORTED;
   // An image that was not finished is no image: it is removed.
   if (!report.completed && report.image.created) ::unlink(image.c_str());
-  entry.status = report.completed ? LOG_COMPLETED : LOG_ABORTED;
-  entry.processName = (report.completed ? "Completed " : "Aborted ") + entry.processName;
+  Conclude(entry, report.completed, entry.processName);
   sink.LogEntry(entry);
   sink.TaskFinished(report.outcome);
   return report;
