@@ -52,7 +52,7 @@ std::uint32_t DetectCompoundDocument(DetectorContext& context, std::uint64_t hit
   record.SetExtension(extension);
   const std::uint64_t size = (tableSectors * (sectorBytes / 4) + 1) * sectorBytes;
   record.detectedSize = RecordSize(size);
-  record.skipLength = static_cast<std::uint32_t>((directorySector + 2) * sectorBytes);
+  record.skipLength = RecordSize((directorySector + 2) * sectorBytes);
   record.skipValid = 1;
   return 1;
 }
