@@ -39,10 +39,6 @@ bool Usable64(std::uint64_t v) {
   return v != 0 && v != ~std::uint64_t{0};
 }
 
-std::uint64_t MftRecordsIn(std::uint64_t clusters, const VolumeContext& context) {
-  return clusters * context.sectorsPerCluster() / context.mftRecordSectors();
-}
-
 // Reads one MFT record at `sector` into `record` and checks it.
 bool ReadMftRecord(Engine& engine, std::optional<std::uint64_t> sector,
                    std::vector<std::uint8_t>& record) {

@@ -103,4 +103,11 @@ inline std::optional<std::uint64_t> ClusterSector(const VolumeContext& context,
   return offset ? CheckedAdd(context.firstSector(), *offset) : std::nullopt;
 }
 
+// The MFT records that `clusters` clusters hold; 0 when a forged count
+// overflows or the record size is unknown.
+inline std::uint64_t MftRecordsIn(std::uint64_t clusters, const VolumeContext& context) {
+  const auto sectors = CheckedMul(clusters, context.sectorsPerCluster());
+  return sectors && context.mftRecordSectors() ? *sectors / context.mftRecordSectors() : 0;
+}
+
 }  // namespace restorix

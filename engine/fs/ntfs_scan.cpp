@@ -94,8 +94,7 @@ std::optional<std::uint64_t> RecordSector(const Engine& engine, std::uint32_t nu
   const VolumeContext& context = engine.context;
   std::uint64_t before = 0;
   for (const RunNode& run : engine.mftRuns) {
-    const std::uint64_t records =
-        run.clusterCount * context.sectorsPerCluster() / context.mftRecordSectors();
+    const std::uint64_t records = MftRecordsIn(run.clusterCount, context);
     if (number < before + records) {
       const auto start = ClusterSector(context, run.startCluster);
       const std::uint64_t within = (number - before) * context.mftRecordSectors();
@@ -201,15 +200,14 @@ class MftScan {
           return piece;
         }
         // Records of the run that lie off the volume still take their numbers.
-        if (first) at.index += RecordsIn(run) - records;
+        at.index += RecordsIn(run) - records;
       }
       return std::nullopt;
     };
   }
 
   std::uint64_t RecordsIn(const RunNode& run) const {
-    const auto sectors = CheckedMul(run.clusterCount, context_.sectorsPerCluster());
-    return sectors ? *sectors / context_.mftRecordSectors() : 0;
+    return MftRecordsIn(run.clusterCount, context_);
   }
 
   // A forged run can claim more records than the volume holds; only the part

@@ -170,6 +170,25 @@ TEST(ScanMftTest, BatchesOf128RecordsStoppingAndALostDevice) {
   }
 }
 
+// A forged run whose clusters lie past any sector number still takes its
+// record numbers, as record lookups count them: later records keep theirs.
+TEST(ScanMftTest, ARunOffTheVolumeKeepsItsRecordNumbers) {
+  test::MemoryNtfsVolume v(8, 75);
+  v.Record(21, File(0, 5, u"top.txt"));
+  Engine engine;
+  ASSERT_TRUE(v.Open(engine));
+  const std::uint64_t clusters = 2;  // 8 records of 1 KiB in 4 KiB clusters
+  engine.mftRuns.insert(engine.mftRuns.begin(), RunNode{clusters, ~std::uint64_t{0} / 4});
+  engine.keepRunning = 1;
+  EXPECT_NE(RunScan(engine, false, nullptr).status, 0u);
+  const ItemNode* found = nullptr;
+  WalkTree(engine.treeRoot, [&](const ItemNode& n, int) {
+    if (n.name == u"top.txt") found = &n;
+  });
+  ASSERT_NE(found, nullptr);
+  EXPECT_EQ(found->id, 21u + 8u);
+}
+
 TEST(RunScanTest, RootAndBranchesFollowTheFileSystem) {
   for (int c = 0; c < 4; ++c) {  // an NTFS volume or a whole disk, with or without the search
     const bool volume = c & 1, withSearch = c & 2;
