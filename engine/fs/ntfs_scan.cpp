@@ -118,16 +118,22 @@ void LocateDataThroughList(Engine& engine, Bytes record, ItemNode* node) {
   if (!list) return;
   const std::vector<AttributeListEntry> entries = DataEntries(ReadAttributeList(engine, *list));
 
+  // The record an entry names, read once for a run of entries naming it.
   std::vector<std::uint8_t> holder(engine.context.mftRecordBytes());
+  std::optional<std::uint32_t> held;
+  std::optional<std::uint64_t> sector;  // held's sector, while it checks out
   ItemNode* current = node;
   bool handled = false;
   for (const AttributeListEntry& entry : entries) {
     if (entry.firstVcn == 0 && handled) current = AppendStreamNode(current);
     handled = true;
-    const auto sector = RecordSector(engine, entry.recordNumber);
+    if (held != entry.recordNumber) {
+      held = entry.recordNumber;
+      sector = RecordSector(engine, entry.recordNumber);
+      if (sector) engine.ReadSectors(holder, *sector);
+      if (sector && !CheckMftRecord(holder, engine.context)) sector.reset();
+    }
     if (!sector) continue;
-    engine.ReadSectors(holder, *sector);
-    if (!CheckMftRecord(holder, engine.context)) continue;
 
     bool stop = false;
     for (AttributeWalk walk(holder, FirstAttributeOffset(holder)); auto a = walk.Next();) {
