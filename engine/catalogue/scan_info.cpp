@@ -96,10 +96,7 @@ class Reader {
   T Get() {
     std::array<std::uint8_t, sizeof(T)> bytes{};
     Get(bytes);
-    if constexpr (sizeof(T) == 1) return bytes[0];
-    if constexpr (sizeof(T) == 2) return le16(bytes, 0);
-    if constexpr (sizeof(T) == 4) return le32(bytes, 0);
-    if constexpr (sizeof(T) == 8) return le64(bytes, 0);
+    return LoadLE<T>(bytes, 0);
   }
   std::u16string Name() {
     const std::uint16_t length = Get<std::uint16_t>();

@@ -82,10 +82,7 @@ class VolumeContext {
  private:
   template <typename T>
   T Get(std::size_t offset) const {
-    if constexpr (sizeof(T) == 1) return bytes_[offset];
-    if constexpr (sizeof(T) == 2) return le16(bytes_, offset);
-    if constexpr (sizeof(T) == 4) return le32(bytes_, offset);
-    if constexpr (sizeof(T) == 8) return le64(bytes_, offset);
+    return LoadLE<T>(bytes_, offset);
   }
   template <typename T>
   void Set(std::size_t offset, T value) {

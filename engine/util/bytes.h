@@ -49,6 +49,12 @@ constexpr std::uint32_t be32(Bytes b, std::size_t o) {
   return detail::Load<std::uint32_t, true>(b, o);
 }
 
+// A little-endian field of the type's own size (0 when it does not fit).
+template <typename T>
+constexpr T LoadLE(Bytes b, std::size_t offset) {
+  return detail::Load<T, false>(b, offset);
+}
+
 // Stores into a buffer that the caller sized for the field; out-of-range
 // stores are dropped, like out-of-range loads.
 template <typename T>
