@@ -18,17 +18,9 @@ namespace {
 using test::DetectorBench;
 using ByteVector = std::vector<std::uint8_t>;
 
-ByteVector Unit(const std::string& name) {
-  return test::ReadFile(test::SourceFixture("carving-unit/" + name));
-}
-
 using test::Cat;
-
-// `bytes` with `patch` written over it at `at`.
-ByteVector With(ByteVector bytes, std::size_t at, const ByteVector& patch) {
-  std::copy(patch.begin(), patch.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at));
-  return bytes;
-}
+using test::Unit;
+using test::With;
 
 // The size `detector` confirms for `bytes` at the start of a source of 64
 // sectors (more if they need it); 0 when it refuses them.

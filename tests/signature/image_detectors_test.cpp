@@ -17,23 +17,16 @@ namespace {
 using test::DetectorBench;
 using ByteVector = std::vector<std::uint8_t>;
 
-ByteVector Unit(const std::string& name) {
-  return test::ReadFile(test::SourceFixture("carving-unit/" + name));
-}
-
-// `bytes` with `patch` written over it at `at`.
-ByteVector With(ByteVector bytes, std::size_t at, const ByteVector& patch) {
-  bytes.resize(std::max(bytes.size(), at + patch.size()));
-  std::copy(patch.begin(), patch.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at));
-  return bytes;
-}
+using test::Unit;
+using test::With;
 
 // SOI, an empty APP0, a baseline frame of side x side pixels, a scan header,
 // `data` filler bytes and, if asked, EOI. The scan data begins at byte 29.
 ByteVector Jpeg(std::uint16_t side, std::size_t data, bool eoi) {
   const auto hi = static_cast<std::uint8_t>(side >> 8), lo = static_cast<std::uint8_t>(side);
-  const ByteVector header = {0xFF, 0xD8, 0xFF, 0xE0, 0, 2, 0xFF, 0xC0, 0, 11, 8, hi, lo, hi, lo,
-                             1, 1, 0x11, 0, 0xFF, 0xDA, 0, 8, 1, 1, 0, 0, 0x3F, 0};
+  const ByteVector header = {0xFF, 0xD8, 0xFF, 0xE0, 0,  2, 0xFF, 0xC0, 0, 11,
+                             8,    hi,   lo,   hi,   lo, 1, 1,    0x11, 0, 0xFF,
+                             0xDA, 0,    8,    1,    1,  0, 0,    0x3F, 0};
   ByteVector out(header.size() + data + (eoi ? 2 : 0), 0x5A);
   std::copy(header.begin(), header.end(), out.begin());
   if (eoi) out[out.size() - 2] = 0xFF, out.back() = 0xD9;

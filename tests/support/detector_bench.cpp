@@ -1,5 +1,7 @@
 #include "support/detector_bench.h"
 
+#include <algorithm>
+
 #include "support/fake_source.h"
 #include "support/test_support.h"
 
@@ -32,8 +34,15 @@ std::uint32_t DetectorBench::Run(Detector detector, std::uint64_t sector, Signat
   return result;
 }
 
-std::vector<std::uint8_t> CorpusFile(const std::string& name) {
-  return ReadFile(SourceFixture("carving/" + name));
+std::vector<std::uint8_t> Unit(const std::string& name) {
+  return ReadFile(SourceFixture("carving-unit/" + name));
+}
+
+std::vector<std::uint8_t> With(std::vector<std::uint8_t> bytes, std::size_t at,
+                               const std::vector<std::uint8_t>& patch) {
+  bytes.resize(std::max(bytes.size(), at + patch.size()));
+  std::copy(patch.begin(), patch.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at));
+  return bytes;
 }
 
 }  // namespace restorix::test

@@ -35,7 +35,11 @@ class DetectorBench {
   SignatureRecord record_;
 };
 
-// Reads a whole file of the committed carving corpus.
-std::vector<std::uint8_t> CorpusFile(const std::string& name);
+// A whole file of tests/fixtures/carving-unit.
+std::vector<std::uint8_t> Unit(const std::string& name);
+
+// `bytes` with `patch` written over it at `at` (grown to hold it).
+std::vector<std::uint8_t> With(std::vector<std::uint8_t> bytes, std::size_t at,
+                               const std::vector<std::uint8_t>& patch);
 
 }  // namespace restorix::test

@@ -30,7 +30,6 @@ std::vector<std::uint64_t> UnallocatedRecords(const TskVolume& volume) {
 
 TskRecord Istat(const TskVolume& volume, std::uint64_t number) {
   TskRecord record;
-  record.number = number;
   std::istringstream lines(RunOk("istat " + volume.Args() + " " + std::to_string(number)));
   std::string line;
   bool inFileName = false;
@@ -57,7 +56,6 @@ TskRecord Istat(const TskVolume& volume, std::uint64_t number) {
     a.id = static_cast<std::uint32_t>(std::stoul(line.substr(dash + 1)));
     const auto nameAt = line.find("Name: ") + 6;
     a.name = line.substr(nameAt, line.find("   ", nameAt) - nameAt);
-    a.resident = line.find("Non-Resident") == std::string::npos;
     const auto sizeAt = line.find("size: ");
     if (sizeAt != std::string::npos) a.size = std::stoull(line.substr(sizeAt + 6));
     if (a.type == 32) record.hasAttributeList = true;

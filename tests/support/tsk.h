@@ -22,11 +22,9 @@ struct TskAttribute {
   std::uint32_t id = 0;
   std::string name;  // "N/A" for the unnamed one
   std::uint64_t size = 0;
-  bool resident = false;
 };
 
 struct TskRecord {
-  std::uint64_t number = 0;
   bool directory = false;
   std::vector<std::string> names;  // every $FILE_NAME, in record order
   std::uint64_t parent = 0;        // of the first $FILE_NAME
