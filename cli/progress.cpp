@@ -9,12 +9,17 @@ namespace restorix::cli {
 
 namespace {
 std::atomic<std::uint32_t>* interruptFlag = nullptr;
+std::atomic<int> interrupts{0};
 
 extern "C" void OnInterrupt(int) {
-  if (interruptFlag == nullptr || interruptFlag->load() == 0) _exit(130);
-  interruptFlag->store(0);
+  if (interrupts.fetch_add(1) > 0) _exit(130);
+  if (interruptFlag != nullptr) interruptFlag->store(0);
 }
 }  // namespace
+
+bool Interrupted() {
+  return interrupts.load() > 0;
+}
 
 void StopOnInterrupt(std::atomic<std::uint32_t>& keepRunning) {
   interruptFlag = &keepRunning;

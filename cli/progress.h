@@ -36,5 +36,8 @@ class ProgressLine : public TaskEvents {
 // The first Ctrl-C clears `keepRunning` so that the task ends as aborted
 // with what it found; a second one ends the program at once.
 void StopOnInterrupt(std::atomic<std::uint32_t>& keepRunning);
+// Whether Ctrl-C was pressed: a task that starts afterwards (the program
+// was still getting ready, or between two tasks) ends at once as aborted.
+bool Interrupted();
 
 }  // namespace restorix::cli

@@ -10,7 +10,10 @@ TaskReport Session::Run(const std::string& what, const std::string& unit,
                         std::uint64_t bytesPerUnit,
                         const std::function<TaskReport(TaskSink&)>& task) {
   CliSink sink(log, what, unit, bytesPerUnit);
-  const TaskReport report = RunOnWorker(engine, [&] { return task(sink); });
+  const TaskReport report = RunOnWorker(engine, [&] {
+    if (Interrupted()) engine.keepRunning = 0;
+    return task(sink);
+  });
   sink.TaskFinished(report.outcome);
   const Completion done = CompleteTask(engine, log, entry, report.outcome);
   if (!done.message.empty())
