@@ -3,11 +3,13 @@
 #include <iostream>
 
 #include "commands.h"
+#include "progress.h"
 
 int main(int argc, char** argv) {
   // A write past a file-size limit fails with EFBIG and is reported like any
   // other failed write, instead of ending the program.
   std::signal(SIGXFSZ, SIG_IGN);
+  restorix::cli::CatchInterrupts();
   CLI::App app{
       "Restorix gets back files deleted from FAT16, FAT32 and NTFS volumes, files left after a "
       "format, and files of known types anywhere on a disk. It only ever reads its source."};

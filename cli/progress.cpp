@@ -8,12 +8,12 @@
 namespace restorix::cli {
 
 namespace {
-std::atomic<std::uint32_t>* interruptFlag = nullptr;
+std::atomic<std::atomic<std::uint32_t>*> interruptFlag{nullptr};
 std::atomic<int> interrupts{0};
 
 extern "C" void OnInterrupt(int) {
   if (interrupts.fetch_add(1) > 0) _exit(130);
-  if (interruptFlag != nullptr) interruptFlag->store(0);
+  if (auto* flag = interruptFlag.load()) flag->store(0);
 }
 }  // namespace
 
@@ -21,13 +21,16 @@ bool Interrupted() {
   return interrupts.load() > 0;
 }
 
-void StopOnInterrupt(std::atomic<std::uint32_t>& keepRunning) {
-  interruptFlag = &keepRunning;
+void CatchInterrupts() {
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+}
+
+void StopOnInterrupt(std::atomic<std::uint32_t>& keepRunning) {
+  interruptFlag.store(&keepRunning);
 }
 
 ProgressLine::ProgressLine(std::string what, std::string unit, std::uint64_t bytesPerUnit)

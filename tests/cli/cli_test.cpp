@@ -277,7 +277,7 @@ TEST(CliSessionTest, LogFindSelectAndStopping) {
   // Ctrl-C: the search ends as aborted with what it found, and says so.
   test::MakeSparseFile(dir / "big.img", 64ull << 30);
   const auto stopped =
-      test::Run("timeout --preserve-status -s INT 1 " + Quote(test::RestorixBinary().string()) +
+      test::Run("timeout --preserve-status -s INT 2 " + Quote(test::RestorixBinary().string()) +
                 " scan " + Quote((dir / "big.img").string()) + " --mode advanced --json");
   EXPECT_EQ(stopped.exitCode, 1) << stopped.err;
   EXPECT_EQ(nlohmann::json::parse(stopped.out)["completed"], false);
