@@ -29,8 +29,8 @@ void CatchInterrupts() {
   sigaction(SIGTERM, &action, nullptr);
 }
 
-void StopOnInterrupt(std::atomic<std::uint32_t>& keepRunning) {
-  interruptFlag.store(&keepRunning);
+void StopOnInterrupt(std::atomic<std::uint32_t>* keepRunning) {
+  interruptFlag.store(keepRunning);
 }
 
 ProgressLine::ProgressLine(std::string what, std::string unit, std::uint64_t bytesPerUnit)

@@ -34,7 +34,8 @@ class CliSink : public TaskSink {
 
 class Session {
  public:
-  Session() { StopOnInterrupt(engine.keepRunning); }
+  Session() { StopOnInterrupt(&engine.keepRunning); }
+  ~Session() { StopOnInterrupt(nullptr); }
 
   // Runs a task on a worker thread with a progress line, then the owner's
   // completion step; prints the completion message, if any.
