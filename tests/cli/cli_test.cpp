@@ -275,10 +275,12 @@ TEST(CliSessionTest, LogFindSelectAndStopping) {
   EXPECT_FALSE(std::filesystem::exists(dir / "#/Projects"));
 
   // Ctrl-C: the search ends as aborted with what it found, and says so.
+  // --foreground sends one SIGINT, as a terminal does; without it timeout
+  // signals its process group too, which can land as a second Ctrl-C.
   test::MakeSparseFile(dir / "big.img", 64ull << 30);
-  const auto stopped =
-      test::Run("timeout --preserve-status -s INT 2 " + Quote(test::RestorixBinary().string()) +
-                " scan " + Quote((dir / "big.img").string()) + " --mode advanced --json");
+  const auto stopped = test::Run("timeout --foreground --preserve-status -s INT 1 " +
+                                 Quote(test::RestorixBinary().string()) + " scan " +
+                                 Quote((dir / "big.img").string()) + " --mode advanced --json");
   EXPECT_EQ(stopped.exitCode, 1) << stopped.err;
   EXPECT_EQ(nlohmann::json::parse(stopped.out)["completed"], false);
 }
