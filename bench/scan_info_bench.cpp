@@ -24,31 +24,25 @@ double Seconds(std::chrono::steady_clock::time_point since) {
 }
 
 // A tree like an NTFS scan: folders of 1000 files, each with one extent.
-void BuildTree(restorix::Engine& engine, std::size_t items) {
+void BuildTree(restorix::ItemTree& tree, std::size_t items) {
   using namespace restorix;
-  engine.sourceName = u"/dev/sdb1";
-  engine.context.setFsType(FS_NTFS);
-  engine.treeRoot = MakeRootNode(5);
+  ItemNode* root = tree.NewRoot();
   ItemNode* folder = nullptr;
   for (std::size_t i = 0; i < items; ++i) {
-    auto* node = new ItemNode;
+    ItemNode* node = tree.NewNode();
     if (i % 1000 == 0) {
       node->name = u"folder " + restorix::Utf16FromUtf8(std::to_string(i / 1000));
-      node->flags = ITEM_FOLDER;
-      node->parent = engine.treeRoot;
-      node->next = engine.treeRoot->firstChild;
-      engine.treeRoot->firstChild = node;
+      node->flags = ItemFlags::Folder;
+      tree.AddChild(root, node);
       folder = node;
       continue;
     }
     node->name = u"IMG_" + restorix::Utf16FromUtf8(std::to_string(i)) + u".JPG";
     node->size = 1000 + i;
     node->id = static_cast<std::uint32_t>(i);
-    node->extents.push_back({100000 + 2 * i, 0x98});
+    node->location = NtfsRecord{node->id, {{100000 + 2 * i, 0x98}}};
     node->checked = i % 2;
-    node->parent = folder;
-    node->next = folder->firstChild;
-    folder->firstChild = node;
+    tree.AddChild(folder, node);
   }
 }
 
@@ -63,20 +57,21 @@ int main(int argc, char** argv) {
   long built = 0;
   double saveSeconds = 0;
   {
-    restorix::Engine engine;
-    BuildTree(engine, items);
+    restorix::ItemTree tree;
+    BuildTree(tree, items);
     built = PeakKiB();
+    restorix::VolumeContext context;
+    context.setFsType(restorix::FsType::Ntfs);
     const auto start = std::chrono::steady_clock::now();
-    if (!restorix::SaveScanInfo(engine, file)) {
+    if (!restorix::SaveScanInfo(file, u"/dev/sdb1", context, tree)) {
       std::fprintf(stderr, "cannot write %s\n", file.c_str());
       return 1;
     }
     saveSeconds = Seconds(start);
   }
-  restorix::Engine loaded;
   const long beforeLoad = PeakKiB();
   const auto start = std::chrono::steady_clock::now();
-  const auto result = restorix::LoadScanInfo(loaded, file, "/nonexistent");
+  const auto result = restorix::LoadScanInfo(file, "/nonexistent");
   const double loadSeconds = Seconds(start);
   const long afterLoad = PeakKiB();
   const auto bytes = std::filesystem::file_size(file);

@@ -35,16 +35,16 @@ void AddFindCommand(CLI::App& app, int& status) {
       return;
     }
     query->pattern = Utf16FromUtf8(options->pattern);
-    Engine engine;
     // Only the tree is needed: the source stays closed.
-    const LoadResult loaded = ReadScanInfo(engine, options->scan);
+    const LoadResult loaded = ReadScanInfo(options->scan);
     if (!ScanFileReadOrExplain(loaded, options->scan)) {
       status = 1;
       return;
     }
-    const std::vector<const ItemNode*> found = FindAll(engine.treeRoot, *query);
+    const std::vector<const ItemNode*> found = FindAll(loaded.tree.root(), *query);
     if (options->json) {
-      WriteItemsJson(std::cout, engine, "find", !loaded.truncated, found);
+      WriteItemsJson(std::cout, {loaded.sourceName, loaded.context.fsType(), loaded.tree.root()},
+                     "find", !loaded.truncated, found);
     } else if (found.empty()) {
       std::cout << "Search item not found\n";
     } else {

@@ -55,25 +55,24 @@ void AddImageCommand(CLI::App& app, int& status) {
   command->callback([options, &status] {
     Session session;
     session.logFile = options->log;
-    if (!OpenSourceOrExplain(session.engine, SOURCE_LOGICAL_DRIVE, options->source)) {
+    session.volume = OpenSourceOrExplain(SourceKind::LogicalDrive, options->source);
+    if (!session.volume) {
       status = 1;
       return;
     }
-    Engine& engine = session.engine;
-    const std::string drive =
-        Utf8FromUtf16(engine.sourceName) +
-        (options->source.partition
-             ? " (partition " + std::to_string(options->source.partition) + ")"
-             : "");
+    const Volume& volume = *session.volume;
+    const std::string drive = DriveName(volume.sourceName(), options->source.partition);
     const auto out = std::filesystem::absolute(options->output);
     session.entry = {"Imaging Disk :" + drive, "To Location " + out.string(), "", LOG_STARTED};
     session.Log();
     const TaskReport report =
-        session.Run("Imaging", "sectors", engine.context.bytesPerSector(),
-                    [&](TaskSink& sink) { return ImagingTask(engine, sink, session.entry, out); });
+        session.Run("Imaging", "sectors", volume.context().bytesPerSector(), [&](TaskSink& sink) {
+          return ImagingTask(volume, out, session.stop, sink, session.entry);
+        });
     if (report.completed) {
       std::cout << out.string() << ": " << report.image.sectorsWritten << " sectors ("
-                << SizeText(report.image.sectorsWritten * engine.context.bytesPerSector()) << ")\n";
+                << SizeText(report.image.sectorsWritten * volume.context().bytesPerSector())
+                << ")\n";
     } else {
       PrintError(Reason(report.image));
     }

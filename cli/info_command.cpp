@@ -12,27 +12,27 @@ namespace restorix::cli {
 
 namespace {
 
-nlohmann::ordered_json ContextJson(const Engine& engine, unsigned partition) {
-  const VolumeContext& c = engine.context;
+nlohmann::ordered_json ContextJson(const Volume& volume, unsigned partition) {
+  const VolumeContext& c = volume.context();
   nlohmann::ordered_json json;
-  json["source"] = Utf8FromUtf16(engine.sourceName);
+  json["source"] = Utf8FromUtf16(volume.sourceName());
   json["partition"] = partition == 0 ? nlohmann::ordered_json() : nlohmann::ordered_json(partition);
-  json["fsType"] = c.fsType();
+  json["fsType"] = static_cast<int>(c.fsType());
   json["fileSystem"] = FileSystemName(c.fsType());
   json["bytesPerSector"] = c.bytesPerSector();
   json["sectorsPerCluster"] = c.sectorsPerCluster();
   json["totalSectors"] = c.totalSectors();
   json["firstSector"] = c.firstSector();
   json["altBootSector"] = c.altBootSector();
-  if (c.fsType() == FS_NTFS) {
+  if (c.fsType() == FsType::Ntfs) {
     json["volumeSerial"] = c.volumeSerial();
     json["mftCluster"] = c.mftCluster();
     json["mftMirrorCluster"] = c.mftMirrorCluster();
     json["mftRecordSectors"] = c.mftRecordSectors();
     json["indexRecordSectors"] = c.indexRecordSectors();
-    json["mftRecordCount"] = engine.mftRecordCount;
+    json["mftRecordCount"] = volume.mftRecordCount();
     auto& runs = json["mftRuns"] = nlohmann::ordered_json::array();
-    for (const RunNode& run : engine.mftRuns) {
+    for (const RunNode& run : volume.mftRuns()) {
       runs.push_back({{"startCluster", run.startCluster}, {"clusterCount", run.clusterCount}});
     }
   } else {
@@ -55,21 +55,22 @@ nlohmann::ordered_json ContextJson(const Engine& engine, unsigned partition) {
   return json;
 }
 
-void PrintText(const Engine& engine, unsigned partition) {
-  const VolumeContext& c = engine.context;
+void PrintText(const Volume& volume, unsigned partition) {
+  const VolumeContext& c = volume.context();
   const auto row = [](const char* name, const std::string& value) {
     std::printf("%-20s %s\n", name, value.c_str());
   };
   const auto num = [](std::uint64_t v) { return std::to_string(v); };
-  row("source", Utf8FromUtf16(engine.sourceName));
+  row("source", Utf8FromUtf16(volume.sourceName()));
   if (partition != 0) row("partition", num(partition));
-  row("fileSystem", FileSystemName(c.fsType()) + std::string(" (fsType ") + num(c.fsType()) + ")");
+  row("fileSystem", FileSystemName(c.fsType()) + std::string(" (fsType ") +
+                        num(static_cast<std::uint64_t>(c.fsType())) + ")");
   row("size", SizeText(c.totalSectors() * c.bytesPerSector()));
   row("bytesPerSector", num(c.bytesPerSector()));
   row("sectorsPerCluster", num(c.sectorsPerCluster()));
   row("totalSectors", num(c.totalSectors()));
   row("firstSector", num(c.firstSector()));
-  if (c.fsType() == FS_NTFS) {
+  if (c.fsType() == FsType::Ntfs) {
     char serial[24];
     std::snprintf(serial, sizeof serial, "%016llX",
                   static_cast<unsigned long long>(c.volumeSerial()));
@@ -78,9 +79,9 @@ void PrintText(const Engine& engine, unsigned partition) {
     row("mftMirrorCluster", num(c.mftMirrorCluster()));
     row("mftRecordSectors", num(c.mftRecordSectors()));
     row("indexRecordSectors", num(c.indexRecordSectors()));
-    row("mftRecordCount", num(engine.mftRecordCount));
+    row("mftRecordCount", num(volume.mftRecordCount()));
     std::string runs;
-    for (const RunNode& run : engine.mftRuns) {
+    for (const RunNode& run : volume.mftRuns()) {
       if (!runs.empty()) runs += ", ";
       runs += num(run.startCluster) + "+" + num(run.clusterCount);
     }
@@ -109,15 +110,15 @@ void AddInfoCommand(CLI::App& app, int& status) {
   command->footer(
       "Example:\n  restorix info /dev/sdb1\n  restorix info disk.img --partition 2 --json");
   command->callback([options, &status] {
-    Engine engine;
-    if (!OpenSourceOrExplain(engine, SOURCE_LOGICAL_DRIVE, options->source)) {
+    const auto volume = OpenSourceOrExplain(SourceKind::LogicalDrive, options->source);
+    if (!volume) {
       status = 1;
       return;
     }
     if (options->json) {
-      PrintJson(ContextJson(engine, options->source.partition));
+      PrintJson(ContextJson(*volume, options->source.partition));
     } else {
-      PrintText(engine, options->source.partition);
+      PrintText(*volume, options->source.partition);
     }
     status = 0;
   });

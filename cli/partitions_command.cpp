@@ -15,10 +15,9 @@ namespace {
 
 // The file system found in one partition, or "none".
 std::string RecogniseFileSystem(const std::string& path, int number) {
-  Engine engine;
   const OpenResult result =
-      engine.OpenSource(SOURCE_LOGICAL_DRIVE, path, static_cast<unsigned>(number));
-  return result ? FileSystemName(engine.context.fsType()) : "none";
+      Volume::Open(SourceKind::LogicalDrive, path, static_cast<unsigned>(number));
+  return result ? FileSystemName(result.volume->context().fsType()) : "none";
 }
 
 }  // namespace

@@ -8,12 +8,12 @@
 namespace restorix::cli {
 
 namespace {
-std::atomic<std::atomic<std::uint32_t>*> interruptFlag{nullptr};
+std::atomic<StopToken*> interruptStop{nullptr};
 std::atomic<int> interrupts{0};
 
 extern "C" void OnInterrupt(int) {
   if (interrupts.fetch_add(1) > 0) _exit(130);
-  if (auto* flag = interruptFlag.load()) flag->store(0);
+  if (StopToken* stop = interruptStop.load()) stop->RequestStop();
 }
 }  // namespace
 
@@ -29,8 +29,8 @@ void CatchInterrupts() {
   sigaction(SIGTERM, &action, nullptr);
 }
 
-void StopOnInterrupt(std::atomic<std::uint32_t>* keepRunning) {
-  interruptFlag.store(keepRunning);
+void StopOnInterrupt(StopToken* stop) {
+  interruptStop.store(stop);
 }
 
 ProgressLine::ProgressLine(std::string what, std::string unit, std::uint64_t bytesPerUnit)

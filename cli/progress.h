@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "task_events.h"
+#include "task.h"
 
 namespace restorix::cli {
 
@@ -37,9 +37,9 @@ class ProgressLine : public TaskEvents {
 // ready is counted instead of ending it: the first one stops the task (see
 // below), a second one ends the program at once.
 void CatchInterrupts();
-// The first Ctrl-C clears `*keepRunning` so that the task ends as aborted
-// with what it found; nullptr detaches it before its owner goes away.
-void StopOnInterrupt(std::atomic<std::uint32_t>* keepRunning);
+// The first Ctrl-C stops `*stop`'s task so that it ends as aborted with what
+// it found; nullptr detaches it before its owner goes away.
+void StopOnInterrupt(StopToken* stop);
 // Whether Ctrl-C was pressed: a task that starts afterwards (the program
 // was still getting ready, or between two tasks) ends at once as aborted.
 bool Interrupted();

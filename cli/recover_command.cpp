@@ -37,11 +37,10 @@ std::string Reason(const SaveResult& result) {
 
 // Loads a saved scan and opens its source again; explains any failure.
 bool LoadSavedScan(Session& session, const std::string& file, const std::string& sourceOverride) {
-  Engine& engine = session.engine;
-  const LoadResult loaded = LoadScanInfo(engine, file, sourceOverride);
+  LoadResult loaded = LoadScanInfo(file, sourceOverride);
   if (!ScanFileReadOrExplain(loaded, file)) return false;
   if (!loaded.reopened) {
-    const std::string stored = Utf8FromUtf16(engine.sourceName);
+    const std::string stored = Utf8FromUtf16(loaded.sourceName);
     PrintError(
         "the scanned source '" + (sourceOverride.empty() ? stored : sourceOverride) +
         "' cannot be opened" +
@@ -49,11 +48,13 @@ bool LoadSavedScan(Session& session, const std::string& file, const std::string&
         "; point at it with --source PATH");
     return false;
   }
+  session.volume = loaded.volume;
+  session.tree = std::move(loaded.tree);
   return true;
 }
 
 void PrintReport(const SaveResult& result, bool json) {
-  const bool completed = result.status != 0;
+  const bool completed = result.completed();
   if (json) {
     nlohmann::ordered_json out;
     out["runFolder"] = result.runFolder.empty() ? nlohmann::ordered_json()
@@ -151,8 +152,8 @@ void AddRecoverCommand(CLI::App& app, int& status) {
       }
       const TaskReport report = RunScanTask(session, *scan);
       if (!report.completed) {
-        PrintError(report.scan.deviceLost ? "the source is no longer available; nothing was saved"
-                                          : "the scan was stopped; nothing was saved");
+        PrintError(report.deviceLost ? "the source is no longer available; nothing was saved"
+                                     : "the scan was stopped; nothing was saved");
         session.SaveLog();
         status = 1;
         return;
@@ -161,7 +162,7 @@ void AddRecoverCommand(CLI::App& app, int& status) {
     std::vector<std::u16string> patterns;
     for (const auto& p : options->selection.patterns)
       patterns.push_back(Utf16FromUtf8(p));
-    if (SelectItems(session.engine.treeRoot, patterns, *filter) == 0) {
+    if (SelectItems(session.tree.root(), patterns, *filter) == 0) {
       PrintError("nothing to recover: no file is selected");
       session.SaveLog();
       status = 1;
@@ -170,8 +171,9 @@ void AddRecoverCommand(CLI::App& app, int& status) {
     SaveOptions save;
     save.destination = options->destination;
     save.onError = [](const std::string& message) { PrintError(message); };
-    const TaskReport report = session.Run(
-        "Saving", "items", 0, [&](TaskSink& sink) { return SaveTask(session.engine, sink, save); });
+    const TaskReport report = session.Run("Saving", "items", 0, [&](TaskSink& sink) {
+      return SaveTask(*session.volume, session.tree, save, session.stop, sink);
+    });
     PrintReport(report.save, options->json);
     if (!report.completed) PrintError(Reason(report.save));
     status = report.completed ? 0 : 1;

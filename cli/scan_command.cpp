@@ -37,23 +37,23 @@ void AddScanCommand(CLI::App& app, int& status) {
     }
     const TaskReport report = RunScanTask(session, *scan);
     if (options->json) {
-      WriteScanJson(std::cout, session.engine, scan->mode, report.completed);
+      WriteScanJson(std::cout, session.View(), scan->modeName, report.completed);
     } else {
-      PrintTree(session.engine);
+      PrintTree(session.tree.root());
     }
     status = report.completed ? 0 : 1;
     if (!options->saveScan.empty()) {
       const auto path = WithScanInfoExtension(options->saveScan);
-      if (!SaveScanInfo(session.engine, path)) {
+      if (!SaveScanInfo(path, session.volume->sourceName(), session.volume->context(),
+                        session.tree)) {
         PrintError("the scan information could not be saved to '" + path.string() + "'");
         status = 1;
       } else if (!options->json) {
         std::cout << "Scan Information saving completed: " << path.string() << "\n";
       }
     }
-    if (report.scan.deviceLost)
-      PrintError("the source is no longer available; the scan ended early");
-    if (!report.completed && !report.scan.deviceLost)
+    if (report.deviceLost) PrintError("the source is no longer available; the scan ended early");
+    if (!report.completed && !report.deviceLost)
       PrintError("the scan was stopped; the list is incomplete");
     if (!session.SaveLog()) status = 1;
   });

@@ -9,6 +9,7 @@
 #include "platform/file_io.h"
 #include "signature/search.h"
 #include "signature/signature_file.h"
+#include "tasks/messages.h"
 #include "util/text.h"
 
 namespace restorix::cli {
@@ -21,24 +22,39 @@ std::string Lower(std::string text) {
   return text;
 }
 
-// A whole-disk block device that holds no volume of its own is searched as a
-// disk; anything else is scanned as a volume.
-std::string DefaultMode(const ScanOptions& options) {
-  if (options.source.partition != 0 || !IsWholeDiskDevice(options.source.path)) return "deleted";
-  Engine probe;
-  return probe.OpenSource(SOURCE_LOGICAL_DRIVE, options.source.path) ? "deleted" : "advanced";
+std::optional<ScanMode> ModeFromName(const std::string& name) {
+  if (name == "deleted") return ScanMode::DeletedFiles;
+  if (name == "format") return ScanMode::Format;
+  if (name == "advanced") return ScanMode::Advanced;
+  return std::nullopt;
 }
 
-const char* ModeText(const std::string& mode) {
-  if (mode == "format") return "Format Recovery";
-  if (mode == "advanced") return "Advanced File Recovery";
-  return "Deleted File Recovery";
+const char* ModeName(ScanMode mode) {
+  switch (mode) {
+    case ScanMode::Format:
+      return "format";
+    case ScanMode::Advanced:
+      return "advanced";
+    default:
+      return "deleted";
+  }
 }
 
-// The types the options pick, or nullopt (explained) for an unknown one.
-std::optional<std::vector<SignatureRecord>> ChooseTypes(Engine& engine, const ScanOptions& options,
-                                                        std::uint32_t assumedSize, int& status) {
-  const auto table = LoadTypes(engine);
+const char* ModeText(ScanMode mode) {
+  switch (mode) {
+    case ScanMode::Format:
+      return "Format Recovery";
+    case ScanMode::Advanced:
+      return "Advanced File Recovery";
+    default:
+      return "Deleted File Recovery";
+  }
+}
+
+// The types the options pick, in table order, or nullopt (explained) for an
+// unknown one.
+std::optional<std::vector<SignatureRecord>> ChooseTypes(const ScanOptions& options, int& status) {
+  const auto table = LoadTypes();
   if (!table) {
     status = 1;
     return std::nullopt;
@@ -68,13 +84,14 @@ std::optional<std::vector<SignatureRecord>> ChooseTypes(Engine& engine, const Sc
     }
   }
   const bool all = types.empty() && categories.empty();
-  return SelectTypes(
-      *table,
-      [&](const SignatureRecord& r) {
-        return all || std::count(types.begin(), types.end(), Lower(std::string(r.ext()))) != 0 ||
-               std::count(categories.begin(), categories.end(), Lower(std::string(r.cat()))) != 0;
-      },
-      assumedSize);
+  std::vector<SignatureRecord> chosen;
+  for (const SignatureRecord& r : *table) {
+    if (all || std::count(types.begin(), types.end(), Lower(std::string(r.ext()))) != 0 ||
+        std::count(categories.begin(), categories.end(), Lower(std::string(r.cat()))) != 0) {
+      chosen.push_back(r);
+    }
+  }
+  return chosen;
 }
 
 }  // namespace
@@ -98,8 +115,8 @@ void AddScanOptions(CLI::App& command, ScanOptions& options) {
       "4GB (default 1KB)");
 }
 
-std::optional<std::vector<SignatureRecord>> LoadTypes(Engine& engine) {
-  auto table = LoadSignatureFile(engine);
+std::optional<std::vector<SignatureRecord>> LoadTypes() {
+  auto table = LoadSignatureFile();
   if (!table || table->empty()) {
     std::cerr << kSignaturesMissing << "\n";
     PrintError("the Signature file beside the program (" +
@@ -110,12 +127,17 @@ std::optional<std::vector<SignatureRecord>> LoadTypes(Engine& engine) {
 }
 
 std::optional<PreparedScan> PrepareScan(Session& session, const ScanOptions& options, int& status) {
-  PreparedScan scan;
-  scan.mode = options.mode.empty() ? DefaultMode(options) : options.mode;
-  scan.search = scan.mode != "deleted";
-  scan.advanced = scan.mode == "advanced";
-  std::vector<SignatureRecord> types;
-  if (scan.search) {
+  ScanRequest request;
+  request.source = options.source.path;
+  request.partition = options.source.partition;
+  request.mode = ModeFromName(options.mode);
+  const OpenedScan opened = OpenScanSource(request);
+  if (!ExplainOpen(opened.opened, options.source)) {
+    status = 1;
+    return std::nullopt;
+  }
+  const bool search = opened.mode != ScanMode::DeletedFiles;
+  if (search) {
     const auto size = ParseSizeLimit(options.fileSize);
     if (!size) {
       std::cerr << kSizeRangeMessage << "\n";
@@ -123,40 +145,33 @@ std::optional<PreparedScan> PrepareScan(Session& session, const ScanOptions& opt
       return std::nullopt;
     }
     // 4 GB is accepted but the size field holds one byte less.
-    auto chosen = ChooseTypes(
-        session.engine, options,
-        static_cast<std::uint32_t>(std::min<std::uint64_t>(*size, 0xFFFFFFFFu)), status);
+    request.assumedSize = static_cast<std::uint32_t>(std::min<std::uint64_t>(*size, 0xFFFFFFFFu));
+    auto chosen = ChooseTypes(options, status);
     if (!chosen) return std::nullopt;
-    types = std::move(*chosen);
+    request.types = std::move(*chosen);
   } else if (!options.types.empty() || !options.categories.empty()) {
     PrintError("--types and --category choose what --mode format or advanced search for");
     status = 2;
     return std::nullopt;
   }
-  if (!OpenSourceOrExplain(session.engine,
-                           scan.advanced ? SOURCE_PHYSICAL_DISK : SOURCE_LOGICAL_DRIVE,
-                           options.source)) {
-    status = 1;
-    return std::nullopt;
-  }
-  session.engine.selectedTypes = std::move(types);
+  session.volume = opened.opened.volume;
+  const Volume& volume = *session.volume;
 
-  const std::string path = Utf8FromUtf16(session.engine.sourceName);
-  scan.imageFile = !scan.search && std::filesystem::path(path).extension() == ".qni";
-  if (scan.imageFile) {
-    session.entry = {"Processing Image file :" + path, "----------------------------", "",
-                     LOG_STARTED};
+  PreparedScan scan;
+  scan.modeName = ModeName(opened.mode);
+  scan.job.mode = opened.mode;
+  scan.job.assumedSize = request.assumedSize;
+  scan.job.driveName = DriveName(volume.sourceName(), options.source.partition);
+  scan.job.types = std::move(request.types);
+  if (!search && volume.isImageFile()) {
+    session.entry = {"Processing Image file :" + Utf8FromUtf16(volume.sourceName()),
+                     "----------------------------", "", LOG_STARTED};
   } else {
-    const std::string drive =
-        options.source.partition
-            ? path + " (partition " + std::to_string(options.source.partition) + ")"
-            : path;
-    session.entry = {"Selected " + drive, std::string("Processing Mode: ") + ModeText(scan.mode),
-                     "", LOG_STARTED};
+    session.entry = {"Selected " + scan.job.driveName,
+                     std::string("Processing Mode: ") + ModeText(opened.mode), "", LOG_STARTED};
     session.Log();
-    if (scan.search) {
-      session.entry.description =
-          std::to_string(session.engine.selectedTypes.size()) + " file type(s) to search";
+    if (search) {
+      session.entry.description = std::to_string(scan.job.types.size()) + " file type(s) to search";
       session.Log();
     }
   }
@@ -164,14 +179,13 @@ std::optional<PreparedScan> PrepareScan(Session& session, const ScanOptions& opt
 }
 
 TaskReport RunScanTask(Session& session, const PreparedScan& scan) {
-  Engine& engine = session.engine;
-  const std::uint32_t sectorBytes = engine.context.bytesPerSector();
-  const std::string what = scan.search ? "Searching" : "Scanning";
-  return session.Run(what, scan.advanced ? "sectors" : "items", scan.advanced ? sectorBytes : 0,
-                     [&](TaskSink& sink) {
-                       return scan.search
-                                  ? SignatureSearchTask(engine, sink, session.entry, scan.advanced)
-                                  : DirectoryScanTask(engine, sink, session.entry, scan.imageFile);
+  const Volume& volume = *session.volume;
+  const bool search = scan.job.mode != ScanMode::DeletedFiles;
+  const bool advanced = scan.job.mode == ScanMode::Advanced;
+  return session.Run(search ? "Searching" : "Scanning", advanced ? "sectors" : "items",
+                     advanced ? volume.context().bytesPerSector() : 0, [&](TaskSink& sink) {
+                       return ScanTask(volume, scan.job, session.tree, session.stop, sink,
+                                       session.entry);
                      });
 }
 

@@ -26,17 +26,15 @@ void AddScanOptions(CLI::App& command, ScanOptions& options);
 
 // Loads the table of known types from the Signature file beside the
 // program; prints the system's message and returns nullopt when it cannot.
-std::optional<std::vector<SignatureRecord>> LoadTypes(Engine& engine);
+std::optional<std::vector<SignatureRecord>> LoadTypes();
 
 struct PreparedScan {
-  std::string mode;
-  bool search = false;     // a signature search follows (or is) the scan
-  bool advanced = false;   // the source is searched as a whole disk
-  bool imageFile = false;  // an image made by `restorix image`
+  ScanJob job;
+  std::string modeName;  // deleted, format, advanced
 };
 
-// Checks the options, opens the source and selects the types. On failure
-// explains why and sets `status` (1 failed, 2 usage error).
+// Checks the options, opens the source into the session and chooses the
+// types. On failure explains why and sets `status` (1 failed, 2 usage error).
 std::optional<PreparedScan> PrepareScan(Session& session, const ScanOptions& options, int& status);
 
 // Runs the scan (or search) task on the opened source.

@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "source.h"
+#include "tasks/messages.h"
 #include "util/text.h"
 
 namespace restorix::cli {

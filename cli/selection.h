@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "catalogue/find.h"
-#include "engine.h"
+#include "catalogue/item_tree.h"
 
 namespace restorix::cli {
 

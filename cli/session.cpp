@@ -10,12 +10,12 @@ TaskReport Session::Run(const std::string& what, const std::string& unit,
                         std::uint64_t bytesPerUnit,
                         const std::function<TaskReport(TaskSink&)>& task) {
   CliSink sink(log, what, unit, bytesPerUnit);
-  const TaskReport report = RunOnWorker(engine, [&] {
-    if (Interrupted()) engine.keepRunning = 0;
+  const TaskReport report = RunOnWorker(stop, [&] {
+    if (Interrupted()) stop.RequestStop();
     return task(sink);
   });
   sink.TaskFinished(report.outcome);
-  const Completion done = CompleteTask(engine, log, entry, report.outcome);
+  const Completion done = CompleteTask(stop, log, entry, report.outcome);
   if (!done.message.empty())
     (done.error || jsonOutput ? std::cerr : std::cout) << done.message << "\n";
   return report;
@@ -27,6 +27,12 @@ bool Session::SaveLog() {
   std::cerr << kLogSaveFailed << "\n";
   PrintError("the process log could not be written to '" + logFile + "'");
   return false;
+}
+
+ScanView Session::View() const {
+  static const std::u16string kNoSource;
+  return {volume ? volume->sourceName() : kNoSource,
+          volume ? volume->context().fsType() : FsType::None, tree.root()};
 }
 
 void AddLogOption(CLI::App& command, std::string& file) {

@@ -1,4 +1,4 @@
-// One run of a command as a sequence of tasks: the engine, the process log
+// One run of a command as a sequence of tasks: the source, the tree, the process log
 // and its current entry, the progress line, Ctrl-C, and --log FILE.
 #pragma once
 
@@ -6,9 +6,11 @@
 #include <memory>
 #include <string>
 
-#include "engine.h"
+#include "catalogue/item_tree.h"
+#include "disk/volume.h"
 #include "progress.h"
 #include "tasks/tasks.h"
+#include "tree_output.h"
 
 namespace restorix::cli {
 
@@ -25,7 +27,7 @@ class CliSink : public TaskSink {
     progress_.TaskPhase(phase, count);
   }
   void LogEntry(const ProcessLogEntry& entry) override { log_.Append(entry); }
-  void TaskFinished(std::uint32_t) override { progress_.Finish(); }
+  void TaskFinished(TaskOutcome) override { progress_.Finish(); }
 
  private:
   ProcessLog& log_;
@@ -34,7 +36,7 @@ class CliSink : public TaskSink {
 
 class Session {
  public:
-  Session() { StopOnInterrupt(&engine.keepRunning); }
+  Session() { StopOnInterrupt(&stop); }
   ~Session() { StopOnInterrupt(nullptr); }
 
   // Runs a task on a worker thread with a progress line, then the owner's
@@ -50,7 +52,13 @@ class Session {
   // message) when it cannot be written.
   bool SaveLog();
 
-  Engine engine;
+  // The scan as the listing shows it.
+  ScanView View() const;
+
+  StopToken stop;
+  // The opened source and what was found on it.
+  std::shared_ptr<const Volume> volume;
+  ItemTree tree;
   ProcessLog log;
   ProcessLogEntry entry;
   std::string logFile;

@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "disk/partitions.h"
+#include "util/text.h"
 
 namespace restorix::cli {
 
@@ -35,8 +36,13 @@ void AddSourceOptions(CLI::App& command, SourceOptions& options, const std::stri
       ->check(CLI::PositiveNumber);
 }
 
-bool OpenSourceOrExplain(Engine& engine, SourceKind kind, const SourceOptions& options) {
-  const OpenResult result = engine.OpenSource(kind, options.path, options.partition);
+std::shared_ptr<const Volume> OpenSourceOrExplain(SourceKind kind, const SourceOptions& options) {
+  const OpenResult result = Volume::Open(kind, options.path, options.partition);
+  ExplainOpen(result, options);
+  return result.volume;
+}
+
+bool ExplainOpen(const OpenResult& result, const SourceOptions& options) {
   switch (result.failure) {
     case OpenFailure::None:
       return true;
@@ -62,17 +68,22 @@ bool OpenSourceOrExplain(Engine& engine, SourceKind kind, const SourceOptions& o
   return false;
 }
 
-const char* FileSystemName(std::uint8_t fsType) {
+const char* FileSystemName(FsType fsType) {
   switch (fsType) {
-    case FS_FAT16:
+    case FsType::Fat16:
       return "FAT16";
-    case FS_FAT32:
+    case FsType::Fat32:
       return "FAT32";
-    case FS_NTFS:
+    case FsType::Ntfs:
       return "NTFS";
     default:
       return "none";
   }
+}
+
+std::string DriveName(const std::u16string& sourceName, unsigned partition) {
+  const std::string path = Utf8FromUtf16(sourceName);
+  return partition ? path + " (partition " + std::to_string(partition) + ")" : path;
 }
 
 }  // namespace restorix::cli

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "catalogue/scan_info.h"
-#include "engine.h"
+#include "disk/volume.h"
 
 namespace restorix::cli {
 
@@ -17,15 +17,20 @@ struct SourceOptions {
 
 void AddSourceOptions(CLI::App& command, SourceOptions& options, const std::string& what);
 
-// Opens the source; on failure prints why to stderr and returns false.
-bool OpenSourceOrExplain(Engine& engine, SourceKind kind, const SourceOptions& options);
+// Opens the source; on failure prints why to stderr and returns null.
+std::shared_ptr<const Volume> OpenSourceOrExplain(SourceKind kind, const SourceOptions& options);
+// Prints why an open failed; false unless it succeeded.
+bool ExplainOpen(const OpenResult& result, const SourceOptions& options);
 
 // Whether a saved scan was read; on failure prints why, and warns when the
 // file ended early.
 bool ScanFileReadOrExplain(const LoadResult& loaded, const std::string& file);
 
 // "NTFS", "FAT32", "FAT16" or "none".
-const char* FileSystemName(std::uint8_t fsType);
+const char* FileSystemName(FsType fsType);
+
+// How a partition of the source is named in the log.
+std::string DriveName(const std::u16string& sourceName, unsigned partition);
 
 // Prints "restorix: <message>" to stderr.
 void PrintError(const std::string& message);

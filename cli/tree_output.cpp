@@ -50,22 +50,22 @@ void AppendItemJson(std::string& out, const ItemNode& node, std::string_view pat
   out += ",\"name\":";
   AppendJsonString(out, path.substr(nameStart));
   out += node.isFolder() ? ",\"folder\":true" : ",\"folder\":false";
-  out += (node.flags & ITEM_LIVE) ? ",\"live\":true,\"size\":" : ",\"live\":false,\"size\":";
+  out += node.isLive() ? ",\"live\":true,\"size\":" : ",\"live\":false,\"size\":";
   number(node.size);
   out += ",\"id\":";
   number(node.id);
   out += ",\"parentId\":";
   number(node.parentId);
   out += ",\"origin\":";
-  number(node.origin);
+  number(static_cast<std::uint64_t>(node.origin));
   out += ",\"createDate\":";
   AppendJsonDate(out, node.createDate);
   out += ",\"accessDate\":";
   AppendJsonDate(out, node.accessDate);
   out += node.checked ? ",\"checked\":true" : ",\"checked\":false";
-  if (node.origin != ORIGIN_FILE_SYSTEM && !node.isFolder()) {
+  if (const auto* carved = std::get_if<Carved>(&node.location); carved && !node.isFolder()) {
     out += ",\"firstSector\":";
-    number(node.extents.empty() ? std::uint64_t{node.id} : node.extents.front().start);
+    number(carved->firstSector);
   }
   out += '}';
 }
@@ -121,11 +121,11 @@ namespace {
 // The document's head: source, fsType, mode, completed and totals, then
 // the items written by `items` through `add`.
 template <typename Items>
-void WriteDocument(std::ostream& out, const Engine& engine, const std::string& mode, bool completed,
+void WriteDocument(std::ostream& out, const ScanView& scan, const std::string& mode, bool completed,
                    const Totals& totals, Items&& items) {
   nlohmann::ordered_json head;
-  head["source"] = Utf8FromUtf16(engine.sourceName);
-  head["fsType"] = engine.context.fsType();
+  head["source"] = Utf8FromUtf16(scan.source);
+  head["fsType"] = static_cast<int>(scan.fsType);
   head["mode"] = mode;
   head["completed"] = completed;
   head["totals"] = {{"files", totals.files}, {"folders", totals.folders}, {"bytes", totals.bytes}};
@@ -147,10 +147,10 @@ void WriteDocument(std::ostream& out, const Engine& engine, const std::string& m
 
 }  // namespace
 
-void WriteScanJson(std::ostream& out, const Engine& engine, const std::string& mode,
+void WriteScanJson(std::ostream& out, const ScanView& scan, const std::string& mode,
                    bool completed) {
-  WriteDocument(out, engine, mode, completed, CountItems(engine.treeRoot),
-                [&](const auto& add) { WalkWithPaths(engine.treeRoot, add); });
+  WriteDocument(out, scan, mode, completed, CountItems(scan.root),
+                [&](const auto& add) { WalkWithPaths(scan.root, add); });
 }
 
 std::string PathOf(const ItemNode& node) {
@@ -165,12 +165,12 @@ std::string PathOf(const ItemNode& node) {
   return path;
 }
 
-void WriteItemsJson(std::ostream& out, const Engine& engine, const std::string& mode,
+void WriteItemsJson(std::ostream& out, const ScanView& scan, const std::string& mode,
                     bool completed, const std::vector<const ItemNode*>& items) {
   Totals totals;
   for (const ItemNode* node : items)
     Count(totals, *node);
-  WriteDocument(out, engine, mode, completed, totals, [&](const auto& add) {
+  WriteDocument(out, scan, mode, completed, totals, [&](const auto& add) {
     for (const ItemNode* node : items) {
       const std::string path = PathOf(*node);
       add(*node, path, path.size() - Utf8FromUtf16(node->name).size());
@@ -194,12 +194,12 @@ std::string Printable(std::string_view text) {
   return out;
 }
 
-void PrintTree(const Engine& engine) {
+void PrintTree(const ItemNode* root) {
   std::string text = ".\n";
-  WalkTree(engine.treeRoot, [&](const ItemNode& node, int depth) {
+  WalkTree(root, [&](const ItemNode& node, int depth) {
     text.append(static_cast<std::size_t>(depth) * 2, ' ');
     text += Printable(Utf8FromUtf16(node.name));
-    const char* state = (node.flags & ITEM_LIVE) ? "live" : "deleted";
+    const char* state = node.isLive() ? "live" : "deleted";
     if (node.isFolder()) {
       text += "/  [";
       text += state;
@@ -214,7 +214,7 @@ void PrintTree(const Engine& engine) {
       text.clear();
     }
   });
-  text += TotalsLine(CountItems(engine.treeRoot)) + "\n";
+  text += TotalsLine(CountItems(root)) + "\n";
   std::fwrite(text.data(), 1, text.size(), stdout);
 }
 

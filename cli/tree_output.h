@@ -11,9 +11,17 @@
 #include <string_view>
 #include <vector>
 
-#include "engine.h"
+#include "catalogue/item_tree.h"
+#include "disk/volume_context.h"
 
 namespace restorix::cli {
+
+// What the listing says about a scan: its source, file system and tree.
+struct ScanView {
+  const std::u16string& source;
+  FsType fsType;
+  const ItemNode* root;
+};
 
 struct Totals {
   std::uint64_t files = 0;
@@ -36,11 +44,11 @@ void WalkWithPaths(const ItemNode* root, const PathVisit& visit);
 // each item with path, name, folder, live, size, id, parentId, origin, dates,
 // check state, and firstSector for carved items), written item by item so
 // that a large scan is never held twice in memory.
-void WriteScanJson(std::ostream& out, const Engine& engine, const std::string& mode,
+void WriteScanJson(std::ostream& out, const ScanView& scan, const std::string& mode,
                    bool completed);
 
 // The same document for some items only (what `find` found), in the order given.
-void WriteItemsJson(std::ostream& out, const Engine& engine, const std::string& mode,
+void WriteItemsJson(std::ostream& out, const ScanView& scan, const std::string& mode,
                     bool completed, const std::vector<const ItemNode*>& items);
 
 // An item's path: names from below the root joined with "/".
@@ -59,6 +67,6 @@ void PrintJson(const Json& document) {
 }
 
 // An indented listing of the tree with sizes, states and dates.
-void PrintTree(const Engine& engine);
+void PrintTree(const ItemNode* root);
 
 }  // namespace restorix::cli

@@ -15,8 +15,7 @@ void AddTypesCommand(CLI::App& app, int& status) {
   command->footer(
       "Example:\n  restorix types\n  restorix scan disk.img --mode format --types jpg,cr2");
   command->callback([json, &status] {
-    Engine engine;
-    const auto table = LoadTypes(engine);
+    const auto table = LoadTypes();
     if (!table) {
       status = 1;
       return;

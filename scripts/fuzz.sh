@@ -1,11 +1,39 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets (clang, ASan + UBSan) and runs each for a
-# bounded time. Usage: scripts/fuzz.sh [SECONDS_PER_TARGET]   (default 60)
+# bounded time; fails when any target finds a fault. It first proves that it
+# would: the canary target, given the one input it crashes on, must fail.
+# Usage: scripts/fuzz.sh [SECONDS_PER_TARGET]   (default 60)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 command -v clang++ >/dev/null || { echo "fuzzing needs clang" >&2; exit 1; }
 scripts/setup.sh fuzz >/dev/null
+
+# Runs TARGET over CORPUS; its status is the target's. The summary lines are
+# printed, and the end of the log when it failed.
+run() {
+  local target=$1 corpus=$2 log status
+  log=$(mktemp)
+  set +e
+  "$target" -max_total_time="$seconds" -max_len=65536 -rss_limit_mb=2048 -print_final_stats=1 \
+    "$corpus" >"$log" 2>&1
+  status=$?
+  set -e
+  grep -E "^(Done|stat::number_of_executed_units|==.*ERROR|SUMMARY)" "$log" || true
+  [ "$status" -eq 0 ] || tail -n 40 "$log" >&2
+  rm -f "$log"
+  return "$status"
+}
+
+canary=$(mktemp -d)
+trap 'rm -rf "$canary"' EXIT
+printf 'CRASH' >"$canary/planted"
+if run build/fuzz/bin/canary_fuzz "$canary" >/dev/null 2>&1; then
+  echo "the fuzz runner did not see the canary crash: it cannot be trusted" >&2
+  exit 1
+fi
+echo "== canary_fuzz crashed on its planted input, as it must"
+
 for target in build/fuzz/bin/fuzz_*; do
   name=$(basename "$target")
   corpus=build/fuzz/corpus/$name
@@ -13,7 +41,5 @@ for target in build/fuzz/bin/fuzz_*; do
   seeds=tests/fuzz/seeds/${name#fuzz_}
   [ -d "$seeds" ] && cp -n "$seeds"/* "$corpus"/ 2>/dev/null || true
   echo "== $name (${seconds}s)"
-  "$target" -max_total_time="$seconds" -max_len=65536 -rss_limit_mb=2048 -print_final_stats=1 \
-    "$corpus" 2>&1 | grep -E "^(Done|stat::number_of_executed_units|==.*ERROR|SUMMARY)" || true
-  [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "$name found a fault" >&2; exit 1; }
+  run "$target" "$corpus" || { echo "$name found a fault" >&2; exit 1; }
 done

@@ -2,6 +2,7 @@
 # Installs what Restorix needs from Debian's packages (only what is missing),
 # then configures and builds the given CMake presets (default: release).
 #   scripts/setup.sh [PRESET ...]
+# RESTORIX_WERROR=ON in the environment turns warnings into errors.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -29,6 +30,6 @@ fi
 presets=("$@")
 [ ${#presets[@]} -gt 0 ] || presets=(release)
 for preset in "${presets[@]}"; do
-  cmake --preset "$preset" >/dev/null
+  cmake --preset "$preset" -DRESTORIX_WERROR="${RESTORIX_WERROR:-OFF}" >/dev/null
   cmake --build --preset "$preset"
 done

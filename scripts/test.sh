@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the release and the sanitizer (ASan +
 # UBSan) builds, runs every test in both, then runs each fuzz target (clang,
-# ASan + UBSan) for a bounded time.
+# ASan + UBSan) for a bounded time. A warning fails the build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+export RESTORIX_WERROR=ON
 scripts/setup.sh release asan
 jobs=$(( $(nproc) + 1 ))
 ctest --preset release -j "$jobs"

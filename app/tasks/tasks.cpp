@@ -2,9 +2,8 @@
 
 #include <unistd.h>
 
+#include <exception>
 #include <thread>
-
-#include "signature/search.h"
 
 namespace restorix {
 
@@ -12,21 +11,6 @@ namespace {
 
 constexpr const char* kSearching = "Searching for known file type(s)";
 constexpr const char* kNoDescription = "----------------------------";
-// The drive page names the source "Selected <name>".
-constexpr std::size_t kSelectedPrefix = 9;
-
-// While a task runs, the engine's own events (progress, phases) go to the
-// task's sink.
-class EventsTo {
- public:
-  EventsTo(Engine& engine, TaskSink& sink) : engine_(engine) { engine.SetEvents(&sink); }
-  ~EventsTo() { engine_.SetEvents(nullptr); }
-  EventsTo(const EventsTo&) = delete;
-  EventsTo& operator=(const EventsTo&) = delete;
-
- private:
-  Engine& engine_;
-};
 
 void Conclude(ProcessLogEntry& entry, bool completed, const std::string& text) {
   entry.status = completed ? LOG_COMPLETED : LOG_ABORTED;
@@ -35,67 +19,74 @@ void Conclude(ProcessLogEntry& entry, bool completed, const std::string& text) {
 
 }  // namespace
 
-TaskReport DirectoryScanTask(Engine& engine, TaskSink& sink, ProcessLogEntry& entry,
-                             bool imageMode) {
+TaskReport ScanTask(const Volume& volume, const ScanJob& job, ItemTree& tree, const StopToken& stop,
+                    TaskSink& sink, ProcessLogEntry& entry) {
   TaskReport report;
-  const EventsTo events(engine, sink);
-  sink.TaskPhase(1, 1);
-  if (!imageMode) {
-    const std::string drive =
-        entry.processName.size() > kSelectedPrefix ? entry.processName.substr(kSelectedPrefix) : "";
-    entry.processName = "Processing directory structure for " + drive;
+  const bool search =
+      job.mode != ScanMode::DeletedFiles || volume.context().fsType() == FsType::None;
+  std::string text;
+  if (search) {
+    entry.processName = kSearching;
+    entry.description = kNoDescription;
+    text = "searching for known file type(s)";
+    sink.TaskPhase(1, job.mode == ScanMode::Format ? 2 : 1);
+  } else {
+    // An image file keeps the row its owner made for it.
+    if (!volume.isImageFile()) {
+      entry.processName = "Processing directory structure for " + job.driveName;
+    }
+    text = entry.processName;
+    sink.TaskPhase(1, 1);
   }
-  const std::string text = entry.processName;
   entry.status = LOG_STARTED;
   sink.LogEntry(entry);
-  report.scan = RunScan(engine, false, nullptr);
-  report.completed = report.scan.status != 0;
+  try {
+    RunScan(volume, job.mode, job.types, job.assumedSize, tree, TaskControl{stop, sink});
+  } catch (const DeviceLostError&) {
+    report.deviceLost = true;
+  }
+  report.completed = !report.deviceLost && stop.running();
   Conclude(entry, report.completed, text);
   sink.LogEntry(entry);
   sink.TreeRefreshed();
-  sink.TaskFinished(OUTCOME_NONE);
+  sink.TaskFinished(TaskOutcome::None);
   return report;
 }
 
-TaskReport SignatureSearchTask(Engine& engine, TaskSink& sink, ProcessLogEntry& entry,
-                               bool advancedMode) {
+TaskReport SaveTask(const Volume& volume, const ItemTree& tree, const SaveOptions& options,
+                    const StopToken& stop, TaskSink& sink) {
   TaskReport report;
-  const EventsTo events(engine, sink);
-  entry.status = LOG_STARTED;
-  entry.processName = kSearching;
-  entry.description = kNoDescription;
-  sink.TaskPhase(1, advancedMode ? 1 : 2);
-  sink.LogEntry(entry);
-  report.scan = RunScan(engine, true, RunSignatureSearch);
-  report.completed = report.scan.status != 0;
-  Conclude(entry, report.completed, "searching for known file type(s)");
-  sink.LogEntry(entry);
-  sink.TreeRefreshed();
-  sink.TaskFinished(OUTCOME_NONE);
-  return report;
-}
-
-TaskReport SaveTask(Engine& engine, TaskSink& sink, const SaveOptions& options) {
-  TaskReport report;
-  const EventsTo events(engine, sink);
   sink.TaskPhase(1, 1);
-  report.save = SaveCheckedItems(engine, options);
-  report.completed = report.save.status != 0;
-  report.outcome = report.completed ? OUTCOME_SAVE_COMPLETED : OUTCOME_SAVE_ABORTED;
+  try {
+    SaveCheckedItems(volume, tree, options, TaskControl{stop, sink}, report.save);
+  } catch (const DeviceLostError& lost) {
+    const bool source = lost.side() == DeviceLostError::Side::Source;
+    report.save.stop = source ? SaveResult::Stop::SourceLost : SaveResult::Stop::WriteFailed;
+    report.save.error = lost.error();
+    report.deviceLost = source;
+  }
+  report.completed = report.save.completed();
+  report.outcome = report.completed ? TaskOutcome::SaveCompleted : TaskOutcome::SaveAborted;
   sink.TaskFinished(report.outcome);
   return report;
 }
 
-TaskReport ImagingTask(Engine& engine, TaskSink& sink, ProcessLogEntry& entry,
-                       const std::filesystem::path& image) {
+TaskReport ImagingTask(const Volume& volume, const std::filesystem::path& image,
+                       const StopToken& stop, TaskSink& sink, ProcessLogEntry& entry) {
   TaskReport report;
-  const EventsTo events(engine, sink);
   entry.status = LOG_STARTED;
   sink.TaskPhase(1, 1);
   sink.LogEntry(entry);
-  report.image = ImageVolume(engine, image);
-  report.completed = report.image.status != 0;
-  report.outcome = report.completed ? OUTCOME_IMAGING_COMPLETED : OUTCOME_IMAGING_ABORTED;
+  try {
+    ImageVolume(volume, image, TaskControl{stop, sink}, report.image);
+  } catch (const DeviceLostError& lost) {
+    const bool source = lost.side() == DeviceLostError::Side::Source;
+    report.image.stop = source ? ImageResult::Stop::SourceLost : ImageResult::Stop::WriteFailed;
+    report.image.error = lost.error();
+    report.deviceLost = source;
+  }
+  report.completed = report.image.completed();
+  report.outcome = report.completed ? TaskOutcome::ImagingCompleted : TaskOutcome::ImagingAborted;
   // An image that was not finished is no image: it is removed.
   if (!report.completed && report.image.created) ::unlink(image.c_str());
   Conclude(entry, report.completed, entry.processName);
@@ -104,34 +95,43 @@ TaskReport ImagingTask(Engine& engine, TaskSink& sink, ProcessLogEntry& entry,
   return report;
 }
 
-TaskReport RunOnWorker(Engine& engine, const std::function<TaskReport()>& task) {
-  engine.keepRunning = 1;
+TaskReport RunOnWorker(StopToken& stop, const std::function<TaskReport()>& task) {
+  stop.Reset();
   TaskReport report;
-  std::thread worker([&] { report = task(); });
+  std::exception_ptr failure;
+  std::thread worker([&] {
+    try {
+      report = task();
+    } catch (...) {
+      failure = std::current_exception();
+    }
+  });
   worker.join();
+  if (failure) std::rethrow_exception(failure);
   return report;
 }
 
-Completion CompleteTask(Engine& engine, ProcessLog& log, ProcessLogEntry& entry,
-                        std::uint32_t outcome) {
-  engine.keepRunning = 0;
+Completion CompleteTask(StopToken& stop, ProcessLog& log, ProcessLogEntry& entry,
+                        TaskOutcome outcome) {
+  stop.RequestStop();
   switch (outcome) {
-    case OUTCOME_SAVE_COMPLETED:
+    case TaskOutcome::SaveCompleted:
       entry.description = "Processing Completed";
       log.Append(entry);
       return {"Saving of data completed.", false};
-    case OUTCOME_IMAGING_COMPLETED:
+    case TaskOutcome::ImagingCompleted:
       return {"Imaging of logical drive completed.", false};
-    case OUTCOME_IMAGING_ABORTED:
+    case TaskOutcome::ImagingAborted:
       return {"Imaging of logical drive aborted.", true};
-    case OUTCOME_SAVE_ABORTED:
+    case TaskOutcome::SaveAborted:
       entry.status = LOG_ABORTED;
       entry.description = "Processing Aborted";
       log.Append(entry);
       return {"Saving of data aborted.", true};
-    default:
-      return {};
+    case TaskOutcome::None:
+      break;
   }
+  return {};
 }
 
 }  // namespace restorix

@@ -1,29 +1,34 @@
-// The long jobs of the system as tasks: a directory scan, a signature
-// search, saving checked items and imaging a volume. Each runs on a worker
-// thread, tells its owner its phases, progress and process-log rows through
-// a TaskSink, and always ends with its completion event and outcome.
+// The long jobs of the system as tasks: a scan (directory scan, signature
+// search or both), saving checked items and imaging a volume. Each runs on a
+// worker thread, tells its owner its phases, progress and process-log rows
+// through a TaskSink, and always ends with its completion event and outcome.
+// A lost source or output ends a task here, at its boundary; any other
+// exception travels back to the owner's thread.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
+#include "catalogue/item_tree.h"
 #include "catalogue/recovery_writer.h"
 #include "disk/imaging.h"
-#include "engine.h"
+#include "disk/volume.h"
 #include "fs/scan.h"
+#include "task.h"
 #include "tasks/process_log.h"
 
 namespace restorix {
 
 // What a task's end means to its owner.
-enum TaskOutcome : std::uint32_t {
-  OUTCOME_NONE = 0,  // scans: nothing to tell
-  OUTCOME_SAVE_COMPLETED = 1,
-  OUTCOME_IMAGING_COMPLETED = 2,
-  OUTCOME_IMAGING_ABORTED = 3,
-  OUTCOME_SAVE_ABORTED = 4,
+enum class TaskOutcome : std::uint32_t {
+  None = 0,  // scans: nothing to tell
+  SaveCompleted = 1,
+  ImagingCompleted = 2,
+  ImagingAborted = 3,
+  SaveAborted = 4,
 };
 
 // Everything a task tells its owner: progress and phases (the engine's
@@ -32,39 +37,48 @@ class TaskSink : public TaskEvents {
  public:
   virtual void LogEntry(const ProcessLogEntry& entry) { (void)entry; }
   virtual void TreeRefreshed() {}
-  virtual void TaskFinished(std::uint32_t outcome) { (void)outcome; }
+  virtual void TaskFinished(TaskOutcome outcome) { (void)outcome; }
 };
 
 // The details of how a task went, for owners that show more than the
 // outcome (the command line's reasons and counts).
 struct TaskReport {
-  std::uint32_t outcome = OUTCOME_NONE;
+  TaskOutcome outcome = TaskOutcome::None;
   bool completed = false;
-  ScanResult scan;
+  bool deviceLost = false;  // the source went away; what was found stays
   SaveResult save;
   ImageResult image;
 };
 
+// A scan as the owner asks for it, once its source is open.
+struct ScanJob {
+  ScanMode mode = ScanMode::DeletedFiles;
+  std::vector<SignatureRecord> types;  // in type-table order
+  std::uint32_t assumedSize = 1024;
+  std::string driveName;  // as the process log names the source
+};
+
 // `entry` is the owner's current log entry: the task fills it and sends it
 // when it starts and when it ends.
-TaskReport DirectoryScanTask(Engine& engine, TaskSink& sink, ProcessLogEntry& entry,
-                             bool imageMode);
-TaskReport SignatureSearchTask(Engine& engine, TaskSink& sink, ProcessLogEntry& entry,
-                               bool advancedMode);
-TaskReport SaveTask(Engine& engine, TaskSink& sink, const SaveOptions& options);
-TaskReport ImagingTask(Engine& engine, TaskSink& sink, ProcessLogEntry& entry,
-                       const std::filesystem::path& image);
+TaskReport ScanTask(const Volume& volume, const ScanJob& job, ItemTree& tree, const StopToken& stop,
+                    TaskSink& sink, ProcessLogEntry& entry);
+TaskReport SaveTask(const Volume& volume, const ItemTree& tree, const SaveOptions& options,
+                    const StopToken& stop, TaskSink& sink);
+TaskReport ImagingTask(const Volume& volume, const std::filesystem::path& image,
+                       const StopToken& stop, TaskSink& sink, ProcessLogEntry& entry);
 
-// Sets keepRunning, runs the task on a worker thread and waits for its end.
-TaskReport RunOnWorker(Engine& engine, const std::function<TaskReport()>& task);
+// Sets the token running, runs the task on a worker thread and waits for its
+// end. An exception the task lets out is raised again here, on the owner's
+// thread.
+TaskReport RunOnWorker(StopToken& stop, const std::function<TaskReport()>& task);
 
-// The owner's side of a task's end: keepRunning cleared, the rows a save
+// The owner's side of a task's end: the token cleared, the rows a save
 // leaves in the log, and the message to show (empty for scans).
 struct Completion {
   std::string message;
   bool error = false;
 };
-Completion CompleteTask(Engine& engine, ProcessLog& log, ProcessLogEntry& entry,
-                        std::uint32_t outcome);
+Completion CompleteTask(StopToken& stop, ProcessLog& log, ProcessLogEntry& entry,
+                        TaskOutcome outcome);
 
 }  // namespace restorix

@@ -34,7 +34,4 @@ std::vector<const ItemNode*> FindAll(const ItemNode* root, const FindQuery& quer
 // unit is given): bytes, or nullopt outside 1 KB to 4 GB.
 std::optional<std::uint64_t> ParseSizeLimit(std::string_view text);
 
-// The message for a size outside that range.
-inline constexpr const char* kSizeRangeMessage = "Please provide value in range of 1KB to 4GB";
-
 }  // namespace restorix

@@ -2,39 +2,95 @@
 
 #include <string>
 
+#include "catalogue/item_index.h"
+
 namespace restorix {
 
 namespace {
 
-// Children of `link` on one side: +1 left, -1 right.
-IndexLink*& Child(IndexLink* link, int side) {
-  return side > 0 ? link->left : link->right;
-}
-
-// Side of `id` below `link`: +1 when it sorts left.
-int SideOf(const IndexLink* link, std::uint32_t id) {
-  return id < link->item->id ? +1 : -1;
-}
-
-// Deepest legitimate folder nesting we follow when checking for a parent
+// Deepest legitimate folder nesting followed when checking for a parent
 // loop; anything deeper is treated as a loop.
 constexpr int kMaxAncestorWalk = 1 << 16;
 
+// Whether hanging `chain` (a node and its next siblings) under `folder`
+// would make a loop: the folder is in the chain, or below one of its nodes.
+bool WouldLoop(const ItemNode* folder, const ItemNode* chain) {
+  bool anyChildren = false;
+  for (const ItemNode* n = chain; n != nullptr; n = n->next) {
+    if (n == folder) return true;
+    anyChildren = anyChildren || n->firstChild != nullptr;
+  }
+  if (!anyChildren) return false;  // nothing below the chain that the folder could be
+  int steps = 0;
+  for (const ItemNode* a = folder->parent; a != nullptr; a = a->parent) {
+    if (++steps > kMaxAncestorWalk) return true;
+    for (const ItemNode* n = chain; n != nullptr; n = n->next) {
+      if (n == a) return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
-ItemNode* MakeRootNode(std::uint32_t rootId) {
-  auto* root = new ItemNode;
+ItemTree::ItemTree() = default;
+ItemTree::~ItemTree() = default;
+ItemTree::ItemTree(ItemTree&& other) noexcept
+    : nodes_(std::move(other.nodes_)),
+      free_(std::move(other.free_)),
+      root_(std::exchange(other.root_, nullptr)),
+      index_(std::move(other.index_)) {
+  other.nodes_.clear();
+  other.free_.clear();
+}
+
+ItemTree& ItemTree::operator=(ItemTree&& other) noexcept {
+  if (this != &other) {
+    nodes_ = std::move(other.nodes_);
+    free_ = std::move(other.free_);
+    root_ = std::exchange(other.root_, nullptr);
+    index_ = std::move(other.index_);
+    other.nodes_.clear();
+    other.free_.clear();
+  }
+  return *this;
+}
+
+ItemNode* ItemTree::NewRoot() {
+  index_.reset();
+  free_.clear();
+  nodes_.clear();
+  root_ = NewNode();
+  return root_;
+}
+
+ItemNode* ItemTree::StartScan(std::uint32_t rootId) {
+  ItemNode* root = NewRoot();
   root->name = u".";
-  root->flags = ITEM_LIVE | ITEM_FOLDER;
+  root->flags = ItemFlags::Live | ItemFlags::Folder;
   root->id = rootId;
   root->parentId = rootId;
+  index_ = std::make_unique<ItemIndex>(root);
   return root;
 }
 
-void FreeSubtree(ItemNode* node) {
-  if (node == nullptr) return;
+ItemNode* ItemTree::NewNode() {
+  if (!free_.empty()) {
+    ItemNode* node = free_.back();
+    free_.pop_back();
+    return node;
+  }
+  return &nodes_.emplace_back();
+}
+
+void ItemTree::Release(ItemNode* node) {
+  *node = ItemNode{};
+  free_.push_back(node);
+}
+
+void ItemTree::ReleaseSubtree(ItemNode* node) {
   // Work through a single list: a node's children are spliced in its place
-  // before it is freed, so no stack grows with the depth of the tree.
+  // before it is released, so no stack grows with the depth of the tree.
   ItemNode* work = node->firstChild;
   node->firstChild = nullptr;
   while (work != nullptr) {
@@ -48,17 +104,123 @@ void FreeSubtree(ItemNode* node) {
     } else {
       work = current->next;
     }
-    delete current;
+    Release(current);
   }
 }
 
-void FreeTree(ItemNode* node) {
-  if (node == nullptr) return;
-  FreeSubtree(node);
-  delete node;
+void ItemTree::Discard(ItemNode* chain) {
+  while (chain != nullptr) {
+    ItemNode* next = chain->next;
+    ReleaseSubtree(chain);
+    Release(chain);
+    chain = next;
+  }
 }
 
-void PruneEmptyFolders(ItemNode* folder) {
+void ItemTree::AddChild(ItemNode* folder, ItemNode* node) {
+  AddChildAfter(folder, nullptr, node);
+}
+
+void ItemTree::AddChildAfter(ItemNode* folder, ItemNode* previous, ItemNode* node) {
+  node->parent = folder;
+  ItemNode*& link = previous ? previous->next : folder->firstChild;
+  node->next = link;
+  link = node;
+}
+
+void ItemTree::Detach(ItemNode* node) {
+  ItemNode* folder = node->parent;
+  if (folder == nullptr) return;
+  for (ItemNode** link = &folder->firstChild; *link != nullptr; link = &(*link)->next) {
+    if (*link == node) {
+      *link = node->next;
+      break;
+    }
+  }
+  node->next = nullptr;
+  node->parent = nullptr;
+}
+
+ItemNode* ItemTree::FolderIn(ItemNode* parent, const std::u16string& name) {
+  for (ItemNode* child = parent->firstChild; child; child = child->next) {
+    if (child->isFolder() && child->name == name) return child;
+  }
+  ItemNode* folder = NewNode();
+  folder->name = name;
+  folder->flags = ItemFlags::Live | ItemFlags::Folder;
+  AddChild(parent, folder);
+  return folder;
+}
+
+ItemNode* ItemTree::RegisterFolder(ItemNode* node) {
+  return index_ ? index_->RegisterFolder(node) : node;
+}
+
+ItemNode* ItemTree::FindFolder(std::uint32_t id) const {
+  return index_ ? index_->Find(id) : nullptr;
+}
+
+void ItemTree::Adopt(ItemNode* chain) {
+  if (chain == nullptr || !index_) return;
+  for (const ItemNode* n = chain; n != nullptr; n = n->next) {
+    if (n == root_) return;  // the root hangs nowhere
+  }
+  ItemNode* folder = index_->Find(chain->parentId);
+  if (folder != nullptr) {
+    // A damaged volume can name a folder's own descendant (or itself) as its
+    // parent; such a chain is hung under the root instead of into a loop.
+    if (WouldLoop(folder, chain)) folder = root_;
+  } else {
+    folder = NewNode();
+    folder->id = chain->parentId;
+    folder->flags = ItemFlags::Folder;
+    folder->name = u"#";
+    for (const char digit : std::to_string(chain->parentId))
+      folder->name += char16_t(digit);
+    index_->RegisterFolder(folder);
+  }
+  ItemNode* last = chain;
+  for (ItemNode* n = chain;; n = n->next) {
+    n->parent = folder;
+    last = n;
+    if (n->next == nullptr) break;
+  }
+  last->next = folder->firstChild;
+  folder->firstChild = chain;
+}
+
+void ItemTree::FinishScan() {
+  if (!index_) return;
+  // Placeholders that no record claimed, at the end of the root's children.
+  if (root_ != nullptr && root_->firstChild != nullptr) {
+    ItemNode* last = root_->firstChild;
+    while (last->next != nullptr)
+      last = last->next;
+    index_->PreOrder([&](ItemNode* item) {
+      if (item->parentId == 0 && item->parent == nullptr && item != root_) {
+        item->next = nullptr;
+        item->parent = root_;
+        item->parentId = root_->id;
+        last->next = item;
+        last = item;
+      }
+    });
+  }
+  // Whatever still hangs nowhere (and what hangs below it) is let go. Collect
+  // first: releasing one orphan releases the indexed folders below it.
+  std::vector<ItemNode*> orphans;
+  index_->PreOrder([&](ItemNode* item) {
+    if (item != root_ && item->parent == nullptr) orphans.push_back(item);
+  });
+  index_.reset();
+  for (ItemNode* orphan : orphans) {
+    orphan->next = nullptr;
+    Discard(orphan);
+  }
+  PruneEmptyFolders(root_);
+}
+
+void ItemTree::PruneEmptyFolders(ItemNode* folder) {
   if (folder == nullptr) return;
   // Each frame is a folder being pruned and the link (its firstChild or a
   // child's next) that leads to the child to look at next.
@@ -85,211 +247,11 @@ void PruneEmptyFolders(ItemNode* folder) {
     Frame& parent = stack.back();
     if (done->firstChild == nullptr) {
       *parent.link = done->next;
-      delete done;
+      Release(done);
     } else {
       parent.link = &done->next;
     }
   }
-}
-
-void ItemIndex::Start(ItemNode* root) {
-  FreeIndex();
-  treeRoot_ = root;
-  links_.push_back(IndexLink{0, root, nullptr, nullptr, nullptr});
-  indexRoot_ = &links_.back();
-}
-
-ItemIndex::Search ItemIndex::Locate(std::uint32_t id) const {
-  Search search;
-  search.pivot = indexRoot_;
-  for (IndexLink* link = indexRoot_; link != nullptr;) {
-    search.last = link;
-    if (link->item->id == id) {
-      search.found = link;
-      return search;
-    }
-    if (link->balance != 0) search.pivot = link;
-    link = link->item->id < id ? link->right : link->left;
-  }
-  return search;
-}
-
-ItemNode* ItemIndex::Find(std::uint32_t id) const {
-  const Search search = Locate(id);
-  return search.found ? search.found->item : nullptr;
-}
-
-void ItemIndex::Insert(ItemNode* node, const Search& search) {
-  links_.push_back(IndexLink{0, node, search.last, nullptr, nullptr});
-  IndexLink* added = &links_.back();
-  if (search.last == nullptr) {
-    indexRoot_ = added;
-    return;
-  }
-  if (search.last->item->id >= node->id) {
-    search.last->left = added;
-  } else {
-    search.last->right = added;
-  }
-  Rebalance(search.pivot, added);
-}
-
-void ItemIndex::Rebalance(IndexLink* pivot, IndexLink* added) {
-  const std::uint32_t id = added->item->id;
-  for (IndexLink* link = Child(pivot, SideOf(pivot, id)); link != added;) {
-    const int side = SideOf(link, id);
-    link->balance = static_cast<std::int8_t>(side);
-    link = Child(link, side);
-  }
-
-  const int d = SideOf(pivot, id);
-  if (pivot->balance == 0) {
-    pivot->balance = static_cast<std::int8_t>(d);
-    return;
-  }
-  if (pivot->balance == -d) {
-    pivot->balance = 0;
-    return;
-  }
-
-  IndexLink* const above = pivot->up;
-  IndexLink* child = Child(pivot, d);
-  IndexLink* top = nullptr;
-  if (child->balance == d) {
-    // Single rotation: the child takes the pivot's place.
-    IndexLink* inner = Child(child, -d);
-    Child(pivot, d) = inner;
-    if (inner) inner->up = pivot;
-    Child(child, -d) = pivot;
-    pivot->up = child;
-    pivot->balance = 0;
-    child->balance = 0;
-    top = child;
-  } else {
-    // Double rotation through the grandchild on the inner side.
-    IndexLink* grand = Child(child, -d);
-    IndexLink* towardChild = Child(grand, d);
-    IndexLink* towardPivot = Child(grand, -d);
-    Child(child, -d) = towardChild;
-    if (towardChild) towardChild->up = child;
-    Child(pivot, d) = towardPivot;
-    if (towardPivot) towardPivot->up = pivot;
-    Child(grand, d) = child;
-    Child(grand, -d) = pivot;
-    child->up = grand;
-    pivot->up = grand;
-    if (grand->balance == 0) {
-      pivot->balance = 0;
-      child->balance = 0;
-    } else if (grand->balance == d) {
-      pivot->balance = static_cast<std::int8_t>(-d);
-      child->balance = 0;
-    } else {
-      pivot->balance = 0;
-      child->balance = static_cast<std::int8_t>(d);
-    }
-    grand->balance = 0;
-    top = grand;
-  }
-  top->up = above;
-  if (above == nullptr) {
-    indexRoot_ = top;
-  } else if (above->left == pivot) {
-    above->left = top;
-  } else {
-    above->right = top;
-  }
-}
-
-ItemNode* ItemIndex::RegisterFolder(ItemNode* node) {
-  const Search search = Locate(node->id);
-  if (search.found) return search.found->item;
-  Insert(node, search);
-  return node;
-}
-
-bool ItemIndex::WouldLoop(const ItemNode* folder, const ItemNode* chain) const {
-  bool anyChildren = false;
-  for (const ItemNode* n = chain; n != nullptr; n = n->next) {
-    if (n == folder) return true;
-    anyChildren = anyChildren || n->firstChild != nullptr;
-  }
-  if (!anyChildren) return false;  // nothing below the chain that the folder could be
-  int steps = 0;
-  for (const ItemNode* a = folder->parent; a != nullptr; a = a->parent) {
-    if (++steps > kMaxAncestorWalk) return true;
-    for (const ItemNode* n = chain; n != nullptr; n = n->next) {
-      if (n == a) return true;
-    }
-  }
-  return false;
-}
-
-void ItemIndex::AttachToParent(ItemNode* node) {
-  for (const ItemNode* n = node; n != nullptr; n = n->next) {
-    if (n == treeRoot_) return;  // the root hangs nowhere
-  }
-  const Search search = Locate(node->parentId);
-  ItemNode* folder = nullptr;
-  if (search.found) {
-    folder = search.found->item;
-    // A damaged volume can name a folder's own descendant (or itself) as its
-    // parent; such a chain is hung under the root instead of into a loop.
-    if (WouldLoop(folder, node) && treeRoot_ != nullptr) folder = treeRoot_;
-  } else {
-    folder = new ItemNode;
-    folder->id = node->parentId;
-    folder->flags = ITEM_FOLDER;
-    folder->name = u"#";
-    for (const char digit : std::to_string(node->parentId))
-      folder->name += char16_t(digit);
-    Insert(folder, search);
-  }
-  ItemNode* last = node;
-  for (ItemNode* n = node;; n = n->next) {
-    n->parent = folder;
-    last = n;
-    if (n->next == nullptr) break;
-  }
-  last->next = folder->firstChild;
-  folder->firstChild = node;
-}
-
-void ItemIndex::AttachPlaceholders(ItemNode* root) {
-  if (root == nullptr || root->firstChild == nullptr) return;
-  ItemNode* last = root->firstChild;
-  while (last->next != nullptr)
-    last = last->next;
-
-  std::vector<const IndexLink*> stack;
-  if (indexRoot_) stack.push_back(indexRoot_);
-  while (!stack.empty()) {
-    const IndexLink* link = stack.back();
-    stack.pop_back();
-    ItemNode* item = link->item;
-    if (item->parentId == 0 && item->parent == nullptr && item != root) {
-      item->next = nullptr;
-      item->parent = root;
-      item->parentId = root->id;
-      last->next = item;
-      last = item;
-    }
-    if (link->right) stack.push_back(link->right);
-    if (link->left) stack.push_back(link->left);
-  }
-}
-
-void ItemIndex::FreeIndex() {
-  // Collect first: freeing one orphan frees the indexed folders below it.
-  std::vector<ItemNode*> orphans;
-  for (const IndexLink& link : links_) {
-    if (link.item != treeRoot_ && link.item->parent == nullptr) orphans.push_back(link.item);
-  }
-  links_.clear();
-  for (ItemNode* orphan : orphans)
-    FreeTree(orphan);
-  indexRoot_ = nullptr;
-  treeRoot_ = nullptr;
 }
 
 }  // namespace restorix

@@ -1,62 +1,97 @@
-// The one tree of found folders and files, and the id index that lets a
-// scanner hang a child under a parent it meets later, or never.
+// The one tree of found folders and files.
 //
 // The tree keeps its linked shape (next sibling, first child, parent) because
 // its order is what the views, the scan-information file and the recovered
-// folders show. It owns its nodes; every walk that frees or prunes is
-// iterative, so a deep or damaged tree cannot overflow the stack.
+// folders show. It owns every node: nodes are made, linked, unlinked and let
+// go only through it, and every walk that frees or prunes is iterative, so a
+// deep or damaged tree cannot overflow the stack. While a scan runs, an id
+// index lets a scanner hang a child under a parent it meets later, or never.
 #pragma once
 
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <string>
 #include <utility>
+#include <variant>
 #include <vector>
 
 namespace restorix {
 
-inline constexpr std::uint8_t ITEM_LIVE = 0x01;
-inline constexpr std::uint8_t ITEM_FOLDER = 0x02;
+// Bits of ItemNode::flags. Other bits that a file system sets are kept as
+// they are.
+enum class ItemFlags : std::uint8_t { None = 0, Live = 0x01, Folder = 0x02 };
+constexpr ItemFlags operator|(ItemFlags a, ItemFlags b) {
+  return static_cast<ItemFlags>(static_cast<std::uint8_t>(a) | static_cast<std::uint8_t>(b));
+}
+constexpr ItemFlags operator&(ItemFlags a, ItemFlags b) {
+  return static_cast<ItemFlags>(static_cast<std::uint8_t>(a) & static_cast<std::uint8_t>(b));
+}
+constexpr ItemFlags operator~(ItemFlags a) {
+  return static_cast<ItemFlags>(~static_cast<std::uint8_t>(a));
+}
+constexpr bool Has(ItemFlags flags, ItemFlags bit) {
+  return (flags & bit) != ItemFlags::None;
+}
 
-inline constexpr std::uint8_t ORIGIN_FILE_SYSTEM = 0;
-inline constexpr std::uint8_t ORIGIN_CARVED_RAW = 1;     // carved on a source without a file system
-inline constexpr std::uint8_t ORIGIN_CARVED_VOLUME = 2;  // carved on a volume that has one
+enum class ItemOrigin : std::uint8_t {
+  FileSystem = 0,    // found through the file system's own structures
+  CarvedRaw = 1,     // carved on a source without a file system
+  CarvedVolume = 2,  // carved on a volume that has one
+};
 
-// Where an item's data lies: for NTFS the sector of the MFT record holding one
-// of its $DATA attribute headers and that header's offset in the record; for
-// an item carved from a raw disk or an NTFS volume, its first sector.
+// One $DATA attribute of an NTFS item: the sector of the MFT record that
+// holds its header and the header's offset in the record.
 struct Extent {
   std::uint64_t start = 0;
   std::uint16_t length = 0;
   friend bool operator==(const Extent&, const Extent&) = default;
 };
 
+// Where an item's data lies.
+struct NtfsRecord {
+  std::uint32_t number = 0;
+  std::vector<Extent> extents;
+};
+struct FatChain {
+  std::uint32_t firstCluster = 0;
+};
+struct Carved {
+  std::uint64_t firstSector = 0;
+};
+using ItemLocation = std::variant<std::monostate, NtfsRecord, FatChain, Carved>;
+
 struct ItemNode {
   std::uint64_t size = 0;
   ItemNode* next = nullptr;
   ItemNode* firstChild = nullptr;
   ItemNode* parent = nullptr;
-  std::vector<Extent> extents;
-  std::uint32_t id = 0;  // first cluster (FAT), record number (NTFS), start sector (carved on FAT)
+  // The on-disk identity: first cluster (FAT), record number (NTFS), the low
+  // 32 bits of the first sector for an item carved on a FAT volume. Folders
+  // are found by it while a scan runs.
+  std::uint32_t id = 0;
   std::uint32_t parentId = 0;    // 0 marks a placeholder folder not yet hung anywhere
   std::u16string name;           // at most 255 units
   std::uint16_t createDate = 0;  // FAT packed dates
   std::uint16_t accessDate = 0;
-  std::uint8_t flags = 0;
+  ItemFlags flags = ItemFlags::None;
   std::uint8_t checked = 0;
-  std::uint8_t origin = ORIGIN_FILE_SYSTEM;
+  ItemOrigin origin = ItemOrigin::FileSystem;
+  ItemLocation location;
 
-  bool isFolder() const { return (flags & ITEM_FOLDER) != 0; }
+  bool isFolder() const { return Has(flags, ItemFlags::Folder); }
+  bool isLive() const { return Has(flags, ItemFlags::Live); }
+  bool isCarved() const { return origin != ItemOrigin::FileSystem; }
   std::uint8_t nameLength() const { return static_cast<std::uint8_t>(name.size()); }
 };
 
 // Visits every node below `root` in tree order (a node, then its children,
 // then its next sibling) with its depth (1 for the root's children); the
 // root itself is not visited. Iterative, whatever the depth.
-template <typename Visit>
-void WalkTree(const ItemNode* root, Visit&& visit) {
+template <typename Node, typename Visit>
+void WalkTree(Node* root, Visit&& visit) {
   if (root == nullptr || root->firstChild == nullptr) return;
-  std::vector<std::pair<const ItemNode*, int>> pending{{root->firstChild, 1}};
+  std::vector<std::pair<Node*, int>> pending{{root->firstChild, 1}};
   while (!pending.empty()) {
     const auto [node, depth] = pending.back();
     pending.pop_back();
@@ -66,66 +101,67 @@ void WalkTree(const ItemNode* root, Visit&& visit) {
   }
 }
 
-// A new root folder "." (live folder) carrying the file system's root id.
-ItemNode* MakeRootNode(std::uint32_t rootId);
+class ItemIndex;
 
-// Frees every descendant of the node and clears its firstChild; the node stays.
-void FreeSubtree(ItemNode* node);
-// Frees the node and everything below it.
-void FreeTree(ItemNode* node);
-// Removes every folder below `folder` that ends up without children.
-void PruneEmptyFolders(ItemNode* folder);
-
-// One link of the height-balanced id index.
-struct IndexLink {
-  std::int8_t balance = 0;  // +1 left subtree higher, -1 right subtree higher
-  ItemNode* item = nullptr;
-  IndexLink* up = nullptr;
-  IndexLink* left = nullptr;
-  IndexLink* right = nullptr;
-};
-
-// The AVL index of folders by id, used while a scan runs. Its shape decides
-// the order in which orphaned placeholder folders are hung under the root.
-class ItemIndex {
+class ItemTree {
  public:
-  ItemIndex() = default;
-  ItemIndex(const ItemIndex&) = delete;
-  ItemIndex& operator=(const ItemIndex&) = delete;
-  ~ItemIndex() { FreeIndex(); }
+  ItemTree();
+  ~ItemTree();
+  ItemTree(ItemTree&&) noexcept;
+  ItemTree& operator=(ItemTree&&) noexcept;
+  ItemTree(const ItemTree&) = delete;
+  ItemTree& operator=(const ItemTree&) = delete;
 
-  // Starts an index holding the root.
-  void Start(ItemNode* root);
-  // Returns the indexed folder with the node's id, or indexes the node and
-  // returns it.
+  ItemNode* root() { return root_; }
+  const ItemNode* root() const { return root_; }
+
+  // Replaces the whole tree by a blank root node.
+  ItemNode* NewRoot();
+  // Replaces the whole tree by the root folder "." (live folder) carrying
+  // the file system's root id, and starts the folder index with it.
+  ItemNode* StartScan(std::uint32_t rootId);
+
+  // A blank node the tree owns, not linked anywhere yet.
+  ItemNode* NewNode();
+  // Lets go of a node that was never linked, and of the siblings after it.
+  void Discard(ItemNode* chain);
+
+  // Puts `node` in front of the folder's children.
+  void AddChild(ItemNode* folder, ItemNode* node);
+  // Puts `node` after `previous` among the folder's children (first when
+  // `previous` is null).
+  void AddChildAfter(ItemNode* folder, ItemNode* previous, ItemNode* node);
+  // Takes a node out of its parent's children; it stays the tree's.
+  void Detach(ItemNode* node);
+  // The child folder of `parent` named `name`, made (live folder, at the
+  // head of the children) when there is none.
+  ItemNode* FolderIn(ItemNode* parent, const std::u16string& name);
+
+  // While a scan runs. Returns the indexed folder with the node's id, or
+  // indexes the node and returns it.
   ItemNode* RegisterFolder(ItemNode* node);
   // Hangs the node and the siblings after it under the folder with the
   // node's parentId, or under a new placeholder folder "#<id>".
-  void AttachToParent(ItemNode* node);
-  // Hangs every placeholder still unclaimed at the end of the root's children,
-  // in pre-order of the index. Without any root children nothing is hung.
-  void AttachPlaceholders(ItemNode* root);
-  // Frees the links. Placeholders that were never hung anywhere (and what
-  // hangs below them) are freed with them, since nothing else owns them.
-  void FreeIndex();
+  void Adopt(ItemNode* chain);
+  ItemNode* FindFolder(std::uint32_t id) const;
+  // Ends a scan, whether it ran to its end or not: hangs the placeholders
+  // still unclaimed at the end of the root's children (in pre-order of the
+  // index; none when the root has no children), drops the index, and
+  // removes every folder below the root that holds no file.
+  void FinishScan();
+  bool scanning() const { return index_ != nullptr; }
 
-  const IndexLink* root() const { return indexRoot_; }
-  ItemNode* Find(std::uint32_t id) const;
+  // Removes every folder below `folder` that ends up without children.
+  void PruneEmptyFolders(ItemNode* folder);
 
  private:
-  struct Search {
-    IndexLink* found = nullptr;
-    IndexLink* last = nullptr;   // the last link visited
-    IndexLink* pivot = nullptr;  // the last link with nonzero balance
-  };
-  Search Locate(std::uint32_t id) const;
-  void Insert(ItemNode* node, const Search& search);
-  void Rebalance(IndexLink* pivot, IndexLink* added);
-  bool WouldLoop(const ItemNode* folder, const ItemNode* chain) const;
+  void Release(ItemNode* node);
+  void ReleaseSubtree(ItemNode* node);
 
-  std::deque<IndexLink> links_;
-  IndexLink* indexRoot_ = nullptr;
-  ItemNode* treeRoot_ = nullptr;
+  std::deque<ItemNode> nodes_;
+  std::vector<ItemNode*> free_;
+  ItemNode* root_ = nullptr;
+  std::unique_ptr<ItemIndex> index_;
 };
 
 }  // namespace restorix

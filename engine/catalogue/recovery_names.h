@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstddef>
-#include <optional>
 #include <string>
 
 namespace restorix {
@@ -23,24 +22,5 @@ std::string CollisionName(const std::string& name, std::uint32_t attempt);
 // Cuts a name to at most `maxBytes` bytes at a character boundary, keeping
 // its extension (the part from the last '.', when it is short).
 std::string ShortenName(const std::string& name, std::size_t maxBytes);
-
-// What the Rename dialog does after each change of its edit field.
-struct RenameCheck {
-  bool okEnabled = false;      // the OK button's state afterwards
-  bool keepOkAsItWas = false;  // ... unless this is set
-  bool showSpecialCharacters = false;
-  bool selectAll = false;
-};
-RenameCheck CheckNewName(std::u16string_view text);
-
-// The message shown for a name that ends in a forbidden character.
-inline constexpr const char* kSpecialCharactersMessage =
-    "A file extension cannot contain following special characters:\n\\/ : * ? \" < > |";
-// The edit field takes at most this many characters.
-inline constexpr std::size_t kNewNameMaxLength = 40;
-
-// The name that replaces `oldName` when the user enters `entered`: the entry
-// followed by the old name's extension, if it had one.
-std::u16string RenamedName(std::u16string_view oldName, std::u16string_view entered);
 
 }  // namespace restorix

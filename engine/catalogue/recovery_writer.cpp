@@ -7,17 +7,19 @@
 #include <cerrno>
 #include <vector>
 
+#include "catalogue/item_tree.h"
 #include "catalogue/recovery_names.h"
-#include "engine.h"
-#include "fs/fat_scan.h"
-#include "fs/ntfs_data.h"
+#include "disk/volume.h"
+#include "fs/item_reader.h"
+#include "platform/file_io.h"
+#include "task.h"
 #include "util/text.h"
 
 namespace restorix {
 
 namespace {
 
-constexpr std::uint32_t kCarvedBlockBytes = 1 << 20;
+constexpr std::size_t kReadBytes = 1 << 20;
 constexpr std::uint32_t kMaxRunFolders = 4294967294u;
 
 // Errors of the destination that end the whole save: whatever comes next
@@ -33,8 +35,8 @@ struct SaveAborted {
 
 class Writer {
  public:
-  Writer(Engine& engine, const SaveOptions& options, SaveResult& result)
-      : engine_(engine), options_(options), result_(result) {}
+  Writer(const Volume& volume, const SaveOptions& options, TaskControl task, SaveResult& result)
+      : volume_(volume), options_(options), task_(task), result_(result) {}
 
   void Run(int destination, int runFolder, const ItemNode& root) {
     destination_ = destination;
@@ -60,7 +62,7 @@ class Writer {
     };
     std::vector<Frame> stack;
     stack.push_back({root.firstChild, UniqueFd(), runFolder});
-    while (!stack.empty() && engine_.keepRunning != 0) {
+    while (!stack.empty() && task_.running()) {
       Frame& frame = stack.back();
       const ItemNode* child = frame.next;
       if (child == nullptr) {
@@ -75,7 +77,7 @@ class Writer {
         continue;
       }
       ++done_;
-      engine_.events().ScanProgress(done_, total_);
+      task_.events.ScanProgress(done_, total_);
       if (child->firstChild != nullptr) {
         ++result_.folders;
         UniqueFd entered(::openat(created.parent, created.name.c_str(),
@@ -160,20 +162,23 @@ class Writer {
 
   void WriteData(const ItemNode& item, int fd) {
     ++result_.files;
-    if (item.origin != ORIGIN_FILE_SYSTEM) {
-      CopyCarvedItem(engine_, item, fd);
-    } else if (engine_.context.fsType() == FS_NTFS) {
-      WriteNtfsData(engine_, item, fd);
-    } else {
-      CopyFatItem(engine_, item, fd);
+    ItemReader reader(volume_, item);
+    buffer_.resize(static_cast<std::size_t>(std::min<std::uint64_t>(kReadBytes, reader.size())));
+    std::uint64_t offset = 0;
+    while (task_.running()) {
+      const std::size_t read = reader.read(offset, buffer_);
+      if (read == 0) break;
+      WriteOrAbort(fd, Bytes(buffer_).first(read));
+      offset += read;
+      result_.bytes += read;
     }
-    struct stat st {};
-    if (::fstat(fd, &st) == 0) result_.bytes += static_cast<std::uint64_t>(st.st_size);
   }
 
-  Engine& engine_;
+  const Volume& volume_;
   const SaveOptions& options_;
+  TaskControl task_;
   SaveResult& result_;
+  std::vector<std::uint8_t> buffer_;
   int destination_ = -1;
   UniqueFd orphans_;
   std::uint64_t done_ = 0;
@@ -192,17 +197,15 @@ int MakeRunFolder(int destination, std::string& name) {
 
 }  // namespace
 
-SaveResult SaveCheckedItems(Engine& engine, const SaveOptions& options) {
-  SaveResult result;
+void SaveCheckedItems(const Volume& volume, const ItemTree& tree, const SaveOptions& options,
+                      TaskControl task, SaveResult& result) {
   const auto fail = [&](SaveResult::Stop stop, int error) {
     result.stop = stop;
     result.error = error;
-    result.status = 0;
-    return result;
   };
   // Writing onto the file system that holds the source would overwrite the
   // very data being recovered; checked before anything is made.
-  if (engine.source && WouldWriteOntoSource(options.destination, engine.source->identity())) {
+  if (volume.isOpen() && WouldWriteOntoSource(options.destination, volume.identity())) {
     return fail(SaveResult::Stop::OntoSource, 0);
   }
   // A destination folder that does not exist yet is made.
@@ -219,42 +222,14 @@ SaveResult SaveCheckedItems(Engine& engine, const SaveOptions& options) {
                               O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (!runFolder) return fail(SaveResult::Stop::RunFolder, errno);
 
-  if (engine.treeRoot != nullptr) {
+  if (tree.root() != nullptr) {
     try {
-      Writer(engine, options, result).Run(destination.get(), runFolder.get(), *engine.treeRoot);
+      Writer(volume, options, task, result).Run(destination.get(), runFolder.get(), *tree.root());
     } catch (const SaveAborted& aborted) {
       return fail(aborted.stop, aborted.error);
-    } catch (const DeviceLostError& lost) {
-      const bool source = lost.side() == DeviceLostError::Side::Source;
-      return fail(source ? SaveResult::Stop::SourceLost : SaveResult::Stop::WriteFailed,
-                  lost.error());
     }
   }
-  result.status = engine.keepRunning;
-  if (result.status == 0) result.stop = SaveResult::Stop::Cancelled;
-  return result;
-}
-
-void CopyCarvedItem(Engine& engine, const ItemNode& node, int out) {
-  const std::uint64_t first = ItemsKeepExtents(engine.context.fsType())
-                                  ? (node.extents.empty() ? 0 : node.extents.front().start)
-                                  : node.id;
-  // Blocks count in the source's own sectors, whatever their size.
-  const std::uint32_t sectorBytes = engine.context.bytesPerSector();
-  if (sectorBytes == 0) return;
-  const std::uint64_t blockSectors = kCarvedBlockBytes / sectorBytes;
-  // Most carved files are small: the block is no larger than the file.
-  const std::uint64_t fileBytes = (node.size + sectorBytes - 1) / sectorBytes * sectorBytes;
-  std::vector<std::uint8_t> block(std::min<std::uint64_t>(kCarvedBlockBytes, fileBytes));
-  std::uint64_t left = node.size;
-  for (std::uint64_t sector = first; left != 0 && engine.keepRunning != 0; sector += blockSectors) {
-    const std::uint64_t bytes = std::min<std::uint64_t>(left, kCarvedBlockBytes);
-    const std::uint64_t rounded = (bytes + sectorBytes - 1) / sectorBytes * sectorBytes;
-    const MutableBytes part = MutableBytes(block).first(rounded);
-    engine.ReadSectors(part, sector);
-    WriteOrAbort(out, part.first(bytes));
-    left -= bytes;
-  }
+  if (!task.running()) result.stop = SaveResult::Stop::Cancelled;
 }
 
 }  // namespace restorix

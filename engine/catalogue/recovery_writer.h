@@ -12,8 +12,9 @@
 
 namespace restorix {
 
-class Engine;
-struct ItemNode;
+class ItemTree;
+class Volume;
+struct TaskControl;
 
 struct SaveOptions {
   std::filesystem::path destination;  // an existing folder, not on the source
@@ -31,30 +32,31 @@ struct SaveOptions {
 struct SaveResult {
   enum class Stop {
     None,
-    Cancelled,      // keepRunning was cleared
+    Cancelled,      // the task was stopped
     NoDestination,  // the destination is missing or not a folder
     OntoSource,     // the destination lies on the source itself
     RunFolder,      // no run folder could be made
     SourceLost,     // the source went away
     WriteFailed,    // a write to the destination failed (disk full, I/O error)
   };
-  // keepRunning at the end; 0 whenever the save did not run to its end.
-  std::uint32_t status = 0;
   Stop stop = Stop::None;
   int error = 0;
   std::filesystem::path runFolder;
   std::uint64_t files = 0, folders = 0, bytes = 0;
   std::vector<std::filesystem::path> orphans;                // items written into "Orphan Files"
   std::vector<std::pair<std::string, std::string>> renamed;  // old name, new name
+
+  bool completed() const { return stop == Stop::None; }
 };
 
 // Writes every checked item below the root (an unchecked folder is passed
-// over with everything below it). Reports progress as (items done, checked
-// files + checked folders).
-SaveResult SaveCheckedItems(Engine& engine, const SaveOptions& options);
-
-// Copies `size` bytes of a carved item from its first sector on.
-void CopyCarvedItem(Engine& engine, const ItemNode& node, int out);
+// over with everything below it), each file's bytes read through an
+// ItemReader. Reports progress as (items done, checked files + checked
+// folders). `result` is filled as the save goes, so that a caller that sees
+// an exception (DeviceLostError: the source or the destination went away)
+// still knows what was written.
+void SaveCheckedItems(const Volume& volume, const ItemTree& tree, const SaveOptions& options,
+                      TaskControl task, SaveResult& result);
 
 inline constexpr const char* kRunFolderPrefix = "#";
 inline constexpr const char* kOrphanFolder = "Orphan Files";

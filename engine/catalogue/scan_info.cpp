@@ -8,6 +8,7 @@
 
 #include "disk/imaging.h"
 #include "disk/partitions.h"
+#include "platform/file_io.h"
 #include "util/text.h"
 
 namespace restorix {
@@ -17,6 +18,37 @@ namespace {
 constexpr std::array<std::uint8_t, 4> kMagic = {0x54, 0x41, 0x46, 0x2D};  // "TAF-"
 // What the writer stores in a link slot whose link exists.
 constexpr std::uint32_t kLinkPresent = 1;
+
+// Items keep their extents in the file on NTFS and on a source without a
+// file system (carved items: one extent holding the first sector); on FAT
+// the id alone says where an item starts.
+bool ItemsKeepExtents(FsType fsType) {
+  return fsType == FsType::None || fsType == FsType::Ntfs;
+}
+
+// The extents an item stores.
+std::vector<Extent> StoredExtents(const ItemNode& node) {
+  if (const auto* record = std::get_if<NtfsRecord>(&node.location)) return record->extents;
+  if (const auto* carved = std::get_if<Carved>(&node.location)) return {{carved->firstSector, 0}};
+  return {};
+}
+
+// Where a loaded item's data lies, from what the file stores.
+ItemLocation LocationOf(const ItemNode& node, FsType fsType, std::vector<Extent> extents) {
+  if (node.isCarved()) {
+    return Carved{ItemsKeepExtents(fsType) ? (extents.empty() ? 0 : extents.front().start)
+                                           : node.id};
+  }
+  switch (fsType) {
+    case FsType::Ntfs:
+      return NtfsRecord{node.id, std::move(extents)};
+    case FsType::Fat16:
+    case FsType::Fat32:
+      return FatChain{node.id};
+    default:
+      return std::monostate{};
+  }
+}
 
 // Buffered little-endian output to a file.
 class Writer {
@@ -47,22 +79,28 @@ class Writer {
   std::vector<std::uint8_t> buffer_;
 };
 
-void PutNode(Writer& out, const ItemNode& node, bool moreSiblings, bool isRoot, bool withExtents) {
+void PutNode(Writer& out, const ItemNode& node, bool moreSiblings, bool isRoot,
+             const std::vector<Extent>& extents) {
   out.Put<std::uint64_t>(node.size);
   out.Put<std::uint32_t>(moreSiblings ? kLinkPresent : 0);
   out.Put<std::uint32_t>(node.firstChild ? kLinkPresent : 0);
   out.Put<std::uint32_t>(isRoot ? 0 : kLinkPresent);
-  out.Put<std::uint32_t>(withExtents && !node.extents.empty() ? kLinkPresent : 0);
+  out.Put<std::uint32_t>(extents.empty() ? 0 : kLinkPresent);
   out.Put<std::uint32_t>(node.id);
   out.Put<std::uint32_t>(node.parentId);
   out.Put<std::uint32_t>(node.name.empty() ? 0 : kLinkPresent);
   out.Put<std::uint16_t>(node.createDate);
   out.Put<std::uint16_t>(node.accessDate);
-  out.Put<std::uint8_t>(node.flags);
+  out.Put<std::uint8_t>(static_cast<std::uint8_t>(node.flags));
   out.Put<std::uint8_t>(node.nameLength());
   out.Put<std::uint8_t>(node.checked);
-  out.Put<std::uint8_t>(node.origin);
+  out.Put<std::uint8_t>(static_cast<std::uint8_t>(node.origin));
   out.Name(node.name);
+  for (std::size_t i = 0; i < extents.size(); ++i) {
+    out.Put<std::uint64_t>(extents[i].start);
+    out.Put<std::uint32_t>(i + 1 < extents.size() ? kLinkPresent : 0);
+    out.Put<std::uint16_t>(extents[i].length);
+  }
 }
 
 // Buffered input that reads as zeros past the end of the file.
@@ -130,41 +168,48 @@ bool GetNode(Reader& in, ItemNode& node, Slots& slots) {
   node.parentId = le32(image, 28);
   node.createDate = le16(image, 36);
   node.accessDate = le16(image, 38);
-  node.flags = image[40];
+  node.flags = static_cast<ItemFlags>(image[40]);
   node.checked = image[42];
-  node.origin = image[43];
+  node.origin = static_cast<ItemOrigin>(image[43]);
   node.name = in.Name();
   return true;
 }
 
-void GetExtents(Reader& in, ItemNode& node) {
+std::vector<Extent> GetExtents(Reader& in) {
+  std::vector<Extent> extents;
   bool more = true;
   while (more && !in.ended()) {
     std::array<std::uint8_t, kExtentImageBytes> image{};
     if (!in.Get(image)) break;
-    node.extents.push_back({le64(image, 0), le16(image, 12)});
+    extents.push_back({le64(image, 0), le16(image, 12)});
     more = le32(image, 8) != 0;
   }
+  return extents;
 }
 
-// The children blocks under `root`, folder after folder in depth-first
+// The children blocks under the root, folder after folder in depth-first
 // order, read without recursion.
-void GetChildren(Reader& in, ItemNode* root, bool withExtents) {
-  std::vector<ItemNode*> pending{root};
+void GetChildren(Reader& in, ItemTree& tree, FsType fsType) {
+  const bool withExtents = ItemsKeepExtents(fsType);
+  std::vector<ItemNode*> pending{tree.root()};
   while (!pending.empty() && !in.ended()) {
     ItemNode* folder = pending.back();
     pending.pop_back();
     std::vector<ItemNode*> withBlocks;
-    ItemNode** link = &folder->firstChild;
+    ItemNode* previous = nullptr;
     for (bool more = true; more;) {
-      auto node = std::make_unique<ItemNode>();
+      ItemNode* node = tree.NewNode();
       Slots slots;
-      if (!GetNode(in, *node, slots)) break;  // the file ended: the list ends here
-      if (withExtents && slots.extents) GetExtents(in, *node);
-      node->parent = folder;
-      *link = node.release();
-      if (slots.firstChild) withBlocks.push_back(*link);
-      link = &(*link)->next;
+      if (!GetNode(in, *node, slots)) {  // the file ended: the list ends here
+        tree.Discard(node);
+        break;
+      }
+      std::vector<Extent> extents;
+      if (withExtents && slots.extents) extents = GetExtents(in);
+      node->location = LocationOf(*node, fsType, std::move(extents));
+      tree.AddChildAfter(folder, previous, node);
+      previous = node;
+      if (slots.firstChild) withBlocks.push_back(node);
       more = slots.next;
     }
     pending.insert(pending.end(), withBlocks.rbegin(), withBlocks.rend());
@@ -173,24 +218,22 @@ void GetChildren(Reader& in, ItemNode* root, bool withExtents) {
 
 // Opens the stored source again. A volume that was one partition of a disk
 // image is found among the image's partitions by its geometry.
-OpenResult Reopen(Engine& engine, const std::filesystem::path& path, const VolumeContext& stored) {
-  if (stored.fsType() == FS_NONE) return engine.OpenSource(SOURCE_PHYSICAL_DISK, path);
-  OpenResult result = engine.OpenSource(SOURCE_LOGICAL_DRIVE, path);
-  if (result && engine.context == stored) return result;
+OpenResult Reopen(const std::filesystem::path& path, const VolumeContext& stored) {
+  if (stored.fsType() == FsType::None) return Volume::Open(SourceKind::PhysicalDisk, path);
+  OpenResult result = Volume::Open(SourceKind::LogicalDrive, path);
+  if (result && result.volume->context() == stored) return result;
   for (const PartitionEntry& partition : ListPartitions(path).entries) {
-    Engine probe;
-    if (probe.OpenSource(SOURCE_LOGICAL_DRIVE, path, static_cast<unsigned>(partition.number)) &&
-        probe.context == stored) {
-      engine.source.reset();
-      return engine.OpenSource(SOURCE_LOGICAL_DRIVE, path, static_cast<unsigned>(partition.number));
-    }
+    OpenResult probe =
+        Volume::Open(SourceKind::LogicalDrive, path, static_cast<unsigned>(partition.number));
+    if (probe && probe.volume->context() == stored) return probe;
   }
   return result;
 }
 
 }  // namespace
 
-bool SaveScanInfo(const Engine& engine, const std::filesystem::path& path) {
+bool SaveScanInfo(const std::filesystem::path& path, const std::u16string& sourceName,
+                  const VolumeContext& context, const ItemTree& tree) {
   int error = 0;
   UniqueFd fd = CreateOutputFile(path, error);
   if (!fd) return false;
@@ -198,26 +241,20 @@ bool SaveScanInfo(const Engine& engine, const std::filesystem::path& path) {
     Writer out(fd.get());
     out.Put(Bytes(kMagic));
     out.Put<std::uint32_t>(kScanInfoVersion);
-    out.Name(engine.sourceName);
-    out.Put(Bytes(engine.context.bytes()));
+    out.Name(sourceName);
+    out.Put(Bytes(context.bytes()));
     const ItemNode empty;
-    const ItemNode& root = engine.treeRoot ? *engine.treeRoot : empty;
-    const bool withExtents = ItemsKeepExtents(engine.context.fsType());
-    PutNode(out, root, false, true, false);
+    const ItemNode& root = tree.root() ? *tree.root() : empty;
+    const bool withExtents = ItemsKeepExtents(context.fsType());
+    PutNode(out, root, false, true, {});
     std::vector<const ItemNode*> pending{&root};
     while (!pending.empty()) {
       const ItemNode* folder = pending.back();
       pending.pop_back();
       std::vector<const ItemNode*> withBlocks;
       for (const ItemNode* child = folder->firstChild; child; child = child->next) {
-        PutNode(out, *child, child->next != nullptr, false, withExtents);
-        if (withExtents) {
-          for (std::size_t i = 0; i < child->extents.size(); ++i) {
-            out.Put<std::uint64_t>(child->extents[i].start);
-            out.Put<std::uint32_t>(i + 1 < child->extents.size() ? kLinkPresent : 0);
-            out.Put<std::uint16_t>(child->extents[i].length);
-          }
-        }
+        PutNode(out, *child, child->next != nullptr, false,
+                withExtents ? StoredExtents(*child) : std::vector<Extent>{});
         if (child->firstChild) withBlocks.push_back(child);
       }
       pending.insert(pending.end(), withBlocks.rbegin(), withBlocks.rend());
@@ -229,7 +266,7 @@ bool SaveScanInfo(const Engine& engine, const std::filesystem::path& path) {
   return true;
 }
 
-LoadResult ReadScanInfo(Engine& engine, const std::filesystem::path& path) {
+LoadResult ReadScanInfo(const std::filesystem::path& path) {
   LoadResult result;
   result.reopened.failure = OpenFailure::CannotOpen;
   UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
@@ -241,39 +278,33 @@ LoadResult ReadScanInfo(Engine& engine, const std::filesystem::path& path) {
         le32(header, 4) != kScanInfoVersion) {
       return result;
     }
-    engine.index.FreeIndex();
-    FreeTree(engine.treeRoot);
-    engine.treeRoot = nullptr;
-    engine.source.reset();
-    engine.sourceName = in.Name();
+    result.sourceName = in.Name();
     std::array<std::uint8_t, VolumeContext::kSize> block{};
     in.Get(block);
-    engine.context = VolumeContext::Decode(block);
+    result.context = VolumeContext::Decode(block);
 
-    auto root = std::make_unique<ItemNode>();
+    ItemNode* root = result.tree.NewRoot();
     Slots slots;
     GetNode(in, *root, slots);
-    engine.treeRoot = root.release();
-    if (slots.firstChild)
-      GetChildren(in, engine.treeRoot, ItemsKeepExtents(engine.context.fsType()));
+    if (slots.firstChild) GetChildren(in, result.tree, result.context.fsType());
     result.truncated = in.ended();
   } catch (const DeviceLostError&) {
     result.truncated = true;
   }
   result.loaded = true;
+  result.volume = Volume::Detached(result.sourceName, result.context);
   return result;
 }
 
-LoadResult LoadScanInfo(Engine& engine, const std::filesystem::path& path,
+LoadResult LoadScanInfo(const std::filesystem::path& path,
                         const std::filesystem::path& sourceOverride) {
-  LoadResult result = ReadScanInfo(engine, path);
+  LoadResult result = ReadScanInfo(path);
   if (!result.loaded) return result;
-  const VolumeContext stored = engine.context;
   const std::filesystem::path source = sourceOverride.empty()
-                                           ? std::filesystem::path(Utf8FromUtf16(engine.sourceName))
+                                           ? std::filesystem::path(Utf8FromUtf16(result.sourceName))
                                            : sourceOverride;
-  result.reopened = Reopen(engine, source, stored);
-  if (!result.reopened) engine.context = stored;
+  result.reopened = Reopen(source, result.context);
+  if (result.reopened) result.volume = result.reopened.volume;
   return result;
 }
 

@@ -8,7 +8,8 @@
 #include <filesystem>
 #include <string>
 
-#include "engine.h"
+#include "catalogue/item_tree.h"
+#include "disk/volume.h"
 
 namespace restorix {
 
@@ -16,26 +17,33 @@ inline constexpr std::uint32_t kScanInfoVersion = 0x000055AA;
 inline constexpr std::size_t kNodeImageBytes = 44;
 inline constexpr std::size_t kExtentImageBytes = 14;
 
-// Writes the engine's source name, volume context and tree to `path`
-// (replacing the file). False when the file cannot be created or written.
-bool SaveScanInfo(const Engine& engine, const std::filesystem::path& path);
+// Writes the source name, volume geometry and tree to `path` (replacing the
+// file). False when the file cannot be created or written.
+bool SaveScanInfo(const std::filesystem::path& path, const std::u16string& sourceName,
+                  const VolumeContext& context, const ItemTree& tree);
 
 struct LoadResult {
   bool loaded = false;     // the file was a scan-information file
-  OpenResult reopened;     // opening the source again, when loaded
   bool truncated = false;  // the file ended early; what was read is kept
+  std::u16string sourceName;
+  VolumeContext context;
+  ItemTree tree;
+  // From LoadScanInfo: opening the source again. ReadScanInfo leaves it
+  // CannotOpen.
+  OpenResult reopened;
+  // What the scan's items are read from when loaded: the reopened source, or
+  // a detached volume with the stored name and geometry whose reads fail.
+  std::shared_ptr<const Volume> volume;
 };
 
-// Replaces the engine's tree, source name and context with the file's and
-// closes the source (`reopened` says CannotOpen).
-LoadResult ReadScanInfo(Engine& engine, const std::filesystem::path& path);
+// Reads the file without opening its source.
+LoadResult ReadScanInfo(const std::filesystem::path& path);
 
-// ReadScanInfo, then opens the source again: the stored path as a volume (or one of its
-// partitions whose geometry is the stored one) when the stored file system
-// is nonzero, as a whole disk when it is 0. `sourceOverride`, when given,
-// is opened instead of the stored path. A loaded file whose source cannot be
-// opened leaves the source closed: reading item data then fails cleanly.
-LoadResult LoadScanInfo(Engine& engine, const std::filesystem::path& path,
+// ReadScanInfo, then opens the source again: the stored path as a volume (or
+// one of its partitions whose geometry is the stored one) when the stored
+// file system is nonzero, as a whole disk when it is 0. `sourceOverride`,
+// when given, is opened instead of the stored path.
+LoadResult LoadScanInfo(const std::filesystem::path& path,
                         const std::filesystem::path& sourceOverride = {});
 
 // "QN_RSX_Scan_Info# Sat, 05-Dec-2026"

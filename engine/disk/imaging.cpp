@@ -7,7 +7,9 @@
 #include <cstdio>
 #include <vector>
 
-#include "engine.h"
+#include "disk/volume.h"
+#include "platform/file_io.h"
+#include "task.h"
 
 namespace restorix {
 
@@ -17,10 +19,10 @@ namespace {
 // source. False (with the file positioned back at the step's start) when the
 // step must be read and written the ordinary way: no such path, or a read
 // error that the sector-by-sector read will narrow down.
-bool CopyStep(Engine& engine, int file, std::uint64_t sector, std::uint64_t bytes,
+bool CopyStep(const Volume& volume, int file, std::uint64_t sector, std::uint64_t bytes,
               std::uint64_t position, bool& inKernel) {
   if (!inKernel) return false;
-  const int error = engine.CopySectors(file, sector, bytes);
+  const int error = volume.CopySectors(file, sector, bytes);
   if (error == 0) {
     const std::uint64_t copied = static_cast<std::uint64_t>(::lseek(file, 0, SEEK_CUR)) - position;
     if (copied < bytes) {
@@ -36,24 +38,25 @@ bool CopyStep(Engine& engine, int file, std::uint64_t sector, std::uint64_t byte
 
 }  // namespace
 
-ImageResult ImageVolume(Engine& engine, const std::filesystem::path& path) {
-  ImageResult result;
-  if (!engine.source) {
+void ImageVolume(const Volume& volume, const std::filesystem::path& path, TaskControl task,
+                 ImageResult& result) {
+  if (!volume.isOpen()) {
     result.stop = ImageResult::Stop::SourceLost;
-    return result;
+    return;
   }
-  if (WouldWriteOntoSource(path, engine.source->identity())) {
+  if (WouldWriteOntoSource(path, volume.identity())) {
     result.stop = ImageResult::Stop::OntoSource;
-    return result;
+    return;
   }
   std::error_code ec;
   const auto status = std::filesystem::status(path, ec);
   if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
     result.stop = ImageResult::Stop::NotAFile;
-    return result;
+    return;
   }
-  const std::uint64_t total = engine.context.totalSectors();
-  const std::size_t blockBytes = std::size_t{kImageBlockSectors} * engine.context.bytesPerSector();
+  const std::uint64_t total = volume.context().totalSectors();
+  const std::size_t blockBytes =
+      std::size_t{kImageBlockSectors} * volume.context().bytesPerSector();
   // Blocks are moved several at a time: the image is the same, and fewer,
   // larger transfers keep imaging close to the speed of a plain copy.
   const std::uint64_t blocksPerStep = std::max<std::size_t>(1, kImageStepBytes / blockBytes);
@@ -63,36 +66,25 @@ ImageResult ImageVolume(Engine& engine, const std::filesystem::path& path) {
   if (!file) {
     result.stop = ImageResult::Stop::CannotCreate;
     result.error = error;
-    return result;
+    return;
   }
   result.created = true;
 
   bool inKernel = true;
-  try {
-    for (std::uint64_t sector = 0; sector < total && engine.keepRunning != 0;) {
-      engine.events().ScanProgress(sector, total);
-      const std::uint64_t blocksLeft =
-          (total - sector + kImageBlockSectors - 1) / kImageBlockSectors;
-      const auto step =
-          MutableBytes(buffer).first(std::min(blocksLeft, blocksPerStep) * blockBytes);
-      const std::uint64_t position = result.sectorsWritten * engine.context.bytesPerSector();
-      if (!CopyStep(engine, file.get(), sector, step.size(), position, inKernel)) {
-        engine.ReadSectors(step, sector);
-        WriteOrAbort(file.get(), step);
-      }
-      const std::uint64_t sectors = step.size() / engine.context.bytesPerSector();
-      result.sectorsWritten += sectors;
-      sector += sectors;
+  for (std::uint64_t sector = 0; sector < total && task.running();) {
+    task.events.ScanProgress(sector, total);
+    const std::uint64_t blocksLeft = (total - sector + kImageBlockSectors - 1) / kImageBlockSectors;
+    const auto step = MutableBytes(buffer).first(std::min(blocksLeft, blocksPerStep) * blockBytes);
+    const std::uint64_t position = result.sectorsWritten * volume.context().bytesPerSector();
+    if (!CopyStep(volume, file.get(), sector, step.size(), position, inKernel)) {
+      volume.ReadSectors(step, sector);
+      WriteOrAbort(file.get(), step);
     }
-  } catch (const DeviceLostError& lost) {
-    const bool source = lost.side() == DeviceLostError::Side::Source;
-    result.stop = source ? ImageResult::Stop::SourceLost : ImageResult::Stop::WriteFailed;
-    result.error = lost.error();
-    return result;
+    const std::uint64_t sectors = step.size() / volume.context().bytesPerSector();
+    result.sectorsWritten += sectors;
+    sector += sectors;
   }
-  result.status = engine.keepRunning;
-  if (result.status == 0) result.stop = ImageResult::Stop::Cancelled;
-  return result;
+  if (!task.running()) result.stop = ImageResult::Stop::Cancelled;
 }
 
 std::string DateStamp(const std::tm& local) {

@@ -9,7 +9,8 @@
 
 namespace restorix {
 
-class Engine;
+class Volume;
+struct TaskControl;
 
 // Images are written in blocks of this many sectors; an image's length is the
 // volume's sector count rounded up to whole blocks.
@@ -20,25 +21,27 @@ inline constexpr std::size_t kImageStepBytes = 1 << 20;
 struct ImageResult {
   enum class Stop {
     None,          // every block was copied
-    Cancelled,     // keepRunning was cleared
+    Cancelled,     // the task was stopped
     CannotCreate,  // the image file could not be created
     NotAFile,      // the path names something other than a regular file
     OntoSource,    // the image file would have been written onto the source
     SourceLost,    // the source went away
     WriteFailed,   // a write to the image failed (disk full, I/O error)
   };
-  // keepRunning at the end: nonzero only when every block was copied.
-  std::uint32_t status = 0;
   Stop stop = Stop::None;
   int error = 0;
   bool created = false;  // the image file was made (and is partial unless completed)
   std::uint64_t sectorsWritten = 0;
+
+  bool completed() const { return stop == Stop::None; }
 };
 
 // Copies the open volume into a new file at `path` (an existing regular file
 // is replaced; devices and folders are refused). Reports progress per block
-// as (sector, totalSectors).
-ImageResult ImageVolume(Engine& engine, const std::filesystem::path& path);
+// as (sector, totalSectors). `result` is filled as the copy goes; a lost
+// source or output raises DeviceLostError.
+void ImageVolume(const Volume& volume, const std::filesystem::path& path, TaskControl task,
+                 ImageResult& result);
 
 // "Sat, 05-Dec-2026": English weekday and month names whatever the locale,
 // with "Sept" for September.

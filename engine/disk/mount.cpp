@@ -3,9 +3,8 @@
 #include <array>
 #include <vector>
 
-#include "engine.h"
+#include "disk/volume.h"
 #include "fs/attribute_list.h"
-#include "fs/ntfs_record.h"
 
 namespace restorix {
 
@@ -16,8 +15,9 @@ constexpr std::size_t kBootSectorBytes = 512;
 // from making every record buffer huge.
 constexpr std::uint32_t kMaxRecordBytes = 64 * 1024;
 
+// Also the size check every test below relies on: a boot sector is 512 bytes.
 bool HasJump(Bytes b) {
-  return b[0] != 0 && b[1] != 0 && b[2] == 0x90;
+  return b.size() >= kBootSectorBytes && b[0] != 0 && b[1] != 0 && b[2] == 0x90;
 }
 
 // Nonzero and either 1 or even. Counts of sectors per cluster beyond 128 are
@@ -40,19 +40,19 @@ bool Usable64(std::uint64_t v) {
 }
 
 // Reads one MFT record at `sector` into `record` and checks it.
-bool ReadMftRecord(Engine& engine, std::optional<std::uint64_t> sector,
+bool ReadMftRecord(const Volume& volume, std::optional<std::uint64_t> sector,
                    std::vector<std::uint8_t>& record) {
   std::fill(record.begin(), record.end(), 0);
   if (!sector) return false;
-  engine.ReadSectors(record, *sector);
-  return CheckMftRecord(record, engine.context);
+  volume.ReadSectors(record, *sector);
+  return CheckMftRecord(record, volume.context());
 }
 
 // Follows the $DATA entries of the MFT's attribute list into the records
 // that hold them and collects their runs.
-void CollectListedRuns(Engine& engine, const std::vector<AttributeListEntry>& entries,
-                       std::vector<std::uint8_t>& record) {
-  const VolumeContext& context = engine.context;
+void CollectListedRuns(const Volume& volume, const std::vector<AttributeListEntry>& entries,
+                       std::vector<std::uint8_t>& record, MftLocation& mft) {
+  const VolumeContext& context = volume.context();
   const auto mftStart = ClusterSector(context, context.mftCluster());
   std::uint64_t records = 0;
   for (const AttributeListEntry& entry : entries) {
@@ -61,17 +61,17 @@ void CollectListedRuns(Engine& engine, const std::vector<AttributeListEntry>& en
       const std::uint64_t within = std::uint64_t{entry.recordNumber} * context.mftRecordSectors();
       sector = CheckedAdd(*mftStart, within);
     }
-    if (!ReadMftRecord(engine, sector, record)) continue;
+    if (!ReadMftRecord(volume, sector, record)) continue;
     AttributeWalk walk(record, FirstAttributeOffset(record));
     while (const auto attribute = walk.Next()) {
       if (attribute->type() != entry.type || attribute->id() != entry.attributeId) continue;
       if (!attribute->nonResident()) break;
-      DecodeRunList(attribute->bytes(), attribute->runListOffset(), engine.mftRuns);
+      DecodeRunList(attribute->bytes(), attribute->runListOffset(), mft.runs);
       records += MftRecordsIn(attribute->lastVcn() - attribute->firstVcn() + 1, context);
       break;
     }
   }
-  engine.mftRecordCount = static_cast<std::uint32_t>(records);
+  mft.recordCount = static_cast<std::uint32_t>(records);
 }
 
 }  // namespace
@@ -120,94 +120,81 @@ std::uint32_t FatEntries(std::uint64_t fatSectors, std::uint16_t bytesPerSector,
       std::min<std::uint64_t>(fatSectors * (bytesPerSector / entryBytes), 0xFFFFFFFF));
 }
 
-bool MountVolume(Engine& engine) {
-  VolumeContext& context = engine.context;
-  std::array<std::uint8_t, kBootSectorBytes> boot{};
-  const auto recognised = [&boot] {
-    return LooksLikeFat16(boot) || LooksLikeFat32(boot) || LooksLikeNtfs(boot);
-  };
-  try {
-    engine.ReadSectors(boot, context.firstSector());
-    if (!recognised() && context.altBootSector() != 0) {
-      engine.ReadSectors(boot, context.altBootSector());
-    }
-  } catch (const std::exception&) {
-    return false;
-  }
-
+std::optional<VolumeContext> RecogniseVolume(Bytes boot) {
+  VolumeContext context;
   const std::uint16_t bytesPerSector = le16(boot, 0x0B);
-  const std::uint8_t sectorsPerCluster = boot[0x0D];
+  const std::uint8_t sectorsPerCluster = u8(boot, 0x0D);
   if (LooksLikeFat16(boot)) {
     const std::uint16_t fatSectors = le16(boot, 0x16);
     const std::uint16_t total16 = le16(boot, 0x13);
-    context.setFsType(FS_FAT16);
+    context.setFsType(FsType::Fat16);
     context.setFatKind(1);
     context.setFatSectors(fatSectors);
     context.setFatEntryCount(FatEntries(fatSectors, bytesPerSector, 2));
     context.setTotalSectors(total16 != 0 ? total16 : le32(boot, 0x20));
-    context.setFatStart(context.firstSector() + le16(boot, 0x0E));
+    context.setFatStart(le16(boot, 0x0E));
     context.setFat2Start(context.fatStart() + fatSectors);
     context.setDataStart(context.fat2Start() + fatSectors);
   } else if (LooksLikeFat32(boot)) {
     const std::uint32_t fatSectors = le32(boot, 0x24);
-    context.setFsType(FS_FAT32);
+    context.setFsType(FsType::Fat32);
     context.setFatKind(2);
     context.setFatSectors(static_cast<std::uint16_t>(fatSectors));
     context.setFatEntryCount(FatEntries(fatSectors, bytesPerSector, 4));
     context.setTotalSectors(le32(boot, 0x20));
-    context.setFatStart(context.firstSector() + le16(boot, 0x0E));
+    context.setFatStart(le16(boot, 0x0E));
     context.setFat2Start(context.fatStart() + fatSectors);
     context.setDataStart(context.fat2Start() + fatSectors);
   } else if (LooksLikeNtfs(boot)) {
-    context.setFsType(FS_NTFS);
+    context.setFsType(FsType::Ntfs);
     context.setTotalSectors(le64(boot, 0x28));
     context.setMftCluster(le64(boot, 0x30));
     context.setMftMirrorCluster(le64(boot, 0x38));
     context.setVolumeSerial(le64(boot, 0x48));
     context.setIndexRecordSectors(
-        RecordSectors(static_cast<std::int8_t>(boot[0x44]), sectorsPerCluster, bytesPerSector));
+        RecordSectors(static_cast<std::int8_t>(u8(boot, 0x44)), sectorsPerCluster, bytesPerSector));
     context.setMftRecordSectors(
-        RecordSectors(static_cast<std::int8_t>(boot[0x40]), sectorsPerCluster, bytesPerSector));
+        RecordSectors(static_cast<std::int8_t>(u8(boot, 0x40)), sectorsPerCluster, bytesPerSector));
   } else {
-    return false;
+    return std::nullopt;
   }
   context.setBytesPerSector(bytesPerSector);
   context.setSectorsPerCluster(sectorsPerCluster);
-  return true;
+  return context;
 }
 
-bool MountNtfs(Engine& engine) {
-  const VolumeContext& context = engine.context;
-  engine.mftRuns.clear();
-  engine.mftRecordCount = 0;
-  if (context.mftRecordSectors() == 0) return false;
+std::optional<MftLocation> LocateMft(const Volume& volume) {
+  const VolumeContext& context = volume.context();
+  if (context.mftRecordSectors() == 0) return std::nullopt;
 
   std::vector<std::uint8_t> record(context.mftRecordBytes());
-  if (!ReadMftRecord(engine, ClusterSector(context, context.mftCluster()), record) &&
-      !ReadMftRecord(engine, ClusterSector(context, context.mftMirrorCluster()), record)) {
-    return false;
+  if (!ReadMftRecord(volume, ClusterSector(context, context.mftCluster()), record) &&
+      !ReadMftRecord(volume, ClusterSector(context, context.mftMirrorCluster()), record)) {
+    return std::nullopt;
   }
 
   AttributeWalk walk(record, FirstAttributeOffset(record));
   const auto first = walk.Next();
   const auto second = first ? walk.Next() : std::nullopt;
-  if (!second) return false;
+  if (!second) return std::nullopt;
 
+  MftLocation mft;
   if (second->type() != ATTR_ATTRIBUTE_LIST) {
     for (auto attribute = second; attribute; attribute = walk.Next()) {
       const std::uint32_t type = attribute->type();
       if (type == 0 || type > ATTR_DATA) break;
       if (type != ATTR_DATA) continue;
       if (!attribute->nonResident()) break;
-      engine.mftRecordCount = static_cast<std::uint32_t>(MftRecordsIn(
+      mft.recordCount = static_cast<std::uint32_t>(MftRecordsIn(
           static_cast<std::uint32_t>(attribute->lastVcn()) + std::uint64_t{1}, context));
-      DecodeRunList(attribute->bytes(), attribute->runListOffset(), engine.mftRuns);
+      DecodeRunList(attribute->bytes(), attribute->runListOffset(), mft.runs);
       break;
     }
   } else {
-    CollectListedRuns(engine, DataEntries(ReadAttributeList(engine, *second)), record);
+    CollectListedRuns(volume, DataEntries(ReadAttributeList(volume, *second)), record, mft);
   }
-  return !engine.mftRuns.empty();
+  if (mft.runs.empty()) return std::nullopt;
+  return mft;
 }
 
 }  // namespace restorix

@@ -2,12 +2,16 @@
 // NTFS master file table.
 #pragma once
 
+#include <optional>
+#include <vector>
+
+#include "disk/volume_context.h"
+#include "fs/ntfs_record.h"
 #include "util/bytes.h"
 
 namespace restorix {
 
-class Engine;
-class VolumeContext;
+class Volume;
 
 // The recognition tests on one 512-byte boot sector.
 bool LooksLikeFat16(Bytes boot);
@@ -20,13 +24,18 @@ bool LooksLikeNtfs(Bytes boot);
 std::uint8_t RecordSectors(std::int8_t encoded, std::uint8_t sectorsPerCluster,
                            std::uint16_t bytesPerSector);
 
-// Reads the boot sector at firstSector (then altBootSector when that is set
-// and the first is not recognised) and fills the volume context. False when
-// no FAT16, FAT32 or NTFS boot sector is found or the device is lost.
-bool MountVolume(Engine& engine);
+// The volume context of a volume whose boot sector is `boot`, for a volume
+// starting at sector 0; nullopt when it is no FAT16, FAT32 or NTFS boot
+// sector.
+std::optional<VolumeContext> RecogniseVolume(Bytes boot);
 
-// Fills mftRuns and mftRecordCount from MFT record 0 (or its mirror) of a
-// mounted NTFS volume; true when the MFT's runs were found.
-bool MountNtfs(Engine& engine);
+struct MftLocation {
+  std::vector<RunNode> runs;
+  std::uint32_t recordCount = 0;
+};
+
+// Where the master file table of a mounted NTFS volume lies, from MFT record
+// 0 (or its mirror); nullopt when its runs cannot be found.
+std::optional<MftLocation> LocateMft(const Volume& volume);
 
 }  // namespace restorix

@@ -2,12 +2,13 @@
 
 #include <algorithm>
 
-#include "engine.h"
+#include "disk/volume.h"
 
 namespace restorix {
 
-ReadAhead::ReadAhead(Engine& engine, Planner plan, std::size_t maxBytes, unsigned depth)
-    : engine_(engine), plan_(std::move(plan)), slots_(std::max(depth, 2u)) {
+ReadAhead::ReadAhead(const Volume& volume, const StopToken& stop, Planner plan,
+                     std::size_t maxBytes, unsigned depth)
+    : volume_(volume), stop_(stop), plan_(std::move(plan)), slots_(std::max(depth, 2u)) {
   for (Slot& slot : slots_)
     slot.buffer.resize(maxBytes);
   helper_ = std::thread([this] { Work(); });
@@ -16,7 +17,7 @@ ReadAhead::ReadAhead(Engine& engine, Planner plan, std::size_t maxBytes, unsigne
 ReadAhead::~ReadAhead() {
   {
     const std::lock_guard lock(mutex_);
-    stop_ = true;
+    ending_ = true;
   }
   changed_.notify_all();
   helper_.join();
@@ -27,19 +28,19 @@ void ReadAhead::Work() {
     {
       std::unique_lock lock(mutex_);
       // Every slot but the ones still unread or held by the consumer is free.
-      changed_.wait(lock, [&] { return stop_ || next - released_ < slots_.size(); });
-      if (stop_) return;
+      changed_.wait(lock, [&] { return ending_ || next - released_ < slots_.size(); });
+      if (ending_) return;
     }
     Slot& slot = slots_[next % slots_.size()];
     slot.failure = nullptr;
     bool read = false;
     try {
-      const std::optional<Piece> piece = engine_.keepRunning == 0 ? std::nullopt : plan_();
+      const std::optional<Piece> piece = stop_.running() ? plan_() : std::nullopt;
       if (piece) {
         slot.read.piece = *piece;
         slot.read.bytes =
             MutableBytes(slot.buffer).first(std::min(piece->bytes, slot.buffer.size()));
-        slot.read.error = engine_.ReadSectors(slot.read.bytes, piece->sector);
+        slot.read.error = volume_.ReadSectors(slot.read.bytes, piece->sector);
         read = true;
       }
     } catch (...) {

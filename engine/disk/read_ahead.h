@@ -1,6 +1,6 @@
 // Sequential reads of the source done on a helper thread, a few pieces ahead
 // of the code that works through them, so that reading and parsing overlap.
-// Each piece is read exactly as Engine::ReadSectors reads it: the errno of a
+// Each piece is read exactly as Volume::ReadSectors reads it: the errno of a
 // failed read travels with the piece, and a lost device is raised when the
 // consumer reaches the piece whose read found it gone.
 #pragma once
@@ -14,11 +14,12 @@
 #include <thread>
 #include <vector>
 
+#include "task.h"
 #include "util/bytes.h"
 
 namespace restorix {
 
-class Engine;
+class Volume;
 
 class ReadAhead {
  public:
@@ -34,12 +35,13 @@ class ReadAhead {
   struct Read {
     Piece piece;
     MutableBytes bytes;
-    int error = 0;  // as returned by Engine::ReadSectors
+    int error = 0;  // as returned by Volume::ReadSectors
   };
 
   // Starts reading. At most `depth` pieces of up to maxBytes each are held.
-  // The helper stops early when engine.keepRunning is cleared.
-  ReadAhead(Engine& engine, Planner plan, std::size_t maxBytes, unsigned depth);
+  // The helper stops early when the task is stopped.
+  ReadAhead(const Volume& volume, const StopToken& stop, Planner plan, std::size_t maxBytes,
+            unsigned depth);
   ~ReadAhead();
   ReadAhead(const ReadAhead&) = delete;
   ReadAhead& operator=(const ReadAhead&) = delete;
@@ -57,7 +59,8 @@ class ReadAhead {
   };
   void Work();
 
-  Engine& engine_;
+  const Volume& volume_;
+  const StopToken& stop_;
   Planner plan_;
   std::vector<Slot> slots_;
   std::mutex mutex_;
@@ -67,7 +70,7 @@ class ReadAhead {
   std::uint64_t produced_ = 0;
   std::uint64_t released_ = 0;
   bool finished_ = false;
-  bool stop_ = false;
+  bool ending_ = false;
   std::uint64_t consumed_ = 0;  // pieces handed out; consumer thread only
   std::thread helper_;
 };

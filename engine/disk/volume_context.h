@@ -15,14 +15,9 @@
 
 namespace restorix {
 
-enum FsType : std::uint8_t { FS_NONE = 0, FS_FAT16 = 1, FS_FAT32 = 2, FS_NTFS = 3 };
-
-// Items found on NTFS volumes and whole disks keep where their data lies in
-// their extents; FAT items keep it in their id (a carved item's first sector
-// included).
-inline bool ItemsKeepExtents(std::uint8_t fsType) {
-  return fsType == FS_NONE || fsType == FS_NTFS;
-}
+// The file system of a volume as its context stores it; None for a whole
+// disk.
+enum class FsType : std::uint8_t { None = 0, Fat16 = 1, Fat32 = 2, Ntfs = 3 };
 
 class VolumeContext {
  public:
@@ -49,7 +44,7 @@ class VolumeContext {
   std::uint8_t fatKind() const { return Get<std::uint8_t>(0x3E); }
   std::uint16_t bytesPerSector() const { return Get<std::uint16_t>(0x43); }
   std::uint8_t sectorsPerCluster() const { return Get<std::uint8_t>(0x45); }
-  std::uint8_t fsType() const { return Get<std::uint8_t>(0x46); }
+  FsType fsType() const { return static_cast<FsType>(Get<std::uint8_t>(0x46)); }
 
   void setAltBootSector(std::uint64_t v) { Set(0x00, v); }
   void setFirstSector(std::uint64_t v) { Set(0x08, v); }
@@ -67,7 +62,7 @@ class VolumeContext {
   void setFatKind(std::uint8_t v) { Set(0x3E, v); }
   void setBytesPerSector(std::uint16_t v) { Set(0x43, v); }
   void setSectorsPerCluster(std::uint8_t v) { Set(0x45, v); }
-  void setFsType(std::uint8_t v) { Set(0x46, v); }
+  void setFsType(FsType v) { Set(0x46, static_cast<std::uint8_t>(v)); }
 
   // Derived values used throughout the readers.
   std::uint32_t clusterBytes() const {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "engine.h"
+#include "disk/volume.h"
 
 namespace restorix {
 
@@ -11,12 +11,12 @@ namespace {
 constexpr std::uint64_t kMaxAttributeListBytes = 1 << 20;
 }  // namespace
 
-std::vector<std::uint8_t> ReadAttributeList(Engine& engine, const Attribute& list) {
+std::vector<std::uint8_t> ReadAttributeList(const Volume& volume, const Attribute& list) {
   if (!list.nonResident()) {
     const Bytes bytes = Slice(list.bytes(), list.valueOffset(), list.length());
     return {bytes.begin(), bytes.end()};
   }
-  const VolumeContext& context = engine.context;
+  const VolumeContext& context = volume.context();
   const std::uint64_t wanted = std::min(list.dataSize(), kMaxAttributeListBytes);
   std::vector<RunNode> runs;
   DecodeRunList(list.bytes(), list.runListOffset(), runs);
@@ -29,7 +29,7 @@ std::vector<std::uint8_t> ReadAttributeList(Engine& engine, const Attribute& lis
       if (run.startCluster != 0) {
         const auto number = CheckedAdd(run.startCluster, i);
         const auto sector = number ? ClusterSector(context, *number) : std::nullopt;
-        if (sector) engine.ReadSectors(cluster, *sector);
+        if (sector) volume.ReadSectors(cluster, *sector);
       }
       bytes.insert(bytes.end(), cluster.begin(), cluster.end());
     }

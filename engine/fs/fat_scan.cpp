@@ -4,7 +4,8 @@
 #include <memory>
 #include <unordered_set>
 
-#include "engine.h"
+#include "disk/volume.h"
+#include "fs/fat_data.h"
 
 namespace restorix {
 
@@ -18,16 +19,20 @@ constexpr std::uint8_t kDeletedMark = 0xE5;
 constexpr std::uint8_t kAttributeLabel = 0x08;
 constexpr std::uint8_t kAttributeFolder = 0x10;
 constexpr std::uint8_t kAttributeLongName = 0x0F;
-// Contiguous clusters of a file read at once.
-constexpr std::uint64_t kReadBytes = 1 << 20;
+// Attribute bytes that no entry of a real folder carries: above archive +
+// folder (0x30) the bytes are not an entry at all, and folder + volume label
+// (0x18) cannot be; either ends the folder.
+constexpr std::uint8_t kMaxEntryAttribute = 0x30;
+constexpr std::uint8_t kFolderAndLabel = 0x18;
+// Attribute bytes passed over: beyond archive + folder + label (0x38), and 0.
+constexpr std::uint8_t kMaxKeptAttribute = 0x38;
+// The case bits of byte 12 that the system itself writes (lower-case base
+// name 0x08, lower-case extension 0x10); an entry with any other bits there
+// is passed over.
+constexpr std::uint8_t kCaseBits = 0x18;
 
 bool IsFat16(const VolumeContext& c) {
-  return c.fsType() == FS_FAT16;
-}
-
-// The sectors of the fixed FAT16 root folder at the start of the data area.
-std::uint32_t Fat16RootSectors(const VolumeContext& c) {
-  return c.bytesPerSector() ? kFat16RootBytes / c.bytesPerSector() : 0;
+  return c.fsType() == FsType::Fat16;
 }
 
 std::uint32_t FirstCluster(Bytes entry) {
@@ -86,77 +91,34 @@ std::u16string ShortName(Bytes entry) {
 bool Skipped(Bytes entry, std::uint32_t cluster, const VolumeContext& c) {
   const std::uint8_t attribute = entry[11];
   const std::uint8_t caseBits = entry[12];
-  return cluster > c.fatEntryCount() || cluster <= c.fatKind() || attribute > 0x38 ||
-         attribute == 0x18 || attribute == 0 ||
-         (caseBits != 0x00 && caseBits != 0x08 && caseBits != 0x10 && caseBits != 0x18);
+  return cluster > c.fatEntryCount() || cluster <= c.fatKind() || attribute > kMaxKeptAttribute ||
+         attribute == kFolderAndLabel || attribute == 0 || (caseBits & ~kCaseBits) != 0;
 }
 
 // Puts a new node in front of the folder's children, unless it is a live
 // file (dropped) or a deleted folder of the same first cluster is there
 // already (which takes the new node's flags and name).
-void KeepOrMerge(std::unique_ptr<ItemNode> node, ItemNode* folder, DeletedFolders& deleted) {
-  if (node->flags == ITEM_LIVE) return;
+void KeepOrMerge(ItemTree& tree, ItemNode* node, ItemNode* folder, DeletedFolders& deleted) {
+  if (node->flags == ItemFlags::Live) {
+    tree.Discard(node);
+    return;
+  }
   if (const auto found = deleted.find(node->id); found != deleted.end()) {
     ItemNode* old = found->second;
     old->flags = node->flags;
     old->name = std::move(node->name);
-    if (old->flags != ITEM_FOLDER) deleted.erase(found);
+    if (old->flags != ItemFlags::Folder) deleted.erase(found);
+    tree.Discard(node);
     return;
   }
-  node->parent = folder;
-  node->next = folder->firstChild;
-  folder->firstChild = node.get();
-  if (node->flags == ITEM_FOLDER) deleted.emplace(node->id, node.get());
-  node.release();
-}
-
-// The end of a chain: end-of-chain markers and anything that names no
-// cluster of the volume.
-bool EndsChain(std::uint32_t entry, std::uint32_t current, const VolumeContext& c) {
-  if (entry == current || entry == 0) return true;
-  if (IsFat16(c)) return entry >= 0xFFF8 || entry > c.fatEntryCount() || entry < 2;
-  const std::uint32_t low = entry & 0x0FFFFFFF;
-  return low >= 0x0FFFFFF8 || entry == 0x0FFFFFFF || low > c.fatEntryCount() || low < 2;
+  tree.AddChild(folder, node);
+  if (node->flags == ItemFlags::Folder) deleted.emplace(node->id, node);
 }
 
 }  // namespace
 
-std::uint64_t FatClusterSector(const Engine& engine, std::uint32_t cluster) {
-  const VolumeContext& c = engine.context;
-  return c.dataStart() + std::uint64_t{cluster - 2} * c.sectorsPerCluster() +
-         (IsFat16(c) ? Fat16RootSectors(c) : 0);
-}
-
-std::vector<std::uint32_t> BuildClusterChain(Engine& engine, std::uint32_t first,
-                                             std::uint64_t limit) {
-  const VolumeContext& c = engine.context;
-  std::vector<std::uint32_t> chain;
-  if (first == 1) return chain;
-  chain.push_back(first);
-  const std::uint32_t entryBytes = IsFat16(c) ? 2 : 4;
-  const std::uint32_t perSector = c.bytesPerSector() / entryBytes;
-  if (perSector == 0) return chain;
-  std::vector<std::uint8_t> sector(c.bytesPerSector());
-  std::uint64_t cached = ~std::uint64_t{0};
-  std::uint32_t current = first;
-  while (chain.size() <= c.fatEntryCount() && chain.size() < limit) {
-    const std::uint64_t wanted = c.fatStart() + current / perSector;
-    if (wanted != cached) {
-      engine.ReadSectors(sector, wanted);
-      cached = wanted;
-    }
-    const std::size_t at = std::size_t{current % perSector} * entryBytes;
-    const std::uint32_t entry = IsFat16(c) ? le16(sector, at) : le32(sector, at);
-    if (EndsChain(entry, current, c)) break;
-    current = IsFat16(c) ? entry : entry & 0x0FFFFFFF;
-    chain.push_back(current);
-  }
-  return chain;
-}
-
-bool ParseFatDirectoryBuffer(Engine& engine, Bytes buffer, ItemNode* folder,
+bool ParseFatDirectoryBuffer(const VolumeContext& c, ItemTree& tree, Bytes buffer, ItemNode* folder,
                              DeletedFolders& deleted) {
-  const VolumeContext& c = engine.context;
   std::size_t o = u8(buffer, 11) == kAttributeLabel ? kEntryBytes : 0;
 
   if (IsDotEntries(buffer)) {
@@ -168,14 +130,15 @@ bool ParseFatDirectoryBuffer(Engine& engine, Bytes buffer, ItemNode* folder,
         folder->createDate != le16(buffer, 48)) {
       return true;
     }
-    if (engine.index.RegisterFolder(folder) != folder) return true;  // met before
+    if (tree.RegisterFolder(folder) != folder) return true;  // met before
     o = 2 * kEntryBytes;
   }
 
   while (o + kEntryBytes <= buffer.size()) {
     Bytes entry = buffer.subspan(o, kEntryBytes);
     const std::uint8_t attribute = entry[11];
-    if (entry[0] == 0 || attribute > 0x30 || attribute == 0x18) return true;
+    if (entry[0] == 0 || attribute > kMaxEntryAttribute || attribute == kFolderAndLabel)
+      return true;
 
     std::u16string longName;
     bool longNameTooLong = false;
@@ -193,30 +156,31 @@ bool ParseFatDirectoryBuffer(Engine& engine, Bytes buffer, ItemNode* folder,
 
     const std::uint32_t cluster = FirstCluster(entry);
     if (Skipped(entry, cluster, c)) continue;
-    auto node = std::make_unique<ItemNode>();
+    ItemNode* node = tree.NewNode();
     node->name = !longName.empty() && !longNameTooLong ? longName : ShortName(entry);
     node->size = le32(entry, 28);
     node->id = cluster;
+    node->location = FatChain{cluster};
     node->parentId = folder->id;
     node->createDate = le16(entry, 16);
     node->accessDate = le16(entry, 18);
-    node->flags = static_cast<std::uint8_t>((entry[11] & kAttributeFolder ? ITEM_FOLDER : 0) |
-                                            (entry[0] != kDeletedMark ? ITEM_LIVE : 0));
+    node->flags = (entry[11] & kAttributeFolder ? ItemFlags::Folder : ItemFlags::None) |
+                  (entry[0] != kDeletedMark ? ItemFlags::Live : ItemFlags::None);
     // Everything inside a deleted folder counts as deleted.
-    if (folder->flags == ITEM_FOLDER) node->flags &= static_cast<std::uint8_t>(~ITEM_LIVE);
-    KeepOrMerge(std::move(node), folder, deleted);
+    if (folder->flags == ItemFlags::Folder) node->flags = node->flags & ~ItemFlags::Live;
+    KeepOrMerge(tree, node, folder, deleted);
   }
   return false;
 }
 
-bool ReadFatFolder(Engine& engine, ItemNode* folder) {
-  const VolumeContext& c = engine.context;
+bool ReadFatFolder(const Volume& volume, ItemTree& tree, ItemNode* folder) {
+  const VolumeContext& c = volume.context();
   if (folder->id == 0) return true;
   DeletedFolders deleted;
   if (IsFat16(c) && folder->id == 1) {
     std::vector<std::uint8_t> root(kFat16RootBytes, 0);
-    engine.ReadSectors(root, c.dataStart());
-    ParseFatDirectoryBuffer(engine, root, folder, deleted);
+    volume.ReadSectors(root, c.dataStart());
+    ParseFatDirectoryBuffer(c, tree, root, folder, deleted);
     return true;
   }
   std::vector<std::uint8_t> cluster(c.clusterBytes());
@@ -227,19 +191,23 @@ bool ReadFatFolder(Engine& engine, ItemNode* folder) {
   // comes back to a cluster it has passed loops: it is read once round.
   const std::uint64_t reach = (kMaxFolderBytes + cluster.size() - 1) / cluster.size();
   std::unordered_set<std::uint32_t> passed;
-  for (const std::uint32_t cell : BuildClusterChain(engine, folder->id, reach)) {
-    if (cell < 2 || cell > c.fatEntryCount() || !passed.insert(cell).second) break;
-    engine.ReadSectors(cluster, FatClusterSector(engine, cell));
-    const bool ended = ParseFatDirectoryBuffer(engine, cluster, folder, deleted);
+  for (const std::uint32_t cell : BuildClusterChain(volume, folder->id, reach)) {
+    const auto sector = FatClusterSector(c, cell);
+    if (!sector || cell > c.fatEntryCount() || !passed.insert(cell).second) break;
+    volume.ReadSectors(cluster, *sector);
+    const bool ended = ParseFatDirectoryBuffer(c, tree, cluster, folder, deleted);
     // Dot entries that did not get the folder registered failed the check.
-    if (first) own = !IsDotEntries(cluster) || engine.index.Find(folder->id) == folder;
+    if (first) own = !IsDotEntries(cluster) || tree.FindFolder(folder->id) == folder;
     first = false;
     if (ended) break;
   }
   return own;
 }
 
-std::uint32_t ScanFatFolderTree(Engine& engine, ItemNode* root, FatScanCounters& counters) {
+void ScanFatFolderTree(const Volume& volume, ItemTree& tree, TaskControl task) {
+  // Deleted files found and items done, for the progress report.
+  std::uint64_t found = 0;
+  std::uint32_t done = 0;
   // Depth first without recursion: each frame is a folder whose children are
   // being visited and the next child to visit.
   struct Frame {
@@ -251,14 +219,14 @@ std::uint32_t ScanFatFolderTree(Engine& engine, ItemNode* root, FatScanCounters&
     // Only a folder whose clusters turned out to be its own counts as read: a
     // deleted folder whose first cluster a newer folder took must not hide
     // that newer one.
-    if (!read.contains(folder->id) && ReadFatFolder(engine, folder)) read.insert(folder->id);
+    if (!read.contains(folder->id) && ReadFatFolder(volume, tree, folder)) read.insert(folder->id);
     for (const ItemNode* child = folder->firstChild; child; child = child->next) {
-      counters.found += !child->isFolder();
+      found += !child->isFolder();
     }
     stack.push_back({folder->firstChild});
   };
-  enter(root);
-  while (!stack.empty() && engine.keepRunning != 0) {
+  enter(tree.root());
+  while (!stack.empty() && task.running()) {
     Frame& frame = stack.back();
     ItemNode* child = frame.next;
     if (child == nullptr) {
@@ -266,52 +234,12 @@ std::uint32_t ScanFatFolderTree(Engine& engine, ItemNode* root, FatScanCounters&
       continue;
     }
     frame.next = child->next;
-    engine.events().ScanProgress(counters.done, counters.found);
+    task.events.ScanProgress(done, found);
     if (child->isFolder()) {
       enter(child);
     } else {
-      ++counters.done;
+      ++done;
     }
-  }
-  return engine.keepRunning;
-}
-
-void CopyFatItem(Engine& engine, const ItemNode& node, int out) {
-  const VolumeContext& c = engine.context;
-  const std::uint64_t clusterBytes = c.clusterBytes();
-  if (node.size == 0 || clusterBytes == 0 || node.id < 2) return;
-  // A chain longer than the file's clusters and one more is not followed, so
-  // one cell past that tells enough.
-  const std::vector<std::uint32_t> chain =
-      BuildClusterChain(engine, node.id, (node.size + clusterBytes - 1) / clusterBytes + 2);
-  const std::uint64_t chained = clusterBytes * chain.size();
-  const bool followChain = chained - clusterBytes <= node.size && node.size <= chained;
-
-  std::vector<std::uint8_t> buffer;
-  std::uint64_t left = node.size;
-  std::size_t cell = 0;
-  std::uint64_t next = node.id;
-  const std::uint64_t step = std::max<std::uint64_t>(1, kReadBytes / clusterBytes);
-  while (left != 0) {
-    // As many clusters as lie one after another, in one read.
-    std::uint64_t first = followChain ? chain[cell] : next;
-    std::uint64_t count = 1;
-    const std::uint64_t wanted = (left + clusterBytes - 1) / clusterBytes;
-    while (
-        count < std::min(step, wanted) &&
-        (!followChain || (cell + count < chain.size() && chain[cell + count] == first + count))) {
-      ++count;
-    }
-    buffer.assign(count * clusterBytes, 0);
-    if (first >= 2 && first <= 0xFFFFFFFFull) {
-      engine.ReadSectors(buffer, FatClusterSector(engine, static_cast<std::uint32_t>(first)));
-    }
-    const std::uint64_t bytes = std::min<std::uint64_t>(left, buffer.size());
-    WriteOrAbort(out, Bytes(buffer).first(bytes));
-    left -= bytes;
-    cell += count;
-    next += count;
-    if (followChain && cell >= chain.size()) break;
   }
 }
 

@@ -3,8 +3,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "engine.h"
-#include "fs/lznt1.h"
+#include "disk/volume.h"
 #include "fs/ntfs_record.h"
 
 namespace restorix {
@@ -12,68 +11,35 @@ namespace restorix {
 namespace {
 
 constexpr std::uint16_t kAttributeCompressed = 0x0001;
-// Contiguous clusters read at once: large reads, bounded memory.
-constexpr std::uint64_t kReadBytes = 1 << 20;
 // A compression unit beyond this (2^exponent clusters) is not real.
 constexpr std::uint64_t kMaxUnitBytes = 4 << 20;
 
-std::u16string AttributeName(const Attribute& a) {
-  const std::size_t units = u8(a.record, a.offset + 0x09);
-  const std::size_t at = le16(a.record, a.offset + 0x0A);
-  const Bytes bytes = Slice(a.bytes(), at, 2 * units);
-  std::u16string name(bytes.size() / 2, u'\0');
-  for (std::size_t i = 0; i < name.size(); ++i)
-    name[i] = le16(bytes, 2 * i);
-  return name;
-}
-
-// The output file, cut at the item's size; bytes at or past the initialised
-// size read as zeros, as they do on the volume.
+// The stream being mapped, cut at the item's size.
 class Output {
  public:
-  Output(int fd, std::uint64_t size) : fd_(fd), size_(size), initialised_(size) {}
-  void SetInitialised(std::uint64_t bytes) { initialised_ = std::min(bytes, size_); }
-  bool full() const { return written_ >= size_; }
-  std::uint64_t written() const { return written_; }
-
-  void Write(Bytes bytes) {
-    bytes = bytes.first(std::min<std::uint64_t>(bytes.size(), size_ - written_));
-    const std::uint64_t real = written_ >= initialised_
-                                   ? 0
-                                   : std::min<std::uint64_t>(bytes.size(), initialised_ - written_);
-    if (real != 0) WriteOrAbort(fd_, bytes.first(real));
-    written_ += real;
-    Zeros(bytes.size() - real);
-  }
-
-  void Zeros(std::uint64_t count) {
-    static const std::vector<std::uint8_t> zeros(64 * 1024, 0);
-    count = std::min(count, size_ - written_);
-    while (count != 0) {
-      const std::size_t n = std::min<std::uint64_t>(count, zeros.size());
-      WriteOrAbort(fd_, Bytes(zeros).first(n));
-      written_ += n;
-      count -= n;
-    }
-  }
+  Output(StreamMap& map, std::uint64_t size) : map_(map), size_(size) {}
+  void SetInitialised(std::uint64_t bytes) { map_.initialised = std::min(bytes, size_); }
+  bool full() const { return map_.length() >= size_; }
+  std::uint64_t left() const { return full() ? 0 : size_ - map_.length(); }
+  StreamMap& map() { return map_; }
 
  private:
-  int fd_;
+  StreamMap& map_;
   std::uint64_t size_;
-  std::uint64_t initialised_;
-  std::uint64_t written_ = 0;
 };
+
+// Clusters as bytes, held at the largest value instead of wrapping.
+std::uint64_t ClusterSpan(std::uint64_t clusters, std::uint32_t clusterBytes) {
+  return CheckedMul(clusters, clusterBytes).value_or(~std::uint64_t{0});
+}
 
 // The runs of one stream, fed in VCN order, possibly from several
 // attributes: a compression unit may well begin in one attribute and end in
 // the next, so the unit being gathered carries over between them.
-class StreamWriter {
+class StreamMapper {
  public:
-  StreamWriter(Engine& engine, Output& out)
-      : engine_(engine),
-        context_(engine.context),
-        clusterBytes_(context_.clusterBytes()),
-        out_(out) {}
+  StreamMapper(const VolumeContext& context, Output& out)
+      : context_(context), clusterBytes_(context.clusterBytes()), out_(out) {}
 
   // Decides how the stream is stored, from its first non-resident piece.
   void Start(const Attribute& attribute) {
@@ -81,7 +47,6 @@ class StreamWriter {
     compressed_ = (attribute.flags() & kAttributeCompressed) && exponent < 32 &&
                   (std::uint64_t{clusterBytes_} << exponent) <= kMaxUnitBytes;
     unitClusters_ = compressed_ ? std::uint64_t{1} << exponent : 1;
-    stored_.reserve(unitClusters_ * clusterBytes_);
   }
 
   // One run of the stream; startCluster 0 is a sparse run.
@@ -99,37 +64,25 @@ class StreamWriter {
   }
 
  private:
-  // Reads `count` clusters from `cluster` on into `buffer` (cleared first, so
-  // unreadable clusters stay zero).
-  void ReadClusters(std::uint64_t cluster, std::uint64_t count, std::vector<std::uint8_t>& buffer) {
-    buffer.assign(count * clusterBytes_, 0);
-    const auto sector = ClusterSector(context_, cluster);
-    if (sector) engine_.ReadSectors(buffer, *sector);
-  }
-
   void PlainRun(const RunNode& run) {
-    if (run.startCluster == 0) {
-      out_.Zeros(run.clusterCount * clusterBytes_);  // a sparse run reads as zeros
-      return;
-    }
-    const std::uint64_t step = std::max<std::uint64_t>(1, kReadBytes / clusterBytes_);
-    for (std::uint64_t done = 0; done < run.clusterCount && !out_.full();) {
-      const std::uint64_t count = std::min(step, run.clusterCount - done);
-      ReadClusters(run.startCluster + done, count, buffer_);
-      out_.Write(buffer_);
-      done += count;
+    const std::uint64_t bytes = std::min(ClusterSpan(run.clusterCount, clusterBytes_), out_.left());
+    const auto sector =
+        run.startCluster == 0 ? std::nullopt : ClusterSector(context_, run.startCluster);
+    if (sector) {
+      out_.map().Sectors(*sector, bytes);
+    } else {
+      out_.map().Zeros(bytes);  // a sparse run (or one off any sector) reads as zeros
     }
   }
 
-  // A compression unit whose clusters are all stored is written as it is,
-  // one that ends in sparse clusters holds LZNT1 data, and one that is all
-  // sparse is zeros.
   void CompressedRun(const RunNode& run) {
     for (std::uint64_t left = run.clusterCount; left != 0 && !out_.full();) {
       const std::uint64_t take = std::min(left, unitClusters_ - filled_);
       if (run.startCluster != 0) {
-        ReadClusters(run.startCluster + (run.clusterCount - left), take, buffer_);
-        stored_.insert(stored_.end(), buffer_.begin(), buffer_.end());
+        const std::uint64_t first =
+            CheckedAdd(run.startCluster, run.clusterCount - left).value_or(~std::uint64_t{0});
+        stored_.push_back({take, first});
+        storedClusters_ += take;
       }
       filled_ += take;
       left -= take;
@@ -137,49 +90,48 @@ class StreamWriter {
     }
   }
 
+  // A unit whose clusters are all stored is plain data; one that is all
+  // sparse is zeros; one that ends in sparse clusters holds LZNT1 data that
+  // decodes to the whole unit.
   void FlushUnit() {
-    const bool allStored = stored_.size() == filled_ * clusterBytes_;
-    if (allStored && !stored_.empty()) {
-      out_.Write(stored_);  // uncompressed, or a tail the runs left unfinished
+    if (storedClusters_ == filled_) {
+      for (const RunNode& run : stored_)
+        PlainRun(run);
     } else if (stored_.empty()) {
-      out_.Zeros(filled_ * clusterBytes_);
-    } else if (Lznt1ChunksFit(stored_)) {
-      expanded_.assign(unitClusters_ * clusterBytes_, 0);
-      Lznt1Decompress(stored_, expanded_);
-      out_.Write(expanded_);
+      out_.map().Zeros(std::min(ClusterSpan(filled_, clusterBytes_), out_.left()));
     } else {
-      out_.Write(stored_);
+      out_.map().Unit(std::move(stored_), ClusterSpan(unitClusters_, clusterBytes_));
     }
     stored_.clear();
+    storedClusters_ = 0;
     filled_ = 0;
   }
 
-  Engine& engine_;
   const VolumeContext& context_;
   std::uint32_t clusterBytes_;
   Output& out_;
   bool compressed_ = false;
   std::uint64_t unitClusters_ = 1;
   std::uint64_t filled_ = 0;  // clusters of the current unit, stored or sparse
-  std::vector<std::uint8_t> stored_;
-  std::vector<std::uint8_t> buffer_;
-  std::vector<std::uint8_t> expanded_;
+  std::vector<RunNode> stored_;
+  std::uint64_t storedClusters_ = 0;
 };
 
 }  // namespace
 
-void WriteNtfsData(Engine& engine, const ItemNode& node, int out) {
-  const VolumeContext& context = engine.context;
-  if (node.size == 0 || context.clusterBytes() == 0) return;
-  Output output(out, node.size);
-  StreamWriter writer(engine, output);
+StreamMap MapNtfsStream(const Volume& volume, const NtfsRecord& item, std::uint64_t size) {
+  StreamMap map;
+  const VolumeContext& context = volume.context();
+  if (size == 0 || context.clusterBytes() == 0) return map;
+  Output output(map, size);
+  StreamMapper mapper(context, output);
   std::vector<std::uint8_t> record(context.mftRecordBytes());
   std::uint64_t nextVcn = 0;  // the stream's clusters fed so far
   bool started = false;
 
-  for (const Extent& extent : node.extents) {
+  for (const Extent& extent : item.extents) {
     if (output.full()) break;
-    engine.ReadSectors(record, extent.start);
+    volume.ReadSectors(record, extent.start);
     if (!CheckMftRecord(record, context)) break;
 
     std::optional<std::u16string> stream;
@@ -189,24 +141,27 @@ void WriteNtfsData(Engine& engine, const ItemNode& node, int out) {
       // that follow it in the record.
       const bool own = !stream.has_value();
       if (own) {
-        stream = AttributeName(*a);
-      } else if (AttributeName(*a) != *stream) {
+        stream = a->name();
+      } else if (a->name() != *stream) {
         continue;
       }
       if (!a->nonResident()) {
-        if (own && a->valueLength() != 0) output.Write(a->value());
+        if (own && a->valueLength() != 0) {
+          const Bytes value = a->value();
+          map.Resident(value.first(std::min<std::uint64_t>(value.size(), output.left())));
+        }
         break;
       }
       const std::uint64_t firstVcn = a->firstVcn();
       if (firstVcn < nextVcn || (!own && firstVcn != nextVcn)) continue;
       if (!started) {
-        writer.Start(*a);
+        mapper.Start(*a);
         started = true;
       }
-      if (firstVcn == 0) output.SetInitialised(le64(a->record, a->offset + 0x38));
+      if (firstVcn == 0) output.SetInitialised(a->initialisedSize());
       // Every piece lands at its own place in the stream: a gap before it,
       // or runs that fall short of its VCN range, read as sparse clusters.
-      if (firstVcn > nextVcn) writer.Feed({firstVcn - nextVcn, 0});
+      if (firstVcn > nextVcn) mapper.Feed({firstVcn - nextVcn, 0});
       std::vector<RunNode> runs;
       DecodeRunList(a->bytes(), a->runListOffset(), runs);
       std::uint64_t fed = 0;
@@ -214,15 +169,16 @@ void WriteNtfsData(Engine& engine, const ItemNode& node, int out) {
       for (const RunNode& run : runs) {
         if (output.full() || fed >= clusters) break;
         const std::uint64_t count = std::min(run.clusterCount, clusters - fed);
-        writer.Feed({count, run.startCluster});
+        mapper.Feed({count, run.startCluster});
         fed += count;
       }
-      if (fed < clusters && !output.full()) writer.Feed({clusters - fed, 0});
+      if (fed < clusters && !output.full()) mapper.Feed({clusters - fed, 0});
       nextVcn = firstVcn + clusters;
       if (output.full()) break;
     }
   }
-  writer.Finish();
+  mapper.Finish();
+  return map;
 }
 
 }  // namespace restorix

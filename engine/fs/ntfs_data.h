@@ -1,18 +1,22 @@
-// Reading an NTFS item's data back: the records named by its extents are read
-// again and their $DATA attributes written out, resident, plain, sparse or
+// Where an NTFS item's data lies: the records named by its extents are read
+// again and their $DATA attributes mapped, resident, plain, sparse or
 // LZNT1-compressed.
 #pragma once
 
+#include <cstdint>
+
+#include "catalogue/item_tree.h"
+#include "fs/item_reader.h"
+
 namespace restorix {
 
-class Engine;
-struct ItemNode;
+class Volume;
 
-// Writes exactly the item's data into the open file `out`: every run in VCN
-// order, sparse runs and compressed zero units as zeros, bytes past the
-// initialised size as zeros, cut at the item's size. A record that no longer
-// passes its checks ends the item with what was written. Raises
-// DeviceLostError for a lost source or a failed write.
-void WriteNtfsData(Engine& engine, const ItemNode& node, int out);
+// The map of the item's data: every run in VCN order, sparse runs and
+// compressed zero units as zeros, bytes past the initialised size as zeros,
+// mapped until `size` bytes are. A record that no longer passes its checks
+// ends the map with what was mapped. Raises DeviceLostError for a lost
+// source.
+StreamMap MapNtfsStream(const Volume& volume, const NtfsRecord& record, std::uint64_t size);
 
 }  // namespace restorix

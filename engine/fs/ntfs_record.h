@@ -9,6 +9,7 @@
 
 #include "disk/volume_context.h"
 #include "util/bytes.h"
+#include "util/text.h"
 
 namespace restorix {
 
@@ -70,6 +71,12 @@ struct Attribute {
   std::uint16_t runListOffset() const { return le16(record, offset + 0x20); }
   std::uint16_t compressionUnit() const { return le16(record, offset + 0x22); }
   std::uint64_t dataSize() const { return le64(record, offset + 0x30); }
+  std::uint64_t initialisedSize() const { return le64(record, offset + 0x38); }
+  // The attribute's name (empty for the unnamed stream).
+  std::u16string name() const {
+    return Utf16FromLittleEndian(
+        Slice(bytes(), le16(record, offset + 0x0A), 2 * std::size_t{u8(record, offset + 0x09)}));
+  }
   // The attribute's own bytes, cut at the end of the record buffer.
   Bytes bytes() const { return Slice(record, offset, length()); }
 };

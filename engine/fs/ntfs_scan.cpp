@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "disk/read_ahead.h"
-#include "engine.h"
+#include "disk/volume.h"
 #include "fs/attribute_list.h"
 #include "fs/ntfs_record.h"
 #include "util/fat_date.h"
@@ -19,12 +19,7 @@ constexpr std::uint8_t kShortNameSpace = 2;  // the DOS 8.3 name
 
 std::u16string FileNameOf(const Attribute& attribute) {
   const Bytes value = attribute.value();
-  const std::size_t wanted = u8(value, 0x40);
-  const Bytes units = Slice(value, 0x42, 2 * wanted);
-  std::u16string name(units.size() / 2, u'\0');
-  for (std::size_t i = 0; i < name.size(); ++i)
-    name[i] = le16(units, 2 * i);
-  return name;
+  return Utf16FromLittleEndian(Slice(value, 0x42, 2 * std::size_t{u8(value, 0x40)}));
 }
 
 // What a record says of an item: its name, dates, folder, id and flags.
@@ -39,23 +34,15 @@ void CopyRecordFields(ItemNode& to, const ItemNode& from) {
 
 // A node for a further data stream of the file: the same name, dates and
 // folder, linked behind `previous`.
-ItemNode* AppendStreamNode(ItemNode* previous) {
-  auto* stream = new ItemNode;
+ItemNode* AppendStreamNode(ItemTree& tree, ItemNode* previous) {
+  ItemNode* stream = tree.NewNode();
   CopyRecordFields(*stream, *previous);
   previous->next = stream;
   return stream;
 }
 
-void FreeChain(ItemNode* node) {
-  while (node != nullptr) {
-    ItemNode* next = node->next;
-    delete node;
-    node = next;
-  }
-}
-
 // The data of a file whose attributes all lie in its own record at `sector`.
-void LocateDataInRecord(Bytes record, std::uint64_t sector, ItemNode* node) {
+void LocateDataInRecord(ItemTree& tree, Bytes record, std::uint64_t sector, ItemNode* node) {
   ItemNode* current = node;
   ItemNode* previous = nullptr;
   bool taken = false;
@@ -66,7 +53,7 @@ void LocateDataInRecord(Bytes record, std::uint64_t sector, ItemNode* node) {
     if (attribute->nonResident()) {
       if (taken && attribute->firstVcn() == 0) {
         previous = current;
-        current = AppendStreamNode(current);
+        current = AppendStreamNode(tree, current);
       }
       if (attribute->firstVcn() == 0) current->size = attribute->dataSize();
       if (attribute->dataSize() != 0) AddExtent(*current, sector, offset);
@@ -74,7 +61,7 @@ void LocateDataInRecord(Bytes record, std::uint64_t sector, ItemNode* node) {
     } else {
       if (taken) {
         previous = current;
-        current = AppendStreamNode(current);
+        current = AppendStreamNode(tree, current);
       }
       current->size = attribute->valueLength();
       if (attribute->valueLength() != 0) {
@@ -85,15 +72,15 @@ void LocateDataInRecord(Bytes record, std::uint64_t sector, ItemNode* node) {
   }
   if (current != node && current->size == 0) {
     previous->next = nullptr;
-    delete current;
+    tree.Discard(current);
   }
 }
 
 // The sector of MFT record `number`, found through the MFT's runs.
-std::optional<std::uint64_t> RecordSector(const Engine& engine, std::uint32_t number) {
-  const VolumeContext& context = engine.context;
+std::optional<std::uint64_t> RecordSector(const Volume& volume, std::uint32_t number) {
+  const VolumeContext& context = volume.context();
   std::uint64_t before = 0;
-  for (const RunNode& run : engine.mftRuns) {
+  for (const RunNode& run : volume.mftRuns()) {
     const std::uint64_t records = MftRecordsIn(run.clusterCount, context);
     if (number < before + records) {
       const auto start = ClusterSector(context, run.startCluster);
@@ -107,7 +94,7 @@ std::optional<std::uint64_t> RecordSector(const Engine& engine, std::uint32_t nu
 
 // The data of a file whose record carries an attribute list: each listed
 // $DATA attribute is found in the record that holds it, by type and id.
-void LocateDataThroughList(Engine& engine, Bytes record, ItemNode* node) {
+void LocateDataThroughList(const Volume& volume, ItemTree& tree, Bytes record, ItemNode* node) {
   std::optional<Attribute> list;
   for (AttributeWalk walk(record, FirstAttributeOffset(record)); auto a = walk.Next();) {
     if (a->type() == ATTR_ATTRIBUTE_LIST) {
@@ -116,22 +103,22 @@ void LocateDataThroughList(Engine& engine, Bytes record, ItemNode* node) {
     }
   }
   if (!list) return;
-  const std::vector<AttributeListEntry> entries = DataEntries(ReadAttributeList(engine, *list));
+  const std::vector<AttributeListEntry> entries = DataEntries(ReadAttributeList(volume, *list));
 
   // The record an entry names, read once for a run of entries naming it.
-  std::vector<std::uint8_t> holder(engine.context.mftRecordBytes());
+  std::vector<std::uint8_t> holder(volume.context().mftRecordBytes());
   std::optional<std::uint32_t> held;
   std::optional<std::uint64_t> sector;  // held's sector, while it checks out
   ItemNode* current = node;
   bool handled = false;
   for (const AttributeListEntry& entry : entries) {
-    if (entry.firstVcn == 0 && handled) current = AppendStreamNode(current);
+    if (entry.firstVcn == 0 && handled) current = AppendStreamNode(tree, current);
     handled = true;
     if (held != entry.recordNumber) {
       held = entry.recordNumber;
-      sector = RecordSector(engine, entry.recordNumber);
-      if (sector) engine.ReadSectors(holder, *sector);
-      if (sector && !CheckMftRecord(holder, engine.context)) sector.reset();
+      sector = RecordSector(volume, entry.recordNumber);
+      if (sector) volume.ReadSectors(holder, *sector);
+      if (sector && !CheckMftRecord(holder, volume.context())) sector.reset();
     }
     if (!sector) continue;
 
@@ -158,7 +145,8 @@ void LocateDataThroughList(Engine& engine, Bytes record, ItemNode* node) {
 
 class MftScan {
  public:
-  explicit MftScan(Engine& engine) : engine_(engine), context_(engine.context) {}
+  MftScan(const Volume& volume, ItemTree& tree, TaskControl task)
+      : volume_(volume), tree_(tree), task_(task), context_(volume.context()) {}
 
   void Run() {
     const std::uint32_t recordBytes = context_.mftRecordBytes();
@@ -166,13 +154,13 @@ class MftScan {
     const std::size_t batchBytes = std::size_t{kMftBatchRecords} * recordBytes;
     // Batches are read a little ahead of the parsing, up to ~2 MiB.
     ReadAhead ahead(
-        engine_, PlanBatches(), batchBytes,
+        volume_, task_.stop, PlanBatches(), batchBytes,
         static_cast<unsigned>(std::clamp<std::size_t>(kReadAheadBytes / batchBytes, 2, 16)));
-    while (engine_.keepRunning != 0) {
+    while (task_.running()) {
       const std::optional<ReadAhead::Read> batch = ahead.Next();
       if (!batch) break;
       const std::uint64_t index = batch->piece.tag;
-      engine_.events().ScanProgress(index, engine_.mftRecordCount);
+      task_.events.ScanProgress(index, volume_.mftRecordCount());
       const std::size_t count = batch->bytes.size() / recordBytes;
       for (std::size_t i = 0; i < count; ++i) {
         Record(index + i, batch->piece.sector + i * context_.mftRecordSectors(),
@@ -193,8 +181,8 @@ class MftScan {
       std::uint64_t index = 0;  // record number of the next batch
     };
     return [this, at = Position{}]() mutable -> std::optional<ReadAhead::Piece> {
-      for (; at.run < engine_.mftRuns.size(); ++at.run, at.done = 0) {
-        const RunNode& run = engine_.mftRuns[at.run];
+      for (; at.run < volume_.mftRuns().size(); ++at.run, at.done = 0) {
+        const RunNode& run = volume_.mftRuns()[at.run];
         const auto first = ClusterSector(context_, run.startCluster);
         const std::uint64_t records = first ? RecordsWithinVolume(run, *first) : 0;
         if (at.done < records) {
@@ -229,64 +217,68 @@ class MftScan {
     // Live files are passed over before the full check (the flags lie
     // before the first fixup position).
     const std::uint16_t flags = RecordFlags(record);
-    if ((flags & 0x0002) == 0 && flags != 0) return;
+    if ((flags & kMftRecordIsFolder) == 0 && flags != 0) return;
     if (!CheckMftRecord(record, context_)) return;
-    if (flags & 0x0002) {
+    if (flags & kMftRecordIsFolder) {
       Folder(index, record);
     } else if (flags == 0) {
       DeletedFile(index, sector, record);
     }
   }
 
-  void Folder(std::uint64_t index, Bytes record) {
-    auto node = std::make_unique<ItemNode>();
+  // A node for record `index`, its fields from the record.
+  ItemNode* NewRecordNode(std::uint64_t index, Bytes record) {
+    ItemNode* node = tree_.NewNode();
     node->id = static_cast<std::uint32_t>(index);
+    node->location = NtfsRecord{node->id, {}};
     ParseMftRecord(record, *node);
-    ItemNode* kept = engine_.index.RegisterFolder(node.get());
-    if (kept == node.get()) {
-      node.release();
-    } else if (kept->parent != nullptr) {
-      return;  // the same record met twice (a damaged run list repeats it)
-    } else {
-      CopyRecordFields(*kept, *node);  // a placeholder made earlier for this folder, now claimed
+    return node;
+  }
+
+  void Folder(std::uint64_t index, Bytes record) {
+    ItemNode* node = NewRecordNode(index, record);
+    ItemNode* kept = tree_.RegisterFolder(node);
+    if (kept != node) {
+      const bool metTwice = kept->parent != nullptr;  // a damaged run list repeats a record
+      // Otherwise a placeholder made earlier for this folder, now claimed.
+      if (!metTwice) CopyRecordFields(*kept, *node);
+      tree_.Discard(node);
+      if (metTwice) return;
     }
-    engine_.index.AttachToParent(kept);
+    tree_.Adopt(kept);
   }
 
   void DeletedFile(std::uint64_t index, std::uint64_t sector, Bytes record) {
-    auto* node = new ItemNode;
+    ItemNode* node = tree_.NewNode();
     node->id = static_cast<std::uint32_t>(index);
+    node->location = NtfsRecord{node->id, {}};
     try {
       if (ParseMftRecord(record, *node)) {
-        try {
-          LocateDataThroughList(engine_, record, node);
-        } catch (const DeviceLostError&) {
-          throw;
-        } catch (const std::exception&) {
-          // Anything else leaves the node as far as it got.
-        }
+        LocateDataThroughList(volume_, tree_, record, node);
       } else {
-        LocateDataInRecord(record, sector, node);
+        LocateDataInRecord(tree_, record, sector, node);
       }
     } catch (...) {
-      FreeChain(node);
+      tree_.Discard(node);
       throw;
     }
     if (node->size == 0) {
-      FreeChain(node);
+      tree_.Discard(node);
       return;
     }
-    engine_.index.AttachToParent(node);
+    tree_.Adopt(node);
   }
 
-  Engine& engine_;
+  const Volume& volume_;
+  ItemTree& tree_;
+  TaskControl task_;
   const VolumeContext& context_;
 };
 
 }  // namespace
 
 bool ParseMftRecord(Bytes record, ItemNode& node) {
-  node.flags = static_cast<std::uint8_t>(RecordFlags(record));
+  node.flags = static_cast<ItemFlags>(RecordFlags(record) & 0xFF);
   bool listSeen = false;
   AttributeWalk walk(record, FirstAttributeOffset(record));
   while (auto attribute = walk.Next()) {
@@ -317,15 +309,17 @@ bool ParseMftRecord(Bytes record, ItemNode& node) {
 }
 
 void AddExtent(ItemNode& node, std::uint64_t start, std::uint16_t length) {
+  if (!std::holds_alternative<NtfsRecord>(node.location)) node.location = NtfsRecord{node.id, {}};
+  std::vector<Extent>& extents = std::get<NtfsRecord>(node.location).extents;
   if (start == 0) {
-    node.extents.clear();
+    extents.clear();
     return;
   }
-  node.extents.push_back({start, length});
+  extents.push_back({start, length});
 }
 
-void ScanMft(Engine& engine) {
-  MftScan(engine).Run();
+void ScanMft(const Volume& volume, ItemTree& tree, TaskControl task) {
+  MftScan(volume, tree, task).Run();
 }
 
 }  // namespace restorix

@@ -5,30 +5,36 @@
 
 #include <cstdint>
 
+#include "catalogue/item_tree.h"
+#include "task.h"
 #include "util/bytes.h"
 
 namespace restorix {
 
-class Engine;
-struct ItemNode;
+class Volume;
 
 // Most records one read of the MFT takes.
 inline constexpr std::uint32_t kMftBatchRecords = 128;
 // Records 0 to 11 are the file system's own.
 inline constexpr std::uint32_t kFirstUserRecord = 12;
+// The record header's flags: in use, and a folder (its index is the
+// folder's contents).
+inline constexpr std::uint16_t kMftRecordInUse = 0x0001;
+inline constexpr std::uint16_t kMftRecordIsFolder = 0x0002;
 
 // Fills the node's flags, dates, name and parent id from a checked record.
 // True when an attribute list was met before the chosen file name. A short
 // (8.3) name directly followed by another file name gives way to that one.
 bool ParseMftRecord(Bytes record, ItemNode& node);
 
-// Appends an extent; a start of 0 clears the node's extents instead.
+// Appends an extent to the node's record location (made from its id when it
+// has none yet); a start of 0 clears the extents instead.
 void AddExtent(ItemNode& node, std::uint64_t start, std::uint16_t length);
 
 // Runs the scan over the MFT runs located when the volume was opened, adding
-// folders and deleted files to the engine's tree and index. Reports progress
-// per batch as (first record of the batch, mftRecordCount). Stops between
-// batches when keepRunning is cleared; lets DeviceLostError pass.
-void ScanMft(Engine& engine);
+// folders and deleted files to the tree, whose scan has started. Reports
+// progress per batch as (first record of the batch, mftRecordCount). Stops
+// between batches when the task is stopped; lets DeviceLostError pass.
+void ScanMft(const Volume& volume, ItemTree& tree, TaskControl task);
 
 }  // namespace restorix

@@ -1,61 +1,65 @@
 #include "fs/scan.h"
 
-#include "engine.h"
 #include "fs/fat_scan.h"
 #include "fs/ntfs_scan.h"
+#include "platform/file_io.h"
+#include "signature/search.h"
 
 namespace restorix {
 
-std::uint32_t RootIdFor(std::uint8_t fsType) {
+std::uint32_t RootIdFor(FsType fsType) {
   switch (fsType) {
-    case FS_FAT16:
+    case FsType::Fat16:
       return 1;
-    case FS_FAT32:
+    case FsType::Fat32:
       return 2;
     default:
       return 5;
   }
 }
 
-ScanResult RunScan(Engine& engine, bool withSignatureSearch, const SignatureSearch& search) {
-  ScanResult result;
-  engine.index.FreeIndex();
-  FreeTree(engine.treeRoot);
-  const std::uint8_t fsType = engine.context.fsType();
-  engine.treeRoot = MakeRootNode(RootIdFor(fsType));
-  engine.index.Start(engine.treeRoot);
+OpenedScan OpenScanSource(const ScanRequest& request) {
+  OpenedScan scan;
+  if (request.mode == ScanMode::Advanced) {
+    scan.opened = Volume::Open(SourceKind::PhysicalDisk, request.source, request.partition);
+    scan.mode = ScanMode::Advanced;
+    return scan;
+  }
+  const bool orDisk = !request.mode && request.partition == 0 && IsWholeDiskDevice(request.source);
+  scan.opened = Volume::Open(SourceKind::LogicalDrive, request.source, request.partition, orDisk);
+  const bool disk = scan.opened && scan.opened.volume->context().fsType() == FsType::None;
+  scan.mode = request.mode.value_or(disk ? ScanMode::Advanced : ScanMode::DeletedFiles);
+  return scan;
+}
 
+void RunScan(const Volume& volume, ScanMode mode, const std::vector<SignatureRecord>& types,
+             std::uint32_t assumedSize, ItemTree& tree, TaskControl task) {
+  const FsType fsType = volume.context().fsType();
+  tree.StartScan(RootIdFor(fsType));
+  // The tree is finished however the scan ends, a lost device included.
   try {
     bool fileSystemScanned = true;
     switch (fsType) {
-      case FS_NTFS:
-        ScanMft(engine);
+      case FsType::Ntfs:
+        ScanMft(volume, tree, task);
         break;
-      case FS_FAT16:
-      case FS_FAT32: {
-        FatScanCounters counters;
-        ScanFatFolderTree(engine, engine.treeRoot, counters);
+      case FsType::Fat16:
+      case FsType::Fat32:
+        ScanFatFolderTree(volume, tree, task);
         break;
-      }
       default:
         fileSystemScanned = false;
         break;
     }
-    if (!fileSystemScanned || withSignatureSearch) {
-      if (fileSystemScanned) engine.events().TaskPhase(2, 2);
-      if (search) search(engine);
+    if (!fileSystemScanned || mode != ScanMode::DeletedFiles) {
+      if (fileSystemScanned) task.events.TaskPhase(2, 2);
+      RunSignatureSearch(volume, tree, SearchOrder(types, assumedSize), task);
     }
-  } catch (const DeviceLostError&) {
-    result.deviceLost = true;
-  } catch (const std::exception&) {
-    // Out of memory: the scan ends here with what it found.
+  } catch (...) {
+    tree.FinishScan();
+    throw;
   }
-
-  engine.index.AttachPlaceholders(engine.treeRoot);
-  engine.index.FreeIndex();
-  PruneEmptyFolders(engine.treeRoot);
-  result.status = result.deviceLost ? 0 : engine.keepRunning.load();
-  return result;
+  tree.FinishScan();
 }
 
 }  // namespace restorix

@@ -5,37 +5,40 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
+#include "catalogue/item_tree.h"
 #include "signature/signature_record.h"
+#include "task.h"
 
 namespace restorix {
 
-class Engine;
-struct ItemNode;
+class Volume;
+class VolumeContext;
 
 inline constexpr std::uint32_t kSearchRunSectors = 63;
 inline constexpr std::uint64_t kDefaultCarvedSize = 2 * 1024 * 1024;
 inline constexpr const char16_t* kRawDataFolder = u"Raw Data";
 
-// Searches the open source for the types in engine.selectedTypes (which it
-// consumes) and adds what it finds under a new "Raw Data" folder at the head
-// of the root's children. Reports progress as (sector, total sectors).
-// Returns keepRunning; a lost device passes up.
-std::uint32_t RunSignatureSearch(Engine& engine);
+// Searches the volume for the types of `searchOrder` (see SearchOrder) and
+// adds what it finds under a new "Raw Data" folder at the head of the root's
+// children. Reports progress as (sector, total sectors) and returns early
+// once the task is stopped; a lost device passes up.
+void RunSignatureSearch(const Volume& volume, ItemTree& tree,
+                        const std::vector<SignatureRecord>& searchOrder, TaskControl task);
 
-// Makes the carved item for a confirmed hit at `start`.
-void AddCarvedItem(Engine& engine, ItemNode* rawData, std::uint64_t start,
-                   const SignatureRecord& record);
+// Makes the carved item for a confirmed hit at `start`, under
+// rawData/<category>/<extension>.
+void AddCarvedItem(ItemTree& tree, const VolumeContext& context, ItemNode* rawData,
+                   std::uint64_t start, const SignatureRecord& record);
 
-// The list the search takes: every type of `table` that `selected` picks, in
-// reverse table order (the later a type is in the table, the earlier it is
-// tried), each given `assumedSize` as the size of what is carved when its
-// length cannot be worked out, and a fallback size of at least 1.
-std::vector<SignatureRecord> SelectTypes(
-    const std::vector<SignatureRecord>& table,
-    const std::function<bool(const SignatureRecord&)>& selected, std::uint32_t assumedSize);
+// The list the search takes, from the chosen types in type-table order: the
+// same types in reverse order (the later a type is in the table, the earlier
+// it is tried), each marked selected, given `assumedSize` as the size of what
+// is carved when its length cannot be worked out, and a fallback size of at
+// least 1.
+std::vector<SignatureRecord> SearchOrder(const std::vector<SignatureRecord>& chosen,
+                                         std::uint32_t assumedSize);
 
 }  // namespace restorix

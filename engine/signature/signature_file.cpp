@@ -1,9 +1,9 @@
 #include "signature/signature_file.h"
 
+#include <fcntl.h>
+
 #include <sstream>
 #include <stdexcept>
-
-#include "engine.h"
 
 namespace restorix {
 
@@ -21,11 +21,10 @@ std::vector<SignatureRecord> LoadSignatureFile(int fd) {
   }
 }
 
-std::optional<std::vector<SignatureRecord>> LoadSignatureFile(Engine& engine) {
-  if (!engine.OpenSignatureFile()) return std::nullopt;
-  std::vector<SignatureRecord> records = LoadSignatureFile(engine.signatureFile.get());
-  engine.signatureFile.reset();
-  return records;
+std::optional<std::vector<SignatureRecord>> LoadSignatureFile(const std::filesystem::path& folder) {
+  const UniqueFd file(::open((folder / "Signature").c_str(), O_RDONLY | O_CLOEXEC));
+  if (!file) return std::nullopt;
+  return LoadSignatureFile(file.get());
 }
 
 namespace {

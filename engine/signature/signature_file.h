@@ -2,28 +2,26 @@
 // program, written by the build from data/signatures.tsv.
 #pragma once
 
+#include <filesystem>
 #include <istream>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/file_io.h"
 #include "signature/signature_record.h"
 
 namespace restorix {
-
-class Engine;
-
-// The message shown when the Signature file cannot be opened.
-inline constexpr const char* kSignaturesMissing = "Failed to retrieve signatures information";
 
 // Reads the records of an open Signature file up to and including the first
 // whose nextRecord is 0. A file that ends before that record, or cannot be
 // read, gives an empty list.
 std::vector<SignatureRecord> LoadSignatureFile(int fd);
 
-// Opens the Signature file in the program's folder (through the engine) and
-// reads it; nullopt when it cannot be opened. The file is closed afterwards.
-std::optional<std::vector<SignatureRecord>> LoadSignatureFile(Engine& engine);
+// Reads the Signature file in `folder` (the program's own by default);
+// nullopt when it cannot be opened.
+std::optional<std::vector<SignatureRecord>> LoadSignatureFile(
+    const std::filesystem::path& folder = ProgramFolder());
 
 // The human-readable table: one type per line, tab-separated: name,
 // extension, category, signature offset, signature bytes in hex, type code,

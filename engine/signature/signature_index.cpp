@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "signature/detectors/detector.h"
+
 namespace restorix {
 
 std::vector<SignatureGroup> BuildSignatureIndex(const std::vector<SignatureRecord>& selected) {
@@ -22,9 +24,11 @@ std::vector<SignatureGroup> BuildSignatureIndex(const std::vector<SignatureRecor
     const auto [entry, added] = group->entries.try_emplace(key, IndexEntry{record, {}});
     if (!added) entry->second.aliases.emplace_back(record.ext());
     group->firstBytes.set(bytes[0]);
-  }
-  for (SignatureGroup& group : groups) {
-    if (group.sigLength == 2 && group.sigOffset == 0) group.mpegAudio = group.Find("ID");
+    const DetectorEntry* detector = FindDetector(entry->second.record.typeCode);
+    if (group->sigLength == 2 && group->sigOffset == 0 && group->everySector == nullptr &&
+        detector != nullptr && detector->everySector) {
+      group->everySector = &entry->second;
+    }
   }
   return groups;
 }

@@ -35,9 +35,10 @@ struct SignatureGroup {
   std::unordered_map<std::string, IndexEntry, Hash, std::equal_to<>> entries;
   // The first byte of every key: most sectors are turned away by it.
   std::bitset<256> firstBytes;
-  // In the two-byte group at offset 0, the MPEG audio entry ("ID") that
-  // every sector is first offered to; null elsewhere.
-  const IndexEntry* mpegAudio = nullptr;
+  // In the two-byte group at offset 0, the entry of a type without a fixed
+  // signature (MPEG audio, keyed by its "ID" tag) that every sector is first
+  // offered to; null elsewhere.
+  const IndexEntry* everySector = nullptr;
 
   const IndexEntry* Find(std::string_view key) const {
     // Most sectors are turned away here, without hashing anything.

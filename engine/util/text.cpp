@@ -99,6 +99,13 @@ std::string Utf8FromUtf16(std::u16string_view text) {
   return out;
 }
 
+std::u16string Utf16FromLittleEndian(Bytes units) {
+  std::u16string text(units.size() / 2, u'\0');
+  for (std::size_t i = 0; i < text.size(); ++i)
+    text[i] = le16(units, 2 * i);
+  return text;
+}
+
 std::u16string Widen(std::string_view bytes) {
   std::u16string out;
   out.reserve(bytes.size());

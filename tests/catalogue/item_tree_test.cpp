@@ -7,6 +7,7 @@
 #include <random>
 #include <ranges>
 
+#include "catalogue/item_index.h"
 #include "support/test_support.h"
 
 namespace restorix {
@@ -32,12 +33,13 @@ Shape PreOrder(const IndexLink* link, Shape out = {}) {
   return PreOrder(link->right, PreOrder(link->left, std::move(out)));
 }
 
-// A new node, in front of the folder's children unless `folder` is null.
-ItemNode* Add(ItemNode* folder, std::uint8_t flags, std::u16string name = u"", std::uint32_t id = 0,
-              std::uint32_t parentId = 0) {
-  auto* node = new ItemNode;
+// A new node of the tree, in front of the folder's children unless
+// `folder` is null.
+ItemNode* Add(ItemTree& tree, ItemNode* folder, ItemFlags flags, std::u16string name = u"",
+              std::uint32_t id = 0, std::uint32_t parentId = 0) {
+  ItemNode* node = tree.NewNode();
   node->id = id, node->parentId = parentId, node->flags = flags, node->name = std::move(name);
-  if (folder) node->parent = folder, node->next = folder->firstChild, folder->firstChild = node;
+  if (folder) tree.AddChild(folder, node);
   return node;
 }
 
@@ -56,23 +58,29 @@ TEST(ItemIndex, StaysABalancedSearchTreeOfTheStandardShape) {
     for (std::uint32_t i = 0; round >= 3 && i < n; ++i)
       ids[i] = round == 3 ? i + 1 : round == 4 ? n - i : 1 + rng() % (2 * n);
     SCOPED_TRACE(round);
-    ItemNode* root = MakeRootNode(ids.front());
-    ItemIndex index;
-    index.Start(root);
+    ItemTree tree;
+    ItemNode* root = tree.StartScan(ids.front());
+    ItemIndex index(root);
     std::map<std::uint32_t, ItemNode*> known{{root->id, root}};
     for (std::size_t i = 1; i < n; ++i) {
-      ItemNode* node = Add(nullptr, ITEM_FOLDER, u"", ids[i]);
+      ItemNode* node = Add(tree, nullptr, ItemFlags::Folder, u"", ids[i]);
       const auto [it, added] = known.emplace(ids[i], node);
       ASSERT_EQ(index.RegisterFolder(node), it->second);  // a known id gives the indexed folder
       ASSERT_EQ(index.Find(ids[i]), it->second);
-      if (!added) delete node;
+      if (!added) tree.Discard(node);
       std::vector<std::uint32_t> inOrder;
       ASSERT_GE(Check(index.root(), nullptr, inOrder), 0) << "after " << ids[i];
       ASSERT_TRUE(std::ranges::equal(inOrder, std::views::keys(known)));
     }
-    EXPECT_EQ(PreOrder(index.root()), round < 3 ? shapes[round].second : PreOrder(index.root()));
-    index.FreeIndex();  // frees the registered folders too: none is hung
-    FreeTree(root);
+    const Shape shape = PreOrder(index.root());
+    if (round < 3) EXPECT_EQ(shape, shapes[round].second);
+    // The index's own walk (which orders the unclaimed placeholders) visits
+    // its links in the same pre-order.
+    std::vector<std::uint32_t> visited;
+    index.PreOrder([&](const ItemNode* item) { visited.push_back(item->id); });
+    ASSERT_EQ(visited.size(), shape.size());
+    for (std::size_t i = 0; i < shape.size(); ++i)
+      ASSERT_EQ(visited[i], shape[i].first) << i;
   }
 }
 
@@ -111,58 +119,56 @@ TEST(ItemIndex, PlaceholdersClaimsParentLoopsAndPruning) {
       };
   for (const auto& [records, tree] : cases) {
     SCOPED_TRACE(tree);
-    ItemNode* root = MakeRootNode(5);
-    ItemIndex index;
-    index.Start(root);
+    ItemTree items;
+    ItemNode* root = items.StartScan(5);
     for (const auto& [id, parentId, name] : records) {
       const bool folder = name.find(u'.') == std::u16string::npos;
-      ItemNode* node = Add(nullptr, folder ? ITEM_FOLDER : 0, name, id, parentId);
-      if (ItemNode* kept = folder ? index.RegisterFolder(node) : node; kept != node) {
+      ItemNode* node =
+          Add(items, nullptr, folder ? ItemFlags::Folder : ItemFlags::None, name, id, parentId);
+      if (ItemNode* kept = folder ? items.RegisterFolder(node) : node; kept != node) {
         ASSERT_EQ(kept->parentId, 0u) << "a placeholder, not hung yet";
         kept->name = name, kept->parentId = parentId;
-        delete std::exchange(node, kept);
+        items.Discard(std::exchange(node, kept));
       }
-      index.AttachToParent(node);
+      items.Adopt(node);
     }
-    index.AttachPlaceholders(root);
-    index.FreeIndex();
-    PruneEmptyFolders(root);
+    items.FinishScan();
+    EXPECT_FALSE(items.scanning());
     std::size_t visits = 0;  // a loop makes the walk endless
     ASSERT_NO_THROW(WalkTree(root, [&](const ItemNode& n, int) {
       if (++visits > 20) throw visits;
       EXPECT_TRUE(n.name[0] != u'#' || n.parentId == 5u) << "a hung placeholder";
     }));
     EXPECT_EQ(test::Render(root), tree);
-    FreeTree(root);
   }
 }
 
 // A recursive walk would overflow the stack on these.
 TEST(PruneEmptyFolders, AMillionNestedFoldersOrSiblingsWithoutRecursion) {
   constexpr std::uint32_t kMillion = 1'000'000;
-  ItemNode* root = MakeRootNode(5);
+  ItemTree tree;
+  ItemNode* root = tree.NewRoot();
   ItemNode *empty = root, *at = root;  // two chains: one empty, one with a file at the bottom
   for (std::uint32_t i = 0; i < kMillion; ++i)
-    empty = Add(empty, ITEM_FOLDER), at = Add(at, ITEM_FOLDER);
-  const ItemNode* file = Add(at, 0, u"file");
-  PruneEmptyFolders(root);
+    empty = Add(tree, empty, ItemFlags::Folder), at = Add(tree, at, ItemFlags::Folder);
+  const ItemNode* file = Add(tree, at, ItemFlags::None, u"file");
+  tree.PruneEmptyFolders(root);
   std::uint32_t folders = 0;
   for (at = root->firstChild; at && at->isFolder(); at = at->firstChild)
     ++folders;
   EXPECT_EQ(folders, kMillion);
   EXPECT_EQ(root->firstChild->next, nullptr);
   EXPECT_EQ(at, file);
-  FreeSubtree(root);  // a million deep
+  root = tree.NewRoot();  // lets go of a million deep
   EXPECT_EQ(root->firstChild, nullptr);
 
   for (std::uint32_t i = kMillion; i > 0; --i)
-    Add(root, i % 2 ? ITEM_FOLDER : 0, u"", i);
-  PruneEmptyFolders(root);
+    Add(tree, root, i % 2 ? ItemFlags::Folder : ItemFlags::None, u"", i);
+  tree.PruneEmptyFolders(root);
   std::uint32_t files = 0;  // the even ids, in order
   for (const ItemNode* c = root->firstChild; c && c->id == 2 * files + 2; c = c->next)
     ++files;
   EXPECT_EQ(files, kMillion / 2);
-  FreeTree(root);
 }
 
 }  // namespace

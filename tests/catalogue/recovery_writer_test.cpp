@@ -5,14 +5,13 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include <array>
 #include <csignal>
-#include <cstring>
 
 #include "catalogue/recovery_names.h"
-#include "engine.h"
+#include "disk/volume.h"
 #include "support/fake_source.h"
 #include "support/test_support.h"
+#include "tasks/tasks.h"
 
 namespace restorix {
 namespace {
@@ -23,42 +22,47 @@ using Strings = std::vector<std::string>;
 using Pairs = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
 
 // Carved items over a raw source in memory: each file is `size` bytes from
-// sector `start`, so the writer needs no file system.
-struct CarvedTree : TaskEvents {
+// sector `start`, so the writer needs no file system. Saves run as the save
+// task runs them.
+struct CarvedTree : TaskSink {
   explicit CarvedTree(std::size_t sectors = 4096, std::uint32_t sectorSize = 512) {
     std::vector<std::uint8_t> bytes(sectors * sectorSize);
     for (std::size_t i = 0; i < bytes.size(); ++i)
       bytes[i] = (i * 13 + i / 509) & 0xFF;
-    auto owned = std::make_unique<test::FakeSource>(bytes, sectorSize);
-    source = owned.get();
-    engine.OpenSource(SOURCE_PHYSICAL_DISK, std::move(owned), u"raw");
-    engine.SetEvents(this);
-    root = engine.treeRoot = MakeRootNode(5);
-    engine.keepRunning = 1;
+    source = std::make_shared<test::FakeSource>(bytes, sectorSize);
+    volume = Volume::Open(SourceKind::PhysicalDisk, source, u"raw").volume;
+    root = tree.NewRoot();
   }
   // Appended, so the tree reads in the order it was built; size 0 makes a folder.
   ItemNode* Add(ItemNode* parent, const std::u16string& name, std::uint64_t start = 0,
                 std::uint64_t size = 0, bool checked = true) {
-    auto* node = new ItemNode;
-    node->name = name, node->size = size, node->checked = checked, node->parent = parent;
-    node->flags = size ? 0 : ITEM_FOLDER, node->origin = ORIGIN_CARVED_RAW;
-    if (size) node->extents.push_back({start, 0});
-    ItemNode** link = &parent->firstChild;
-    while (*link)
-      link = &(*link)->next;
-    return *link = node;
+    ItemNode* node = tree.NewNode();
+    node->name = name, node->size = size, node->checked = checked;
+    node->flags = size ? ItemFlags::None : ItemFlags::Folder;
+    node->origin = ItemOrigin::CarvedRaw;
+    if (size) node->location = Carved{start};
+    ItemNode* last = parent->firstChild;
+    while (last && last->next)
+      last = last->next;
+    tree.AddChildAfter(parent, last, node);
+    return node;
   }
   // Whether the file holds the bytes of `size` from sector `start`.
   bool Holds(const fs::path& file, std::uint64_t start, std::uint64_t size) const {
     const auto from = source->bytes().begin() + static_cast<long>(start * source->sectorSize());
     return test::ReadFile(file) == std::vector<std::uint8_t>(from, from + static_cast<long>(size));
   }
-  SaveResult Save(const fs::path& to) { return SaveCheckedItems(engine, {to, {}, {}}); }
+  SaveResult Save(const SaveOptions& options) {
+    StopToken stop;
+    return SaveTask(*volume, tree, options, stop, *this).save;
+  }
+  SaveResult Save(const fs::path& to) { return Save({to, {}, {}}); }
   void ScanProgress(std::uint64_t n, std::uint64_t of) override { reports.push_back({n, of}); }
 
-  Engine engine;
+  std::shared_ptr<test::FakeSource> source;
+  std::shared_ptr<const Volume> volume;
+  ItemTree tree;
   ItemNode* root = nullptr;
-  test::FakeSource* source = nullptr;
   Pairs reports;
 };
 
@@ -98,8 +102,8 @@ TEST(RecoveryWriterTest, RunFolderCollisionsUncheckedFoldersAndHostileOrLongName
     EXPECT_TRUE(old == longName && where == dest / kOrphanFolder);
     return ++asked == 1 ? std::optional<std::u16string>(u"holiday.jpeg") : std::nullopt;
   };
-  const SaveResult result = SaveCheckedItems(tree.engine, options);
-  EXPECT_NE(result.status, 0u);
+  const SaveResult result = tree.Save(options);
+  EXPECT_TRUE(result.completed());
   ASSERT_EQ(result.runFolder, dest / "#1");
   EXPECT_EQ(Listing(dest / "#1"),
             (Strings{"Docs/", "Docs/#0a.txt", "Docs/a.txt", "_../", "_../.._../", "_../.._../_..",
@@ -131,7 +135,7 @@ TEST(RecoveryWriterTest, CarvedItemsAreReadInMegabyteBlocksOfTheSourcesOwnSector
     CarvedTree tree(16384 * 512 / sector, static_cast<std::uint32_t>(sector));
     tree.Add(tree.root, u"big.bin", 10, 3000000);
     const std::size_t before = tree.source->readLog().size();
-    ASSERT_NE(tree.Save(dest).status, 0u);
+    ASSERT_TRUE(tree.Save(dest).completed());
     const auto& log = tree.source->readLog();
     const std::uint64_t at = 10 * sector, tail = (3000000 - 2097152 + sector - 1) / sector * sector;
     EXPECT_EQ(Pairs(log.begin() + static_cast<long>(before), log.end()),
@@ -167,36 +171,18 @@ TEST(RecoveryWriterTest, AFullDiskOrALostSourceEndsTheSaveAsAborted) {
     EXPECT_TRUE(tree.Holds(dest / "#/first.bin", 1, 4000));
     EXPECT_FALSE(fs::exists(dest / "#/third.bin"));
     if (how == kTmpfs) test::Run("umount " + at);
-    EXPECT_EQ(result.status, 0u);
-    EXPECT_EQ(tree.engine.keepRunning, 1u) << "the flag alone would have read as completed";
+    EXPECT_FALSE(result.completed()) << "the task was never stopped: the stop alone says nothing";
     EXPECT_EQ(std::pair(result.stop, result.error), ends[how]);
   }
 }
 
-TEST(RecoveryNamesTest, CollisionsShorteningAndTheRenameDialog) {
+TEST(RecoveryNamesTest, CollisionsAndShortening) {
   EXPECT_EQ(CollisionName("a.txt", 12), "#11a.txt");
   const std::string collided = CollisionName(std::string(kMaxNameBytes - 4, 'n') + ".txt", 3);
   EXPECT_EQ(collided.size(), kMaxNameBytes);
   EXPECT_TRUE(collided.starts_with("#2n") && collided.ends_with("n.txt")) << collided;
   EXPECT_EQ(ShortenName(std::string(100, 'a') + "\xC3\xA9\xC3\xA9", 101), std::string(100, 'a'))
       << "never cut inside a character";
-
-  const std::pair<const char*, std::array<bool, 4>> cases[] = {
-      // text, {OK enabled, OK kept as it was, forbidden-character message, select all}
-      {"holiday", {true, false, false, false}},   {"", {false, false, false, false}},
-      {"name:", {false, true, true, true}},       {"name\"", {false, true, true, true}},
-      {"a\\", {false, true, true, true}},         {"two words", {false, false, false, true}},
-      {"two words?", {false, false, true, true}}, {"a:b", {true, false, false, false}},
-  };
-  for (const auto& [text, expected] : cases) {
-    const RenameCheck c = CheckNewName(std::u16string(text, text + std::strlen(text)));
-    EXPECT_EQ((std::array{c.okEnabled, c.keepOkAsItWas, c.showSpecialCharacters, c.selectAll}),
-              expected)
-        << text;
-  }
-  EXPECT_EQ(RenamedName(u"very long name.jpeg", u"short"), u"short.jpeg");
-  EXPECT_EQ(RenamedName(u"archive.tar.gz", u"a"), u"a.gz");
-  EXPECT_EQ(RenamedName(u"README", u"read"), u"read");
 }
 
 }  // namespace

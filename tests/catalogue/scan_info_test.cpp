@@ -28,8 +28,8 @@ struct Hand {
       le(c, 2);
     return *this;
   }
-  explicit Hand(const std::u16string& source, std::uint8_t fsType = FS_NONE)
-      : bytes{'T', 'A', 'F', '-'}, extents(fsType != FS_FAT32) {
+  explicit Hand(const std::u16string& source, FsType fsType = FsType::None)
+      : bytes{'T', 'A', 'F', '-'}, extents(fsType != FsType::Fat32) {
     VolumeContext context;
     context.setFsType(fsType);
     context.setBytesPerSector(512);
@@ -38,10 +38,12 @@ struct Hand {
   }
   // Links: next sibling, first child, parent, extents.
   Hand& node(std::uint64_t size, const char* links, std::uint32_t id, std::uint32_t parentId,
-             const std::u16string& name, std::uint8_t flags, bool checked, std::uint16_t date = 0) {
+             const std::u16string& name, std::uint8_t flags, bool checked, std::uint16_t date = 0,
+             std::uint8_t origin = 0) {
     le(size, 8).le(links[0] == 'N', 4).le(links[1] == 'C', 4).le(links[2] == 'P', 4);
     le(links[3] == 'E' && extents, 4).le(id, 4).le(parentId, 4).le(!name.empty(), 4);
-    le(date, 2).le(date ? date + 1 : 0, 2).le(flags, 1).le(name.size(), 1).le(checked, 2);
+    le(date, 2).le(date ? date + 1 : 0, 2).le(flags, 1).le(name.size(), 1).le(checked, 1);
+    le(origin, 1);
     return text(name);
   }
   Hand& extent(std::uint64_t start, bool next, std::uint16_t length) {
@@ -51,7 +53,7 @@ struct Hand {
 
 // The scan ".(D(a E(c)) b)": the root, its children block (D with a block of
 // its own, then b), D's block (a, E), E's block (c).
-Bytes8 Sample(std::uint8_t fsType = FS_NTFS) {
+Bytes8 Sample(FsType fsType = FsType::Ntfs) {
   return Hand(u"/images/disk.img", fsType)
       .node(0, "-C--", 5, 5, u".", 3, 1)
       .node(0, "NCP-", 40, 5, u"D", 2, 1, 0x5D85)
@@ -67,41 +69,84 @@ Bytes8 Sample(std::uint8_t fsType = FS_NTFS) {
 }
 
 // Loading a file written by hand pins the layout; saving gives its bytes back.
+// Where a loaded item's data lies, as text.
+std::string Location(const ItemNode& n) {
+  std::ostringstream out;
+  if (const auto* record = std::get_if<NtfsRecord>(&n.location)) {
+    out << "record " << record->number;
+    for (const Extent& e : record->extents)
+      out << ' ' << e.start << ':' << e.length;
+  } else if (const auto* chain = std::get_if<FatChain>(&n.location)) {
+    out << "chain " << chain->firstCluster;
+  } else if (const auto* carved = std::get_if<Carved>(&n.location)) {
+    out << "carved " << carved->firstSector;
+  }
+  return out.str();
+}
+
+// Loading a file written by hand pins the layout; saving gives its bytes back.
 TEST(ScanInfoTest, AFileWrittenByHandLoadsAndSavesToTheSameBytes) {
   TempDir dir;
-  Engine ntfs, fat;
-  for (const auto& [fsType, engine] : {std::pair(FS_NTFS, &ntfs), std::pair(FS_FAT32, &fat)}) {
+  for (const FsType fsType : {FsType::Ntfs, FsType::Fat32}) {
     test::WriteFile(dir / "hand.qns", Sample(fsType));
-    const LoadResult result = LoadScanInfo(*engine, dir / "hand.qns");
-    EXPECT_TRUE(result.loaded && !result.truncated && !engine->source) << "the source is not here";
-    EXPECT_EQ(engine->sourceName, u"/images/disk.img");
-    EXPECT_EQ(engine->context.fsType(), fsType) << "the stored geometry stays";
-    EXPECT_EQ(test::Render(engine->treeRoot), ".(D(a E(c)) b)");
-    std::ostringstream items;  // id/parent size flags+10*check dates extents
-    WalkTree(engine->treeRoot, [&](const ItemNode& n, int) {
-      items << n.id << '/' << n.parentId << ' ' << n.size << ' ' << n.flags + 10 * n.checked << ' '
-            << n.createDate << '-' << n.accessDate;
-      for (const Extent& e : n.extents)
-        items << ' ' << e.start << ':' << e.length;
-      items << ';';
+    const LoadResult result = LoadScanInfo(dir / "hand.qns");
+    EXPECT_TRUE(result.loaded && !result.truncated && !result.reopened) << "the source is not here";
+    EXPECT_EQ(result.sourceName, u"/images/disk.img");
+    EXPECT_EQ(result.context.fsType(), fsType);
+    EXPECT_EQ(result.volume->context(), result.context) << "the stored geometry stays";
+    EXPECT_FALSE(result.volume->isOpen());
+    EXPECT_EQ(test::Render(result.tree.root()), ".(D(a E(c)) b)");
+    std::ostringstream items;  // id/parent size flags+10*check dates location
+    WalkTree(result.tree.root(), [&](const ItemNode& n, int) {
+      items << n.id << '/' << n.parentId << ' ' << n.size << ' '
+            << static_cast<int>(n.flags) + 10 * n.checked << ' ' << n.createDate << '-'
+            << n.accessDate << ' ' << Location(n) << ';';
     });
     EXPECT_EQ(items.str(),
-              fsType == FS_FAT32
-                  ? "40/5 0 12 23941-23942;41/40 12 10 23941-23942;43/40 0 2 23941-23942;"
-                    "44/43 7 10 23941-23942;42/5 3 0 23941-23942;"
-                  : "40/5 0 12 23941-23942;41/40 12 10 23941-23942 100:56;43/40 0 2 23941-23942;"
-                    "44/43 7 10 23941-23942 400:80;42/5 3 0 23941-23942 200:64 300:72;");
-    ASSERT_TRUE(SaveScanInfo(*engine, dir / "again.qns"));
+              fsType == FsType::Fat32
+                  ? "40/5 0 12 23941-23942 chain 40;41/40 12 10 23941-23942 chain 41;"
+                    "43/40 0 2 23941-23942 chain 43;44/43 7 10 23941-23942 chain 44;"
+                    "42/5 3 0 23941-23942 chain 42;"
+                  : "40/5 0 12 23941-23942 record 40;41/40 12 10 23941-23942 record 41 100:56;"
+                    "43/40 0 2 23941-23942 record 43;44/43 7 10 23941-23942 record 44 400:80;"
+                    "42/5 3 0 23941-23942 record 42 200:64 300:72;");
+    ASSERT_TRUE(SaveScanInfo(dir / "again.qns", result.sourceName, result.context, result.tree));
     EXPECT_EQ(test::ReadFile(dir / "again.qns"), Sample(fsType));
+    if (fsType != FsType::Ntfs) continue;
+    VolumeContext fat = result.context;
+    fat.setFsType(FsType::Fat32);  // FAT stores no extents, even for items that have some
+    ASSERT_TRUE(SaveScanInfo(dir / "fat.qns", result.sourceName, fat, result.tree));
+    EXPECT_EQ(test::ReadFile(dir / "fat.qns"), Sample(FsType::Fat32));
   }
-  ntfs.context.setFsType(FS_FAT32);  // FAT stores no extents, even for items that have some
-  ASSERT_TRUE(SaveScanInfo(ntfs, dir / "fat.qns"));
-  EXPECT_EQ(test::ReadFile(dir / "fat.qns"), Sample(FS_FAT32));
-  Engine empty;
-  empty.sourceName = u"E:";
-  empty.treeRoot = MakeRootNode(5);
-  ASSERT_TRUE(SaveScanInfo(empty, dir / "empty.qns"));
+  ItemTree empty;
+  empty.StartScan(5);
+  empty.FinishScan();
+  ASSERT_TRUE(SaveScanInfo(dir / "empty.qns", u"E:", VolumeContext{}, empty));
   EXPECT_EQ(std::filesystem::file_size(dir / "empty.qns"), 8u + 2 + 2 * 2 + 71 + 44 + 2 + 2);
+}
+
+// A carved item keeps its first sector: as an extent where the file system
+// stores them, as the item's id on FAT.
+TEST(ScanInfoTest, CarvedItemsKeepWhereTheyStart) {
+  TempDir dir;
+  for (const FsType fsType : {FsType::None, FsType::Ntfs, FsType::Fat32}) {
+    const bool fat = fsType == FsType::Fat32;
+    const std::uint8_t origin = fsType == FsType::None ? 1 : 2;
+    const Bytes8 bytes = Hand(u"disk", fsType)
+                             .node(0, "-C--", 5, 5, u".", 3, 1)
+                             .node(512, "--PE", fat ? 123456 : 0, 5, u"123456.jpg", 0, 1, 0, origin)
+                             .extent(123456, false, 0)
+                             .bytes;
+    test::WriteFile(dir / "carved.qns", bytes);
+    const LoadResult result = ReadScanInfo(dir / "carved.qns");
+    ASSERT_TRUE(result.loaded && !result.truncated);
+    const ItemNode* item = result.tree.root()->firstChild;
+    ASSERT_NE(item, nullptr);
+    EXPECT_TRUE(item->isCarved());
+    EXPECT_EQ(Location(*item), "carved 123456");
+    ASSERT_TRUE(SaveScanInfo(dir / "again.qns", result.sourceName, result.context, result.tree));
+    EXPECT_EQ(test::ReadFile(dir / "again.qns"), bytes);
+  }
 }
 
 TEST(ScanInfoTest, FileNames) {
@@ -115,36 +160,42 @@ TEST(ScanInfoTest, FileNames) {
 TEST(ScanInfoTest, ReopensTheImageAndFindsAPartitionByItsGeometry) {
   TempDir dir;
   const auto disk = test::Fixture("demo-disk.img"), moved = dir / "moved.img";
-  Engine engine, loaded, elsewhere;
-  ASSERT_TRUE(engine.OpenSource(SOURCE_LOGICAL_DRIVE, disk, 2));
-  engine.treeRoot = MakeRootNode(5);
-  ASSERT_TRUE(SaveScanInfo(engine, dir / "scan.qns"));
-  ASSERT_TRUE(LoadScanInfo(loaded, dir / "scan.qns").reopened);
-  EXPECT_EQ(loaded.context, engine.context);
-  EXPECT_EQ(loaded.source->size(), engine.source->size()) << "partition 2, not the whole disk";
+  const auto volume = Volume::Open(SourceKind::LogicalDrive, disk, 2).volume;
+  ASSERT_TRUE(volume);
+  ItemTree tree;
+  tree.StartScan(5);
+  tree.FinishScan();
+  ASSERT_TRUE(SaveScanInfo(dir / "scan.qns", volume->sourceName(), volume->context(), tree));
+  const LoadResult loaded = LoadScanInfo(dir / "scan.qns");
+  ASSERT_TRUE(loaded.reopened);
+  EXPECT_EQ(loaded.volume, loaded.reopened.volume);
+  EXPECT_EQ(loaded.volume->context(), volume->context()) << "partition 2, not the whole disk";
+  // The same bytes as partition 2's, not the disk's.
+  std::vector<std::uint8_t> ours(512), theirs(512);
+  volume->ReadSectors(theirs, 0);
+  loaded.volume->ReadSectors(ours, 0);
+  EXPECT_EQ(ours, theirs);
   std::filesystem::copy_file(disk, moved);  // given elsewhere instead
-  EXPECT_TRUE(LoadScanInfo(elsewhere, dir / "scan.qns", moved).reopened);
-  EXPECT_EQ(elsewhere.sourceName, moved.u16string());
+  const LoadResult elsewhere = LoadScanInfo(dir / "scan.qns", moved);
+  ASSERT_TRUE(elsewhere.reopened);
+  EXPECT_EQ(elsewhere.volume->sourceName(), moved.u16string());
 }
 
 TEST(ScanInfoTest, BadFilesLoadWithoutHarmBoundedByTheFile) {
   TempDir dir;
   test::WriteFile(dir / "text.qns", {'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd'});
   test::WriteFile(dir / "version.qns", {'T', 'A', 'F', '-', 0xAB, 0x55, 0, 0});
-  for (const char* name : {"text.qns", "version.qns", "missing.qns"}) {
-    Engine engine;
-    EXPECT_FALSE(LoadScanInfo(engine, dir / name).loaded) << name;
-  }
+  for (const char* name : {"text.qns", "version.qns", "missing.qns"})
+    EXPECT_FALSE(LoadScanInfo(dir / name).loaded) << name;
   // Every prefix of a good file loads and keeps what it holds.
   const Bytes8 good = Sample();
   std::size_t before = 0;
   for (auto end = good.begin() + 8; end < good.end(); ++end) {
     test::WriteFile(dir / "cut.qns", Bytes8(good.begin(), end));
-    Engine cut;
-    const LoadResult result = LoadScanInfo(cut, dir / "cut.qns");
+    const LoadResult result = ReadScanInfo(dir / "cut.qns");
     ASSERT_TRUE(result.loaded && result.truncated) << end - good.begin();
     std::size_t items = 0;
-    WalkTree(cut.treeRoot, [&](const ItemNode&, int) { ++items; });
+    WalkTree(result.tree.root(), [&](const ItemNode&, int) { ++items; });
     EXPECT_TRUE(items >= before && items <= 5) << "a longer prefix never loses items";
     before = items;
   }
@@ -152,7 +203,7 @@ TEST(ScanInfoTest, BadFilesLoadWithoutHarmBoundedByTheFile) {
   // file ends (a raw-disk scan stores them); a million folders, each in the last.
   test::WriteFile(dir / "name.qns", {'T', 'A', 'F', '-', 0xAA, 0x55, 0, 0, 0x60, 0xEA});
   Hand endless(u"x");
-  endless.node(0, "-C--", 5, 5, u".", 3, 0).node(1, "--PE", 9, 5, u"f", 0, 0);
+  endless.node(0, "-C--", 5, 5, u".", 3, 0).node(1, "--PE", 9, 5, u"f", 0, 0, 0, 1);
   for (int i = 0; i < 10000; ++i)
     endless.extent(i, true, 0);
   test::WriteFile(dir / "endless.qns", endless.bytes);
@@ -163,17 +214,18 @@ TEST(ScanInfoTest, BadFilesLoadWithoutHarmBoundedByTheFile) {
     deep.bytes.insert(deep.bytes.end(), folder.end() - kNodeImageBytes - 4, folder.end());
   test::WriteFile(dir / "deep.qns", deep.bytes);
 
-  Engine name, chain, nested;
-  EXPECT_TRUE(LoadScanInfo(name, dir / "name.qns").truncated);
-  LoadScanInfo(chain, dir / "endless.qns");
-  ASSERT_NE(chain.treeRoot->firstChild, nullptr);
-  EXPECT_EQ(chain.treeRoot->firstChild->extents.size(), 10000u);
-  EXPECT_TRUE(LoadScanInfo(nested, dir / "deep.qns").loaded);
+  EXPECT_TRUE(ReadScanInfo(dir / "name.qns").truncated);
+  const LoadResult chain = ReadScanInfo(dir / "endless.qns");
+  EXPECT_TRUE(chain.truncated);
+  ASSERT_NE(chain.tree.root()->firstChild, nullptr);
+  EXPECT_EQ(Location(*chain.tree.root()->firstChild), "carved 0");
+  const LoadResult nested = ReadScanInfo(dir / "deep.qns");
+  EXPECT_TRUE(nested.loaded);
   int depth = 0;
-  for (const ItemNode* n = nested.treeRoot; n->firstChild; n = n->firstChild)
+  for (const ItemNode* n = nested.tree.root(); n->firstChild; n = n->firstChild)
     ++depth;
   EXPECT_EQ(depth, 1000000);
-  ASSERT_TRUE(SaveScanInfo(nested, dir / "again.qns"));
+  ASSERT_TRUE(SaveScanInfo(dir / "again.qns", nested.sourceName, nested.context, nested.tree));
   EXPECT_EQ(std::filesystem::file_size(dir / "again.qns"), deep.bytes.size());
 }
 

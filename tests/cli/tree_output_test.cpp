@@ -15,25 +15,21 @@ namespace {
 TEST(TreeOutputTest, AnyNameSurvivesTheJsonDocument) {
   const std::u16string names[] = {u"quote\"back\\slash", u"tab\tline\nbell\x07\x1f end",
                                   u"R\u00e9sum\u00e9 \u65e5\u672c.txt", u"", u"\x7f\u2028"};
-  Engine engine;
-  engine.treeRoot = MakeRootNode(5);
-  auto* folder = new ItemNode;
-  folder->name = u"folder \"one\"";
-  folder->flags = ITEM_FOLDER;
-  folder->parent = engine.treeRoot;
-  engine.treeRoot->firstChild = folder;
-  ItemNode** link = &folder->firstChild;
+  ItemTree tree;
+  ItemNode* root = tree.NewRoot();
+  ItemNode* folder = tree.FolderIn(root, u"folder \"one\"");
+  ItemNode* previous = nullptr;
   for (const std::u16string& name : names) {
-    auto* file = new ItemNode;
+    ItemNode* file = tree.NewNode();
     file->name = name;
     file->size = 1;
-    file->parent = folder;
-    *link = file;
-    link = &file->next;
+    tree.AddChildAfter(folder, previous, file);
+    previous = file;
   }
 
   std::ostringstream out;
-  cli::WriteScanJson(out, engine, "deleted", true);
+  const std::u16string source = u"disk";
+  cli::WriteScanJson(out, {source, FsType::Ntfs, root}, "deleted", true);
   const auto json = nlohmann::json::parse(out.str());
   ASSERT_EQ(json["items"].size(), 1 + std::size(names));
   EXPECT_EQ(json["items"][0]["name"], "folder \"one\"");

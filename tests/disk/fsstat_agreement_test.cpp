@@ -5,7 +5,7 @@
 
 #include <sstream>
 
-#include "engine.h"
+#include "disk/volume.h"
 #include "support/test_support.h"
 
 namespace restorix {
@@ -43,13 +43,13 @@ std::vector<std::uint64_t> MftClustersByIstat(const std::filesystem::path& image
   return clusters;
 }
 
-void ExpectNtfsAgrees(const Engine& engine, const std::filesystem::path& image,
+void ExpectNtfsAgrees(const Volume& engine, const std::filesystem::path& image,
                       std::uint64_t offset) {
   const auto f = test::Fsstat(image, offset);
-  const VolumeContext& c = engine.context;
+  const VolumeContext& c = engine.context();
   ASSERT_EQ(f.at("File System Type"), "NTFS");
   const std::uint64_t sector = Number(f.at("Sector Size"));
-  EXPECT_EQ(c.fsType(), FS_NTFS);
+  EXPECT_EQ(c.fsType(), FsType::Ntfs);
   EXPECT_EQ(c.bytesPerSector(), sector);
   EXPECT_EQ(c.sectorsPerCluster(), Number(f.at("Cluster Size")) / sector);
   EXPECT_EQ(c.totalSectors(), Range(f.at("Total Sector Range")).second + 1);
@@ -61,22 +61,23 @@ void ExpectNtfsAgrees(const Engine& engine, const std::filesystem::path& image,
   EXPECT_EQ(c.firstSector(), 0u);
 
   std::vector<std::uint64_t> clusters;
-  for (const RunNode& run : engine.mftRuns) {
+  for (const RunNode& run : engine.mftRuns()) {
     for (std::uint64_t i = 0; i < run.clusterCount; ++i)
       clusters.push_back(run.startCluster + i);
   }
   EXPECT_EQ(clusters, MftClustersByIstat(image, offset));
-  EXPECT_EQ(engine.mftRecordCount, clusters.size() * c.sectorsPerCluster() / c.mftRecordSectors());
+  EXPECT_EQ(engine.mftRecordCount(),
+            clusters.size() * c.sectorsPerCluster() / c.mftRecordSectors());
 }
 
-void ExpectFatAgrees(const Engine& engine, const std::filesystem::path& image) {
+void ExpectFatAgrees(const Volume& engine, const std::filesystem::path& image) {
   const auto f = test::Fsstat(image);
-  const VolumeContext& c = engine.context;
+  const VolumeContext& c = engine.context();
   const bool fat16 = f.at("File System Type") == "FAT16";
   const std::uint64_t sector = Number(f.at("Sector Size"));
   const auto fat0 = Range(f.at("* FAT 0"));
   const std::uint64_t fatSectors = fat0.second - fat0.first + 1;
-  EXPECT_EQ(c.fsType(), fat16 ? FS_FAT16 : FS_FAT32);
+  EXPECT_EQ(c.fsType(), fat16 ? FsType::Fat16 : FsType::Fat32);
   EXPECT_EQ(c.fatKind(), fat16 ? 1 : 2);
   EXPECT_EQ(c.bytesPerSector(), sector);
   EXPECT_EQ(c.sectorsPerCluster(), Number(f.at("Cluster Size")) / sector);
@@ -97,12 +98,12 @@ TEST_P(MadeVolumeTest, ContextAgreesWithFsstat) {
   const auto image = dir / "volume.img";
   test::MakeSparseFile(image, std::stoull(GetParam()) << 20);
   test::RunOk(command + " " + Quote(image.string()) + " >/dev/null 2>&1");
-  Engine engine;
-  ASSERT_TRUE(engine.OpenSource(SOURCE_LOGICAL_DRIVE, image));
+  const auto engine = Volume::Open(SourceKind::LogicalDrive, image).volume;
+  ASSERT_TRUE(engine);
   if (command.rfind("mkntfs", 0) == 0) {
-    ExpectNtfsAgrees(engine, image, 0);
+    ExpectNtfsAgrees(*engine, image, 0);
   } else {
-    ExpectFatAgrees(engine, image);
+    ExpectFatAgrees(*engine, image);
   }
 }
 
@@ -130,11 +131,11 @@ INSTANTIATE_TEST_SUITE_P(MkNtfs, MadeVolumeTest,
 // The volume Windows 10 formatted, opened as partition 1 of its disk image.
 TEST(WindowsVolumeTest, ContextAgreesWithFsstat) {
   const auto disk = test::Fixture("ntfs-lastaccess.raw");
-  Engine engine;
-  ASSERT_TRUE(engine.OpenSource(SOURCE_LOGICAL_DRIVE, disk, 1));
-  ExpectNtfsAgrees(engine, disk, 128);
-  EXPECT_EQ(engine.context.totalSectors(), 518143u);
-  EXPECT_EQ(engine.mftRecordCount, 256u);
+  const auto engine = Volume::Open(SourceKind::LogicalDrive, disk, 1).volume;
+  ASSERT_TRUE(engine);
+  ExpectNtfsAgrees(*engine, disk, 128);
+  EXPECT_EQ(engine->context().totalSectors(), 518143u);
+  EXPECT_EQ(engine->mftRecordCount(), 256u);
 }
 
 }  // namespace

@@ -8,10 +8,11 @@
 
 #include <csignal>
 
-#include "engine.h"
+#include "disk/volume.h"
 #include "platform/file_io.h"
 #include "support/fake_source.h"
 #include "support/test_support.h"
+#include "task.h"
 
 namespace restorix {
 namespace {
@@ -27,20 +28,36 @@ Bytes8 Pattern(std::size_t sectors) {
   return bytes;
 }
 
-// A volume of `sectors` sectors in memory, opened and ready to image.
-struct Volume : TaskEvents {
-  Engine engine;
-  test::FakeSource* source = nullptr;
-  bool stopOnProgress = false;
-  explicit Volume(std::size_t sectors) {
-    auto fake = std::make_unique<test::FakeSource>(Pattern(sectors));
-    source = fake.get();
-    engine.OpenSource(SOURCE_PHYSICAL_DISK, std::move(fake), u"volume");
-    engine.keepRunning = 1;
-    engine.SetEvents(this);
+// Images the volume as the imaging task does: a lost source or output ends
+// the copy with the side that was lost.
+ImageResult Image(const Volume& volume, const std::filesystem::path& path, const StopToken& stop,
+                  TaskEvents& events) {
+  ImageResult result;
+  try {
+    ImageVolume(volume, path, {stop, events}, result);
+  } catch (const DeviceLostError& lost) {
+    result.stop =
+        lost.side() == DeviceLostError::Side::Source ? Stop::SourceLost : Stop::WriteFailed;
+    result.error = lost.error();
   }
+  return result;
+}
+ImageResult Image(const Volume& volume, const std::filesystem::path& path) {
+  TaskEvents none;
+  return Image(volume, path, StopToken{}, none);
+}
+
+// A volume of `sectors` sectors in memory, opened and ready to image.
+struct MemoryVolume : TaskEvents {
+  std::shared_ptr<test::FakeSource> source;
+  std::shared_ptr<const Volume> volume;
+  StopToken stop;
+  bool stopOnProgress = false;
+  explicit MemoryVolume(std::size_t sectors)
+      : source(std::make_shared<test::FakeSource>(Pattern(sectors))),
+        volume(Volume::Open(SourceKind::PhysicalDisk, source, u"volume").volume) {}
   void ScanProgress(std::uint64_t, std::uint64_t) override {
-    if (stopOnProgress) engine.keepRunning = 0;
+    if (stopOnProgress) stop.RequestStop();
   }
 };
 
@@ -69,19 +86,19 @@ TEST(ImageVolumeTest, CompletedAndUnfinishedImages) {
   limited.rlim_cur = 100 * 512;
   for (const auto& [fault, sectors, imageSectors, name, stop, error] : cases) {
     TempDir dir;
-    Volume v(sectors);
+    MemoryVolume v(sectors);
     v.stopOnProgress = fault == Cancel;
     if (fault == BadSector70) v.source->FailRange(70 * 512, 512, EIO);
     if (fault == Lose) v.source->LoseAfter(v.source->reads() + 1);
     if (fault == FileSizeLimit) ::setrlimit(RLIMIT_FSIZE, &limited);
-    const ImageResult result = ImageVolume(v.engine, dir / name);
+    const ImageResult result = Image(*v.volume, dir / name, v.stop, v);
     ::setrlimit(RLIMIT_FSIZE, &old);
     SCOPED_TRACE(std::to_string(fault) + " " + std::to_string(sectors) + " " + name);
-    EXPECT_EQ(result.status != 0, stop == Stop::None);
+    EXPECT_EQ(result.completed(), stop == Stop::None);
     EXPECT_EQ(result.stop, stop);
     EXPECT_EQ(result.error, error);
     EXPECT_EQ(result.created, stop != Stop::NotAFile && stop != Stop::CannotCreate);
-    EXPECT_EQ(v.engine.keepRunning, fault == Cancel ? 0u : 1u);
+    EXPECT_EQ(v.stop.running(), fault != Cancel);
     if (stop == Stop::None) {
       auto expected = Pattern(sectors);
       if (fault == BadSector70) std::fill_n(expected.begin() + 70 * 512, 512, 0);
@@ -108,21 +125,20 @@ TEST(ImageVolumeTest, AnImageOpensExactlyLikeItsVolume) {
     test::MakeSparseFile(volume, (48 << 20) + 5 * 512);  // not a whole number of blocks
     test::RunOk(mkfs + " " + test::Quote(volume.string()) + " >/dev/null 2>&1");
     const auto bytes = test::ReadFile(volume);
-    Engine original;
-    ASSERT_TRUE(original.OpenSource(SOURCE_LOGICAL_DRIVE, volume)) << mkfs;
-    original.keepRunning = 1;
-    EXPECT_EQ(ImageVolume(original, volume).stop, Stop::OntoSource) << mkfs;
+    const auto original = Volume::Open(SourceKind::LogicalDrive, volume).volume;
+    ASSERT_TRUE(original) << mkfs;
+    EXPECT_EQ(Image(*original, volume).stop, Stop::OntoSource) << mkfs;
     EXPECT_EQ(test::ReadFile(volume), bytes) << mkfs;
-    original.keepRunning = 1;
-    ASSERT_NE(ImageVolume(original, dir / "image.qni").status, 0u) << mkfs;
+    ASSERT_TRUE(Image(*original, dir / "image.qni").completed()) << mkfs;
 
-    Engine copy;
-    ASSERT_TRUE(copy.OpenSource(SOURCE_IMAGE_FILE, dir / "image.qni")) << mkfs;
-    EXPECT_EQ(copy.context, original.context) << mkfs;
-    EXPECT_EQ(copy.mftRuns, original.mftRuns) << mkfs;
-    EXPECT_EQ(copy.mftRecordCount, original.mftRecordCount) << mkfs;
+    const auto copy = Volume::Open(SourceKind::ImageFile, dir / "image.qni").volume;
+    ASSERT_TRUE(copy) << mkfs;
+    EXPECT_TRUE(copy->isImageFile()) << mkfs;
+    EXPECT_EQ(copy->context(), original->context()) << mkfs;
+    EXPECT_EQ(copy->mftRuns(), original->mftRuns()) << mkfs;
+    EXPECT_EQ(copy->mftRecordCount(), original->mftRecordCount()) << mkfs;
     auto image = test::ReadFile(dir / "image.qni");
-    image.resize(original.context.totalSectors() * 512);
+    image.resize(original->context().totalSectors() * 512);
     EXPECT_TRUE(std::equal(image.begin(), image.end(), bytes.begin())) << mkfs;
   }
 }
@@ -148,17 +164,16 @@ TEST(ImageVolumeTest, NeverImagesIntoAFileSystemStoredOnTheSource) {
       test::Run("losetup -d " + device);
       GTEST_SKIP() << "cannot mount with ntfs-3g here";
     }
-    Engine engine;
-    EXPECT_TRUE(engine.OpenSource(SOURCE_LOGICAL_DRIVE, source)) << source;
-    engine.keepRunning = 1;
-    const ImageResult result = ImageVolume(engine, mnt + "/image.qni");
+    const auto opened = Volume::Open(SourceKind::LogicalDrive, source).volume;
+    ASSERT_TRUE(opened) << source;
+    const ImageResult result = Image(*opened, mnt + "/image.qni");
     const bool written = std::filesystem::exists(mnt + "/image.qni");
     // Folders still to be made, named from inside the mount too.
     const auto cwd = std::filesystem::current_path();
     std::filesystem::current_path(mnt);
-    EXPECT_TRUE(WouldWriteOntoSource("not/made/yet", engine.source->identity())) << source;
+    EXPECT_TRUE(WouldWriteOntoSource("not/made/yet", opened->identity())) << source;
     std::filesystem::current_path(cwd);
-    EXPECT_TRUE(WouldWriteOntoSource(mnt + "/not/made", engine.source->identity())) << source;
+    EXPECT_TRUE(WouldWriteOntoSource(mnt + "/not/made", opened->identity())) << source;
     test::Run("umount " + test::Quote(mnt));
     EXPECT_EQ(result.stop, Stop::OntoSource) << source;
     EXPECT_FALSE(written) << source;

@@ -6,7 +6,7 @@
 
 #include <sstream>
 
-#include "engine.h"
+#include "disk/volume.h"
 #include "support/boot_sectors.h"
 #include "support/fake_source.h"
 
@@ -74,69 +74,46 @@ TEST(RecognitionTest, RecordSectorsCountInTheVolumesOwnSectors) {
   EXPECT_EQ(RecordSectors(2, 128, 512), 0);  // low 8 bits of 256
 }
 
-// A whole-disk source with the boot sector at sector 8, and at sector 0
-// unless a second boot sector is set; recognition runs on it next.
-struct Mounted {
-  Engine engine;
-  test::FakeSource* source = nullptr;
-  explicit Mounted(const Sector& boot, std::uint64_t altBootSector = 0) {
-    Sector disk(8192, 0);
-    std::copy(boot.begin(), boot.end(), disk.begin() + 4096);
-    if (altBootSector == 0) std::copy(boot.begin(), boot.end(), disk.begin());
-    auto fake = std::make_unique<test::FakeSource>(disk);
-    source = fake.get();
-    EXPECT_TRUE(engine.OpenSource(SOURCE_PHYSICAL_DISK, std::move(fake), u"fake"));
-    engine.context.setAltBootSector(altBootSector);
-    // NTFS must leave the bytes only FAT uses alone.
-    engine.context.setFatEntryCount(77);
-    engine.context.setDataStart(0x0000AAAA0000BBBB);
-  }
-};
-
 // The context in hex; NTFS's MFT cluster, mirror cluster and record sizes
 // share the bytes of the FAT starts.
 std::string Fields(const VolumeContext& c) {
   std::ostringstream s;
-  s << std::hex << "fs " << +c.fsType() << " spc " << +c.sectorsPerCluster() << " total "
-    << c.totalSectors() << " serial " << c.volumeSerial() << " starts " << c.fatStart() << " "
-    << c.fat2Start() << " " << c.dataStart() << " fat " << c.fatEntryCount() << " "
+  s << std::hex << "fs " << static_cast<int>(c.fsType()) << " spc " << +c.sectorsPerCluster()
+    << " total " << c.totalSectors() << " serial " << c.volumeSerial() << " starts " << c.fatStart()
+    << " " << c.fat2Start() << " " << c.dataStart() << " fat " << c.fatEntryCount() << " "
     << c.fatSectors() << " " << +c.fatKind();
   return s.str();
 }
 
-TEST(MountVolumeTest, FillsTheContextOfEachFileSystem) {
+TEST(RecogniseVolumeTest, FillsTheContextOfEachFileSystem) {
   const std::pair<Sector, std::string> cases[] = {
       {Fat16Boot(), "fs 1 spc 4 total 32000 serial 0 starts 4 cc 194 fat c800 c8 1"},
       // Sectors per FAT wider than 16 bits: 0x12345.
       {Edited(Fat32Boot(), {{0x24, 4, 0x12345}}),
        "fs 2 spc 8 total 96000 serial 0 starts 20 12365 246aa fat 91a280 2345 2"},
-      // Records of 2 sectors, index records of 8; the FAT-only bytes left alone.
-      {Ntfs(),
-       "fs 3 spc 8 total 7e7ff serial 870803570802c0e starts 5455 2 8020000bbbb fat 4d 0 0"}};
+      // Records of 2 sectors, index records of 8; the FAT-only bytes stay zero.
+      {Ntfs(), "fs 3 spc 8 total 7e7ff serial 870803570802c0e starts 5455 2 80200000000 fat 0 0 0"},
+      {Sector(512, 0), "none"}};
   for (const auto& [boot, want] : cases) {
-    Mounted m(boot);
-    EXPECT_TRUE(MountVolume(m.engine));
-    EXPECT_EQ(Fields(m.engine.context), want);
+    const auto context = RecogniseVolume(boot);
+    EXPECT_EQ(context ? Fields(*context) : "none", want);
   }
 }
 
-TEST(MountVolumeTest, LooksForTheSecondBootSectorOnlyWhenOneIsSet) {
-  // The first is unreadable and none is set: one read, not recognised.
-  Mounted first(Ntfs());
-  first.source->FailRange(0, 512, EIO);
-  const int readsBefore = first.source->reads();
-  EXPECT_FALSE(MountVolume(first.engine));
-  EXPECT_EQ(first.source->reads() - readsBefore, 1);
-  // Sector 0 holds nothing; the second boot sector at sector 8 is used.
-  Mounted second(Ntfs(), 8);
-  EXPECT_TRUE(MountVolume(second.engine));
-  EXPECT_EQ(second.engine.context.fsType(), FS_NTFS);
-}
-
-TEST(MountVolumeTest, LostDeviceCountsAsNotRecognised) {
-  Mounted m(Ntfs());
-  m.source->LoseAfter(0);
-  EXPECT_FALSE(MountVolume(m.engine));
+TEST(VolumeOpenTest, ReadsTheBootSectorOnceAndFailsWholeOnALostDevice) {
+  Sector disk(8192, 0);
+  const Sector boot = Ntfs();
+  std::copy(boot.begin(), boot.end(), disk.begin());
+  auto unreadable = std::make_shared<test::FakeSource>(disk);
+  unreadable->FailRange(0, 512, EIO);
+  EXPECT_EQ(Volume::Open(SourceKind::LogicalDrive, unreadable, u"fake").failure,
+            OpenFailure::NotRecognised);
+  EXPECT_EQ(unreadable->reads(), 1);
+  auto lost = std::make_shared<test::FakeSource>(disk);
+  lost->LoseAfter(0);
+  const OpenResult result = Volume::Open(SourceKind::LogicalDrive, lost, u"fake");
+  EXPECT_FALSE(result);
+  EXPECT_EQ(result.failure, OpenFailure::CannotOpen);
 }
 
 }  // namespace

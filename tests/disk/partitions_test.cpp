@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine.h"
+#include "disk/volume.h"
 #include "support/test_support.h"
 
 namespace restorix {
@@ -20,20 +20,17 @@ TEST(PartitionsTest, DemoDiskHoldsAFat32AndAnNtfsPartition) {
   EXPECT_EQ(list.entries[1].number, 2);
   EXPECT_EQ(list.entries[1].type, "0x07");
 
-  Engine fat;
-  ASSERT_TRUE(fat.OpenSource(SOURCE_LOGICAL_DRIVE, disk, 1));
-  EXPECT_EQ(fat.context.fsType(), FS_FAT32);
-  EXPECT_EQ(fat.context.firstSector(), 0u) << "a partition is a volume starting at sector 0";
-  Engine ntfs;
-  ASSERT_TRUE(ntfs.OpenSource(SOURCE_LOGICAL_DRIVE, disk, 2));
-  EXPECT_EQ(ntfs.context.fsType(), FS_NTFS);
-  EXPECT_EQ(ntfs.source->size(), list.entries[1].byteLength());
+  const auto fat = Volume::Open(SourceKind::LogicalDrive, disk, 1).volume;
+  ASSERT_TRUE(fat);
+  EXPECT_EQ(fat->context().fsType(), FsType::Fat32);
+  EXPECT_EQ(fat->context().firstSector(), 0u) << "a partition is a volume starting at sector 0";
+  const auto ntfs = Volume::Open(SourceKind::LogicalDrive, disk, 2).volume;
+  ASSERT_TRUE(ntfs);
+  EXPECT_EQ(ntfs->context().fsType(), FsType::Ntfs);
+  EXPECT_LE(ntfs->context().totalSectors(), list.entries[1].length);
 
-  Engine missing;
-  EXPECT_EQ(missing.OpenSource(SOURCE_LOGICAL_DRIVE, disk, 3).failure,
-            OpenFailure::NoSuchPartition);
-  Engine whole;
-  EXPECT_EQ(whole.OpenSource(SOURCE_LOGICAL_DRIVE, disk).failure, OpenFailure::NotRecognised);
+  EXPECT_EQ(Volume::Open(SourceKind::LogicalDrive, disk, 3).failure, OpenFailure::NoSuchPartition);
+  EXPECT_EQ(Volume::Open(SourceKind::LogicalDrive, disk).failure, OpenFailure::NotRecognised);
 }
 
 TEST(PartitionsTest, GptAndLogicalPartitions) {

@@ -10,7 +10,8 @@
 #include <thread>
 
 #include "disk/read_ahead.h"
-#include "engine.h"
+#include "disk/volume.h"
+#include "signature/signature_file.h"
 #include "support/fake_source.h"
 #include "support/test_support.h"
 
@@ -36,35 +37,35 @@ TEST(ReadSectorsTest, ReachesSectorsBeyondTwoToTheThirtyTwo) {
   std::fstream(dir / "huge.img", std::ios::in | std::ios::out | std::ios::binary)
           .seekp(static_cast<std::streamoff>(sector * 512))
       << "sector 2^32+3";
-  Engine engine;
-  ASSERT_TRUE(engine.OpenSource(SOURCE_PHYSICAL_DISK, dir / "huge.img"));
-  EXPECT_EQ(engine.context.totalSectors(), sector + 1);
+  const auto volume = Volume::Open(SourceKind::PhysicalDisk, dir / "huge.img").volume;
+  ASSERT_TRUE(volume);
+  EXPECT_EQ(volume->context().totalSectors(), sector + 1);
   Bytes8 buffer(512);
-  EXPECT_EQ(engine.ReadSectors(buffer, sector), 0);
+  EXPECT_EQ(volume->ReadSectors(buffer, sector), 0);
   EXPECT_EQ(std::string(buffer.begin(), buffer.begin() + 13), "sector 2^32+3");
 }
 
 // An ordinary read error costs only the bad sector; a lost device raises.
 TEST(ReadSectorsTest, ReadErrors) {
   for (const int error : {EIO, ENODEV, ENXIO, ENOMEDIUM, 0}) {  // 0: gone after one more read
-    auto fake = std::make_unique<FakeSource>(Pattern(64));
+    auto fake = std::make_shared<FakeSource>(Pattern(64));
     if (error) fake->FailRange(12 * 512, 512, error);
     if (!error) fake->LoseAfter(1);
-    Engine engine;
-    ASSERT_TRUE(engine.OpenSource(SOURCE_PHYSICAL_DISK, std::move(fake), u"fake"));
+    const auto volume = Volume::Open(SourceKind::PhysicalDisk, fake, u"fake").volume;
+    ASSERT_TRUE(volume);
     Bytes8 buffer(8 * 512, 0xEE);
-    EXPECT_EQ(engine.ReadSectors(buffer, 0), 0);
+    EXPECT_EQ(volume->ReadSectors(buffer, 0), 0);
     if (error != EIO) {
-      EXPECT_THROW(engine.ReadSectors(buffer, 8), DeviceLostError) << std::strerror(error);
+      EXPECT_THROW(volume->ReadSectors(buffer, 8), DeviceLostError) << std::strerror(error);
       continue;
     }
-    EXPECT_EQ(engine.ReadSectors(buffer, 8), EIO);
+    EXPECT_EQ(volume->ReadSectors(buffer, 8), EIO);
     Bytes8 expected = Pattern(8, 8);
     std::fill_n(expected.begin() + 4 * 512, 512, 0);
     EXPECT_EQ(buffer, expected);
-    EXPECT_EQ(engine.ReadSectors(buffer, 60), 0);  // half past the end: zeros
+    EXPECT_EQ(volume->ReadSectors(buffer, 60), 0);  // half past the end: zeros
     EXPECT_EQ(Bytes8(buffer.begin() + 4 * 512, buffer.end()), Bytes8(4 * 512, 0));
-    EXPECT_EQ(engine.ReadSectors(buffer, ~std::uint64_t{0}), EOVERFLOW);
+    EXPECT_EQ(volume->ReadSectors(buffer, ~std::uint64_t{0}), EOVERFLOW);
   }
 }
 
@@ -113,31 +114,36 @@ TEST(OpenSourceTest, SourcesThatAreNotVolumes) {
   for (const auto& [name, failure, error] : cases) {
     const bool file = std::filesystem::is_regular_file(dir / name);
     const auto before = file ? test::ReadFile(dir / name) : Bytes8{};
-    Engine engine;
-    const OpenResult result = engine.OpenSource(SOURCE_LOGICAL_DRIVE, dir / name);
+    const OpenResult result = Volume::Open(SourceKind::LogicalDrive, dir / name);
     EXPECT_EQ(result.failure, failure) << name;
     EXPECT_EQ(result.error, error) << name;
-    EXPECT_FALSE(engine.source) << name;
+    EXPECT_FALSE(result.volume) << name;
     EXPECT_EQ(file ? test::ReadFile(dir / name) : Bytes8{}, before) << name;
   }
 }
 
-TEST(OpenSourceTest, ResetEngineForgetsAllButTheSourceNameAndSignatureFile) {
+// What a saved scan knows of a source it cannot open: its name and geometry;
+// every read fails cleanly.
+TEST(OpenSourceTest, ADetachedVolumeKeepsNameAndGeometryAndReadsNothing) {
+  VolumeContext context;
+  context.setBytesPerSector(512);
+  context.setTotalSectors(100);
+  const auto volume = Volume::Detached(u"gone", context);
+  EXPECT_FALSE(volume->isOpen());
+  EXPECT_EQ(volume->sourceName(), u"gone");
+  EXPECT_EQ(volume->context(), context);
+  Bytes8 buffer(512, 0xEE);
+  EXPECT_EQ(volume->ReadSectors(buffer, 0), EBADF);
+  EXPECT_EQ(buffer, Bytes8(512, 0));
+}
+
+TEST(SignatureFileTest, ReadFromTheFolderGivenOrNotAtAll) {
   TempDir dir;
-  test::MakeSparseFile(dir / "disk", 1 << 20);
-  Engine engine;
-  ASSERT_TRUE(engine.OpenSource(SOURCE_PHYSICAL_DISK, dir / "disk"));
-  EXPECT_FALSE(engine.OpenSignatureFile(dir.path()));
+  EXPECT_FALSE(LoadSignatureFile(dir.path()));
   test::WriteFile(dir / "Signature", Bytes8(848, 0));
-  EXPECT_TRUE(engine.OpenSignatureFile(dir.path()));
-  engine.treeRoot = MakeRootNode(5);
-  engine.ResetEngine();
-  EXPECT_EQ(engine.context.bytes(), VolumeContext{}.bytes());
-  EXPECT_EQ(engine.treeRoot, nullptr);
-  EXPECT_FALSE(engine.signatureFile);
-  EXPECT_EQ(engine.sourceName, (dir / "disk").u16string());
-  Bytes8 buffer(512);
-  EXPECT_EQ(engine.ReadSectors(buffer, 0), EBADF);
+  const auto records = LoadSignatureFile(dir.path());
+  ASSERT_TRUE(records);
+  EXPECT_EQ(records->size(), 1u);
 }
 
 // Reading ahead hands every piece over in order with the bytes and error a
@@ -148,13 +154,12 @@ TEST(ReadAheadTest, PiecesInOrderUntilTheEndAStopOrALostDevice) {
   constexpr std::uint64_t kSectors = 600;
   for (const End end : {kAll, kStop, kLost}) {
     for (const unsigned depth : {2u, 3u, 16u}) {
-      auto fake = std::make_unique<FakeSource>(Pattern(kSectors));
-      fake->FailRange(100 * 512 + 3, 1, EIO);
-      FakeSource* source = fake.get();
-      Engine engine;
-      ASSERT_TRUE(engine.OpenSource(SOURCE_PHYSICAL_DISK, std::move(fake), u"fake"));
+      auto source = std::make_shared<FakeSource>(Pattern(kSectors));
+      source->FailRange(100 * 512 + 3, 1, EIO);
+      const auto volume = Volume::Open(SourceKind::PhysicalDisk, source, u"fake").volume;
+      ASSERT_TRUE(volume);
       if (end == kLost) source->LoseAfter(source->reads() + 250);
-      engine.keepRunning = 1;
+      StopToken stop;
       // Pieces of 1 to 3 sectors, tagged with their number.
       std::uint64_t sector = 0, planned = 0;
       const auto plan = [&]() -> std::optional<ReadAhead::Piece> {
@@ -166,7 +171,7 @@ TEST(ReadAheadTest, PiecesInOrderUntilTheEndAStopOrALostDevice) {
       std::uint64_t taken = 0, at = 0;
       bool lost = false;
       try {
-        ReadAhead ahead(engine, plan, 3 * 512, depth);
+        ReadAhead ahead(*volume, stop, plan, 3 * 512, depth);
         while (const auto read = ahead.Next()) {
           ASSERT_EQ(read->piece.tag, taken) << depth;
           ASSERT_EQ(read->piece.sector, at);
@@ -181,7 +186,7 @@ TEST(ReadAheadTest, PiecesInOrderUntilTheEndAStopOrALostDevice) {
           at += sectors;
           ++taken;
           if (taken % 7 == 0) std::this_thread::yield();
-          if (end == kStop && taken == 40) engine.keepRunning = 0;
+          if (end == kStop && taken == 40) stop.RequestStop();
           if (end == kStop && taken > 40 + depth) FAIL() << "read on after the stop";
         }
       } catch (const DeviceLostError&) {
@@ -212,13 +217,12 @@ TEST(OpenSourceTest, BlockDeviceGeometry) {
                   test::Quote((dir / "backing").string()));
     if (attach.exitCode != 0) GTEST_SKIP() << "no loop devices here: " << attach.err;
     const std::string device = attach.out.substr(0, attach.out.find('\n'));
-    Engine engine;
-    const OpenResult result = engine.OpenSource(SOURCE_PHYSICAL_DISK, device);
+    const OpenResult result = Volume::Open(SourceKind::PhysicalDisk, device);
     test::Run("losetup -d " + device);
     ASSERT_TRUE(result) << device;
-    EXPECT_EQ(engine.context.bytesPerSector(), sectorSize);
-    EXPECT_EQ(engine.context.totalSectors(), (8u << 20) / sectorSize);
-    EXPECT_TRUE(engine.source->identity().blockDevice);
+    EXPECT_EQ(result.volume->context().bytesPerSector(), sectorSize);
+    EXPECT_EQ(result.volume->context().totalSectors(), (8u << 20) / sectorSize);
+    EXPECT_TRUE(result.volume->identity().blockDevice);
   }
 }
 

@@ -23,7 +23,7 @@ TEST(VolumeContextTest, LayoutIsPinnedByteForByte) {
   c.setFatKind(0x3F);
   c.setBytesPerSector(0x4544);
   c.setSectorsPerCluster(0x46);
-  c.setFsType(0x47);
+  c.setFsType(static_cast<FsType>(0x47));
   Block expected{};
   for (std::size_t i = 0; i < expected.size(); ++i)
     expected[i] = i >= 63 && i < 67 ? 0 : static_cast<std::uint8_t>(i + 1);

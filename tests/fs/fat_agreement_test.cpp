@@ -12,7 +12,8 @@
 #include <set>
 #include <sstream>
 
-#include "engine.h"
+#include "disk/volume.h"
+#include "fs/fat_data.h"
 #include "fs/fat_scan.h"
 #include "fs/scan.h"
 #include "support/test_support.h"
@@ -77,13 +78,14 @@ bool Fits(const std::u16string& ours, const std::string& tsk) {
 // rule made it differ from TSK's. Rule: a long name never carries over from
 // one cluster to the next; of one whose entries begin in the cluster before
 // the short entry's, only the pieces in the short entry's cluster count.
-std::pair<std::u16string, bool> ExpectedName(const Engine& engine, const TskFile& f) {
+std::pair<std::u16string, bool> ExpectedName(const Volume& engine, const TskFile& f) {
   std::u16string name = Utf16FromUtf8(f.path.substr(f.path.rfind('/') + 1));
   if (ShortNameFits(name, f.shortName)) return {};  // no long name
   // TSK counts 32-byte slots from the first sector after the FATs, from 3 on;
   // the fixed FAT16 root before cluster 2 is read in one piece.
-  const VolumeContext& c = engine.context;
-  const std::uint64_t perSector = c.bytesPerSector() / 32, clusters = FatClusterSector(engine, 2);
+  const VolumeContext& c = engine.context();
+  const std::uint64_t perSector = c.bytesPerSector() / 32,
+                      clusters = FatClusterSector(c, 2).value_or(0);
   const std::uint64_t sector = c.dataStart() + (f.address - 3) / perSector;
   const std::uint64_t slot =
       (sector - clusters) % c.sectorsPerCluster() * perSector + (f.address - 3) % perSector;
@@ -116,17 +118,18 @@ TEST_P(FatAgreementTest, EveryDeletedFileIsFoundWithTheBytesIcatReads) {
   test::RunOk(test::Quote(test::SourceFixture("make-fat-volume.sh").string()) + " " +
               std::to_string(bits) + " " + std::to_string(sectorsPerCluster) + " " +
               test::Quote(tsk.image.string()) + " " + std::to_string(sectorBytes));
-  Engine engine;
-  ASSERT_TRUE(engine.OpenSource(SOURCE_LOGICAL_DRIVE, tsk.image));
-  ASSERT_EQ(engine.context.fsType(), bits == 16 ? FS_FAT16 : FS_FAT32);
-  ASSERT_EQ(engine.context.sectorsPerCluster(), sectorsPerCluster);
-  engine.keepRunning = 1;
-  ASSERT_NE(RunScan(engine, false, nullptr).status, 0u);
+  const auto volume = Volume::Open(SourceKind::LogicalDrive, tsk.image).volume;
+  ASSERT_TRUE(volume);
+  const Volume& engine = *volume;
+  ASSERT_EQ(engine.context().fsType(), bits == 16 ? FsType::Fat16 : FsType::Fat32);
+  ASSERT_EQ(engine.context().sectorsPerCluster(), sectorsPerCluster);
+  const test::ScanRun scan = test::ScanVolume(engine);
+  ASSERT_TRUE(scan.completed);
 
   std::multimap<std::uint64_t, const ItemNode*> items;  // deleted files by first sector
-  WalkTree(engine.treeRoot, [&](const ItemNode& node, int) {
-    if (!node.isFolder() && (node.flags & ITEM_LIVE) == 0)
-      items.emplace(FatClusterSector(engine, node.id), &node);
+  WalkTree(scan.tree.root(), [&](const ItemNode& node, int) {
+    if (!node.isFolder() && !node.isLive())
+      items.emplace(FatClusterSector(engine.context(), node.id).value_or(0), &node);
   });
   int files = 0, identical = 0, explained = 0, wrong = 0;
   for (const TskFile& f : DeletedFiles(tsk)) {
@@ -150,11 +153,7 @@ TEST_P(FatAgreementTest, EveryDeletedFileIsFoundWithTheBytesIcatReads) {
     if (match == end) continue;
     const ItemNode& item = *match->second;
     items.erase(match);
-    {
-      const UniqueFd fd(::open((dir / "ours").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644));
-      CopyFatItem(engine, item, fd.get());
-    }
-    const auto written = test::ReadFile(dir / "ours");
+    const auto written = test::ReadItem(engine, item);
     const std::string ours(written.begin(), written.end());
     const std::string theirs = test::RunOk("icat " + tsk.Args() + " " + std::to_string(f.address));
     // Rule: TSK steps over clusters that are allocated now, so where its
@@ -164,7 +163,7 @@ TEST_P(FatAgreementTest, EveryDeletedFileIsFoundWithTheBytesIcatReads) {
     bool oneRun = f.sectors.size() * sectorBytes >= f.size;
     for (std::size_t i = 1; i < f.sectors.size(); ++i)
       oneRun = oneRun && f.sectors[i] == f.sectors[i - 1] + 1;
-    const std::size_t n = std::min<std::size_t>(engine.context.clusterBytes(), f.size);
+    const std::size_t n = std::min<std::size_t>(engine.context().clusterBytes(), f.size);
     const bool same =
         ours.size() == f.size && (oneRun ? ours == theirs : ours.compare(0, n, theirs, 0, n) == 0);
     const bool folder = FoldersFit(item, f.path);

@@ -2,14 +2,15 @@
 // folder check, folders met twice, cluster chains and copying an item.
 #include "fs/fat_scan.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <string_view>
 #include <tuple>
 
-#include "engine.h"
+#include "disk/volume.h"
+#include "fs/fat_data.h"
+#include "fs/item_reader.h"
 #include "fs/scan.h"
 #include "support/boot_sectors.h"
 #include "support/fake_source.h"
@@ -29,8 +30,8 @@ constexpr std::uint16_t kDay = 0x5A21;  // 2025-01-01
 // The volumes of boot_sectors.h in memory. FAT16: FAT at sector 4, the fixed
 // root at 404, cluster 2 at 436, 4 sectors a cluster, 51,200 FAT entries.
 // FAT32: FAT at 32, cluster 2 (the root) at 1232, 8 sectors a cluster.
-std::unique_ptr<test::FakeSource> Volume(int bits, const Bytes32& root,
-                                         const Clusters& clusters = {}, const Pairs& fat = {}) {
+std::shared_ptr<test::FakeSource> FatVolume(int bits, const Bytes32& root,
+                                            const Clusters& clusters = {}, const Pairs& fat = {}) {
   const bool fat32 = bits == 32;
   Bytes32 b = fat32 ? test::Fat32Boot() : test::Fat16Boot();
   b.resize(std::size_t{fat32 ? 4u : 2u} << 20);
@@ -44,7 +45,7 @@ std::unique_ptr<test::FakeSource> Volume(int bits, const Bytes32& root,
   for (const auto& [cell, value] : fat)
     fat32 ? StoreLE<std::uint32_t>(b, 16384 + 4 * cell, value)
           : StoreLE<std::uint16_t>(b, 2048 + 2 * cell, static_cast<std::uint16_t>(value));
-  return std::make_unique<test::FakeSource>(std::move(b));
+  return std::make_shared<test::FakeSource>(std::move(b));
 }
 Pairs Links(const Cells& cells) {  // the cells in order, then the end of the chain
   Pairs fat;
@@ -96,7 +97,7 @@ Bytes32 Long(const std::u16string& name) {
 
 // The tree as "name(child child)", a live item marked '+'.
 std::string Tree(const ItemNode* node) {
-  std::string out = Utf8FromUtf16(node->name) + (node->flags & ITEM_LIVE ? "+" : "");
+  std::string out = Utf8FromUtf16(node->name) + (node->isLive() ? "+" : "");
   for (const ItemNode* c = node->firstChild; c != nullptr; c = c->next)
     out += (c == node->firstChild ? "(" : " ") + Tree(c) + (c->next ? "" : ")");
   return node->isFolder() && node->firstChild == nullptr ? out + "()" : out;
@@ -172,12 +173,13 @@ TEST(FatScanTest, WhichEntriesBecomeItems) {
        ".+(D+(XILE2.TXT E+(XILE3.TXT)) A+(B+(XILE1.TXT)))"},
   };
   for (const auto& [what, bits, entries, clusters, tree] : cases) {
-    Engine engine;
-    ASSERT_TRUE(engine.OpenSource(SOURCE_LOGICAL_DRIVE, Volume(bits, entries, clusters), u"fat"));
-    engine.keepRunning = 1;
-    EXPECT_NE(RunScan(engine, false, nullptr).status, 0u);
-    EXPECT_EQ(Tree(engine.treeRoot), tree) << what;
-    EXPECT_EQ(engine.treeRoot->id, bits / 16u) << what;  // the root's id: 1 on FAT16, 2 on FAT32
+    const auto volume =
+        Volume::Open(SourceKind::LogicalDrive, FatVolume(bits, entries, clusters), u"fat").volume;
+    ASSERT_TRUE(volume);
+    const test::ScanRun scan = test::ScanVolume(*volume);
+    EXPECT_TRUE(scan.completed);
+    EXPECT_EQ(Tree(scan.tree.root()), tree) << what;
+    EXPECT_EQ(scan.tree.root()->id, bits / 16u) << what;  // the root's id: 1 on FAT16, 2 on FAT32
   }
 }
 
@@ -192,13 +194,14 @@ TEST(FatScanTest, AFolderChainThatLoopsIsReadOnceRound) {
     filler.insert(filler.end(), empty.begin(), empty.end());
   Bytes32 first = test::Cat({Dots(40, 0), File("?ILE    TXT", 50)});
   first.insert(first.end(), filler.begin() + 3 * 32, filler.end());
-  auto source = Volume(16, Folder("LOOP", 40), {{40, first}, {41, filler}}, {{40, 41}, {41, 40}});
+  auto source =
+      FatVolume(16, Folder("LOOP", 40), {{40, first}, {41, filler}}, {{40, 41}, {41, 40}});
   const test::FakeSource& counted = *source;
-  Engine engine;
-  ASSERT_TRUE(engine.OpenSource(SOURCE_LOGICAL_DRIVE, std::move(source), u"fat"));
-  engine.keepRunning = 1;
-  EXPECT_NE(RunScan(engine, false, nullptr).status, 0u);
-  const std::string tree = Tree(engine.treeRoot);
+  const auto volume = Volume::Open(SourceKind::LogicalDrive, source, u"fat").volume;
+  ASSERT_TRUE(volume);
+  const test::ScanRun scan = test::ScanVolume(*volume);
+  EXPECT_TRUE(scan.completed);
+  const std::string tree = Tree(scan.tree.root());
   EXPECT_EQ(tree.size(), std::string(".+(LOOP+(XILE.TXT))").size()) << tree.substr(0, 60);
   EXPECT_LT(counted.reads(), 20);
 }
@@ -216,12 +219,12 @@ TEST(FatClusterChainTest, FollowsTheFirstFatReadingEachFatSectorOnceInARow) {
       {"a loop, one cell past the FAT's entries", 16, {{5, 6}, {6, 5}}, 5, {5, 6, 5}, 51201, 1},
   };
   for (const auto& [what, bits, fat, first, cells, length, reads] : cases) {
-    auto source = Volume(bits, {}, {}, fat);
+    auto source = FatVolume(bits, {}, {}, fat);
     const test::FakeSource& counted = *source;
-    Engine engine;
-    ASSERT_TRUE(engine.OpenSource(SOURCE_LOGICAL_DRIVE, std::move(source), u"fat"));
+    const auto volume = Volume::Open(SourceKind::LogicalDrive, source, u"fat").volume;
+    ASSERT_TRUE(volume);
     const int before = counted.reads();
-    Cells chain = BuildClusterChain(engine, first);
+    Cells chain = BuildClusterChain(*volume, first);
     EXPECT_EQ(counted.reads() - before, reads) << what;
     EXPECT_EQ(chain.size(), length) << what;
     chain.resize(std::min(chain.size(), cells.size()));
@@ -229,7 +232,7 @@ TEST(FatClusterChainTest, FollowsTheFirstFatReadingEachFatSectorOnceInARow) {
   }
 }
 
-TEST(FatCopyTest, FollowsTheChainOnlyWhenItFitsTheSize) {
+TEST(FatReaderTest, FollowsTheChainOnlyWhenItFitsTheSize) {
   Clusters filled;  // 4096-byte clusters, each filled with its number's low byte
   for (const std::uint32_t first : {100, 200, 500})
     for (std::uint32_t cluster = first; cluster <= first + 10; ++cluster)
@@ -241,22 +244,24 @@ TEST(FatCopyTest, FollowsTheChainOnlyWhenItFitsTheSize) {
       {"chain too short: consecutive", {200, 500, 501}, 12289, {200, 201, 202, 203}},
   };
   for (const auto& [what, chain, size, read] : cases) {
-    Engine engine;
-    auto source = Volume(32, {}, filled, chain.size() > 1 ? Links(chain) : Pairs{});
-    ASSERT_TRUE(engine.OpenSource(SOURCE_LOGICAL_DRIVE, std::move(source), u"fat"));
+    auto source = FatVolume(32, {}, filled, chain.size() > 1 ? Links(chain) : Pairs{});
+    const auto volume = Volume::Open(SourceKind::LogicalDrive, source, u"fat").volume;
+    ASSERT_TRUE(volume);
     ItemNode node;
     node.id = chain.front();
+    node.location = FatChain{chain.front()};
     node.size = size;
-    test::TempDir dir;
-    {
-      const UniqueFd fd(::open((dir / "item").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
-      CopyFatItem(engine, node, fd.get());
-    }
     Bytes32 expected;
     for (const std::uint32_t cluster : read)
       expected.insert(expected.end(), 4096, static_cast<std::uint8_t>(cluster));
     expected.resize(size);
-    EXPECT_TRUE(test::ReadFile(dir / "item") == expected) << what;
+    EXPECT_TRUE(test::ReadItem(*volume, node) == expected) << what;
+    // Any stretch reads as the same bytes as the whole.
+    ItemReader reader(*volume, node);
+    Bytes32 part(5000);
+    ASSERT_EQ(reader.read(4000, part), std::min<std::size_t>(5000, size - 4000)) << what;
+    part.resize(std::min<std::size_t>(5000, size - 4000));
+    EXPECT_TRUE(std::equal(part.begin(), part.end(), expected.begin() + 4000)) << what;
   }
 }
 

@@ -37,10 +37,13 @@ Bytes8 Damaged(Bytes8 record) {
 // The MFT runs and record count the volume opens with; no runs when it
 // does not open.
 std::pair<Runs, std::uint32_t> Mount(const MemoryNtfsVolume& volume) {
-  Engine engine;
-  const OpenFailure failure = volume.Open(engine).failure;
-  EXPECT_EQ(failure, engine.mftRuns.empty() ? OpenFailure::MftNotFound : OpenFailure::None);
-  return {engine.mftRuns, engine.mftRecordCount};
+  const OpenResult opened = volume.Open();
+  if (!opened) {
+    EXPECT_EQ(opened.failure, OpenFailure::MftNotFound);
+    return {};
+  }
+  EXPECT_FALSE(opened.volume->mftRuns().empty());
+  return {opened.volume->mftRuns(), opened.volume->mftRecordCount()};
 }
 
 TEST(MountNtfsTest, DataInRecord0OrItsMirror) {

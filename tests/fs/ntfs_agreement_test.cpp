@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <map>
 
-#include "engine.h"
+#include "disk/volume.h"
 #include "fs/ntfs_data.h"
 #include "fs/scan.h"
 #include "support/test_support.h"
@@ -42,11 +42,10 @@ bool NameFits(const std::string& ours, const std::vector<std::string>& names) {
   return false;
 }
 
-std::string Sha256OfItem(Engine& engine, const ItemNode& item, const test::TempDir& dir) {
+std::string Sha256OfItem(const restorix::Volume& volume, const ItemNode& item,
+                         const test::TempDir& dir) {
   const auto path = dir / "item";
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  WriteNtfsData(engine, item, fd);
-  ::close(fd);
+  test::WriteFile(path, test::ReadItem(volume, item));
   return test::Sha256OfFile(path);
 }
 
@@ -56,14 +55,14 @@ TEST_P(NtfsAgreementTest, EveryDeletedFileIsFoundWithTheBytesIcatReads) {
   const Volume& v = GetParam();
   const auto image = test::Fixture(v.fixture);
   const test::TskVolume tsk{image, v.tskOffset};
-  Engine engine;
-  ASSERT_TRUE(engine.OpenSource(SOURCE_LOGICAL_DRIVE, image, v.partition));
-  engine.keepRunning = 1;
-  ASSERT_NE(RunScan(engine, false, nullptr).status, 0u);
+  const auto volume = restorix::Volume::Open(SourceKind::LogicalDrive, image, v.partition).volume;
+  ASSERT_TRUE(volume);
+  const test::ScanRun scan = test::ScanVolume(*volume);
+  ASSERT_TRUE(scan.completed);
 
   std::map<std::uint64_t, std::vector<const ItemNode*>> items;
-  WalkTree(engine.treeRoot, [&](const ItemNode& node, int) {
-    if (!node.isFolder() && (node.flags & ITEM_LIVE) == 0) items[node.id].push_back(&node);
+  WalkTree(scan.tree.root(), [&](const ItemNode& node, int) {
+    if (!node.isFolder() && !node.isLive()) items[node.id].push_back(&node);
   });
 
   test::TempDir dir;
@@ -95,7 +94,7 @@ TEST_P(NtfsAgreementTest, EveryDeletedFileIsFoundWithTheBytesIcatReads) {
       const std::string address = std::to_string(number) + "-128-" + std::to_string(streams[i].id);
       same = NameFits(Utf8FromUtf16(item.name), record.names) && item.size == streams[i].size &&
              item.parentId == record.parent &&
-             Sha256OfItem(engine, item, dir) == test::IcatSha256(tsk, address);
+             Sha256OfItem(*volume, item, dir) == test::IcatSha256(tsk, address);
       EXPECT_TRUE(same) << v.name << " record " << address << " " << Utf8FromUtf16(item.name)
                         << " size " << item.size << " (icat: " << streams[i].size << ")";
     }

@@ -1,12 +1,11 @@
-// Writing an NTFS item's data back: resident, plain, sparse, split over
-// several attributes and compressed, always exactly the file's bytes.
+// Reading an NTFS item's data: resident, plain, sparse, split over several
+// attributes and compressed, always exactly the file's bytes, read whole or
+// in pieces.
 #include "fs/ntfs_data.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include "fs/scan.h"
+#include "fs/item_reader.h"
 #include "support/ntfs_volume.h"
 #include "support/test_support.h"
 #include "util/text.h"
@@ -37,23 +36,26 @@ Bytes8 Head(const Bytes8& bytes, std::size_t n) {
 // changes the source between the scan and the write.
 Bytes8 Recover(const MemoryNtfsVolume& volume, const std::u16string& name,
                const std::function<void(FakeSource&)>& fault = {}) {
-  Engine engine;
   FakeSource* source = nullptr;
-  EXPECT_TRUE(volume.Open(engine, &source));
-  engine.keepRunning = 1;
-  RunScan(engine, false, nullptr);
+  const OpenResult opened = volume.Open(&source);
+  EXPECT_TRUE(opened);
+  if (!opened) return {};
+  const test::ScanRun scan = test::ScanVolume(*opened.volume);
   const ItemNode* item = nullptr;
-  WalkTree(engine.treeRoot, [&](const ItemNode& n, int) {
+  WalkTree(scan.tree.root(), [&](const ItemNode& n, int) {
     if (!item && n.name == name) item = &n;
   });
   EXPECT_NE(item, nullptr) << "no item";
   if (!item) return {};
   if (fault) fault(*source);
-  test::TempDir dir;
-  const int fd = ::open((dir / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  WriteNtfsData(engine, *item, fd);
-  ::close(fd);
-  return test::ReadFile(dir / "out");
+  const Bytes8 whole = test::ReadItem(*opened.volume, *item);
+  // Read in pieces of an odd length, the bytes are the same.
+  ItemReader reader(*opened.volume, *item);
+  Bytes8 pieces, piece(1234);
+  for (std::size_t n; (n = reader.read(pieces.size(), piece)) != 0;)
+    pieces.insert(pieces.end(), piece.begin(), piece.begin() + static_cast<std::ptrdiff_t>(n));
+  EXPECT_EQ(pieces, whole);
+  return whole;
 }
 
 // A file whose unnamed $DATA starts with the runs given.
@@ -64,7 +66,7 @@ test::MftRecordBuilder Plain(const char16_t* name, const Bytes8& runs, std::uint
   return file;
 }
 
-TEST(WriteNtfsDataTest, ResidentPlainSparseSplitAndDamagedData) {
+TEST(NtfsReaderTest, ResidentPlainSparseSplitAndDamagedData) {
   MemoryNtfsVolume v;
   const Bytes8 content = Filled(4 * 4096, 1);
   v.Cluster(300, content);
@@ -107,7 +109,7 @@ Bytes8 Chunk(std::uint8_t letter) {
   return {0x03, 0xB0, 0x02, letter, 0xFC, 0x0F};
 }
 
-TEST(WriteNtfsDataTest, CompressedUnitsStoredCompressedSparseAndCutShort) {
+TEST(NtfsReaderTest, CompressedUnitsStoredCompressedSparseAndCutShort) {
   MemoryNtfsVolume v(1, 128);
   const Bytes8 stored = Filled(8192, 2), tail = Filled(3 * 512, 7);
   v.Cluster(1000, Cat({Chunk('A'), Chunk('B'), {0, 0}}));
@@ -129,7 +131,7 @@ TEST(WriteNtfsDataTest, CompressedUnitsStoredCompressedSparseAndCutShort) {
 
 // The file system split the data over two attributes inside a compression
 // unit: the unit is gathered across the cut and decompressed whole.
-TEST(WriteNtfsDataTest, ACompressionUnitSplitBetweenAttributes) {
+TEST(NtfsReaderTest, ACompressionUnitSplitBetweenAttributes) {
   MemoryNtfsVolume v(1, 128);
   v.Cluster(1500, Cat({Chunk('Q'), Chunk('R'), {0, 0}}));
   auto file = FileRecord(0, 5, u"split-unit.bin");

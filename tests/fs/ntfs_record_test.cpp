@@ -14,7 +14,7 @@ using Record = std::vector<std::uint8_t>;
 
 VolumeContext NtfsContext(std::uint16_t bytesPerSector = 512, std::uint8_t recordSectors = 2) {
   VolumeContext c;
-  c.setFsType(FS_NTFS);
+  c.setFsType(FsType::Ntfs);
   c.setBytesPerSector(bytesPerSector);
   c.setSectorsPerCluster(8);
   c.setMftRecordSectors(recordSectors);

@@ -121,27 +121,31 @@ TEST(ScanMftTest, RebuildsFoldersAndListsDeletedFilesPassingOverDamage) {
     SampleVolume v;
     if (damaged) v.Place(v.RecordSector(51) * 512 + 1022, {0xFF});  // torn.txt: a torn write
     test::FakeSource* source = nullptr;
-    Engine engine;
-    ASSERT_TRUE(v.Open(engine, &source));
+    const OpenResult opened = v.Open(&source);
+    ASSERT_TRUE(opened);
     if (damaged) source->FailRange(v.RecordSector(41) * 512, 512, EIO);  // hello.txt's
-    engine.keepRunning = 1;
-    EXPECT_NE(RunScan(engine, false, nullptr).status, 0u);
-    ASSERT_EQ(test::Render(engine.treeRoot),
+    const test::ScanRun scan = test::ScanVolume(*opened.volume);
+    EXPECT_TRUE(scan.completed);
+    ASSERT_EQ(test::Render(scan.tree.root()),
               std::string(".(big.bin big.bin overflow.bin self.bin self.bin self.bin ") +
                   "B(A(in-a.txt)) Self(in-self.txt) " + (damaged ? "" : "torn.txt ") +
                   "one.txt two.txt two.txt " +
                   "Docs(WRD0001.TMP Long name.txt Report 2026.doc Later(later.txt)" +
                   (damaged ? "" : " hello.txt") + ") #60(orphan.bin))");
     std::map<std::u16string, const ItemNode*> items;  // the first of each name
-    WalkTree(engine.treeRoot, [&](const ItemNode& n, int) { items.emplace(n.name, &n); });
+    WalkTree(scan.tree.root(), [&](const ItemNode& n, int) { items.emplace(n.name, &n); });
+    const auto extents = [](const ItemNode* n) {
+      return std::get<NtfsRecord>(n->location).extents;
+    };
     // The named stream is an item too; data is found by its attribute's header.
     const ItemNode* two = items[u"two.txt"];
     EXPECT_EQ(std::tie(two->size, two->next->size, two->next->id), std::tuple(5000u, 11u, 46u));
-    EXPECT_EQ(two->extents, (std::vector<Extent>{{v.RecordSector(46), 0x100}}));
+    EXPECT_EQ(extents(two), (std::vector<Extent>{{v.RecordSector(46), 0x100}}));
+    EXPECT_EQ(std::get<NtfsRecord>(two->location).number, 46u);
     const ItemNode* big = items[u"big.bin"];  // both pieces, the sizes from the first
     EXPECT_EQ(std::tie(big->size, big->next->size), std::tuple(20u * 4096 - 100, 4u));
-    EXPECT_EQ(big->extents.size(), 2u);
-    EXPECT_EQ(big->extents.back(), (Extent{v.RecordSector(67), v.listedAt}));
+    EXPECT_EQ(extents(big).size(), 2u);
+    EXPECT_EQ(extents(big).back(), (Extent{v.RecordSector(67), v.listedAt}));
   }
 }
 
@@ -153,19 +157,19 @@ TEST(ScanMftTest, BatchesOf128RecordsStoppingAndALostDevice) {
   enum { kRun, kStop, kLose };
   for (const int how : {kRun, kStop, kLose}) {
     test::FakeSource* source = nullptr;
-    Engine engine;
-    ASSERT_TRUE(v.Open(engine, &source));
+    const OpenResult opened = v.Open(&source);
+    ASSERT_TRUE(opened);
     Events events;
-    engine.SetEvents(&events);
-    if (how == kStop) events.onReport = [&] { engine.keepRunning = 0; };  // during the first batch
+    StopToken stop;
+    if (how == kStop) events.onReport = [&] { stop.RequestStop(); };  // during the first batch
     if (how == kLose) source->LoseAfter(source->reads() + 1);  // the second batch finds it gone
-    engine.keepRunning = 1;
-    const ScanResult result = RunScan(engine, false, nullptr);
-    EXPECT_EQ(result.status, how == kRun ? 1u : 0u) << "a lost device never completes a scan";
-    EXPECT_EQ(result.deviceLost, how == kLose);
+    const test::ScanRun scan =
+        test::ScanVolume(*opened.volume, ScanMode::DeletedFiles, {}, 1024, &stop, &events);
+    EXPECT_EQ(scan.completed, how == kRun) << "a lost device never completes a scan";
+    EXPECT_EQ(scan.deviceLost, how == kLose);
     EXPECT_EQ(events.reports, (how ? Pairs{{0, 300}} : Pairs{{0, 300}, {128, 300}, {256, 300}}));
     // What was found stays, and the tree is finished: the placeholder is hung.
-    EXPECT_EQ(test::Render(engine.treeRoot),
+    EXPECT_EQ(test::Render(scan.tree.root()),
               how == kRun ? ".(last.txt top.txt #99(early.txt))" : ".(top.txt #99(early.txt))");
   }
 }
@@ -175,14 +179,21 @@ TEST(ScanMftTest, BatchesOf128RecordsStoppingAndALostDevice) {
 TEST(ScanMftTest, ARunOffTheVolumeKeepsItsRecordNumbers) {
   test::MemoryNtfsVolume v(8, 75);
   v.Record(21, File(0, 5, u"top.txt"));
-  Engine engine;
-  ASSERT_TRUE(v.Open(engine));
-  const std::uint64_t clusters = 2;  // 8 records of 1 KiB in 4 KiB clusters
-  engine.mftRuns.insert(engine.mftRuns.begin(), RunNode{clusters, ~std::uint64_t{0} / 4});
-  engine.keepRunning = 1;
-  EXPECT_NE(RunScan(engine, false, nullptr).status, 0u);
+  // The MFT's first 2 clusters (8 records of 1 KiB in 4 KiB clusters) lie
+  // far past the volume; its 75 clusters at cluster 16 follow.
+  const std::int64_t far = static_cast<std::int64_t>(~std::uint64_t{0} / 4);
+  MftRecordBuilder record0(1024);
+  record0.Resident(0x10, test::StandardInformationValue(1, 1), 0);
+  record0.Resident(0x30, test::FileNameValue(5, u"$MFT"), 3);
+  record0.NonResident(0x80, 0, 76, EncodeRunList({{2, far}, {75, 16 - far}}), 77 * 4096, 6);
+  v.Record(0, record0.Build());
+  const OpenResult opened = v.Open();
+  ASSERT_TRUE(opened);
+  ASSERT_EQ(opened.volume->mftRuns().size(), 2u);
+  const test::ScanRun scan = test::ScanVolume(*opened.volume);
+  EXPECT_TRUE(scan.completed);
   const ItemNode* found = nullptr;
-  WalkTree(engine.treeRoot, [&](const ItemNode& n, int) {
+  WalkTree(scan.tree.root(), [&](const ItemNode& n, int) {
     if (n.name == u"top.txt") found = &n;
   });
   ASSERT_NE(found, nullptr);
@@ -190,22 +201,30 @@ TEST(ScanMftTest, ARunOffTheVolumeKeepsItsRecordNumbers) {
 }
 
 TEST(RunScanTest, RootAndBranchesFollowTheFileSystem) {
+  // A type whose signature is nowhere: the search runs and finds nothing.
+  SignatureRecord nowhere;
+  nowhere.typeCode = 9999;
+  nowhere.sigLength = 4;
+  std::copy_n("\x01\x02\x03\x04", 4, nowhere.sigBytes.begin());
   for (int c = 0; c < 4; ++c) {  // an NTFS volume or a whole disk, with or without the search
-    const bool volume = c & 1, withSearch = c & 2;
-    Engine engine;
+    const bool isVolume = c & 1;
+    const ScanMode mode = c & 2 ? ScanMode::Format : ScanMode::DeletedFiles;
     const test::MemoryNtfsVolume v;
-    ASSERT_TRUE(volume ? v.Open(engine) : engine.OpenSource(SOURCE_PHYSICAL_DISK, v.Source(), u""));
+    const OpenResult opened =
+        isVolume ? v.Open() : Volume::Open(SourceKind::PhysicalDisk, v.Source(), u"");
+    ASSERT_TRUE(opened);
     Events events;
-    engine.SetEvents(&events);
-    engine.keepRunning = 1;
-    int searched = 0;
-    const auto search = [&](Engine& e) { return ++searched, e.keepRunning.load(); };
-    EXPECT_NE(RunScan(engine, withSearch, search).status, 0u);
-    const ItemNode& root = *engine.treeRoot;
+    const test::ScanRun scan =
+        test::ScanVolume(*opened.volume, mode, {nowhere}, 1024, nullptr, &events);
+    EXPECT_TRUE(scan.completed);
+    const ItemNode& root = *scan.tree.root();
     EXPECT_EQ(std::tie(root.id, root.parentId, root.flags, root.name),
-              std::tuple(5u, 5u, ITEM_LIVE | ITEM_FOLDER, u"."));
-    EXPECT_EQ(searched, withSearch || !volume) << "a whole disk is always searched";
-    EXPECT_EQ(events.phases, (volume && withSearch ? Pairs{{2, 2}} : Pairs{}));
+              std::tuple(5u, 5u, ItemFlags::Live | ItemFlags::Folder, u"."));
+    const std::uint64_t sectors = opened.volume->context().totalSectors();
+    const bool searched = std::any_of(events.reports.begin(), events.reports.end(),
+                                      [&](const auto& r) { return r.second == sectors; });
+    EXPECT_EQ(searched, mode == ScanMode::Format || !isVolume) << "a whole disk is always searched";
+    EXPECT_EQ(events.phases, (isVolume && mode == ScanMode::Format ? Pairs{{2, 2}} : Pairs{}));
   }
 }
 

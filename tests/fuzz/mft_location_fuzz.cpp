@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "engine.h"
+#include "disk/volume.h"
 #include "support/boot_sectors.h"
 #include "support/fake_source.h"
 
@@ -17,8 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<std::uint8_t> volume = test::NtfsBoot(geometry);
   volume.resize(1024, 0);
   volume.insert(volume.end(), data, data + size);
-  Engine engine;
-  engine.OpenSource(SOURCE_LOGICAL_DRIVE, std::make_unique<test::FakeSource>(std::move(volume)),
-                    u"fuzz");
+  Volume::Open(SourceKind::LogicalDrive, std::make_shared<test::FakeSource>(std::move(volume)),
+               u"fuzz");
   return 0;
 }

@@ -2,13 +2,10 @@
 // volume and scanned; the data of every item it yields is then read back.
 // Most inputs get valid fixups so that the fuzzer spends its time on the
 // attributes rather than on the update sequence.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 
-#include "fs/ntfs_data.h"
+#include "fs/item_reader.h"
 #include "fs/scan.h"
 #include "support/ntfs_volume.h"
 
@@ -31,13 +28,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     volume.Place(200 * 4096, std::vector<std::uint8_t>(data + 1025, data + size));
   }
 
-  Engine engine;
-  if (!volume.Open(engine)) return 0;
-  engine.keepRunning = 1;
-  RunScan(engine, false, nullptr);
-  static const int sink = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-  WalkTree(engine.treeRoot, [&](const ItemNode& node, int) {
-    if (!node.isFolder() && node.size <= (16u << 20)) WriteNtfsData(engine, node, sink);
+  const OpenResult opened = volume.Open();
+  if (!opened) return 0;
+  const StopToken stop;
+  TaskEvents events;
+  ItemTree tree;
+  RunScan(*opened.volume, ScanMode::DeletedFiles, {}, 1024, tree, {stop, events});
+  std::vector<std::uint8_t> buffer(1 << 16);
+  WalkTree(tree.root(), [&](const ItemNode& node, int) {
+    if (node.isFolder()) return;
+    ItemReader reader(*opened.volume, node);
+    for (std::uint64_t at = 0; at < (16u << 20);) {
+      const std::size_t n = reader.read(at, buffer);
+      if (n == 0) break;
+      at += n;
+    }
   });
   return 0;
 }

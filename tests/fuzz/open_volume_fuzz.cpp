@@ -3,14 +3,13 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "engine.h"
+#include "disk/volume.h"
 #include "support/fake_source.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  restorix::Engine engine;
-  engine.OpenSource(
-      restorix::SOURCE_LOGICAL_DRIVE,
-      std::make_unique<restorix::test::FakeSource>(std::vector<std::uint8_t>(data, data + size)),
+  restorix::Volume::Open(
+      restorix::SourceKind::LogicalDrive,
+      std::make_shared<restorix::test::FakeSource>(std::vector<std::uint8_t>(data, data + size)),
       u"fuzz");
   return 0;
 }

@@ -14,7 +14,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static const std::string path = "/proc/self/fd/" + std::to_string(fd);
   ::ftruncate(fd, 0);
   ::pwrite(fd, data, size, 0);
-  restorix::Engine engine;
-  restorix::LoadScanInfo(engine, path, "/nonexistent/restorix-fuzz-source");
+  restorix::LoadScanInfo(path, "/nonexistent/restorix-fuzz-source");
   return 0;
 }

@@ -6,7 +6,6 @@
 
 #include "fs/scan.h"
 #include "signature/detectors/detectors.h"
-#include "signature/search.h"
 #include "signature/signature_file.h"
 #include "support/fake_source.h"
 
@@ -29,20 +28,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<std::uint8_t> disk(data + 1, data + size);
   disk.resize((disk.size() + 511) / 512 * 512 + 1024, 0);
 
-  Engine engine;
-  engine.OpenSource(SOURCE_PHYSICAL_DISK, std::make_unique<test::FakeSource>(disk), u"fuzz");
-  engine.keepRunning = 1;
+  const auto volume =
+      Volume::Open(SourceKind::PhysicalDisk, std::make_shared<test::FakeSource>(disk), u"fuzz")
+          .volume;
+  const StopToken stop;
   if (choice < 128) {
-    engine.selectedTypes = SelectTypes(
-        Table(), [](const SignatureRecord&) { return true; }, 1024);
-    RunScan(engine, true, RunSignatureSearch);
+    TaskEvents events;
+    ItemTree tree;
+    RunScan(*volume, ScanMode::Advanced, Table(), 1024, tree, {stop, events});
     return 0;
   }
-  static const std::uint32_t kCodes[] = {4,   5,   15,  18,  61,  62,  63,  68,
-                                         142, 161, 167, 185, 203, 207, 208, 235};
+  // Every registered detector, whatever the table holds.
+  const auto detectors = Detectors();
   ClaimedSectors claims;
-  DetectorContext context{engine, claims};
+  DetectorContext context{*volume, claims, stop};
   SignatureRecord record;
-  DetectorFor(kCodes[choice % std::size(kCodes)])(context, 0, record);
+  detectors[choice % detectors.size()].detect(context, 0, record);
   return 0;
 }

@@ -11,12 +11,13 @@
 #include <sstream>
 
 #include "catalogue/recovery_writer.h"
-#include "engine.h"
+#include "disk/volume.h"
 #include "fs/scan.h"
 #include "signature/search.h"
 #include "signature/signature_file.h"
 #include "support/fake_source.h"
 #include "support/test_support.h"
+#include "task.h"
 #include "util/text.h"
 
 namespace restorix {
@@ -144,17 +145,17 @@ struct Carved {
 };
 
 // Every carved file under "Raw Data", by start sector.
-std::multimap<std::uint64_t, Carved> CarvedItems(const Engine& engine) {
+std::multimap<std::uint64_t, Carved> CarvedItems(const ItemTree& tree) {
   std::multimap<std::uint64_t, Carved> carved;
   const ItemNode* raw = nullptr;
-  for (const ItemNode* c = engine.treeRoot->firstChild; c; c = c->next) {
+  for (const ItemNode* c = tree.root()->firstChild; c; c = c->next) {
     if (c->name == kRawDataFolder) raw = c;
   }
   if (!raw) return carved;
   for (const ItemNode* category = raw->firstChild; category; category = category->next) {
     for (const ItemNode* kind = category->firstChild; kind; kind = kind->next) {
       for (const ItemNode* item = kind->firstChild; item; item = item->next) {
-        const std::uint64_t start = item->extents.empty() ? item->id : item->extents.front().start;
+        const std::uint64_t start = std::get<restorix::Carved>(item->location).firstSector;
         carved.insert(
             {start, {item, Utf8FromUtf16(category->name), Utf8FromUtf16(kind->name), start}});
       }
@@ -168,24 +169,26 @@ void CheckAll(ItemNode* root) {
   WalkTree(root, [](const ItemNode& n, int) { const_cast<ItemNode&>(n).checked = 1; });
 }
 
-// Runs the search over `engine`'s open source with every type selected and
-// checks each planted file. Returns the number of files checked.
-int CheckCarving(Engine& engine,
+// Runs the search over the volume with every type selected and checks each
+// planted file. Returns the number of files checked; the tree is left in
+// `tree`.
+int CheckCarving(const Volume& volume,
                  const std::vector<std::pair<const CorpusFile*, std::uint64_t>>& placed,
-                 bool withFileSystemScan, const std::string& label) {
+                 ScanMode mode, const std::string& label, ItemTree& tree) {
   const auto table = Table();
-  engine.selectedTypes = SelectTypes(
-      table, [](const SignatureRecord&) { return true; }, 1024);
-  engine.keepRunning = 1;
-  EXPECT_NE(RunScan(engine, withFileSystemScan, RunSignatureSearch).status, 0u) << label;
-  const auto carved = CarvedItems(engine);
-  const std::uint32_t sectorBytes = engine.context.bytesPerSector();
-  const std::uint64_t total = engine.context.totalSectors();
+  test::ScanRun scan = test::ScanVolume(volume, mode, table, 1024);
+  EXPECT_TRUE(scan.completed) << label;
+  tree = std::move(scan.tree);
+  const auto carved = CarvedItems(tree);
+  const std::uint32_t sectorBytes = volume.context().bytesPerSector();
+  const std::uint64_t total = volume.context().totalSectors();
 
   test::TempDir out;
-  CheckAll(engine.treeRoot);
-  const SaveResult saved = SaveCheckedItems(engine, {out.path(), nullptr, nullptr});
-  EXPECT_NE(saved.status, 0u) << label;
+  CheckAll(tree.root());
+  SaveResult saved;
+  TaskEvents events;
+  SaveCheckedItems(volume, tree, {out.path(), nullptr, nullptr}, {StopToken{}, events}, saved);
+  EXPECT_TRUE(saved.completed()) << label;
 
   int checked = 0;
   for (const auto& [file, sector] : placed) {
@@ -223,17 +226,19 @@ TEST(CarvingCorpusTest, EveryFileIsFoundAtItsSectorWithItsSizeAndBytes) {
   ASSERT_GE(files.size(), 30u);
   for (const std::uint32_t sectorBytes : {512u, 4096u}) {
     const Layout layout = LayOut(files, sectorBytes);
-    Engine engine;
-    ASSERT_TRUE(engine.OpenSource(SOURCE_PHYSICAL_DISK,
-                                  std::make_unique<test::FakeSource>(layout.image, sectorBytes),
-                                  u"corpus"));
+    const auto volume =
+        Volume::Open(SourceKind::PhysicalDisk,
+                     std::make_shared<test::FakeSource>(layout.image, sectorBytes), u"corpus")
+            .volume;
+    ASSERT_TRUE(volume);
     const std::string label = std::to_string(sectorBytes) + "-byte sectors";
-    EXPECT_GE(CheckCarving(engine, layout.placed, false, label), 30) << label;
+    ItemTree tree;
+    EXPECT_GE(CheckCarving(*volume, layout.placed, ScanMode::Advanced, label, tree), 30) << label;
 
     // Nothing is carved from the filler: every item starts where a planted
     // file starts, or inside one (a file within a file).
     int nested = 0;
-    for (const auto& [start, c] : CarvedItems(engine)) {
+    for (const auto& [start, c] : CarvedItems(tree)) {
       const auto owner =
           std::find_if(layout.placed.begin(), layout.placed.end(), [&](const auto& p) {
             const std::uint64_t sectors = (p.first->bytes.size() + sectorBytes - 1) / sectorBytes;
@@ -276,9 +281,10 @@ void CheckVolume(const std::filesystem::path& image, const std::string& label) {
     ASSERT_TRUE(sector.has_value()) << label << " " << f.name << " is not on the volume";
     placed.push_back({&f, *sector});
   }
-  Engine engine;
-  ASSERT_TRUE(engine.OpenSource(SOURCE_LOGICAL_DRIVE, image));
-  EXPECT_GE(CheckCarving(engine, placed, true, label), 30);
+  const auto opened = Volume::Open(SourceKind::LogicalDrive, image).volume;
+  ASSERT_TRUE(opened);
+  ItemTree tree;
+  EXPECT_GE(CheckCarving(*opened, placed, ScanMode::Format, label, tree), 30);
 }
 
 TEST(CarvingCorpusTest, FormatRecoveryOnNtfs) {

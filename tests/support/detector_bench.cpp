@@ -19,16 +19,16 @@ void DetectorBench::Place(std::uint64_t sector, const std::vector<std::uint8_t>&
 }
 
 void DetectorBench::Open() {
-  engine.ResetEngine();
-  engine.OpenSource(SOURCE_PHYSICAL_DISK, std::make_unique<FakeSource>(bytes_, sectorSize_),
-                    u"bench");
-  engine.keepRunning = 1;
+  volume = Volume::Open(SourceKind::PhysicalDisk, std::make_shared<FakeSource>(bytes_, sectorSize_),
+                        u"bench")
+               .volume;
+  stop.Reset();
   opened_ = true;
 }
 
 std::uint32_t DetectorBench::Run(Detector detector, std::uint64_t sector, SignatureRecord record) {
   if (!opened_) Open();
-  DetectorContext context{engine, claims};
+  DetectorContext context{*volume, claims, stop};
   const std::uint32_t result = detector(context, sector, record);
   record_ = record;
   return result;

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine.h"
+#include "disk/volume.h"
 #include "signature/detectors/detectors.h"
 
 namespace restorix::test {
@@ -25,7 +25,8 @@ class DetectorBench {
   std::uint32_t Run(Detector detector, std::uint64_t sector, SignatureRecord record = {});
   const SignatureRecord& record() const { return record_; }
 
-  Engine engine;
+  std::shared_ptr<const Volume> volume;
+  StopToken stop;
   ClaimedSectors claims;
 
  private:

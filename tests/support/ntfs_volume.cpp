@@ -33,14 +33,14 @@ void MemoryNtfsVolume::Place(std::uint64_t byte, const std::vector<std::uint8_t>
   std::copy(data.begin(), data.end(), bytes_.begin() + static_cast<std::ptrdiff_t>(byte));
 }
 
-std::unique_ptr<FakeSource> MemoryNtfsVolume::Source() const {
-  return std::make_unique<FakeSource>(bytes_);
+std::shared_ptr<FakeSource> MemoryNtfsVolume::Source() const {
+  return std::make_shared<FakeSource>(bytes_);
 }
 
-OpenResult MemoryNtfsVolume::Open(Engine& engine, FakeSource** source) const {
+OpenResult MemoryNtfsVolume::Open(FakeSource** source) const {
   auto fake = Source();
   if (source) *source = fake.get();
-  return engine.OpenSource(SOURCE_LOGICAL_DRIVE, std::move(fake), u"memory");
+  return Volume::Open(SourceKind::LogicalDrive, std::move(fake), u"memory");
 }
 
 MftRecordBuilder FileRecord(std::uint16_t flags, std::uint64_t parent, const std::u16string& name,

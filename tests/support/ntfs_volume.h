@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "engine.h"
+#include "disk/volume.h"
 #include "support/fake_source.h"
 #include "support/mft_builder.h"
 
@@ -32,10 +32,10 @@ class MemoryNtfsVolume {
   void Cluster(std::uint64_t cluster, const std::vector<std::uint8_t>& data);
   void Place(std::uint64_t byte, const std::vector<std::uint8_t>& data);
 
-  std::unique_ptr<FakeSource> Source() const;
+  std::shared_ptr<FakeSource> Source() const;
   // Opens a copy of the volume; `source` receives the fake source to inject
   // faults into.
-  OpenResult Open(Engine& engine, FakeSource** source = nullptr) const;
+  OpenResult Open(FakeSource** source = nullptr) const;
 
  private:
   std::uint8_t spc_;

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "catalogue/item_tree.h"
+#include "fs/item_reader.h"
 #include "util/text.h"
 
 namespace restorix::test {
@@ -128,6 +129,28 @@ std::map<std::string, std::string> Fsstat(const std::filesystem::path& image,
     fields.emplace(line.substr(0, colon), line.substr(colon + 2));
   }
   return fields;
+}
+
+ScanRun ScanVolume(const Volume& volume, ScanMode mode, const std::vector<SignatureRecord>& types,
+                   std::uint32_t assumedSize, const StopToken* stop, TaskEvents* events) {
+  ScanRun run;
+  const StopToken running;
+  TaskEvents none;
+  const StopToken& token = stop ? *stop : running;
+  try {
+    RunScan(volume, mode, types, assumedSize, run.tree, {token, events ? *events : none});
+  } catch (const DeviceLostError&) {
+    run.deviceLost = true;
+  }
+  run.completed = !run.deviceLost && token.running();
+  return run;
+}
+
+std::vector<std::uint8_t> ReadItem(const Volume& volume, const ItemNode& item) {
+  ItemReader reader(volume, item);
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(reader.size()));
+  bytes.resize(reader.read(0, bytes));
+  return bytes;
 }
 
 }  // namespace restorix::test

@@ -8,9 +8,10 @@
 #include <string>
 #include <vector>
 
-namespace restorix {
-struct ItemNode;
-}
+#include "catalogue/item_tree.h"
+#include "disk/volume.h"
+#include "fs/scan.h"
+#include "task.h"
 
 namespace restorix::test {
 
@@ -66,5 +67,18 @@ void WriteFile(const std::filesystem::path& path, const std::vector<std::uint8_t
 // `fsstat` output as "Key: value" pairs (the first occurrence of each key).
 std::map<std::string, std::string> Fsstat(const std::filesystem::path& image,
                                           std::uint64_t sectorOffset = 0);
+
+// A scan run to its end as the scan task runs it.
+struct ScanRun {
+  ItemTree tree;
+  bool completed = false;  // neither stopped nor cut short by a lost device
+  bool deviceLost = false;
+};
+ScanRun ScanVolume(const Volume& volume, ScanMode mode = ScanMode::DeletedFiles,
+                   const std::vector<SignatureRecord>& types = {}, std::uint32_t assumedSize = 1024,
+                   const StopToken* stop = nullptr, TaskEvents* events = nullptr);
+
+// An item's bytes, read through an ItemReader.
+std::vector<std::uint8_t> ReadItem(const Volume& volume, const ItemNode& item);
 
 }  // namespace restorix::test

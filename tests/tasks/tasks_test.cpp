@@ -4,10 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cstring>
+#include <stdexcept>
 #include <thread>
 
 #include "support/fake_source.h"
 #include "support/test_support.h"
+#include "tasks/rename_dialog.h"
 
 namespace restorix {
 namespace {
@@ -17,21 +21,30 @@ using Events = std::vector<std::string>;
 // An NTFS volume with files, held in memory so that it can be lost, and the
 // owner of its tasks: records everything a task tells it, in order.
 struct Demo : TaskSink {
-  Engine engine;
-  test::FakeSource* source = nullptr;
+  std::shared_ptr<test::FakeSource> source;
+  std::shared_ptr<const Volume> volume;
+  ItemTree tree;
+  StopToken stop;
   Events events;
   std::thread::id thread;
   bool stopOnProgress = false;
 
-  explicit Demo(SourceKind kind = SOURCE_LOGICAL_DRIVE) {
-    auto fake = std::make_unique<test::FakeSource>(test::ReadFile(test::Fixture("ntfs-c4k.img")));
-    source = fake.get();
-    EXPECT_TRUE(engine.OpenSource(kind, std::move(fake), u"demo"));
+  // The volume in memory, or the image file itself.
+  explicit Demo(SourceKind kind = SourceKind::LogicalDrive, bool fromFile = false) {
+    const auto image = test::Fixture("ntfs-c4k.img");
+    source = std::make_shared<test::FakeSource>(test::ReadFile(image));
+    volume =
+        fromFile ? Volume::Open(kind, image).volume : Volume::Open(kind, source, u"demo").volume;
+    EXPECT_TRUE(volume);
   }
-  TaskReport Run(const std::function<TaskReport()>& task) { return RunOnWorker(engine, task); }
+  TaskReport Run(const std::function<TaskReport()>& task) { return RunOnWorker(stop, task); }
+  TaskReport Scan(ScanMode mode, ProcessLogEntry& entry) {
+    const ScanJob job{mode, {}, 1024, "demo"};
+    return Run([&] { return ScanTask(*volume, job, tree, stop, *this, entry); });
+  }
 
   void ScanProgress(std::uint64_t, std::uint64_t) override {
-    if (stopOnProgress) engine.keepRunning = 0;
+    if (stopOnProgress) stop.RequestStop();
   }
   void TaskPhase(std::uint32_t phase, std::uint32_t count) override {
     events.push_back("phase " + std::to_string(phase) + "/" + std::to_string(count));
@@ -41,42 +54,40 @@ struct Demo : TaskSink {
     thread = std::this_thread::get_id();
   }
   void TreeRefreshed() override { events.push_back("tree"); }
-  void TaskFinished(std::uint32_t outcome) override {
-    events.push_back("finished " + std::to_string(outcome));
+  void TaskFinished(TaskOutcome outcome) override {
+    events.push_back("finished " + std::to_string(static_cast<int>(outcome)));
   }
 };
 
 TEST(TasksTest, DirectoryScanCompletedStoppedOrLost) {
   enum End { Completed, Stopped, Lost };
   const std::string scan = "Processing directory structure for demo";
-  const std::string image = "Processing Image file :/images/a.qni";
+  const std::string image = "Processing Image file :ntfs-c4k.img";
   const std::tuple<End, bool, std::string, std::string> cases[] = {
       {Completed, false, "Selected demo", scan},
       {Completed, true, image, image},
       {Stopped, false, "Selected demo", scan},
       {Lost, false, "Selected demo", scan}};
-  for (const auto& [end, imageMode, name, row] : cases) {
-    Demo demo;
+  for (const auto& [end, imageFile, name, row] : cases) {
+    Demo demo(SourceKind::LogicalDrive, imageFile);
     demo.stopOnProgress = end == Stopped;
     if (end == Lost) demo.source->LoseAfter(demo.source->reads() + 2);
     ProcessLogEntry entry{name, "Processing Mode: Deleted File Recovery", "", 0};
-    const TaskReport report =
-        demo.Run([&] { return DirectoryScanTask(demo.engine, demo, entry, imageMode); });
+    const TaskReport report = demo.Scan(ScanMode::DeletedFiles, entry);
     EXPECT_EQ(report.completed, end == Completed);
-    EXPECT_EQ(report.scan.deviceLost, end == Lost);
+    EXPECT_EQ(report.deviceLost, end == Lost);
     const std::string last = end == Completed ? "log 2 Completed " : "log 1 Aborted ";
     EXPECT_EQ(demo.events, (Events{"phase 1/1", "log 0 " + row, last + row, "tree", "finished 0"}));
     EXPECT_NE(demo.thread, std::this_thread::get_id()) << "tasks run on a worker thread";
-    EXPECT_TRUE(end != Completed || demo.engine.treeRoot->firstChild != nullptr);
+    EXPECT_TRUE(end != Completed || demo.tree.root()->firstChild != nullptr);
   }
 }
 
 TEST(TasksTest, SignatureSearchPhasesForAVolumeAndAWholeDisk) {
   for (const bool advanced : {false, true}) {
-    Demo demo(advanced ? SOURCE_PHYSICAL_DISK : SOURCE_LOGICAL_DRIVE);
+    Demo demo(advanced ? SourceKind::PhysicalDisk : SourceKind::LogicalDrive);
     ProcessLogEntry entry{"Selected demo", "1 file type(s) to search", "", 0};
-    auto task = [&] { return SignatureSearchTask(demo.engine, demo, entry, advanced); };
-    EXPECT_TRUE(demo.Run(task).completed);
+    EXPECT_TRUE(demo.Scan(advanced ? ScanMode::Advanced : ScanMode::Format, entry).completed);
     const std::string start = "log 0 Searching for known file type(s)";
     const std::string end = "log 2 Completed searching for known file type(s)";
     EXPECT_EQ(demo.events,
@@ -93,20 +104,20 @@ TEST(TasksTest, ImagingCompletedOrAbortedAndAnAbortedImageIsRemoved) {
     demo.stopOnProgress = stop;
     ProcessLogEntry entry{"Imaging Disk :demo", "To Location " + (dir / "i.qni").string(), "", 0};
     const TaskReport report =
-        demo.Run([&] { return ImagingTask(demo.engine, demo, entry, dir / "i.qni"); });
-    EXPECT_EQ(report.outcome, stop ? OUTCOME_IMAGING_ABORTED : OUTCOME_IMAGING_COMPLETED);
+        demo.Run([&] { return ImagingTask(*demo.volume, dir / "i.qni", demo.stop, demo, entry); });
+    EXPECT_EQ(report.outcome, stop ? TaskOutcome::ImagingAborted : TaskOutcome::ImagingCompleted);
     EXPECT_EQ(std::filesystem::exists(dir / "i.qni"), !stop);
     const std::string end = stop ? "log 1 Aborted" : "log 2 Completed";
     EXPECT_EQ(demo.events,
               (Events{"phase 1/1", "log 0 Imaging Disk :demo", end + " Imaging Disk :demo",
-                      "finished " + std::to_string(report.outcome)}));
+                      "finished " + std::to_string(static_cast<int>(report.outcome))}));
     ProcessLog log;
-    const Completion done = CompleteTask(demo.engine, log, entry, report.outcome);
+    const Completion done = CompleteTask(demo.stop, log, entry, report.outcome);
     EXPECT_EQ(done.message,
               stop ? "Imaging of logical drive aborted." : "Imaging of logical drive completed.");
     EXPECT_EQ(done.error, stop);
     EXPECT_TRUE(log.empty());
-    EXPECT_EQ(demo.engine.keepRunning, 0u);
+    EXPECT_FALSE(demo.stop.running());
   }
 }
 
@@ -115,26 +126,58 @@ TEST(TasksTest, SavingCompletedOrAbortedLeavesItsRowAndMessage) {
   test::WriteFile(dir / "file", {1});
   for (const bool fail : {false, true}) {
     Demo demo;
-    RunScan(demo.engine, false, nullptr);
-    demo.engine.treeRoot->checked = 1;
-    WalkTree(demo.engine.treeRoot,
-             [](const ItemNode& n, int) { const_cast<ItemNode&>(n).checked = 1; });
+    demo.tree = test::ScanVolume(*demo.volume).tree;
+    demo.tree.root()->checked = 1;
+    WalkTree(demo.tree.root(), [](ItemNode& n, int) { n.checked = 1; });
     SaveOptions options{fail ? dir / "file" : dir.path(), nullptr, nullptr};
-    const TaskReport report = demo.Run([&] { return SaveTask(demo.engine, demo, options); });
-    EXPECT_EQ(report.outcome, fail ? OUTCOME_SAVE_ABORTED : OUTCOME_SAVE_COMPLETED);
-    EXPECT_EQ(demo.events, (Events{"phase 1/1", "finished " + std::to_string(report.outcome)}));
+    const TaskReport report =
+        demo.Run([&] { return SaveTask(*demo.volume, demo.tree, options, demo.stop, demo); });
+    EXPECT_EQ(report.outcome, fail ? TaskOutcome::SaveAborted : TaskOutcome::SaveCompleted);
+    EXPECT_EQ(
+        demo.events,
+        (Events{"phase 1/1", "finished " + std::to_string(static_cast<int>(report.outcome))}));
     ProcessLog log;
     ProcessLogEntry entry{"Completed Processing directory structure", "", "", LOG_COMPLETED};
-    const Completion done = CompleteTask(demo.engine, log, entry, report.outcome);
+    const Completion done = CompleteTask(demo.stop, log, entry, report.outcome);
     EXPECT_EQ(done.message, fail ? "Saving of data aborted." : "Saving of data completed.");
     ASSERT_EQ(log.rows().size(), 1u);
     EXPECT_EQ(log.rows()[0].description, fail ? "Processing Aborted" : "Processing Completed");
     EXPECT_EQ(log.rows()[0].status, fail ? LOG_ABORTED : LOG_COMPLETED);
   }
-  Engine engine;
+  StopToken stop;
   ProcessLog log;
   ProcessLogEntry entry;
-  EXPECT_TRUE(CompleteTask(engine, log, entry, 7).message.empty()) << "other outcomes tell nothing";
+  EXPECT_TRUE(CompleteTask(stop, log, entry, TaskOutcome::None).message.empty())
+      << "scans tell nothing";
+}
+
+// What a task lets out (a fault of the program, memory running out) is not
+// a finished task: it reaches the owner's thread as it was raised.
+TEST(TasksTest, AnExceptionInATaskReachesItsOwner) {
+  StopToken stop;
+  EXPECT_THROW(RunOnWorker(stop, []() -> TaskReport { throw std::bad_alloc(); }), std::bad_alloc);
+  EXPECT_THROW(RunOnWorker(stop, []() -> TaskReport { throw std::logic_error("bug"); }),
+               std::logic_error);
+  EXPECT_TRUE(RunOnWorker(stop, [] { return TaskReport{TaskOutcome::None, true}; }).completed);
+}
+
+TEST(RenameDialogTest, StatesAfterEachChangeAndTheNewName) {
+  const std::pair<const char*, std::array<bool, 4>> cases[] = {
+      // text, {OK enabled, OK kept as it was, forbidden-character message, select all}
+      {"holiday", {true, false, false, false}},   {"", {false, false, false, false}},
+      {"name:", {false, true, true, true}},       {"name\"", {false, true, true, true}},
+      {"a\\", {false, true, true, true}},         {"two words", {false, false, false, true}},
+      {"two words?", {false, false, true, true}}, {"a:b", {true, false, false, false}},
+  };
+  for (const auto& [text, expected] : cases) {
+    const RenameCheck c = CheckNewName(std::u16string(text, text + std::strlen(text)));
+    EXPECT_EQ((std::array{c.okEnabled, c.keepOkAsItWas, c.showSpecialCharacters, c.selectAll}),
+              expected)
+        << text;
+  }
+  EXPECT_EQ(RenamedName(u"very long name.jpeg", u"short"), u"short.jpeg");
+  EXPECT_EQ(RenamedName(u"archive.tar.gz", u"a"), u"a.gz");
+  EXPECT_EQ(RenamedName(u"README", u"read"), u"read");
 }
 
 }  // namespace

@@ -21,9 +21,9 @@ bool IsLowercaseType(SourceBytes& bytes, std::uint64_t pos) {
 // are, and random data seldom is four lowercase letters in a row.
 std::uint32_t DetectAtomChain(DetectorContext& context, std::uint64_t hit,
                               SignatureRecord& record) {
-  SourceBytes bytes(context.engine, hit, 2);
+  SourceBytes bytes(context.volume, hit, 2);
   const std::uint64_t sectorBytes = bytes.sectorBytes();
-  const std::uint64_t total = context.engine.context.totalSectors();
+  const std::uint64_t total = context.volume.context().totalSectors();
 
   // Each step moves pos on by a nonzero size, and the size check stops the
   // walk before it gets more than a sector or two past the end of the source.

@@ -29,7 +29,7 @@ bool NameStartsWith(SourceBytes& bytes, std::uint64_t pos, std::string_view pref
 // version 4 files), whatever the sector size of the disk it lies on.
 std::uint32_t DetectCompoundDocument(DetectorContext& context, std::uint64_t hit,
                                      SignatureRecord& record) {
-  SourceBytes bytes(context.engine, hit, 16);
+  SourceBytes bytes(context.volume, hit, 16);
   const unsigned shift = bytes.le16(30);
   const std::uint64_t sectorBytes = shift >= 9 && shift <= 16 ? std::uint64_t{1} << shift : 512;
   const std::uint64_t tableSectors = bytes.le32(44);

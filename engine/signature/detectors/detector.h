@@ -1,14 +1,16 @@
-// What every file-type detector gets: the engine (to read the source and see
-// keepRunning), the sectors the MPEG detectors have claimed in this scan, and
-// byte access to the source from the hit sector on.
+// What every file-type detector gets: the volume to read, the task's stop
+// token, the sectors the MPEG detectors have claimed in this scan, and byte
+// access to the source from the hit sector on.
 #pragma once
 
 #include <cstdint>
 #include <unordered_set>
 #include <vector>
 
-#include "engine.h"
+#include "disk/volume.h"
 #include "signature/signature_record.h"
+#include "task.h"
+#include "util/bytes.h"
 
 namespace restorix {
 
@@ -20,9 +22,10 @@ struct ClaimedSectors {
 };
 
 struct DetectorContext {
-  Engine& engine;
+  const Volume& volume;
   ClaimedSectors& claims;
-  bool running() const { return engine.keepRunning != 0; }
+  const StopToken& stop;
+  bool running() const { return stop.running(); }
 };
 
 // A detector looks at the source from the hit sector on, decides whether a
@@ -45,16 +48,31 @@ inline std::uint32_t ConfirmAndSkip(SignatureRecord& record, std::uint64_t size)
   return 1;
 }
 
-// The detector for a type code, or nullptr for codes that have none.
-Detector DetectorFor(std::uint32_t typeCode);
+// Looks at the first bytes of a sector before a detector is called; a
+// sector it turns away counts as a hit that failed.
+using Prefilter = bool (*)(Bytes sectorHead);
+
+// A type code's detector and how the search offers it sectors.
+struct DetectorEntry {
+  std::uint32_t typeCode = 0;
+  Detector detect = nullptr;
+  Prefilter prefilter = nullptr;  // null: every hit goes to the detector
+  // For formats without a fixed signature (MPEG audio frames start with
+  // sync bits): the type is offered every sector of its two-byte group at
+  // offset 0, before the sector's own bytes are looked up there.
+  bool everySector = false;
+};
+
+// The entry for a type code, or nullptr for codes without a detector.
+const DetectorEntry* FindDetector(std::uint32_t typeCode);
 
 // Byte access to the source at positions counted from the start of the hit
-// sector. Reads go through the engine a block of sectors at a time, so a
+// sector. Reads go through the volume a block of sectors at a time, so a
 // field that crosses the end of one read is simply read from the source;
 // positions past the end of the source read as zeros.
 class SourceBytes {
  public:
-  SourceBytes(Engine& engine, std::uint64_t hit, std::uint32_t blockSectors = 64);
+  SourceBytes(const Volume& volume, std::uint64_t hit, std::uint32_t blockSectors = 64);
 
   std::uint8_t u8(std::uint64_t pos) { return Get(pos, 1)[0]; }
   std::uint16_t le16(std::uint64_t pos) { return restorix::le16(Get(pos, 2), 0); }
@@ -75,7 +93,7 @@ class SourceBytes {
   Bytes Get(std::uint64_t pos, std::size_t length);
   void Load(std::uint64_t sector);
 
-  Engine& engine_;
+  const Volume& volume_;
   std::uint64_t hit_;
   std::uint32_t sectorBytes_;
   std::uint32_t blockSectors_;

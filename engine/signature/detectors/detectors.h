@@ -3,6 +3,8 @@
 // (code 0 never is).
 #pragma once
 
+#include <span>
+
 #include "signature/detectors/detector.h"
 
 namespace restorix {
@@ -36,6 +38,9 @@ std::uint32_t DetectAtomChain(DetectorContext& context, std::uint64_t hit, Signa
 std::uint32_t DetectJpeg(DetectorContext& context, std::uint64_t hit, SignatureRecord& record);
 std::uint32_t DetectGif(DetectorContext& context, std::uint64_t hit, SignatureRecord& record);
 std::uint32_t DetectMpegAudio(DetectorContext& context, std::uint64_t hit, SignatureRecord& record);
+// MPEG audio is only tried where a sector starts with frame sync bits, "ID"
+// (an ID3 tag) or "RI" (RIFF).
+bool LooksLikeMpegAudio(Bytes sectorHead);
 std::uint32_t DetectMpegProgramStream(DetectorContext& context, std::uint64_t hit,
                                       SignatureRecord& record);
 std::uint32_t DetectCompoundDocument(DetectorContext& context, std::uint64_t hit,
@@ -44,5 +49,8 @@ std::uint32_t DetectCompoundDocument(DetectorContext& context, std::uint64_t hit
 enum class TiffVariant { Generic, LittleEndian, Cr2, Nef };
 std::uint32_t DetectTiffFamily(DetectorContext& context, std::uint64_t hit, SignatureRecord& record,
                                TiffVariant variant);
+
+// Every registered detector, in the order of the table.
+std::span<const DetectorEntry> Detectors();
 
 }  // namespace restorix

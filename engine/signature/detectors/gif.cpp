@@ -15,7 +15,7 @@ std::uint64_t ColourTableBytes(std::uint8_t flags) {
 // is not a block ends the file there; the length found is kept either way,
 // since a GIF cut short still shows its first frames.
 std::uint32_t DetectGif(DetectorContext& context, std::uint64_t hit, SignatureRecord& record) {
-  SourceBytes bytes(context.engine, hit, 2);
+  SourceBytes bytes(context.volume, hit, 2);
   // Past the end of the source everything reads as zeros, which the walk
   // would otherwise step over one by one for ever.
   const std::uint64_t end = bytes.sectorsLeft() * bytes.sectorBytes();

@@ -38,7 +38,7 @@ std::optional<std::uint64_t> FindEndOfImage(SourceBytes& bytes, std::uint64_t fr
 // so a first scan reached without one (progressive, lossless...) refuses the
 // hit.
 std::uint32_t DetectJpeg(DetectorContext& context, std::uint64_t hit, SignatureRecord& record) {
-  SourceBytes bytes(context.engine, hit, 64);
+  SourceBytes bytes(context.volume, hit, 64);
   const std::uint64_t sectorBytes = bytes.sectorBytes();
   if (sectorBytes == 0) return 0;
   if (bytes.u8(2) != 0xFF || !IsMarkerCode(bytes.u8(3))) return 0;

@@ -6,7 +6,7 @@
 namespace restorix {
 
 std::uint32_t DetectMidi(DetectorContext& context, std::uint64_t hit, SignatureRecord& record) {
-  SourceBytes bytes(context.engine, hit, 2);
+  SourceBytes bytes(context.volume, hit, 2);
   // Each chunk moves the walk on by at least its 8-byte head, and past the
   // end of the source the tags read as zeros, so the walk ends there.
   std::uint64_t total = 0;

@@ -121,7 +121,7 @@ std::optional<std::uint64_t> DataChunkPayload(SourceBytes& bytes, std::uint64_t 
 std::uint32_t DetectMpegAudio(DetectorContext& context, std::uint64_t hit,
                               SignatureRecord& record) {
   if (context.claims.audio.contains(hit)) return 0;
-  SourceBytes bytes(context.engine, hit);
+  SourceBytes bytes(context.volume, hit);
   const std::uint64_t sector = bytes.sectorBytes();
   if (sector < 16) return 0;
   std::uint64_t off = 0;
@@ -188,6 +188,11 @@ std::uint32_t DetectMpegAudio(DetectorContext& context, std::uint64_t hit,
 
   if (frames < kMinimumFrames) return 0;
   return ConfirmAndSkip(record, off);
+}
+
+bool LooksLikeMpegAudio(Bytes sectorHead) {
+  const unsigned w = be16(sectorHead, 0);
+  return w >= 0xFFE0 || w == 0x4944 || w == 0x5249;
 }
 
 }  // namespace restorix

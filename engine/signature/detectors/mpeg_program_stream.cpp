@@ -37,7 +37,7 @@ std::uint64_t NextCode(SourceBytes& bytes, std::uint64_t from, std::uint64_t to,
 std::uint32_t DetectMpegProgramStream(DetectorContext& context, std::uint64_t hit,
                                       SignatureRecord& record) {
   if (context.claims.programStream.contains(hit)) return 0;
-  SourceBytes bytes(context.engine, hit);
+  SourceBytes bytes(context.volume, hit);
   const std::uint64_t sector = bytes.sectorBytes();
   if (sector == 0 || bytes.be32(0) != kPackStart) return 0;
 

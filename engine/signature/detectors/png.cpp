@@ -28,7 +28,7 @@ bool HeaderIsPlausible(SourceBytes& bytes) {
 // one ends the file there but does not refuse it: what comes before the
 // damage is still worth recovering.
 std::uint32_t DetectPng(DetectorContext& context, std::uint64_t hit, SignatureRecord& record) {
-  SourceBytes bytes(context.engine, hit, 2);
+  SourceBytes bytes(context.volume, hit, 2);
   if (!HeaderIsPlausible(bytes)) return 0;
 
   // Every counted chunk moves pos on by at least 12 bytes, and past the end

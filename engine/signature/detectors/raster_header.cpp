@@ -7,7 +7,7 @@ namespace restorix {
 // (byte 32) give, rounded up to whole bytes.
 std::uint32_t DetectRasterHeader(DetectorContext& context, std::uint64_t hit,
                                  SignatureRecord& record) {
-  SourceBytes bytes(context.engine, hit, 2);
+  SourceBytes bytes(context.volume, hit, 2);
   const std::uint64_t header = bytes.be32(4);
   const std::uint64_t pixelBits =
       std::uint64_t{bytes.be16(24)} * bytes.be16(26) * bytes.u8(32);  // < 2^40, no overflow

@@ -1,16 +1,17 @@
+#include "disk/volume.h"
 #include "signature/detectors/detector.h"
 
 namespace restorix {
 
-SourceBytes::SourceBytes(Engine& engine, std::uint64_t hit, std::uint32_t blockSectors)
-    : engine_(engine),
+SourceBytes::SourceBytes(const Volume& volume, std::uint64_t hit, std::uint32_t blockSectors)
+    : volume_(volume),
       hit_(hit),
-      sectorBytes_(engine.context.bytesPerSector()),
+      sectorBytes_(volume.context().bytesPerSector()),
       blockSectors_(blockSectors) {
 }
 
 std::uint64_t SourceBytes::sectorsLeft() const {
-  const std::uint64_t total = engine_.context.totalSectors();
+  const std::uint64_t total = volume_.context().totalSectors();
   return hit_ < total ? total - hit_ : 0;
 }
 
@@ -18,7 +19,7 @@ void SourceBytes::Load(std::uint64_t sector) {
   block_.assign(std::size_t{blockSectors_} * sectorBytes_, 0);
   blockStart_ = sector * sectorBytes_;
   const auto absolute = CheckedAdd(hit_, sector);
-  if (absolute) engine_.ReadSectors(block_, *absolute);
+  if (absolute) volume_.ReadSectors(block_, *absolute);
 }
 
 Bytes SourceBytes::Run(std::uint64_t pos, std::size_t min) {

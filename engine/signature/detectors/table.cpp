@@ -1,52 +1,49 @@
+#include <algorithm>
+#include <array>
+
 #include "signature/detectors/detectors.h"
 
 namespace restorix {
 
 namespace {
+
 template <TiffVariant V>
 std::uint32_t Tiff(DetectorContext& context, std::uint64_t hit, SignatureRecord& record) {
   return DetectTiffFamily(context, hit, record, V);
 }
+
+// Every type code that has a detector. A code not listed here is confirmed
+// by its signature alone (code 0 never is).
+constexpr std::array kDetectors{
+    DetectorEntry{TYPE_SIZE_AT_4, DetectSizeAt4},
+    DetectorEntry{TYPE_CR2, Tiff<TiffVariant::Cr2>},
+    DetectorEntry{TYPE_NEF, Tiff<TiffVariant::Nef>},
+    DetectorEntry{TYPE_MPEG_PROGRAM_STREAM, DetectMpegProgramStream},
+    DetectorEntry{TYPE_MIDI, DetectMidi},
+    DetectorEntry{TYPE_MPEG_AUDIO, DetectMpegAudio, LooksLikeMpegAudio, true},
+    DetectorEntry{TYPE_ATOM_CHAIN, DetectAtomChain},
+    DetectorEntry{TYPE_WAVE, DetectWave},
+    DetectorEntry{TYPE_BMP, DetectBmp},
+    DetectorEntry{TYPE_GIF, DetectGif},
+    DetectorEntry{TYPE_JPEG, DetectJpeg},
+    DetectorEntry{TYPE_PNG, DetectPng},
+    DetectorEntry{TYPE_TIFF, Tiff<TiffVariant::Generic>},
+    DetectorEntry{TYPE_RASTER_HEADER, DetectRasterHeader},
+    DetectorEntry{TYPE_TIFF_LITTLE_ENDIAN, Tiff<TiffVariant::LittleEndian>},
+    DetectorEntry{TYPE_COMPOUND_DOCUMENT, DetectCompoundDocument},
+    DetectorEntry{TYPE_ATOM_CHAIN_2, DetectAtomChain},
+};
+
 }  // namespace
 
-Detector DetectorFor(std::uint32_t typeCode) {
-  switch (typeCode) {
-    case TYPE_SIZE_AT_4:
-      return DetectSizeAt4;
-    case TYPE_CR2:
-      return Tiff<TiffVariant::Cr2>;
-    case TYPE_NEF:
-      return Tiff<TiffVariant::Nef>;
-    case TYPE_MPEG_PROGRAM_STREAM:
-      return DetectMpegProgramStream;
-    case TYPE_MIDI:
-      return DetectMidi;
-    case TYPE_MPEG_AUDIO:
-      return DetectMpegAudio;
-    case TYPE_ATOM_CHAIN:
-    case TYPE_ATOM_CHAIN_2:
-      return DetectAtomChain;
-    case TYPE_WAVE:
-      return DetectWave;
-    case TYPE_BMP:
-      return DetectBmp;
-    case TYPE_GIF:
-      return DetectGif;
-    case TYPE_JPEG:
-      return DetectJpeg;
-    case TYPE_PNG:
-      return DetectPng;
-    case TYPE_TIFF:
-      return Tiff<TiffVariant::Generic>;
-    case TYPE_RASTER_HEADER:
-      return DetectRasterHeader;
-    case TYPE_TIFF_LITTLE_ENDIAN:
-      return Tiff<TiffVariant::LittleEndian>;
-    case TYPE_COMPOUND_DOCUMENT:
-      return DetectCompoundDocument;
-    default:
-      return nullptr;
-  }
+const DetectorEntry* FindDetector(std::uint32_t typeCode) {
+  const auto found = std::find_if(kDetectors.begin(), kDetectors.end(),
+                                  [&](const DetectorEntry& e) { return e.typeCode == typeCode; });
+  return found == kDetectors.end() ? nullptr : &*found;
+}
+
+std::span<const DetectorEntry> Detectors() {
+  return kDetectors;
 }
 
 }  // namespace restorix

@@ -150,7 +150,7 @@ bool HasNikonMarker(SourceBytes& bytes) {
 std::uint32_t DetectTiffFamily(DetectorContext& context, std::uint64_t hit, SignatureRecord& record,
                                TiffVariant variant) {
   const Rules rules = RulesFor(variant);
-  SourceBytes bytes(context.engine, hit, 4);
+  SourceBytes bytes(context.volume, hit, 4);
 
   const bool cr2Marker = bytes.le32(8) == kCr2Marker;
   switch (variant) {

@@ -12,7 +12,7 @@ constexpr std::uint64_t kRiffTail = 1 << 20;
 }  // namespace
 
 std::uint32_t DetectWave(DetectorContext& context, std::uint64_t hit, SignatureRecord& record) {
-  SourceBytes bytes(context.engine, hit, 2);
+  SourceBytes bytes(context.volume, hit, 2);
   if (!bytes.Matches(8, "WAVE")) return 0;
   if (bytes.le16(20) == 0x55) {
     if (DetectMpegAudio(context, hit, record) == 0) return 0;

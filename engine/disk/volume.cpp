@@ -1,0 +1,129 @@
+#include "disk/volume.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+
+#include "disk/mount.h"
+#include "disk/partitions.h"
+#include "platform/file_io.h"
+#include "util/text.h"
+
+namespace restorix {
+
+namespace {
+constexpr std::size_t kBootSectorBytes = 512;
+}  // namespace
+
+Volume::Volume(std::shared_ptr<SectorSource> source, std::u16string name)
+    : source_(std::move(source)), sourceName_(std::move(name)) {
+}
+
+OpenResult Volume::Open(SourceKind kind, const std::filesystem::path& path, unsigned partition,
+                        bool orWholeDisk) {
+  auto opened = FileSource::Open(path);
+  if (!opened.source) return {nullptr, OpenFailure::CannotOpen, opened.error};
+  if (partition != 0) {
+    const PartitionList list = ListPartitions(path);
+    const auto entry = std::find_if(
+        list.entries.begin(), list.entries.end(),
+        [&](const PartitionEntry& e) { return e.number == static_cast<int>(partition); });
+    if (entry == list.entries.end()) return {nullptr, OpenFailure::NoSuchPartition, 0};
+    opened.source->Narrow(entry->firstByte(), entry->byteLength());
+  }
+  const bool wholeFile = partition == 0 && !opened.source->identity().blockDevice;
+  std::error_code ec;
+  const auto absolute = std::filesystem::absolute(path, ec).lexically_normal();
+  const std::u16string name = Utf16FromUtf8((ec ? path : absolute).string());
+  const std::shared_ptr<SectorSource> source = std::move(opened.source);
+  OpenResult result = Mount(kind, source, name, wholeFile);
+  const bool unrecognised =
+      result.failure == OpenFailure::NotRecognised || result.failure == OpenFailure::MftNotFound;
+  if (orWholeDisk && unrecognised) result = Mount(SourceKind::PhysicalDisk, source, name, false);
+  return result;
+}
+
+OpenResult Volume::Open(SourceKind kind, std::shared_ptr<SectorSource> source,
+                        std::u16string name) {
+  return Mount(kind, std::move(source), std::move(name), false);
+}
+
+OpenResult Volume::Mount(SourceKind kind, std::shared_ptr<SectorSource> source, std::u16string name,
+                         bool wholeFile) {
+  std::shared_ptr<Volume> volume(new Volume(std::move(source), std::move(name)));
+  VolumeContext& context = volume->context_;
+  if (kind == SourceKind::PhysicalDisk) {
+    const std::uint32_t sectorSize = volume->source_->sectorSize();
+    context.setBytesPerSector(static_cast<std::uint16_t>(sectorSize));
+    context.setTotalSectors(volume->source_->size() / sectorSize);
+    return {std::move(volume)};
+  }
+  std::array<std::uint8_t, kBootSectorBytes> boot{};
+  try {
+    volume->ReadSectors(boot, 0);
+  } catch (const DeviceLostError& lost) {
+    return {nullptr, OpenFailure::CannotOpen, lost.error()};
+  }
+  const std::optional<VolumeContext> recognised = RecogniseVolume(boot);
+  if (!recognised) return {nullptr, OpenFailure::NotRecognised, 0};
+  context = *recognised;
+  if (context.fsType() == FsType::Ntfs) {
+    std::optional<MftLocation> mft;
+    try {
+      mft = LocateMft(*volume);
+    } catch (const DeviceLostError&) {
+      mft.reset();
+    }
+    if (!mft) return {nullptr, OpenFailure::MftNotFound, 0};
+    volume->mftRuns_ = std::move(mft->runs);
+    volume->mftRecordCount_ = mft->recordCount;
+  }
+  volume->imageFile_ = wholeFile && context.fsType() != FsType::None;
+  return {std::move(volume)};
+}
+
+std::shared_ptr<const Volume> Volume::Detached(std::u16string name, const VolumeContext& context) {
+  std::shared_ptr<Volume> volume(new Volume(nullptr, std::move(name)));
+  volume->context_ = context;
+  return volume;
+}
+
+int Volume::ReadSectors(MutableBytes buffer, std::uint64_t sector) const {
+  const auto cleared = [&](int error) {
+    std::fill(buffer.begin(), buffer.end(), 0);
+    return error;
+  };
+  if (!source_) return cleared(EBADF);
+  const std::uint16_t sectorBytes = context_.bytesPerSector();
+  const auto offset = CheckedMul(sector, sectorBytes);
+  if (!offset) return cleared(EOVERFLOW);
+  const int error = source_->ReadAt(buffer, *offset);
+  if (error == 0) return 0;
+  if (IsDeviceLostError(error)) throw DeviceLostError(DeviceLostError::Side::Source, error);
+  if (sectorBytes == 0 || buffer.size() <= sectorBytes) return cleared(error);
+
+  // Salvage what can be read around a bad spot, one sector at a time.
+  for (std::size_t done = 0; done < buffer.size(); done += sectorBytes) {
+    const MutableBytes part =
+        buffer.subspan(done, std::min<std::size_t>(sectorBytes, buffer.size() - done));
+    const int partError = source_->ReadAt(part, *offset + done);
+    if (IsDeviceLostError(partError)) {
+      throw DeviceLostError(DeviceLostError::Side::Source, partError);
+    }
+    if (partError != 0) std::fill(part.begin(), part.end(), 0);
+  }
+  return error;
+}
+
+int Volume::CopySectors(int outFd, std::uint64_t sector, std::uint64_t bytes) const {
+  if (!source_) return EBADF;
+  const auto offset = CheckedMul(sector, context_.bytesPerSector());
+  if (!offset) return EOVERFLOW;
+  const std::uint64_t size = source_->size();
+  const std::uint64_t present = *offset >= size ? 0 : std::min(bytes, size - *offset);
+  const int error = present ? source_->CopyTo(outFd, *offset, present) : 0;
+  if (IsDeviceLostError(error)) throw DeviceLostError(DeviceLostError::Side::Source, error);
+  return error;
+}
+
+}  // namespace restorix

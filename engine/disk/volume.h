@@ -1,0 +1,98 @@
+// The opened source: a block device, an image file, or a window over one (a
+// partition of a whole disk), with its volume geometry and, for NTFS, where
+// the master file table lies. Made by one open call that succeeds whole or
+// fails with a reason, and unchanged afterwards. Reads go through pread, so
+// any number of threads may read one Volume at once.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "disk/sector_source.h"
+#include "disk/volume_context.h"
+#include "fs/ntfs_record.h"
+
+namespace restorix {
+
+enum class SourceKind : std::uint8_t {
+  LogicalDrive,  // a volume: block device or image file
+  ImageFile,     // an image file made by ImageVolume
+  PhysicalDisk,  // a whole disk: block device or raw disk image
+};
+
+enum class OpenFailure {
+  None,
+  CannotOpen,       // the path cannot be opened for reading (error holds errno)
+  NoSuchPartition,  // the partition number is not in the partition table
+  NotRecognised,    // no FAT16, FAT32 or NTFS boot sector
+  MftNotFound,      // NTFS whose master file table cannot be located
+};
+
+class Volume;
+
+struct OpenResult {
+  std::shared_ptr<const Volume> volume;
+  OpenFailure failure = OpenFailure::None;
+  int error = 0;
+  explicit operator bool() const { return volume != nullptr; }
+};
+
+class Volume {
+ public:
+  // Opens a source read-only. A volume or image file has its boot sector
+  // recognised (and the NTFS master file table located); a whole disk only
+  // gets its size. A nonzero partition opens that partition of a whole-disk
+  // image or device as a volume starting at its sector 0. With `orWholeDisk`,
+  // a volume whose file system is not recognised is opened as a whole disk.
+  static OpenResult Open(SourceKind kind, const std::filesystem::path& path, unsigned partition = 0,
+                         bool orWholeDisk = false);
+  // The same over a source made elsewhere (tests inject faulty ones).
+  static OpenResult Open(SourceKind kind, std::shared_ptr<SectorSource> source,
+                         std::u16string name);
+  // What a saved scan knows of its source when the source itself cannot be
+  // opened: its name and geometry. Every read fails (EBADF) and reads zeros.
+  static std::shared_ptr<const Volume> Detached(std::u16string name, const VolumeContext& context);
+
+  // Reads buffer.size() bytes at the absolute sector (sector x
+  // bytesPerSector). Returns 0 or the errno of a failed read. The whole
+  // buffer is always written: what lies past the end of the source, and what
+  // cannot be read, is zeros (a failed multi-sector read is retried sector by
+  // sector so that only the unreadable sectors are). Raises DeviceLostError
+  // when the device has gone away.
+  int ReadSectors(MutableBytes buffer, std::uint64_t sector) const;
+
+  // Copies `bytes` bytes from the absolute sector straight into the file
+  // `outFd`, inside the kernel where the source allows it. Bytes past the end
+  // of the source are not copied. Returns 0 or an errno (ENOTSUP where there
+  // is no such path); the caller then falls back to ReadSectors. Raises
+  // DeviceLostError when the device has gone away.
+  int CopySectors(int outFd, std::uint64_t sector, std::uint64_t bytes) const;
+
+  const VolumeContext& context() const { return context_; }
+  const std::vector<RunNode>& mftRuns() const { return mftRuns_; }
+  std::uint32_t mftRecordCount() const { return mftRecordCount_; }
+  // The source's full path (at most what a scan-information file keeps).
+  const std::u16string& sourceName() const { return sourceName_; }
+  bool isOpen() const { return source_ != nullptr; }
+  // Where the source lives; empty for a detached volume.
+  SourceIdentity identity() const { return source_ ? source_->identity() : SourceIdentity{}; }
+  // A whole regular file that holds a volume: an image of a logical drive.
+  bool isImageFile() const { return imageFile_; }
+
+ private:
+  Volume(std::shared_ptr<SectorSource> source, std::u16string name);
+  static OpenResult Mount(SourceKind kind, std::shared_ptr<SectorSource> source,
+                          std::u16string name, bool wholeFile);
+
+  std::shared_ptr<SectorSource> source_;
+  std::u16string sourceName_;
+  VolumeContext context_;
+  std::vector<RunNode> mftRuns_;
+  std::uint32_t mftRecordCount_ = 0;
+  bool imageFile_ = false;
+};
+
+}  // namespace restorix

@@ -1,0 +1,109 @@
+#include "fs/fat_data.h"
+
+#include <algorithm>
+
+#include "disk/volume.h"
+
+namespace restorix {
+
+namespace {
+
+// The fixed FAT16 root folder: 512 entries of 32 bytes at the start of the
+// data area, before cluster 2.
+constexpr std::uint32_t kFat16RootBytes = 512 * 32;
+
+bool IsFat16(const VolumeContext& c) {
+  return c.fsType() == FsType::Fat16;
+}
+
+// The end of a chain: end-of-chain markers and anything that names no
+// cluster of the volume.
+bool EndsChain(std::uint32_t entry, std::uint32_t current, const VolumeContext& c) {
+  if (entry == current || entry == 0) return true;
+  if (IsFat16(c)) return entry >= 0xFFF8 || entry > c.fatEntryCount() || entry < 2;
+  const std::uint32_t low = entry & 0x0FFFFFFF;
+  return low >= 0x0FFFFFF8 || entry == 0x0FFFFFFF || low > c.fatEntryCount() || low < 2;
+}
+
+}  // namespace
+
+std::optional<std::uint64_t> FatClusterSector(const VolumeContext& c, std::uint32_t cluster) {
+  if (cluster < 2) return std::nullopt;
+  const std::uint64_t rootSectors =
+      IsFat16(c) && c.bytesPerSector() ? kFat16RootBytes / c.bytesPerSector() : 0;
+  const auto within = CheckedMul(cluster - 2u, c.sectorsPerCluster());
+  const auto start = CheckedAdd(c.dataStart(), rootSectors);
+  return within && start ? CheckedAdd(*start, *within) : std::nullopt;
+}
+
+std::vector<std::uint32_t> BuildClusterChain(const Volume& volume, std::uint32_t first,
+                                             std::uint64_t limit) {
+  const VolumeContext& c = volume.context();
+  std::vector<std::uint32_t> chain;
+  if (first == 1) return chain;
+  chain.push_back(first);
+  const std::uint32_t entryBytes = IsFat16(c) ? 2 : 4;
+  const std::uint32_t perSector = c.bytesPerSector() / entryBytes;
+  if (perSector == 0) return chain;
+  std::vector<std::uint8_t> sector(c.bytesPerSector());
+  std::uint64_t cached = ~std::uint64_t{0};
+  std::uint32_t current = first;
+  while (chain.size() <= c.fatEntryCount() && chain.size() < limit) {
+    const auto wanted = CheckedAdd(c.fatStart(), current / perSector);
+    if (!wanted) break;
+    if (*wanted != cached) {
+      volume.ReadSectors(sector, *wanted);
+      cached = *wanted;
+    }
+    const std::size_t at = std::size_t{current % perSector} * entryBytes;
+    const std::uint32_t entry = IsFat16(c) ? le16(sector, at) : le32(sector, at);
+    if (EndsChain(entry, current, c)) break;
+    current = IsFat16(c) ? entry : entry & 0x0FFFFFFF;
+    chain.push_back(current);
+  }
+  return chain;
+}
+
+StreamMap MapFatItem(const Volume& volume, const FatChain& item, std::uint64_t size) {
+  StreamMap map;
+  const VolumeContext& c = volume.context();
+  const std::uint64_t clusterBytes = c.clusterBytes();
+  if (size == 0 || clusterBytes == 0 || item.firstCluster < 2) return map;
+  const std::uint64_t clusters = (size + clusterBytes - 1) / clusterBytes;
+  // A chain longer than the file's clusters and one more is not followed, so
+  // one cell past that tells enough.
+  const std::vector<std::uint32_t> chain =
+      BuildClusterChain(volume, item.firstCluster, clusters + 2);
+  const std::uint64_t chained = clusterBytes * chain.size();
+  const bool followChain = chained - clusterBytes <= size && size <= chained;
+
+  // Runs of clusters that lie one after another become one segment each.
+  std::uint64_t left = size;
+  std::size_t cell = 0;
+  std::uint64_t next = item.firstCluster;
+  while (left != 0) {
+    const std::uint64_t first = followChain ? chain[cell] : next;
+    std::uint64_t count = 1;
+    const std::uint64_t wanted = (left + clusterBytes - 1) / clusterBytes;
+    while (count < wanted && (!followChain || (cell + count < chain.size() &&
+                                               chain[cell + count] == first + count))) {
+      ++count;
+    }
+    const std::uint64_t bytes = std::min(left, count * clusterBytes);
+    const auto sector = first <= 0xFFFFFFFFull
+                            ? FatClusterSector(c, static_cast<std::uint32_t>(first))
+                            : std::nullopt;
+    if (sector) {
+      map.Sectors(*sector, bytes);
+    } else {
+      map.Zeros(bytes);
+    }
+    left -= bytes;
+    cell += count;
+    next += count;
+    if (followChain && cell >= chain.size()) break;
+  }
+  return map;
+}
+
+}  // namespace restorix

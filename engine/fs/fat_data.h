@@ -1,0 +1,33 @@
+// The FAT services that scans and readers share: where a cluster lies,
+// following a cluster chain, and where a FAT item's data lies.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "catalogue/item_tree.h"
+#include "disk/volume_context.h"
+#include "fs/item_reader.h"
+
+namespace restorix {
+
+class Volume;
+
+// The first sector of cluster `cluster` (2 or more); nullopt for a cluster
+// number below 2 or one whose sector a forged geometry pushes past 64 bits.
+std::optional<std::uint64_t> FatClusterSector(const VolumeContext& context, std::uint32_t cluster);
+
+// The clusters of a chain from `first`, following the first FAT, at most
+// `limit` of them. Cluster 1 gives an empty chain; a cleared FAT (a deleted
+// file) gives just `first`. A chain that loops stops once it has more cells
+// than the FAT has entries, or at the limit.
+std::vector<std::uint32_t> BuildClusterChain(const Volume& volume, std::uint32_t first,
+                                             std::uint64_t limit = ~std::uint64_t{0});
+
+// Where a FAT item's `size` bytes lie: along its chain when the chain fits
+// the size, else in consecutive clusters from the first one on (a deleted
+// file, whose chain the file system cleared).
+StreamMap MapFatItem(const Volume& volume, const FatChain& item, std::uint64_t size);
+
+}  // namespace restorix
