@@ -17,6 +17,16 @@ void Conclude(ProcessLogEntry& entry, bool completed, const std::string& text) {
   entry.processName = (completed ? "Completed " : "Aborted ") + text;
 }
 
+// A save or an image ended by a lost device: the source (nothing more can be
+// read) or the output (nothing more can be written).
+template <typename Result>
+void EndedByLoss(const DeviceLostError& lost, Result& result, TaskReport& report) {
+  const bool source = lost.side() == DeviceLostError::Side::Source;
+  result.stop = source ? Result::Stop::SourceLost : Result::Stop::WriteFailed;
+  result.error = lost.error();
+  report.deviceLost = source;
+}
+
 }  // namespace
 
 TaskReport ScanTask(const Volume& volume, const ScanJob& job, ItemTree& tree, const StopToken& stop,
@@ -60,10 +70,7 @@ TaskReport SaveTask(const Volume& volume, const ItemTree& tree, const SaveOption
   try {
     SaveCheckedItems(volume, tree, options, TaskControl{stop, sink}, report.save);
   } catch (const DeviceLostError& lost) {
-    const bool source = lost.side() == DeviceLostError::Side::Source;
-    report.save.stop = source ? SaveResult::Stop::SourceLost : SaveResult::Stop::WriteFailed;
-    report.save.error = lost.error();
-    report.deviceLost = source;
+    EndedByLoss(lost, report.save, report);
   }
   report.completed = report.save.completed();
   report.outcome = report.completed ? TaskOutcome::SaveCompleted : TaskOutcome::SaveAborted;
@@ -80,10 +87,7 @@ TaskReport ImagingTask(const Volume& volume, const std::filesystem::path& image,
   try {
     ImageVolume(volume, image, TaskControl{stop, sink}, report.image);
   } catch (const DeviceLostError& lost) {
-    const bool source = lost.side() == DeviceLostError::Side::Source;
-    report.image.stop = source ? ImageResult::Stop::SourceLost : ImageResult::Stop::WriteFailed;
-    report.image.error = lost.error();
-    report.deviceLost = source;
+    EndedByLoss(lost, report.image, report);
   }
   report.completed = report.image.completed();
   report.outcome = report.completed ? TaskOutcome::ImagingCompleted : TaskOutcome::ImagingAborted;

@@ -15,11 +15,6 @@ namespace {
 // Runs read at once: fewer, larger reads; the runs keep their 63 sectors.
 constexpr std::uint32_t kRunsPerRead = 32;
 
-bool IsMp3(std::string_view extension) {
-  return extension.size() == 3 && (extension[0] | 0x20) == 'm' && (extension[1] | 0x20) == 'p' &&
-         extension[2] == '3';
-}
-
 class SignatureWalk {
  public:
   SignatureWalk(const Volume& volume, ItemTree& tree, ItemNode* rawData,
@@ -135,9 +130,11 @@ class SignatureWalk {
       if (group.everySector != nullptr && !offered) {
         offered = true;
         if (TryEntry(*group.everySector, sector, tried, skip)) return skip;
-        // Not confirmed: an MP3 type that its prefilter turned away gives
-        // the sector's own bytes a second chance in this group.
-        if (!IsMp3(group.everySector->record.ext()) || tried) continue;
+        // Not confirmed: the sector's own bytes get a second chance in this
+        // group only where the type says so and its prefilter turned it away.
+        const DetectorEntry* detector = FindDetector(group.everySector->record.typeCode);
+        const auto lookUp = detector ? detector->lookUpAfterRefusal : nullptr;
+        if (tried || lookUp == nullptr || !lookUp(group.everySector->record)) continue;
       }
       const IndexEntry* entry = group.Find(key);
       if (entry != nullptr && TryEntry(*entry, sector, tried, skip)) return skip;

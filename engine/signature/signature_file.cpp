@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 
+#include <charconv>
 #include <sstream>
 #include <stdexcept>
 
@@ -29,13 +30,14 @@ std::optional<std::vector<SignatureRecord>> LoadSignatureFile(const std::filesys
 
 namespace {
 
+// A decimal number, or a hexadecimal one after "0x".
 std::uint32_t Number(const std::string& field, int line) {
-  try {
-    std::size_t used = 0;
-    const unsigned long value = std::stoul(field, &used, 0);
-    if (used == field.size() && value <= 0xFFFFFFFFul) return static_cast<std::uint32_t>(value);
-  } catch (const std::exception&) {
-  }
+  const bool hex = field.size() > 2 && field[0] == '0' && (field[1] | 0x20) == 'x';
+  const char* begin = field.data() + (hex ? 2 : 0);
+  const char* end = field.data() + field.size();
+  std::uint32_t value = 0;
+  const auto [at, error] = std::from_chars(begin, end, value, hex ? 16 : 10);
+  if (begin != end && error == std::errc{} && at == end) return value;
   throw std::runtime_error("line " + std::to_string(line) + ": not a number: '" + field + "'");
 }
 

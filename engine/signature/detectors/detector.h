@@ -61,6 +61,10 @@ struct DetectorEntry {
   // sync bits): the type is offered every sector of its two-byte group at
   // offset 0, before the sector's own bytes are looked up there.
   bool everySector = false;
+  // For such a type whose prefilter turned a sector away: whether the
+  // sector's own bytes are still looked up in the group (otherwise the
+  // group is done with the sector).
+  bool (*lookUpAfterRefusal)(const SignatureRecord& record) = nullptr;
 };
 
 // The entry for a type code, or nullptr for codes without a detector.

@@ -41,6 +41,9 @@ std::uint32_t DetectMpegAudio(DetectorContext& context, std::uint64_t hit, Signa
 // MPEG audio is only tried where a sector starts with frame sync bits, "ID"
 // (an ID3 tag) or "RI" (RIFF).
 bool LooksLikeMpegAudio(Bytes sectorHead);
+// A sector that the prefilter turned away is still looked up by its own
+// bytes when the MPEG audio type is filed as "mp3".
+bool IsMp3(const SignatureRecord& record);
 std::uint32_t DetectMpegProgramStream(DetectorContext& context, std::uint64_t hit,
                                       SignatureRecord& record);
 std::uint32_t DetectCompoundDocument(DetectorContext& context, std::uint64_t hit,

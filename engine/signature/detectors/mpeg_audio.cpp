@@ -195,4 +195,10 @@ bool LooksLikeMpegAudio(Bytes sectorHead) {
   return w >= 0xFFE0 || w == 0x4944 || w == 0x5249;
 }
 
+bool IsMp3(const SignatureRecord& record) {
+  const std::string_view extension = record.ext();
+  return extension.size() == 3 && (extension[0] | 0x20) == 'm' && (extension[1] | 0x20) == 'p' &&
+         extension[2] == '3';
+}
+
 }  // namespace restorix

@@ -20,7 +20,7 @@ constexpr std::array kDetectors{
     DetectorEntry{TYPE_NEF, Tiff<TiffVariant::Nef>},
     DetectorEntry{TYPE_MPEG_PROGRAM_STREAM, DetectMpegProgramStream},
     DetectorEntry{TYPE_MIDI, DetectMidi},
-    DetectorEntry{TYPE_MPEG_AUDIO, DetectMpegAudio, LooksLikeMpegAudio, true},
+    DetectorEntry{TYPE_MPEG_AUDIO, DetectMpegAudio, LooksLikeMpegAudio, true, IsMp3},
     DetectorEntry{TYPE_ATOM_CHAIN, DetectAtomChain},
     DetectorEntry{TYPE_WAVE, DetectWave},
     DetectorEntry{TYPE_BMP, DetectBmp},
