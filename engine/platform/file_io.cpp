@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <fstream>
 #include <set>
 #include <system_error>
@@ -157,14 +158,17 @@ std::filesystem::path SysfsBlock(dev_t device) {
          (std::to_string(major(device)) + ":" + std::to_string(minor(device)));
 }
 
+// "MAJOR:MINOR" as sysfs writes it; 0 for anything else.
 dev_t ParseDevice(const std::string& text) {
-  const auto colon = text.find(':');
-  if (colon == std::string::npos) return 0;
-  try {
-    return makedev(std::stoul(text.substr(0, colon)), std::stoul(text.substr(colon + 1)));
-  } catch (const std::exception&) {
-    return 0;
-  }
+  unsigned major = 0, minor = 0;
+  const char* end = text.data() + text.size();
+  auto [p, error] = std::from_chars(text.data(), end, major);
+  if (error != std::errc{} || p == end || *p != ':') return 0;
+  auto [q, error2] = std::from_chars(p + 1, end, minor);
+  if (error2 != std::errc{}) return 0;
+  while (q != end && (*q == '\n' || *q == ' '))
+    ++q;
+  return q == end ? makedev(major, minor) : 0;
 }
 
 // Every block device that the file system on `device` is stored on: the
