@@ -73,7 +73,9 @@ TEST(ItemIndex, StaysABalancedSearchTreeOfTheStandardShape) {
       ASSERT_TRUE(std::ranges::equal(inOrder, std::views::keys(known)));
     }
     const Shape shape = PreOrder(index.root());
-    if (round < 3) EXPECT_EQ(shape, shapes[round].second);
+    if (round < 3) {
+      EXPECT_EQ(shape, shapes[round].second);
+    }
     // The index's own walk (which orders the unclaimed placeholders) visits
     // its links in the same pre-order.
     std::vector<std::uint32_t> visited;

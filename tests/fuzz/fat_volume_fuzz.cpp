@@ -4,12 +4,10 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "catalogue/item_tree.h"
 #include "disk/volume.h"
-#include "fs/item_reader.h"
-#include "fs/scan.h"
 #include "support/boot_sectors.h"
 #include "support/fake_source.h"
+#include "support/read_everything.h"
 
 namespace {
 
@@ -37,19 +35,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const OpenResult opened = Volume::Open(
       SourceKind::LogicalDrive, std::make_shared<test::FakeSource>(std::move(bytes)), u"fuzz");
   if (!opened) __builtin_trap();  // the boot sector is valid: the fuzzer must reach the walk
-  const StopToken stop;
-  TaskEvents events;
-  ItemTree tree;
-  RunScan(*opened.volume, ScanMode::DeletedFiles, {}, 1024, tree, {stop, events});
-  std::vector<std::uint8_t> buffer(1 << 16);
-  WalkTree(tree.root(), [&](const ItemNode& node, int) {
-    if (node.isFolder()) return;
-    ItemReader reader(*opened.volume, node);
-    for (std::uint64_t at = 0; at < (1u << 20);) {
-      const std::size_t n = reader.read(at, buffer);
-      if (n == 0) break;
-      at += n;
-    }
-  });
+  test::ScanAndReadEverything(*opened.volume, 1u << 20);
   return 0;
 }

@@ -5,9 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "fs/item_reader.h"
-#include "fs/scan.h"
 #include "support/ntfs_volume.h"
+#include "support/read_everything.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace restorix;
@@ -30,19 +29,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const OpenResult opened = volume.Open();
   if (!opened) return 0;
-  const StopToken stop;
-  TaskEvents events;
-  ItemTree tree;
-  RunScan(*opened.volume, ScanMode::DeletedFiles, {}, 1024, tree, {stop, events});
-  std::vector<std::uint8_t> buffer(1 << 16);
-  WalkTree(tree.root(), [&](const ItemNode& node, int) {
-    if (node.isFolder()) return;
-    ItemReader reader(*opened.volume, node);
-    for (std::uint64_t at = 0; at < (16u << 20);) {
-      const std::size_t n = reader.read(at, buffer);
-      if (n == 0) break;
-      at += n;
-    }
-  });
+  test::ScanAndReadEverything(*opened.volume, 16u << 20);
   return 0;
 }

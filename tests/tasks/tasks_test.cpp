@@ -158,7 +158,12 @@ TEST(TasksTest, AnExceptionInATaskReachesItsOwner) {
   EXPECT_THROW(RunOnWorker(stop, []() -> TaskReport { throw std::bad_alloc(); }), std::bad_alloc);
   EXPECT_THROW(RunOnWorker(stop, []() -> TaskReport { throw std::logic_error("bug"); }),
                std::logic_error);
-  EXPECT_TRUE(RunOnWorker(stop, [] { return TaskReport{TaskOutcome::None, true}; }).completed);
+  const auto done = [] {
+    TaskReport report;
+    report.completed = true;
+    return report;
+  };
+  EXPECT_TRUE(RunOnWorker(stop, done).completed);
 }
 
 TEST(RenameDialogTest, StatesAfterEachChangeAndTheNewName) {
