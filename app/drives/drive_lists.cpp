@@ -1,7 +1,5 @@
 #include "drives/drive_lists.h"
 
-#include <blkid.h>
-#include <fcntl.h>
 #include <sys/statvfs.h>
 
 #include <algorithm>
@@ -9,12 +7,11 @@
 #include <cstdio>
 #include <fstream>
 #include <map>
-#include <memory>
 #include <optional>
 #include <sstream>
 #include <tuple>
 
-#include "platform/file_io.h"
+#include "platform/blkid_probe.h"
 #include "platform/mounts.h"
 #include "util/size_text.h"
 
@@ -123,36 +120,6 @@ DiskOrder OrderOf(const std::string& name, const std::string& deviceNumber) {
   return order;
 }
 
-// ------------------------------------------------------------------- libblkid
-
-struct ProbeDeleter {
-  void operator()(blkid_probe probe) const { blkid_free_probe(probe); }
-};
-using Probe = std::unique_ptr<std::remove_pointer_t<blkid_probe>, ProbeDeleter>;
-
-// A probe over a read-only descriptor; null when the device cannot be opened
-// (typically EACCES without privileges, ENOMEDIUM for an empty reader).
-struct OpenProbe {
-  UniqueFd fd;
-  Probe probe;
-};
-
-std::optional<OpenProbe> OpenForProbing(const fs::path& path) {
-  OpenProbe opened;
-  opened.fd.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (!opened.fd) return std::nullopt;
-  opened.probe.reset(blkid_new_probe());
-  if (!opened.probe || blkid_probe_set_device(opened.probe.get(), opened.fd.get(), 0, 0) != 0)
-    return std::nullopt;
-  return opened;
-}
-
-std::string LookupValue(blkid_probe probe, const char* name) {
-  const char* value = nullptr;
-  if (blkid_probe_lookup_value(probe, name, &value, nullptr) != 0 || value == nullptr) return {};
-  return value;
-}
-
 struct SuperblockFacts {
   bool readable = false;
   std::string type;  // libblkid's name; empty when no file system was found
@@ -164,23 +131,18 @@ struct SuperblockFacts {
 
 SuperblockFacts ProbeSuperblock(const fs::path& path) {
   SuperblockFacts facts;
-  std::optional<OpenProbe> opened = OpenForProbing(path);
-  if (!opened) return facts;
+  BlkidProbe::Opened opened = BlkidProbe::Open(path, BlkidProbe::OpenMode::NonBlocking);
+  if (!opened.probe) return facts;
   facts.readable = true;
-  blkid_probe probe = opened->probe.get();
-  blkid_probe_enable_partitions(probe, 0);
-  blkid_probe_enable_superblocks(probe, 1);
-  blkid_probe_set_superblocks_flags(probe, BLKID_SUBLKS_LABEL | BLKID_SUBLKS_UUID |
-                                               BLKID_SUBLKS_TYPE | BLKID_SUBLKS_USAGE |
-                                               BLKID_SUBLKS_VERSION);
-  if (blkid_do_safeprobe(probe) != 0) return facts;
+  BlkidProbe& probe = *opened.probe;
+  if (!probe.FindSuperblock()) return facts;
   // Swap, RAID members, LVM and encrypted containers hold no volume of their own.
-  if (LookupValue(probe, "USAGE") != "filesystem") return facts;
-  facts.type = LookupValue(probe, "TYPE");
-  facts.version = LookupValue(probe, "VERSION");
-  facts.label = LookupValue(probe, "LABEL");
-  facts.uuid = LookupValue(probe, "UUID");
-  const std::string blockSize = LookupValue(probe, "BLOCK_SIZE");
+  if (probe.Value("USAGE") != "filesystem") return facts;
+  facts.type = probe.Value("TYPE");
+  facts.version = probe.Value("VERSION");
+  facts.label = probe.Value("LABEL");
+  facts.uuid = probe.Value("UUID");
+  const std::string blockSize = probe.Value("BLOCK_SIZE");
   if (!blockSize.empty() && blockSize.find_first_not_of("0123456789") == std::string::npos)
     facts.blockSize = std::stoull(blockSize);
   return facts;
@@ -268,37 +230,22 @@ std::string GptTypeName(std::string_view guid) {
 
 TableFacts ProbeTable(const fs::path& diskPath) {
   TableFacts facts;
-  std::optional<OpenProbe> opened = OpenForProbing(diskPath);
-  if (!opened) return facts;
+  BlkidProbe::Opened opened = BlkidProbe::Open(diskPath, BlkidProbe::OpenMode::NonBlocking);
+  if (!opened.probe) return facts;
   facts.readable = true;
-  blkid_probe probe = opened->probe.get();
-  blkid_probe_enable_superblocks(probe, 0);
-  blkid_probe_enable_partitions(probe, 1);
-  blkid_probe_set_partitions_flags(probe, BLKID_PARTS_ENTRY_DETAILS);
-  if (blkid_do_safeprobe(probe) != 0) return facts;
-  blkid_partlist list = blkid_probe_get_partitions(probe);
-  if (list == nullptr) return facts;
-  const int count = blkid_partlist_numof_partitions(list);
-  for (int i = 0; i < count; ++i) {
-    blkid_partition partition = blkid_partlist_get_partition(list, i);
-    if (partition == nullptr) continue;
+  for (const ProbedPartition& partition : opened.probe->ReadPartitions().entries) {
     TableEntry entry;
-    std::string table;
-    if (blkid_parttable parent = blkid_partition_get_table(partition)) {
-      if (const char* name = blkid_parttable_get_type(parent)) table = name;
-    }
-    if (table == "gpt") {
-      const char* guid = blkid_partition_get_type_string(partition);
-      entry.type = GptTypeName(guid != nullptr ? guid : "");
+    if (partition.table == "gpt") {
+      entry.type = GptTypeName(partition.typeString);
       // GPT has no active flag; the EFI system partition is what boots.
       entry.boot = entry.type == GptTypeName(kEfiSystemGuid);
     } else {
-      entry.type = MbrTypeName(blkid_partition_get_type(partition));
-      entry.boot = (blkid_partition_get_flags(partition) & 0x80) != 0;
+      entry.type = MbrTypeName(partition.typeCode);
+      entry.boot = (partition.flags & 0x80) != 0;
     }
-    entry.primary = blkid_partition_is_primary(partition) != 0;
-    entry.extended = blkid_partition_is_extended(partition) != 0;
-    facts.entries[blkid_partition_get_partno(partition)] = entry;
+    entry.primary = partition.primary;
+    entry.extended = partition.extended;
+    facts.entries[partition.number] = entry;
   }
   return facts;
 }
