@@ -157,6 +157,49 @@ TEST(DriveListsTest, AFakeMachineIsListedAsDesigned) {
             "disk /dev/loop10|Disk # 10 (1.00 MB)|Loop|/a.img|N/A|Fixed hard disk media|0|0\n");
 }
 
+// Partition tables and file systems are probed on the devices, here images in
+// the fake /dev: an MBR disk whose first partition boots, with a swap space and
+// a partition whose device is missing in its extended container, and a GPT
+// disk with a blank EFI system partition.
+TEST(DriveListsTest, TablesAndFileSystemsAreProbedOnTheDevices) {
+  for (const char* tool : {"sfdisk", "mkfs.fat", "mkswap", "mkfs.ext4"}) {
+    if (!test::HaveTool(tool)) GTEST_SKIP() << "needs " << tool;
+  }
+  FakeSys sys;
+  sys.Add({"block/sdx: size=131072; dev=8:0", "block/sdx/sdx1: partition=1; size=40960",
+           "block/sdx/sdx2: partition=2; size=2", "block/sdx/sdx5: partition=5; size=20480",
+           "block/sdx/sdx6: partition=6; size=20480", "block/sdy: size=131072; dev=8:16",
+           "block/sdy/sdy1: partition=1; size=20480", "block/sdy/sdy2: partition=2; size=20480"});
+  const auto make = [&](const std::string& name, std::uint64_t bytes, const std::string& tool) {
+    fs::create_directories(sys.root / "dev");
+    test::MakeSparseFile(sys.root / "dev" / name, bytes);
+    test::RunOk(tool + " " + test::Quote((sys.root / "dev" / name).string()) + " >/dev/null 2>&1");
+  };
+  make("sdx", 64 << 20,
+       "printf 'label: dos\\nsize=20480, type=7, bootable\\ntype=5\\nsize=10240, type=82\\n"
+       "size=10240, type=c\\n' | sfdisk -q");
+  make("sdx1", 20 << 20, "mkfs.fat -F 16 -n MBRDATA -i 1234abcd");
+  make("sdx5", 10 << 20, "mkswap");
+  make("sdy", 64 << 20,
+       "printf 'label: gpt\\nsize=20480, type=C12A7328-F81F-11D2-BA4B-00A0C93EC93B\\n"
+       "size=20480, type=0FC63DAF-8483-4772-8E79-3D69D8477DE4\\n' | sfdisk -q");
+  make("sdy1", 10 << 20, "true");
+  make("sdy2", 10 << 20, "mkfs.ext4 -q -F -b 1024 -L home -U 01234567-89ab-cdef-0123-456789abcdef");
+  EXPECT_EQ(
+      sys.Text(),
+      "disk /dev/sdx|Disk # 0 (64.00 MB)|||N/A|Fixed hard disk media|3|8\n"
+      " partition /dev/sdx1|Disk #0, Partition #0 (20.00 MB)|Installable File System|Yes|Yes\n"
+      "  volume /dev/sdx1 (20.00 MB)|MBRDATA|1234ABCD|FAT||0.00 MB|3|\n"
+      " partition /dev/sdx5|Disk #0, Partition #1 (10.00 MB)|Linux Swap|No|No\n"
+      " partition /dev/sdx6|Disk #0, Partition #2 (10.00 MB)|FAT32 (LBA)|No|No\n"
+      "  volume /dev/sdx6 (10.00 MB)|<N\\A>|<N\\A>|<N\\A>|N\\A|N\\A|3|\n"
+      "disk /dev/sdy|Disk # 1 (64.00 MB)|||N/A|Fixed hard disk media|2|8\n"
+      " partition /dev/sdy1|Disk #1, Partition #0 (10.00 MB)|GPT: System|Yes|Yes\n"
+      " partition /dev/sdy2|Disk #1, Partition #1 (10.00 MB)|GPT: Linux Filesystem|No|Yes\n"
+      "  volume /dev/sdy2 (10.00 MB)|home|01234567-89ab-cdef-0123-456789abcdef|ext4||0.00 MB|"
+      "3|\n");
+}
+
 TEST(DriveListsTest, AnImageAttachedToALoopDeviceIsOneDiskWithOneVolume) {
   if (::geteuid() != 0 || !fs::exists("/dev/loop-control") || !test::HaveTool("losetup") ||
       !test::HaveTool("mkfs.fat"))
