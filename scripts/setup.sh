@@ -9,8 +9,8 @@ cd "$(dirname "$0")/.."
 packages=(
   g++ cmake ninja-build pkg-config gzip
   libblkid-dev libcli11-dev nlohmann-json3-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
-  dosfstools mtools ntfs-3g fdisk sleuthkit clang
+  libgtest-dev libgmock-dev libbenchmark-dev libssl-dev
+  dosfstools mtools ntfs-3g fdisk sleuthkit python3 clang
 )
 
 missing=()
