@@ -11,33 +11,38 @@ namespace restorix::cli {
 
 namespace {
 
+// Numbers as numbers and sizes in bytes; a fact that is not known is null.
 nlohmann::ordered_json DisksJson(const DriveLists& lists) {
+  const auto optional = [](const std::optional<std::uint64_t>& value) {
+    return value ? nlohmann::ordered_json(*value) : nlohmann::ordered_json();
+  };
+  const auto number = [](const std::string& text) {
+    return text.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(std::stoull(text));
+  };
   nlohmann::ordered_json json;
   json["physicalDisks"] = nlohmann::ordered_json::array();
   for (const PhysicalDiskInfo& d : lists.physicalDisks) {
     json["physicalDisks"].push_back({{"displayName", d.displayName},
                                      {"devicePath", d.devicePath},
-                                     {"sizeText", d.sizeText},
-                                     {"auxText", d.auxText},
+                                     {"bytes", d.bytes},
+                                     {"bytesPerSector", d.bytesPerSector},
                                      {"serialNumber", d.serialNumber},
                                      {"interfaceType", d.interfaceType},
                                      {"mediaType", d.mediaType},
                                      {"model", d.model},
-                                     {"partitionsText", d.partitionsText},
-                                     {"totalCylinders", d.totalCylinders},
-                                     {"totalHeads", d.totalHeads},
-                                     {"totalSectors", d.totalSectors},
+                                     {"totalCylinders", number(d.totalCylinders)},
+                                     {"totalHeads", number(d.totalHeads)},
+                                     {"totalSectors", number(d.totalSectors)},
                                      {"partitionCount", d.partitionCount}});
   }
   json["partitions"] = nlohmann::ordered_json::array();
   for (const PartitionInfo& p : lists.partitions) {
     json["partitions"].push_back({{"displayName", p.displayName},
                                   {"devicePath", p.devicePath},
-                                  {"sizeText", p.sizeText},
-                                  {"auxText", p.auxText},
-                                  {"bootPartition", p.bootPartition},
+                                  {"bytes", p.bytes},
+                                  {"bootPartition", p.bootPartition == "Yes"},
                                   {"type", p.type},
-                                  {"primaryPartition", p.primaryPartition},
+                                  {"primaryPartition", p.primaryPartition == "Yes"},
                                   {"logicalDiskCount", p.logicalDiskCount}});
   }
   json["logicalDisks"] = nlohmann::ordered_json::array();
@@ -45,14 +50,12 @@ nlohmann::ordered_json DisksJson(const DriveLists& lists) {
     json["logicalDisks"].push_back({{"displayName", l.displayName},
                                     {"devicePath", l.devicePath},
                                     {"mountPoint", l.mountPoint},
-                                    {"sizeText", l.sizeText},
-                                    {"auxText", l.auxText},
+                                    {"bytes", l.bytes},
                                     {"volumeName", l.volumeName},
                                     {"volumeSerialNumber", l.volumeSerialNumber},
                                     {"fileSystem", l.fileSystem},
-                                    {"freeSpace", l.freeSpace},
-                                    {"blockSize", l.blockSize},
-                                    {"spareText", l.spareText},
+                                    {"freeBytes", optional(l.freeBytes)},
+                                    {"blockBytes", optional(l.blockBytes)},
                                     {"driveType", l.driveType}});
   }
   return json;

@@ -156,6 +156,14 @@ std::optional<PreparedScan> PrepareScan(Session& session, const ScanOptions& opt
   }
   session.volume = opened.opened.volume;
   const Volume& volume = *session.volume;
+  if (!request.mode && opened.mode == ScanMode::Advanced) {
+    // Chosen by the source, not by the user: say so, and what else there is.
+    PrintError("'" + options.source.path +
+               "' is a whole disk: Advanced File Recovery searches all of it for files of "
+               "known types (--mode chooses otherwise)");
+    const PartitionList list = ListPartitions(options.source.path);
+    if (!list.entries.empty()) PrintPartitionChoice(options.source.path, list);
+  }
 
   PreparedScan scan;
   scan.modeName = ModeName(opened.mode);

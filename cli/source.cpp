@@ -4,6 +4,8 @@
 #include <iostream>
 
 #include "disk/partitions.h"
+#include "platform/blkid_probe.h"
+#include "util/size_text.h"
 #include "util/text.h"
 
 namespace restorix::cli {
@@ -12,7 +14,39 @@ namespace {
 // The message the wizard shows for a drive it cannot open.
 constexpr const char* kCorruptVolume =
     "Failed to open drive.\nCritical disk structures corrupted\nPlease use Advanced File Recovery.";
+
+// What libblkid finds on a whole source that is no FAT16, FAT32 or NTFS
+// volume ("exfat", "ext4", "crypto_LUKS", ...); empty when nothing.
+std::string ForeignContent(const std::string& path) {
+  const auto opened = BlkidProbe::Open(path);
+  if (!opened.probe || !opened.probe->FindSuperblock()) return {};
+  return opened.probe->Value("TYPE");
+}
+
+// --partition N counts from 1, as `restorix partitions` lists them.
+const CLI::Validator kPartitionNumber(
+    [](std::string& value) -> std::string {
+      if (value.find_first_not_of("0123456789") != std::string::npos || value.empty())
+        return "'" + value + "' is not a partition number";
+      if (value.find_first_not_of('0') == std::string::npos)
+        return "partitions count from 1: there is no partition 0 (see: restorix partitions "
+               "SOURCE)";
+      return {};
+    },
+    "N>=1");
 }  // namespace
+
+void PrintPartitionChoice(const std::string& path, const PartitionList& list) {
+  std::cerr << "'" << path << "' is a whole disk with a partition table (" << list.table
+            << "); choose a volume with --partition N (see: restorix partitions " << path << "):\n";
+  for (const PartitionEntry& entry : list.entries) {
+    const OpenResult volume =
+        Volume::Open(SourceKind::LogicalDrive, path, static_cast<unsigned>(entry.number));
+    std::cerr << "  --partition " << entry.number << "  " << SizeText(entry.byteLength()) << "  "
+              << (volume ? FileSystemName(volume.volume->context().fsType()) : "no FAT or NTFS")
+              << "\n";
+  }
+}
 
 bool ScanFileReadOrExplain(const LoadResult& loaded, const std::string& file) {
   if (!loaded.loaded) {
@@ -33,7 +67,7 @@ void AddSourceOptions(CLI::App& command, SourceOptions& options, const std::stri
   command
       .add_option("-p,--partition", options.partition,
                   "Open partition N of a whole-disk image or device as the volume")
-      ->check(CLI::PositiveNumber);
+      ->check(kPartitionNumber);
 }
 
 std::shared_ptr<const Volume> OpenSourceOrExplain(SourceKind kind, const SourceOptions& options) {
@@ -57,14 +91,22 @@ bool ExplainOpen(const OpenResult& result, const SourceOptions& options) {
     case OpenFailure::MftNotFound:
       break;
   }
-  std::string message = kCorruptVolume;
-  if (options.partition == 0 && !ListPartitions(options.path).entries.empty()) {
-    message += "\n'" + options.path +
-               "' holds a partition table: choose a volume with --partition N (see: restorix "
-               "partitions " +
-               options.path + ")";
+  if (options.partition == 0) {
+    // Not damaged: a whole disk, or a file system this program does not read.
+    const PartitionList list = ListPartitions(options.path);
+    if (!list.entries.empty()) {
+      PrintPartitionChoice(options.path, list);
+      return false;
+    }
+    if (const std::string found = ForeignContent(options.path); !found.empty()) {
+      PrintError("'" + options.path + "' holds " + found +
+                 ", not a FAT16, FAT32 or NTFS volume; its files can still be searched for by "
+                 "type: restorix scan --mode advanced " +
+                 options.path);
+      return false;
+    }
   }
-  std::cerr << message << "\n";
+  std::cerr << kCorruptVolume << "\n";
   return false;
 }
 

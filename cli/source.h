@@ -6,6 +6,7 @@
 #include <string>
 
 #include "catalogue/scan_info.h"
+#include "disk/partitions.h"
 #include "disk/volume.h"
 
 namespace restorix::cli {
@@ -31,6 +32,10 @@ const char* FileSystemName(FsType fsType);
 
 // How a partition of the source is named in the log.
 std::string DriveName(const std::u16string& sourceName, unsigned partition);
+
+// Tells which volumes of a whole disk can be opened: the --partition line of
+// each, with its size and file system.
+void PrintPartitionChoice(const std::string& path, const PartitionList& list);
 
 // Prints "restorix: <message>" to stderr.
 void PrintError(const std::string& message);

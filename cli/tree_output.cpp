@@ -181,15 +181,35 @@ void WriteItemsJson(std::ostream& out, const ScanView& scan, const std::string& 
 std::string Printable(std::string_view text) {
   std::string out;
   out.reserve(text.size());
-  for (const char c : text) {
-    const auto u = static_cast<unsigned char>(c);
-    if (u >= 0x20 && u != 0x7F) {
-      out += c;
-    } else {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02x", u);
-      out += escaped;
+  const auto escape = [&](const char* format, unsigned value) {
+    char escaped[12];
+    std::snprintf(escaped, sizeof escaped, format, value);
+    out += escaped;
+  };
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto u = static_cast<unsigned char>(text[i]);
+    if (u < 0x20 || u == 0x7F) {
+      escape("\\x%02x", u);
+      continue;
     }
+    // C1 controls (U+0080-U+009F, C2 80-9F in UTF-8) act like C0 ones on
+    // many terminals; bidirectional embeddings, overrides and isolates
+    // (U+202A-U+202E, U+2066-U+2069) make a name read as another.
+    const auto next = [&](std::size_t k) {
+      return i + k < text.size() ? static_cast<unsigned char>(text[i + k]) : 0u;
+    };
+    if (u == 0xC2 && next(1) >= 0x80 && next(1) <= 0x9F) {
+      escape("\\u%04x", next(1));
+      ++i;
+      continue;
+    }
+    if (u == 0xE2 && ((next(1) == 0x80 && next(2) >= 0xAA && next(2) <= 0xAE) ||
+                      (next(1) == 0x81 && next(2) >= 0xA6 && next(2) <= 0xA9))) {
+      escape("\\u%04x", 0x2000 + ((next(1) & 0x3F) << 6) + (next(2) & 0x3F));
+      i += 2;
+      continue;
+    }
+    out += text[i];
   }
   return out;
 }

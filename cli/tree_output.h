@@ -55,7 +55,9 @@ void WriteItemsJson(std::ostream& out, const ScanView& scan, const std::string& 
 std::string PathOf(const ItemNode& node);
 
 // Text from a disk made safe for a terminal: control characters (which a
-// hostile name can use to move the cursor or forge lines) written as \xNN.
+// hostile name can use to move the cursor or forge lines) written as \xNN,
+// C1 controls and bidirectional overrides (which make a name read as
+// another) as \uNNNN.
 std::string Printable(std::string_view text);
 
 // Prints a JSON document to standard output. Paths and labels from the

@@ -34,13 +34,17 @@ using drives::VolumeFacts;
 namespace {
 
 // Windows reports every disk with 255 heads and 63 sectors per track and the
-// cylinders that fit; the same geometry keeps the texts comparable.
+// cylinders that fit; the same geometry keeps the texts comparable. The
+// total of sectors is the device's own, not the cylinders' product: that
+// would leave up to 8 MiB at the end of the disk uncounted.
 void FillGeometry(PhysicalDiskInfo& disk, std::uint64_t bytes, std::uint64_t sectorSize) {
   constexpr std::uint64_t kHeads = 255, kSectorsPerTrack = 63;
   const std::uint64_t cylinders = bytes / (kHeads * kSectorsPerTrack * sectorSize);
   disk.totalCylinders = std::to_string(cylinders);
   disk.totalHeads = std::to_string(kHeads);
-  disk.totalSectors = std::to_string(cylinders * kHeads * kSectorsPerTrack);
+  disk.totalSectors = std::to_string(bytes / sectorSize);
+  disk.bytes = bytes;
+  disk.bytesPerSector = sectorSize;
 }
 
 std::string YesNo(bool value) {
@@ -102,6 +106,7 @@ DriveLists EnumerateDrives(const DriveSources& sources) {
                                                std::to_string(disk.partitionCount),
                                            bytes);
       partition.sizeText = std::to_string(bytes);
+      partition.bytes = bytes;
       partition.bootPartition = YesNo(entry.boot);
       partition.type = entry.type;
       partition.primaryPartition = YesNo(entry.primary);

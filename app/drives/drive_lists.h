@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,9 +30,11 @@ struct PhysicalDiskInfo {
   std::string partitionsText;  // "%u" of partitionCount
   std::string totalCylinders;  // of the 255-head, 63-sector geometry disks are given
   std::string totalHeads;
-  std::string totalSectors;
+  std::string totalSectors;  // the device's own count of logical sectors
   std::uint32_t partitionCount = 0;
   std::string devicePath;  // "/dev/sda": what a source is opened from
+  std::uint64_t bytes = 0;
+  std::uint64_t bytesPerSector = 0;  // logical sector size
 };
 
 struct PartitionInfo {
@@ -43,6 +46,7 @@ struct PartitionInfo {
   std::string primaryPartition;  // "Yes" or "No"
   std::uint32_t logicalDiskCount = 0;
   std::string devicePath;  // "/dev/sda1"; the disk itself for a volume without a partition table
+  std::uint64_t bytes = 0;
 };
 
 struct LogicalDiskInfo {
@@ -58,6 +62,9 @@ struct LogicalDiskInfo {
   std::uint32_t driveType = 0;  // 2 removable, 3 fixed, 0 when the size is 0
   std::string devicePath;
   std::string mountPoint;  // empty when not mounted
+  std::uint64_t bytes = 0;
+  std::optional<std::uint64_t> freeBytes;   // when mounted
+  std::optional<std::uint64_t> blockBytes;  // when the file system says
 };
 
 struct DriveLists {

@@ -137,6 +137,8 @@ LogicalDiskInfo MakeLogicalDisk(const std::string& devicePath, std::uint64_t siz
   drive.freeSpace = !known ? "N\\A" : facts.freeBytes ? SizeText(*facts.freeBytes) : "";
   drive.blockSize = !known ? "N\\A" : facts.blockBytes ? SizeText(*facts.blockBytes) : "";
   drive.driveType = size >= 1 ? (removable ? 2u : 3u) : 0u;
+  drive.bytes = size;
+  if (known) drive.freeBytes = facts.freeBytes, drive.blockBytes = facts.blockBytes;
   return drive;
 }
 

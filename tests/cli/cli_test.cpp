@@ -1,6 +1,7 @@
 // The `restorix` program as a user runs it: exit statuses, messages and the
 // JSON it prints, on the demo disk.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -52,23 +53,37 @@ TEST(CliTest, InfoPrintsTheVolumeGeometryOfEachPartition) {
 TEST(CliTest, SourcesThatCannotBeOpenedFailWithAReason) {
   test::TempDir dir;
   test::WriteFile(dir / "empty", {});
+  test::MakeSparseFile(dir / "exfat.img", 8 << 20);
+  const bool exfat = test::Run("mkfs.exfat " + Quote((dir / "exfat.img").string())).exitCode == 0;
   struct Case {
     std::string arguments;
     std::string message;
+    int exitCode = 1;
   };
+  const std::string wholeDisk = "is a whole disk with a partition table (dos); choose a volume";
   const Case cases[] = {
       {"info " + Quote((dir / "missing").string()), "No such file or directory"},
       {"info " + Quote(dir.path().string()), "Is a directory"},
       {"info " + Quote((dir / "empty").string()), kCorrupt},
-      {"info " + Demo(), "holds a partition table: choose a volume with --partition N"},
+      {"info " + Demo(), wholeDisk},
+      {"info " + Demo(), "--partition 2  28.00 MB  NTFS"},
       {"info " + Demo() + " --partition 7", "has no partition 7"},
-      {"image " + Demo() + " " + Quote((dir / "x.qni").string()), kCorrupt},
+      {"info " + Demo() + " --partition 0", "partitions count from 1", 2},
+      {"image " + Demo() + " " + Quote((dir / "x.qni").string()), wholeDisk},
+      {exfat ? "info " + Quote((dir / "exfat.img").string()) : "info " + Demo(),
+       exfat ? "holds exfat, not a FAT16, FAT32 or NTFS volume" : wholeDisk},
   };
   for (const Case& c : cases) {
     const auto result = Restorix(c.arguments);
-    EXPECT_EQ(result.exitCode, 1) << c.arguments;
+    EXPECT_EQ(result.exitCode, c.exitCode) << c.arguments;
     EXPECT_NE(result.err.find(c.message), std::string::npos) << c.arguments << "\n" << result.err;
   }
+  const auto version = Restorix("--version");
+  EXPECT_EQ(version.exitCode, 0);
+  EXPECT_EQ(version.out.rfind("restorix ", 0), 0u) << version.out;
+  const auto help = Restorix("help");
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_NE(help.out.find("Subcommands:"), std::string::npos) << help.out << help.err;
   EXPECT_FALSE(std::filesystem::exists(dir / "x.qni"));
 }
 
@@ -283,6 +298,41 @@ TEST(CliSessionTest, LogFindSelectAndStopping) {
                                  Quote((dir / "big.img").string()) + " --mode advanced --json");
   EXPECT_EQ(stopped.exitCode, 1) << stopped.err;
   EXPECT_EQ(nlohmann::json::parse(stopped.out)["completed"], false);
+}
+
+// A whole disk scanned without --mode is searched as a disk: the user is
+// told so, and which volumes --partition would open instead.
+TEST(CliScanTest, AWholeDiskDeviceSaysWhatRunsAndWhatElseThereIs) {
+  if (::geteuid() != 0 || !test::HaveTool("losetup")) GTEST_SKIP() << "needs root and losetup";
+  const auto attach = test::Run("losetup --find --show --read-only --partscan " + Demo());
+  if (attach.exitCode != 0) GTEST_SKIP() << "no loop devices here: " << attach.err;
+  const std::string device = attach.out.substr(0, attach.out.find('\n'));
+  const auto scan = Restorix("scan " + device + " --types png --json");
+  test::Run("losetup -d " + device);
+  EXPECT_EQ(scan.exitCode, 0) << scan.err;
+  EXPECT_EQ(nlohmann::json::parse(scan.out)["mode"], "advanced");
+  EXPECT_NE(scan.err.find("is a whole disk: Advanced File Recovery"), std::string::npos)
+      << scan.err;
+  EXPECT_NE(scan.err.find("--partition 1  40.00 MB  FAT32"), std::string::npos) << scan.err;
+}
+
+// Numbers are numbers and sizes are bytes, whatever this machine holds.
+TEST(CliTest, DrivesJsonHasNumbersAsNumbers) {
+  const auto drives = Restorix("drives --json");
+  ASSERT_TRUE(nlohmann::json::accept(drives.out)) << drives.err;
+  const auto json = nlohmann::json::parse(drives.out);
+  for (const auto& disk : json["physicalDisks"]) {
+    EXPECT_TRUE(disk["bytes"].is_number_unsigned());
+    EXPECT_TRUE(disk["totalSectors"].is_number_unsigned());
+    EXPECT_EQ(
+        disk["totalSectors"].get<std::uint64_t>() * disk["bytesPerSector"].get<std::uint64_t>(),
+        disk["bytes"].get<std::uint64_t>())
+        << "the device's own sector count, not a cylinder product";
+  }
+  for (const auto& volume : json["logicalDisks"]) {
+    EXPECT_TRUE(volume["bytes"].is_number_unsigned());
+    EXPECT_TRUE(volume["freeBytes"].is_null() || volume["freeBytes"].is_number_unsigned());
+  }
 }
 
 TEST(CliSessionTest, OptionValuesAreCheckedBeforeAnythingRuns) {

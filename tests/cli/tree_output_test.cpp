@@ -45,7 +45,15 @@ TEST(TreeOutputTest, NamesReachTheTerminalWithoutControlCharacters) {
       {"plain R\u00e9sum\u00e9.txt", "plain R\u00e9sum\u00e9.txt"},
       {"\x1b[2Jwiped", "\\x1b[2Jwiped"},
       {"two\nlines\r\t", "two\\x0alines\\x0d\\x09"},
-      {"del\x7f", "del\\x7f"}};
+      {"del\x7f", "del\\x7f"},
+      {"csi\xC2\x9B"
+       "2J",
+       "csi\\u009b2J"},
+      {"invoice\xE2\x80\xAE"
+       "fdp.exe",
+       "invoice\\u202efdp.exe"},
+      {"iso\xE2\x81\xA6late\xE2\x81\xA9", "iso\\u2066late\\u2069"},
+      {"\xC2\xA0no-break \xE2\x80\x94 dash", "\xC2\xA0no-break \xE2\x80\x94 dash"}};
   for (const auto& [name, shown] : cases)
     EXPECT_EQ(cli::Printable(name), shown);
 }
