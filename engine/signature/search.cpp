@@ -90,7 +90,7 @@ class SignatureWalk {
   // confirmed hit, or alias items made) and the sectors to skip. `tried`
   // records that a detector with a prefilter was called.
   bool TryEntry(const IndexEntry& entry, std::uint64_t sector, bool& tried, std::uint64_t& skip) {
-    const DetectorEntry* detector = FindDetector(entry.record.typeCode);
+    const DetectorEntry* detector = entry.detector;
     const bool filtered = detector != nullptr && detector->prefilter != nullptr;
     const bool passes = !filtered || detector->prefilter(AsBytes(BytesAt(sector, 0, 2)));
     if (!passes && entry.aliases.empty()) return false;  // nothing to fall back on
@@ -132,9 +132,7 @@ class SignatureWalk {
         if (TryEntry(*group.everySector, sector, tried, skip)) return skip;
         // Not confirmed: the sector's own bytes get a second chance in this
         // group only where the type says so and its prefilter turned it away.
-        const DetectorEntry* detector = FindDetector(group.everySector->record.typeCode);
-        const auto lookUp = detector ? detector->lookUpAfterRefusal : nullptr;
-        if (tried || lookUp == nullptr || !lookUp(group.everySector->record)) continue;
+        if (tried || !group.lookUpAfterRefusal) continue;
       }
       const IndexEntry* entry = group.Find(key);
       if (entry != nullptr && TryEntry(*entry, sector, tried, skip)) return skip;

@@ -21,13 +21,16 @@ std::vector<SignatureGroup> BuildSignatureIndex(const std::vector<SignatureRecor
     }
     const Bytes bytes = record.signature();
     std::string key(bytes.begin(), bytes.end());
-    const auto [entry, added] = group->entries.try_emplace(key, IndexEntry{record, {}});
+    const DetectorEntry* found = FindDetector(record.typeCode);
+    const auto [entry, added] = group->entries.try_emplace(key, IndexEntry{record, {}, found});
     if (!added) entry->second.aliases.emplace_back(record.ext());
     group->firstBytes.set(bytes[0]);
-    const DetectorEntry* detector = FindDetector(entry->second.record.typeCode);
+    const DetectorEntry* detector = entry->second.detector;
     if (group->sigLength == 2 && group->sigOffset == 0 && group->everySector == nullptr &&
         detector != nullptr && detector->everySector) {
       group->everySector = &entry->second;
+      group->lookUpAfterRefusal =
+          detector->lookUpAfterRefusal && detector->lookUpAfterRefusal(entry->second.record);
     }
   }
   return groups;

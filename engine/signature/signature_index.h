@@ -15,9 +15,12 @@
 
 namespace restorix {
 
+struct DetectorEntry;
+
 struct IndexEntry {
-  SignatureRecord record;            // the first type with these bytes
-  std::vector<std::string> aliases;  // extensions of the later ones, in order
+  SignatureRecord record;                   // the first type with these bytes
+  std::vector<std::string> aliases;         // extensions of the later ones, in order
+  const DetectorEntry* detector = nullptr;  // the record's; null: the signature confirms it
 };
 
 struct SignatureGroup {
@@ -39,6 +42,9 @@ struct SignatureGroup {
   // signature (MPEG audio, keyed by its "ID" tag) that every sector is first
   // offered to; null elsewhere.
   const IndexEntry* everySector = nullptr;
+  // Whether a sector that entry's prefilter turns away is still looked up
+  // by its own bytes in this group (its detector's rule, asked once here).
+  bool lookUpAfterRefusal = false;
 
   const IndexEntry* Find(std::string_view key) const {
     // Most sectors are turned away here, without hashing anything.
