@@ -1,7 +1,6 @@
 #include "disk/partitions.h"
 
 #include <blkid.h>
-#include <fcntl.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -18,11 +17,8 @@ struct ProbeDeleter {
 
 PartitionList ListPartitions(const std::filesystem::path& path) {
   PartitionList list;
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!fd) {
-    list.error = errno;
-    return list;
-  }
+  UniqueFd fd = OpenReadOnly(path, list.error);
+  if (!fd) return list;
   std::unique_ptr<std::remove_pointer_t<blkid_probe>, ProbeDeleter> probe(blkid_new_probe());
   if (!probe || blkid_probe_set_device(probe.get(), fd.get(), 0, 0) != 0) {
     list.error = EIO;
