@@ -87,18 +87,18 @@ FindDialog::FindDialog(const FindQuery& last, QWidget* parent) : QDialog(parent)
   auto* fields = new QVBoxLayout;
   fields->addWidget(findWhat);
   fields->addWidget(pattern_);
-  fields->addStretch();
   auto* buttons = new QVBoxLayout;
   buttons->addWidget(search_);
   buttons->addWidget(cancel);
   buttons->addWidget(options_);
-  buttons->addStretch();
   auto* top = new QHBoxLayout;
   top->addLayout(fields, 1);
   top->addLayout(buttons);
+  top->setAlignment(fields, Qt::AlignTop);
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(top);
   layout->addWidget(optionsArea_);
+  layout->addStretch();
 
   connect(search_, &QPushButton::clicked, this, &QDialog::accept);
   connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
