@@ -6,6 +6,7 @@
 #include <QMouseEvent>
 #include <QSplitter>
 #include <QStackedWidget>
+#include <QStyledItemDelegate>
 #include <QTableView>
 #include <QTreeView>
 #include <QVBoxLayout>
@@ -41,6 +42,21 @@ class OpeningView : public Base {
     Base::mouseDoubleClickEvent(event);
     if (index.isValid() && !onCheckBox && event->button() == Qt::LeftButton && onOpen)
       onOpen(index);
+  }
+};
+
+// In the icon and list views every item takes its grid cell, so that names
+// wrap and elide within the cell rather than within the first item's width
+// (the items are of one size, which keeps a folder of 100,000 quick).
+class IconCellDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    const auto* view = qobject_cast<const QListView*>(option.widget);
+    if (view && view->gridSize().isValid()) {
+      return view->gridSize() - QSize(6, view->viewMode() == QListView::IconMode ? 6 : 2);
+    }
+    return QStyledItemDelegate::sizeHint(option, index);
   }
 };
 
@@ -87,6 +103,7 @@ ItemViews::ItemViews(QWidget* parent) : QWidget(parent) {
   icons_->setMovement(QListView::Static);
   icons_->setResizeMode(QListView::Adjust);
   icons_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  icons_->setItemDelegate(new IconCellDelegate(icons_));
 
   auto* details = new OpeningView<QTableView>(this);
   details_ = details;
@@ -190,10 +207,7 @@ void ItemViews::SetViewMode(ViewMode mode) {
   icons_->setWrapping(true);
   icons_->setWordWrap(large);
   icons_->setTextElideMode(Qt::ElideRight);
-  icons_->setGridSize(large                          ? QSize(110, 72)
-                      : mode == ViewMode::SmallIcons ? QSize(190, 22)
-                                                     : QSize());
-  icons_->setSpacing(mode == ViewMode::List ? 2 : 0);
+  icons_->setGridSize(large ? QSize(110, 72) : QSize(mode == ViewMode::List ? 240 : 190, 22));
   icons_->setMovement(QListView::Static);
 }
 
