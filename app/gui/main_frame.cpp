@@ -49,48 +49,60 @@ constexpr int kStatusPaneWidth = 310;
 struct CommandSpec {
   Command command;
   const char* text;
-  QKeySequence shortcut;
+  const char* tip;  // shown in the status bar and, for toolbar buttons, as a tooltip
+  QKeySequence shortcut = {};
   int icon = -1;  // Icons::Id, or -1
   const char* iconText = nullptr;
 };
 
+QKeySequence Ctrl(Qt::Key key) {
+  return QKeySequence(Qt::CTRL | key);
+}
+
 // The menus' commands: their texts, shortcuts and toolbar pictures.
 const CommandSpec kCommands[] = {
-    {Command::RunWizard, "Run &Wizard\tCtrl + W", QKeySequence(Qt::CTRL | Qt::Key_W), Icons::Wizard,
-     "Run Wizard"},
-    {Command::OpenScanInformation, "&Open Scan Information", QKeySequence(Qt::CTRL | Qt::Key_O)},
-    {Command::SaveScanInformation, "Save Scan &Information", QKeySequence(Qt::CTRL | Qt::Key_S)},
-    {Command::ImageFileProcessing, "Image File &Processing", QKeySequence(Qt::CTRL | Qt::Key_I)},
-    {Command::Exit, "E&xit", QKeySequence(Qt::ALT | Qt::Key_F4)},
-    {Command::Find, "&Find", QKeySequence(Qt::CTRL | Qt::Key_F), Icons::Find, "Find"},
-    {Command::FindNext, "Find &Next", QKeySequence(Qt::Key_F3), Icons::FindNext, "Find Next"},
-    {Command::GotoParentFolder, "&Goto Parent Folder", QKeySequence(Qt::CTRL | Qt::Key_P),
-     Icons::GotoParent, "Goto Parent Folder"},
-    {Command::SaveProcessLog, "Save &Process Log", {}},
-    {Command::ClearProcessLog, "Clear Process &Log", {}},
+    {Command::RunWizard, "Run &Wizard\tCtrl + W", "Choose what to recover and from where",
+     Ctrl(Qt::Key_W), Icons::Wizard, "Run Wizard"},
+    {Command::OpenScanInformation, "&Open Scan Information", "Open a saved scan", Ctrl(Qt::Key_O)},
+    {Command::SaveScanInformation, "Save Scan &Information", "Save this scan to open it later",
+     Ctrl(Qt::Key_S)},
+    {Command::ImageFileProcessing, "Image File &Processing",
+     "Scan an image file of a volume for deleted files", Ctrl(Qt::Key_I)},
+    {Command::Exit, "E&xit", "Close Quillon Restorix", QKeySequence(Qt::ALT | Qt::Key_F4)},
+    {Command::Find, "&Find", "Find files and folders by name and size", Ctrl(Qt::Key_F),
+     Icons::Find, "Find"},
+    {Command::FindNext, "Find &Next", "Go to the next item found", QKeySequence(Qt::Key_F3),
+     Icons::FindNext, "Find Next"},
+    {Command::GotoParentFolder, "&Goto Parent Folder", "Show the folder one level up",
+     Ctrl(Qt::Key_P), Icons::GotoParent, "Goto Parent Folder"},
+    {Command::SaveProcessLog, "Save &Process Log", "Save the process log as a text file"},
+    {Command::ClearProcessLog, "Clear Process &Log", "Remove every row of the process log"},
     {Command::SaveSelectedFiles, "&Save Selected Files",
+     "Copy the checked files and folders into a folder on another disk",
      QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), Icons::SaveSelected, "Save Selected Files"},
-    {Command::SaveAllFiles, "Save &All Files", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_A),
-     Icons::SaveAll, "Save All Files"},
-    {Command::StandardToolbar, "&Standard", {}},
-    {Command::IconsTiny, "Tiny", {}},
-    {Command::IconsSmall, "Small ", {}},
-    {Command::IconsNormal, "Normal", {}},
-    {Command::IconsLarge, "Large", {}},
-    {Command::ProcessLog, "&Process Log", {}},
-    {Command::FolderBar, "&Folder Bar", {}},
-    {Command::LargeIcons, "&Large Icons", {}},
-    {Command::SmallIcons, "Small &Icons", {}},
-    {Command::List, "Li&st", {}},
-    {Command::Details, "&Details", {}},
-    {Command::Contents, "&Contents", QKeySequence(Qt::Key_F1), Icons::Contents, "Contents"},
-    {Command::TipOfTheDay, "&Tip of the Day", {}},
-    {Command::SoftwareFeatures, "&Software Features", {}},
-    {Command::ContactUs, "Contact &Us", {}},
-    {Command::Faq, "FA&Q", {}},
-    {Command::Buy, "&Buy", {}, Icons::Buy, "Buy"},
-    {Command::Update, "U&pdate", {}, Icons::Update, "Update"},
-    {Command::About, "&About", QKeySequence(Qt::CTRL | Qt::Key_B)},
+    {Command::SaveAllFiles, "Save &All Files",
+     "Copy every file and folder into a folder on another disk",
+     QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_A), Icons::SaveAll, "Save All Files"},
+    {Command::StandardToolbar, "&Standard", "Show or hide the toolbar"},
+    {Command::IconsTiny, "Tiny", "Toolbar pictures of 16 pixels"},
+    {Command::IconsSmall, "Small ", "Toolbar pictures of 24 pixels"},
+    {Command::IconsNormal, "Normal", "Toolbar pictures of 32 pixels"},
+    {Command::IconsLarge, "Large", "Toolbar pictures of 48 pixels"},
+    {Command::ProcessLog, "&Process Log", "Show or hide the process log"},
+    {Command::FolderBar, "&Folder Bar", "Show or hide the folder list"},
+    {Command::LargeIcons, "&Large Icons", "Show the contents as large icons"},
+    {Command::SmallIcons, "Small &Icons", "Show the contents as small icons"},
+    {Command::List, "Li&st", "Show the contents as a list"},
+    {Command::Details, "&Details", "Show the contents with their sizes and dates"},
+    {Command::Contents, "&Contents", "Open the help pages", QKeySequence(Qt::Key_F1),
+     Icons::Contents, "Contents"},
+    {Command::TipOfTheDay, "&Tip of the Day", "Show a tip"},
+    {Command::SoftwareFeatures, "&Software Features", "What Quillon Restorix does"},
+    {Command::ContactUs, "Contact &Us", "How to reach Quillon Labs"},
+    {Command::Faq, "FA&Q", "Questions people ask about recovering files"},
+    {Command::Buy, "&Buy", "Buy Quillon Restorix", {}, Icons::Buy, "Buy"},
+    {Command::Update, "U&pdate", "Look for a newer version", {}, Icons::Update, "Update"},
+    {Command::About, "&About", "The version and the maker of Quillon Restorix", Ctrl(Qt::Key_B)},
 };
 
 // Toolbar icon sizes: Tiny, Small, Normal, Large.
@@ -213,6 +225,8 @@ void MainFrame::CreateActions() {
     if (!spec.shortcut.isEmpty()) action->setShortcut(spec.shortcut);
     if (spec.icon >= 0) action->setIcon(Icons::Get(static_cast<Icons::Id>(spec.icon)));
     if (spec.iconText) action->setIconText(spec.iconText);
+    action->setStatusTip(spec.tip);
+    if (spec.iconText) action->setToolTip(QString("<b>%1</b><br>%2").arg(spec.iconText, spec.tip));
     actions_[static_cast<std::size_t>(spec.command)] = action;
   }
   const auto on = [this](Command command, auto&& slot) {

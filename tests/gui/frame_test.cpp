@@ -5,6 +5,9 @@
 #include <QCryptographicHash>
 #include <QDirIterator>
 #include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QSettings>
 #include <QTest>
 #include <QToolBar>
@@ -16,6 +19,8 @@
 #include "gui/main_frame.h"
 #include "gui/process_log_pane.h"
 #include "gui/qt_text.h"
+#include "gui/rename_box.h"
+#include "gui/web_pages.h"
 #include "gui_test.h"
 
 namespace restorix {
@@ -205,6 +210,58 @@ class FrameTest : public QObject {
     QVERIFY(!reopened.OpenScanInformation(QStringFromPath(test::Fixture("demo-disk.img"))));
     QCOMPARE(driver.texts().last(), QString("Scan Information file is not valid or corrupted."));
     QCOMPARE(reopened.totalsText(), totals);  // the tree stays
+  }
+
+  void aNameTooLongForTheDestinationIsAskedFor() {
+    test::TempDir folder;
+    MainFrame frame;
+    frame.ProcessImageFile(QStringFromPath(VolumeImage(folder, 2)));
+    // A file whose name takes 400 bytes in UTF-8: no Linux file system
+    // takes it.
+    ItemTree tree = std::move(frame.tree());
+    ItemNode* item = tree.NewNode();
+    item->name = std::u16string(200, u'\u00e9') + u".txt";
+    item->size = 512;
+    item->origin = ItemOrigin::CarvedVolume;
+    item->location = Carved{0};
+    tree.AddChild(tree.root(), item);
+    frame.SetScan(frame.volume(), std::move(tree));
+    ContentsModel& list = frame.views()->listModel();
+    list.setData(list.indexOf(item), Qt::Checked, Qt::CheckStateRole);
+
+    test::ModalDriver driver;
+    QString folderShown;
+    driver.On("restorix::RenameBox", [&folderShown](QWidget* widget) {
+      auto* box = static_cast<RenameBox*>(widget);
+      for (QLabel* label : box->findChildren<QLabel*>())
+        if (label->text().startsWith("Recovered file will be saved to "))
+          folderShown = label->text();
+      box->edit()->setText("short");
+      box->okButton()->click();
+    });
+    driver.Answer(QMessageBox::Ok);
+    const QString out = QStringFromPath(folder.path() / "out");
+    QDir().mkpath(out);
+    frame.SaveFiles(out);
+    QVERIFY(driver.done());
+    QCOMPARE(driver.texts(), QStringList{"Saving of data completed."});
+    QVERIFY(folderShown.contains("Orphan Files"));
+    // In "Orphan Files", under the new name with its retry number in front.
+    QStringList written;
+    QDirIterator it(out, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext())
+      written << it.next().mid(out.size());
+    QVERIFY2(written.contains("/Orphan Files/#0short.txt"), qPrintable(written.join(", ")));
+  }
+
+  void helpAndWebPagesAreBesideTheProgram() {
+    for (const QUrl& url :
+         {HelpUrl(), WebPageUrl(WebPage::Features), WebPageUrl(WebPage::ContactUs),
+          WebPageUrl(WebPage::Faq), WebPageUrl(WebPage::Buy), WebPageUrl(WebPage::Update)}) {
+      QVERIFY2(url.isLocalFile() && QFile::exists(url.toLocalFile()), qPrintable(url.toString()));
+    }
+    QSettings().setValue("BuyURL", "https://example.org/buy");
+    QCOMPARE(WebPageUrl(WebPage::Buy), QUrl("https://example.org/buy"));
   }
 
   void aFileThatIsNoVolumeImageIsRefused() {
