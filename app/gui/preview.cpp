@@ -16,6 +16,7 @@
 
 #include "catalogue/item_tree.h"
 #include "disk/sector_source.h"
+#include "disk/volume.h"
 #include "fs/item_reader.h"
 #include "gui/qt_text.h"
 
@@ -147,6 +148,12 @@ void PreviewDock::Show(std::shared_ptr<const Volume> volume, const ItemNode* ite
     return;
   }
   heading_->setText(QStringFromUtf16(item->name) + "\n" + QString::number(item->size) + " bytes");
+  if (!volume->isOpen()) {
+    content_ = {PreviewContent::Kind::Failed, {}, "The source of this scan cannot be read."};
+    text_->setPlainText(content_.text);
+    stack_->setCurrentWidget(text_);
+    return;
+  }
   text_->setPlainText("Reading...");
   stack_->setCurrentWidget(text_);
   // The worker gets its own copy of the item: the tree may be replaced

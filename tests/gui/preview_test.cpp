@@ -89,6 +89,10 @@ class PreviewTest : public QObject {
     QCOMPARE(int(dock.content().kind), int(PreviewContent::Kind::Text));
     dock.Show(scanned.volume, test::At(scanned.tree, "fragments"));  // a folder
     QCOMPARE(int(dock.content().kind), int(PreviewContent::Kind::Empty));
+    // A saved scan whose source is gone shows no zeros as if they were data.
+    dock.Show(Volume::Detached(u"/gone.img", scanned.volume->context()),
+              test::At(scanned.tree, "res-300.txt"));
+    QCOMPARE(int(dock.content().kind), int(PreviewContent::Kind::Failed));
   }
 };
 
