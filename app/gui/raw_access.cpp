@@ -23,9 +23,12 @@ constexpr const char* kService = "org.freedesktop.UDisks2";
 // Long enough for a person to read the polkit question and answer it.
 constexpr int kPromptTimeoutMs = 5 * 60 * 1000;
 
+// RAM disks, optical and floppy drives (often open to their users where
+// disks are not), and devices without media, such as unused loop devices.
 bool Skipped(const std::filesystem::path& entry) {
   const std::string name = entry.filename().string();
-  if (name.rfind("ram", 0) == 0 || name.rfind("zram", 0) == 0) return true;
+  for (const char* prefix : {"ram", "zram", "sr", "fd"})
+    if (name.rfind(prefix, 0) == 0) return true;
   std::ifstream sizeFile(entry / "size");
   unsigned long long sectors = 0;
   return !(sizeFile >> sectors) || sectors == 0;

@@ -14,8 +14,8 @@ enum class RawAccess {
   NoDevices,  // nothing to try
 };
 
-// Tries the block devices listed in `sysBlock` (RAM disks and empty loop
-// devices left out) under `dev`.
+// Tries the block devices listed in `sysBlock` under `dev` (RAM disks,
+// optical and floppy drives and devices without media left out).
 RawAccess ProbeRawAccess(const std::filesystem::path& sysBlock = "/sys/block",
                          const std::filesystem::path& dev = "/dev");
 

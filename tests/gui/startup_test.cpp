@@ -9,6 +9,7 @@
 #include <QSettings>
 #include <QTest>
 #include <QTreeView>
+#include <fstream>
 
 #include "catalogue/scan_info.h"
 #include "gui/item_views.h"
@@ -35,6 +36,24 @@ class StartupTest : public QObject {
   void init() {
     QSettings().clear();
     QFile::remove(TipsFilePath());
+  }
+
+  void theDiskProbeTriesDisksOnly() {
+    test::TempDir folder;
+    const auto sys = folder.path() / "sys", dev = folder.path() / "dev";
+    const auto device = [&](const char* name, const char* sectors, bool node) {
+      std::filesystem::create_directories(sys / name);
+      std::ofstream(sys / name / "size") << sectors;
+      if (node) std::ofstream(dev / name) << "";
+    };
+    std::filesystem::create_directories(dev);
+    device("sr0", "2048", true);    // an optical drive
+    device("loop0", "0", true);     // an unused loop device
+    device("zram0", "8192", true);  // swap in memory
+    device("vdb", "8192", false);   // a disk whose node is missing
+    QCOMPARE(ProbeRawAccess(sys, dev), RawAccess::NoDevices);
+    device("vdb", "8192", true);
+    QCOMPARE(ProbeRawAccess(sys, dev), RawAccess::Granted);
   }
 
   void aSecondInstanceIsTurnedAway() {
