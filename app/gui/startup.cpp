@@ -73,12 +73,6 @@ std::unique_ptr<QLockFile> TakeInstanceLock() {
 std::optional<Started> StartUp(const QStringList& arguments, const StartupProbes& probes) {
   QCoreApplication::setOrganizationName(settings::kCompany);
   QCoreApplication::setApplicationName(settings::kApplication);
-  QSettings settings;
-  CheckRawAccess(probes, settings);
-  Started started;
-  started.lock = TakeInstanceLock();
-  if (!started.lock) return std::nullopt;
-
   QCommandLineParser parser;
   parser.setApplicationDescription("Quillon Restorix: recover deleted and lost files");
   parser.addHelpOption();
@@ -86,6 +80,12 @@ std::optional<Started> StartUp(const QStringList& arguments, const StartupProbes
   parser.addPositionalArgument("file", "A scan-information file (.qns) or an image file (.qni)",
                                "[FILE]");
   parser.parse(arguments);
+  if (parser.isSet("help")) parser.showHelp(0);  // prints the usage and ends the program
+  QSettings settings;
+  CheckRawAccess(probes, settings);
+  Started started;
+  started.lock = TakeInstanceLock();
+  if (!started.lock) return std::nullopt;
 
   started.frame = std::make_unique<MainFrame>();
   MainFrame* frame = started.frame.get();
