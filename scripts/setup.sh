@@ -11,6 +11,7 @@ packages=(
   libblkid-dev libcli11-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev libssl-dev
   dosfstools mtools ntfs-3g fdisk sleuthkit python3 clang
+  qt6-base-dev libgl-dev xvfb xauth
 )
 
 missing=()

@@ -27,12 +27,16 @@ BlkidProbe::BlkidProbe(UniqueFd fd, std::unique_ptr<blkid_struct_probe, FreeProb
 
 BlkidProbe::Opened BlkidProbe::Open(const std::filesystem::path& path, OpenMode mode) {
   Opened opened;
-  const int flags = O_RDONLY | O_CLOEXEC | (mode == OpenMode::NonBlocking ? O_NONBLOCK : 0);
-  UniqueFd fd(::open(path.c_str(), flags));
-  if (!fd) {
-    opened.error = errno;
-    return opened;
+  // A probe of one source goes where reading it goes (the device opener for
+  // a device the program may not open itself); a survey does not wait.
+  UniqueFd fd;
+  if (mode == OpenMode::NonBlocking) {
+    fd.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd) opened.error = errno;
+  } else {
+    fd = OpenReadOnly(path, opened.error);
   }
+  if (!fd) return opened;
   std::unique_ptr<blkid_struct_probe, FreeProbe> probe(blkid_new_probe());
   if (!probe || blkid_probe_set_device(probe.get(), fd.get(), 0, 0) != 0) {
     opened.error = EIO;

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <charconv>
 #include <fstream>
+#include <mutex>
 #include <set>
 #include <system_error>
 
@@ -28,13 +29,41 @@ void UniqueFd::reset(int fd) {
   fd_ = fd;
 }
 
+namespace {
+
+std::mutex deviceOpenerMutex;
+std::shared_ptr<const DeviceOpener> deviceOpener;
+
+}  // namespace
+
+void SetDeviceOpener(DeviceOpener opener) {
+  const std::lock_guard lock(deviceOpenerMutex);
+  deviceOpener = opener ? std::make_shared<const DeviceOpener>(std::move(opener)) : nullptr;
+}
+
+UniqueFd OpenReadOnly(const std::filesystem::path& path, int& error) {
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd) return fd;
+  error = errno;
+  if (error != EACCES && error != EPERM) return fd;
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) return fd;
+  std::shared_ptr<const DeviceOpener> opener;
+  {
+    const std::lock_guard lock(deviceOpenerMutex);
+    opener = deviceOpener;
+  }
+  if (!opener) return fd;
+  int openerError = error;
+  fd.reset((*opener)(path, openerError));
+  if (!fd) error = openerError;
+  return fd;
+}
+
 FileSource::Opened FileSource::Open(const std::filesystem::path& path) {
   Opened result;
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!fd) {
-    result.error = errno;
-    return result;
-  }
+  UniqueFd fd = OpenReadOnly(path, result.error);
+  if (!fd) return result;
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0) {
     result.error = errno;

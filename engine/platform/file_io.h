@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -37,6 +38,18 @@ class UniqueFd {
  private:
   int fd_ = -1;
 };
+
+// Another way to open a block device read-only, for a program that may not
+// open devices itself: a disk service that hands out read-only descriptors
+// once the user allows it. Returns an owned descriptor, or -1 with `error`
+// set.
+using DeviceOpener = std::function<int(const std::filesystem::path& path, int& error)>;
+// Installed at start-up, before any source is opened; an empty one removes it.
+void SetDeviceOpener(DeviceOpener opener);
+
+// Opens a file or device read-only. A block device that the program may not
+// open itself (EACCES, EPERM) goes to the device opener, when there is one.
+UniqueFd OpenReadOnly(const std::filesystem::path& path, int& error);
 
 // A file or block device opened for reading, optionally seen through a window
 // (first byte, length) such as one partition of a whole-disk image.

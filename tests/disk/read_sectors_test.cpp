@@ -1,6 +1,10 @@
 // Opening sources and reading sectors: 64-bit offsets, read errors, lost
 // devices, windows over a file, and sources that are not volumes at all.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,6 +15,7 @@
 
 #include "disk/read_ahead.h"
 #include "disk/volume.h"
+#include "platform/file_io.h"
 #include "signature/signature_file.h"
 #include "support/fake_source.h"
 #include "support/test_support.h"
@@ -224,6 +229,43 @@ TEST(OpenSourceTest, BlockDeviceGeometry) {
     EXPECT_EQ(result.volume->context().totalSectors(), (8u << 20) / sectorSize);
     EXPECT_TRUE(result.volume->identity().blockDevice);
   }
+}
+
+// A block device the program may not open itself goes to the device opener
+// (the desktop program's udisks2); an unreadable file does not. Runs the
+// opening as an unprivileged user in a child process.
+TEST(OpenSourceTest, ADeviceThatMayNotBeOpenedGoesToTheDeviceOpener) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to make a device node and drop to nobody";
+  TempDir dir;
+  std::filesystem::permissions(dir.path(), std::filesystem::perms::all);
+  const auto device = dir / "disk";
+  if (::mknod(device.c_str(), S_IFBLK | 0600, makedev(7, 0)) != 0)
+    GTEST_SKIP() << "no device nodes here: " << std::strerror(errno);
+  const auto file = dir / "secret.img";
+  std::ofstream(file) << "x";
+  std::filesystem::permissions(file, std::filesystem::perms::none);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(10);
+    std::vector<std::filesystem::path> asked;
+    SetDeviceOpener([&asked](const std::filesystem::path& path, int& error) {
+      asked.push_back(path);
+      const int fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+      if (fd < 0) error = errno;
+      return fd;
+    });
+    int error = 0;
+    const bool deviceOpened = static_cast<bool>(OpenReadOnly(device, error));
+    const bool fileRefused = !OpenReadOnly(file, error) && error == EACCES;
+    SetDeviceOpener(nullptr);
+    const bool withoutOpener = !OpenReadOnly(device, error) && error == EACCES;
+    ::_exit(deviceOpened && fileRefused && withoutOpener && asked == std::vector{device} ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 }  // namespace
