@@ -112,17 +112,24 @@ void ItemReader::ReadSegment(const StreamSegment& segment, std::uint64_t within,
       break;
   }
   const std::uint32_t sectorBytes = volume_.context().bytesPerSector();
-  const auto first = CheckedMul(segment.sector, sectorBytes);
-  const auto at = first ? CheckedAdd(*first, within) : std::nullopt;
+  const auto start = CheckedMul(segment.sector, sectorBytes);
+  const auto at = start ? CheckedAdd(*start, within) : std::nullopt;
   if (sectorBytes == 0 || !at) {
     std::fill(out.begin(), out.end(), 0);
     return;
   }
   const std::uint64_t head = *at % sectorBytes;
-  const std::uint64_t sectors = (head + out.size() + sectorBytes - 1) / sectorBytes;
-  scratch_.resize(static_cast<std::size_t>(sectors * sectorBytes));
-  volume_.ReadSectors(scratch_, *at / sectorBytes);
-  std::copy_n(scratch_.begin() + static_cast<std::ptrdiff_t>(head), out.size(), out.begin());
+  if (head == 0 && out.size() % sectorBytes == 0) {
+    volume_.ReadSectors(out, *at / sectorBytes);  // whole sectors: straight in
+    return;
+  }
+  // One read of the sectors that hold the bytes. The buffer stays with the
+  // thread, so a save of many small files does not allocate for each.
+  thread_local std::vector<std::uint8_t> sectors;
+  sectors.resize(
+      static_cast<std::size_t>((head + out.size() + sectorBytes - 1) / sectorBytes * sectorBytes));
+  volume_.ReadSectors(sectors, *at / sectorBytes);
+  std::copy_n(sectors.begin() + static_cast<std::ptrdiff_t>(head), out.size(), out.begin());
 }
 
 // A compression unit whose clusters are all stored is read as it is; one

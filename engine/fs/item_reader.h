@@ -70,7 +70,6 @@ class ItemReader {
   const Volume& volume_;
   std::uint64_t size_ = 0;
   StreamMap map_;
-  std::vector<std::uint8_t> scratch_;
   const StreamSegment* decoded_ = nullptr;  // the unit held in unit_
   std::vector<std::uint8_t> unit_;
 };
