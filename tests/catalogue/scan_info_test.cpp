@@ -93,8 +93,14 @@ TEST(ScanInfoTest, AFileWrittenByHandLoadsAndSavesToTheSameBytes) {
     EXPECT_TRUE(result.loaded && !result.truncated && !result.reopened) << "the source is not here";
     EXPECT_EQ(result.sourceName, u"/images/disk.img");
     EXPECT_EQ(result.context.fsType(), fsType);
-    EXPECT_EQ(result.volume->context(), result.context) << "the stored geometry stays";
+    // A source that cannot be opened keeps its name and stored geometry, and
+    // every read of it fails cleanly.
+    EXPECT_EQ(result.volume->context(), result.context);
+    EXPECT_EQ(result.volume->sourceName(), u"/images/disk.img");
     EXPECT_FALSE(result.volume->isOpen());
+    Bytes8 sector(512, 0xEE);
+    EXPECT_EQ(result.volume->ReadSectors(sector, 0), EBADF);
+    EXPECT_EQ(sector, Bytes8(512, 0));
     EXPECT_EQ(test::Render(result.tree.root()), ".(D(a E(c)) b)");
     std::ostringstream items;  // id/parent size flags+10*check dates location
     WalkTree(result.tree.root(), [&](const ItemNode& n, int) {

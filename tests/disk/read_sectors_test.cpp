@@ -19,16 +19,9 @@ namespace restorix {
 namespace {
 
 using test::FakeSource;
+using test::Pattern;
 using test::TempDir;
 using Bytes8 = std::vector<std::uint8_t>;
-
-// Sectors [first, first + sectors) of a disk whose every sector differs.
-Bytes8 Pattern(std::size_t sectors, std::size_t first = 0) {
-  Bytes8 bytes(sectors * 512);
-  for (std::size_t i = first * 512; i < (first + sectors) * 512; ++i)
-    bytes[i - first * 512] = static_cast<std::uint8_t>(i * 7 + i / 512);
-  return bytes;
-}
 
 TEST(ReadSectorsTest, ReachesSectorsBeyondTwoToTheThirtyTwo) {
   TempDir dir;
@@ -120,21 +113,6 @@ TEST(OpenSourceTest, SourcesThatAreNotVolumes) {
     EXPECT_FALSE(result.volume) << name;
     EXPECT_EQ(file ? test::ReadFile(dir / name) : Bytes8{}, before) << name;
   }
-}
-
-// What a saved scan knows of a source it cannot open: its name and geometry;
-// every read fails cleanly.
-TEST(OpenSourceTest, ADetachedVolumeKeepsNameAndGeometryAndReadsNothing) {
-  VolumeContext context;
-  context.setBytesPerSector(512);
-  context.setTotalSectors(100);
-  const auto volume = Volume::Detached(u"gone", context);
-  EXPECT_FALSE(volume->isOpen());
-  EXPECT_EQ(volume->sourceName(), u"gone");
-  EXPECT_EQ(volume->context(), context);
-  Bytes8 buffer(512, 0xEE);
-  EXPECT_EQ(volume->ReadSectors(buffer, 0), EBADF);
-  EXPECT_EQ(buffer, Bytes8(512, 0));
 }
 
 TEST(SignatureFileTest, ReadFromTheFolderGivenOrNotAtAll) {

@@ -9,7 +9,7 @@ using Block = VolumeContext::Block;
 
 // Each field holds the 1-based numbers of its own bytes, so the pinned block
 // counts up from 1 to 71 but for the four reserved bytes 64-67, which stay 0.
-TEST(VolumeContextTest, LayoutIsPinnedByteForByte) {
+TEST(VolumeContextTest, LayoutIsPinnedByteForByteAndDecodedBack) {
   VolumeContext c;
   c.setAltBootSector(0x0807060504030201);
   c.setFirstSector(0x100F0E0D0C0B0A09);
@@ -38,14 +38,11 @@ TEST(VolumeContextTest, LayoutIsPinnedByteForByte) {
   c.setIndexRecordSectors(8);
   expected[0x34] = 2, expected[0x35] = 8;
   EXPECT_EQ(c.bytes(), expected);
-}
-
-TEST(VolumeContextTest, DecodeKeepsReservedBytesAndReadsMissingOnesAsZero) {
+  // Decoding keeps the reserved bytes; a short block reads as zeros past its end.
   Block stored{};
   stored[0x3F] = 0xAA, stored[0x42] = 0x55;
   EXPECT_EQ(VolumeContext::Decode(stored).bytes(), stored);
-  const std::array<std::uint8_t, 3> prefix = {1, 2, 3};
-  EXPECT_EQ(VolumeContext::Decode(prefix).altBootSector(), 0x030201u);
+  EXPECT_EQ(VolumeContext::Decode(std::array<std::uint8_t, 3>{1, 2, 3}).altBootSector(), 0x030201u);
 }
 
 }  // namespace
