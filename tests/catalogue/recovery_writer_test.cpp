@@ -25,11 +25,9 @@ using Pairs = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
 // sector `start`, so the writer needs no file system. Saves run as the save
 // task runs them.
 struct CarvedTree : TaskSink {
-  explicit CarvedTree(std::size_t sectors = 4096, std::uint32_t sectorSize = 512) {
-    std::vector<std::uint8_t> bytes(sectors * sectorSize);
-    for (std::size_t i = 0; i < bytes.size(); ++i)
-      bytes[i] = (i * 13 + i / 509) & 0xFF;
-    source = std::make_shared<test::FakeSource>(bytes, sectorSize);
+  explicit CarvedTree(std::size_t sectors = 4096, std::uint32_t sectorSize = 512)
+      : source(
+            std::make_shared<test::FakeSource>(test::Pattern(sectors, 0, sectorSize), sectorSize)) {
     volume = Volume::Open(SourceKind::PhysicalDisk, source, u"raw").volume;
     root = tree.NewRoot();
   }

@@ -51,7 +51,7 @@ struct Hand {
   }
 };
 
-// The scan ".(D(a E(c)) b)": the root, its children block (D with a block of
+// The scan ".+(D(a E(c)) b)": the root, its children block (D with a block of
 // its own, then b), D's block (a, E), E's block (c).
 Bytes8 Sample(FsType fsType = FsType::Ntfs) {
   return Hand(u"/images/disk.img", fsType)
@@ -101,7 +101,7 @@ TEST(ScanInfoTest, AFileWrittenByHandLoadsAndSavesToTheSameBytes) {
     Bytes8 sector(512, 0xEE);
     EXPECT_EQ(result.volume->ReadSectors(sector, 0), EBADF);
     EXPECT_EQ(sector, Bytes8(512, 0));
-    EXPECT_EQ(test::Render(result.tree.root()), ".(D(a E(c)) b)");
+    EXPECT_EQ(test::Render(result.tree.root()), ".+(D(a E(c)) b)");
     std::ostringstream items;  // id/parent size flags+10*check dates location
     WalkTree(result.tree.root(), [&](const ItemNode& n, int) {
       items << n.id << '/' << n.parentId << ' ' << n.size << ' '

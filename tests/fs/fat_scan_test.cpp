@@ -95,14 +95,6 @@ Bytes32 Long(const std::u16string& name) {
   return out;
 }
 
-// The tree as "name(child child)", a live item marked '+'.
-std::string Tree(const ItemNode* node) {
-  std::string out = Utf8FromUtf16(node->name) + (node->isLive() ? "+" : "");
-  for (const ItemNode* c = node->firstChild; c != nullptr; c = c->next)
-    out += (c == node->firstChild ? "(" : " ") + Tree(c) + (c->next ? "" : ")");
-  return node->isFolder() && node->firstChild == nullptr ? out + "()" : out;
-}
-
 TEST(FatScanTest, WhichEntriesBecomeItems) {
   const auto root = [](const Bytes32& entry) { return test::Cat({entry, File("?EXT    TXT", 6)}); };
   const char *listed = ".+(XEXT.TXT XILE.TXT)", *skipped = ".+(XEXT.TXT)", *ended = ".+()";
@@ -178,7 +170,7 @@ TEST(FatScanTest, WhichEntriesBecomeItems) {
     ASSERT_TRUE(volume);
     const test::ScanRun scan = test::ScanVolume(*volume);
     EXPECT_TRUE(scan.completed);
-    EXPECT_EQ(Tree(scan.tree.root()), tree) << what;
+    EXPECT_EQ(test::Render(scan.tree.root()), tree) << what;
     EXPECT_EQ(scan.tree.root()->id, bits / 16u) << what;  // the root's id: 1 on FAT16, 2 on FAT32
   }
 }
@@ -201,7 +193,7 @@ TEST(FatScanTest, AFolderChainThatLoopsIsReadOnceRound) {
   ASSERT_TRUE(volume);
   const test::ScanRun scan = test::ScanVolume(*volume);
   EXPECT_TRUE(scan.completed);
-  const std::string tree = Tree(scan.tree.root());
+  const std::string tree = test::Render(scan.tree.root());
   EXPECT_EQ(tree.size(), std::string(".+(LOOP+(XILE.TXT))").size()) << tree.substr(0, 60);
   EXPECT_LT(counted.reads(), 20);
 }

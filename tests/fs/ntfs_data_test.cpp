@@ -19,13 +19,6 @@ using test::FileRecord;
 using test::MemoryNtfsVolume;
 using Bytes8 = std::vector<std::uint8_t>;
 
-Bytes8 Filled(std::size_t n, std::uint8_t seed) {
-  Bytes8 b(n);
-  for (std::size_t i = 0; i < n; ++i)
-    b[i] = static_cast<std::uint8_t>(seed + i * 7 + i / 4096);
-  return b;
-}
-
 using test::Cat;
 
 Bytes8 Head(const Bytes8& bytes, std::size_t n) {
@@ -68,7 +61,7 @@ test::MftRecordBuilder Plain(const char16_t* name, const Bytes8& runs, std::uint
 
 TEST(NtfsReaderTest, ResidentPlainSparseSplitAndDamagedData) {
   MemoryNtfsVolume v;
-  const Bytes8 content = Filled(4 * 4096, 1);
+  const Bytes8 content = test::Pattern(32);
   v.Cluster(300, content);
   auto small = FileRecord(0, 5, u"small");
   small.Resident(0x80, Bytes8{'h', 'i', '!'}, 3);
@@ -111,7 +104,7 @@ Bytes8 Chunk(std::uint8_t letter) {
 
 TEST(NtfsReaderTest, CompressedUnitsStoredCompressedSparseAndCutShort) {
   MemoryNtfsVolume v(1, 128);
-  const Bytes8 stored = Filled(8192, 2), tail = Filled(3 * 512, 7);
+  const Bytes8 stored = test::Pattern(16, 100), tail = test::Pattern(3, 200);
   v.Cluster(1000, Cat({Chunk('A'), Chunk('B'), {0, 0}}));
   v.Cluster(1100, stored);
   v.Cluster(1200, Cat({Chunk('C'), {0, 0}}));

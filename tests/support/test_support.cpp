@@ -30,7 +30,7 @@ std::vector<std::uint8_t> Pattern(std::size_t sectors, std::size_t first, std::s
 }
 
 std::string Render(const ItemNode* node) {
-  std::string out = Utf8FromUtf16(node->name);
+  std::string out = Utf8FromUtf16(node->name) + (node->isLive() ? "+" : "");
   if (!node->isFolder()) return out;
   out += '(';
   for (const ItemNode* c = node->firstChild; c != nullptr; c = c->next) {

@@ -24,7 +24,7 @@ std::vector<std::uint8_t> Pattern(std::size_t sectors, std::size_t first = 0,
                                   std::size_t sectorSize = 512);
 
 // A compact picture of a small tree: "name(child child)" for folders, the
-// name alone for files.
+// name alone for files, a live item's name followed by '+'.
 std::string Render(const ItemNode* node);
 
 // A fresh folder under the system's temporary folder, removed afterwards.
