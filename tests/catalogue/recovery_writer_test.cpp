@@ -142,8 +142,9 @@ TEST(RecoveryWriterTest, CarvedItemsAreReadInMegabyteBlocksOfTheSourcesOwnSector
   }
 }
 
-// A full destination (a file-size limit, or a real small tmpfs when we may
-// mount one) or a lost source ends the save, keeping what was written.
+// A full destination (a file-size limit for the data, or a real tmpfs out
+// of inodes when we may mount one, for a file that cannot be made) or a lost
+// source ends the save, keeping what was written.
 TEST(RecoveryWriterTest, AFullDiskOrALostSourceEndsTheSaveAsAborted) {
   ::signal(SIGXFSZ, SIG_IGN);
   enum { kLimit, kTmpfs, kLost };
@@ -153,7 +154,8 @@ TEST(RecoveryWriterTest, AFullDiskOrALostSourceEndsTheSaveAsAborted) {
   for (const int how : {kLimit, kTmpfs, kLost}) {
     TempDir dest;
     const std::string at = test::Quote(dest.path().string());
-    if (how == kTmpfs && (::geteuid() || test::Run("mount -t tmpfs -o size=256k x " + at).exitCode))
+    if (how == kTmpfs &&
+        (::geteuid() || test::Run("mount -t tmpfs -o size=256k,nr_inodes=3 x " + at).exitCode))
       continue;  // not allowed here
     CarvedTree tree;
     tree.Add(tree.root, u"first.bin", 1, 4000);
