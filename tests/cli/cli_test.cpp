@@ -47,7 +47,8 @@ TEST(CliTest, InfoPrintsTheVolumeGeometryOfEachPartition) {
 }
 
 // Sources that cannot be opened, outputs that cannot be written and option
-// values out of range fail with a reason, before anything is written.
+// values out of range fail with a reason, before anything is written; every
+// command has help with an example, and the lists print as JSON.
 TEST(CliTest, FailuresAndUsageErrorsSayWhy) {
   test::TempDir dir;
   test::WriteFile(dir / "empty", {});
