@@ -92,9 +92,9 @@ TEST(ItemIndex, PlaceholdersClaimsParentLoopsAndPruning) {
   const std::pair<std::vector<std::tuple<std::uint32_t, std::uint32_t, std::u16string>>,
                   std::string>
       cases[] = {
-          {{{40, 30, u"a.txt"}, {30, 60, u"Docs"}, {60, 5, u"Home"}}, ".(Home(Docs(a.txt)))"},
+          {{{40, 30, u"a.txt"}, {30, 60, u"Docs"}, {60, 5, u"Home"}}, ".+(Home(Docs(a.txt)))"},
           {{{10, 5, u"top.x"}, {11, 4000000000u, u"lost.x"}, {12, 0, u"zero"}, {13, 12, u"z.x"}},
-           ".(top.x #0(zero(z.x)) #4000000000(lost.x))"},
+           ".+(top.x #0(zero(z.x)) #4000000000(lost.x))"},
           // Index 100(5(-,50),200(-,300)): unclaimed ones are hung in pre-order.
           {{{10, 5, u"f.0"},
             {11, 100, u"f.1"},
@@ -102,12 +102,13 @@ TEST(ItemIndex, PlaceholdersClaimsParentLoopsAndPruning) {
             {13, 300, u"f.3"},
             {14, 50, u"f.4"},
             {200, 5, u"Music"}},
-           ".(Music(f.2) f.0 #100(f.1) #50(f.4) #300(f.3))"},
+           ".+(Music(f.2) f.0 #100(f.1) #50(f.4) #300(f.3))"},
           // Without root children nothing is hung; the index frees them.
-          {{{11, 77, u"lost.txt"}, {12, 78, u"lost2.txt"}}, ".()"},
-          {{{20, 20, u"Self"}, {21, 20, u"in.x"}}, ".(Self(in.x))"},
-          {{{20, 30, u"A"}, {21, 20, u"in.a"}, {30, 20, u"B"}}, ".(B(A(in.a)))"},
-          {{{20, 30, u"A"}, {40, 20, u"C"}, {41, 40, u"in.c"}, {30, 40, u"B"}}, ".(B(A(C(in.c))))"},
+          {{{11, 77, u"lost.txt"}, {12, 78, u"lost2.txt"}}, ".+()"},
+          {{{20, 20, u"Self"}, {21, 20, u"in.x"}}, ".+(Self(in.x))"},
+          {{{20, 30, u"A"}, {21, 20, u"in.a"}, {30, 20, u"B"}}, ".+(B(A(in.a)))"},
+          {{{20, 30, u"A"}, {40, 20, u"C"}, {41, 40, u"in.c"}, {30, 40, u"B"}},
+           ".+(B(A(C(in.c))))"},
           // Only folders with a file somewhere below stay.
           {{{20, 5, u"E1"},
             {21, 20, u"E2"},
@@ -117,7 +118,7 @@ TEST(ItemIndex, PlaceholdersClaimsParentLoopsAndPruning) {
             {25, 22, u"E3"},
             {26, 5, u"b.x"},
             {27, 21, u"E4"}},
-           ".(b.x K(F(a.x)))"},
+           ".+(b.x K(F(a.x)))"},
       };
   for (const auto& [records, tree] : cases) {
     SCOPED_TRACE(tree);

@@ -25,11 +25,9 @@ using Pairs = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
 // sector `start`, so the writer needs no file system. Saves run as the save
 // task runs them.
 struct CarvedTree : TaskSink {
-  explicit CarvedTree(std::size_t sectors = 4096, std::uint32_t sectorSize = 512) {
-    std::vector<std::uint8_t> bytes(sectors * sectorSize);
-    for (std::size_t i = 0; i < bytes.size(); ++i)
-      bytes[i] = (i * 13 + i / 509) & 0xFF;
-    source = std::make_shared<test::FakeSource>(bytes, sectorSize);
+  explicit CarvedTree(std::size_t sectors = 4096, std::uint32_t sectorSize = 512)
+      : source(
+            std::make_shared<test::FakeSource>(test::Pattern(sectors, 0, sectorSize), sectorSize)) {
     volume = Volume::Open(SourceKind::PhysicalDisk, source, u"raw").volume;
     root = tree.NewRoot();
   }
@@ -144,8 +142,9 @@ TEST(RecoveryWriterTest, CarvedItemsAreReadInMegabyteBlocksOfTheSourcesOwnSector
   }
 }
 
-// A full destination (a file-size limit, or a real small tmpfs when we may
-// mount one) or a lost source ends the save, keeping what was written.
+// A full destination (a file-size limit for the data, or a real tmpfs out
+// of inodes when we may mount one, for a file that cannot be made) or a lost
+// source ends the save, keeping what was written.
 TEST(RecoveryWriterTest, AFullDiskOrALostSourceEndsTheSaveAsAborted) {
   ::signal(SIGXFSZ, SIG_IGN);
   enum { kLimit, kTmpfs, kLost };
@@ -155,7 +154,8 @@ TEST(RecoveryWriterTest, AFullDiskOrALostSourceEndsTheSaveAsAborted) {
   for (const int how : {kLimit, kTmpfs, kLost}) {
     TempDir dest;
     const std::string at = test::Quote(dest.path().string());
-    if (how == kTmpfs && (::geteuid() || test::Run("mount -t tmpfs -o size=256k x " + at).exitCode))
+    if (how == kTmpfs &&
+        (::geteuid() || test::Run("mount -t tmpfs -o size=256k,nr_inodes=3 x " + at).exitCode))
       continue;  // not allowed here
     CarvedTree tree;
     tree.Add(tree.root, u"first.bin", 1, 4000);

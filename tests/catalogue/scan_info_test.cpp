@@ -51,7 +51,7 @@ struct Hand {
   }
 };
 
-// The scan ".(D(a E(c)) b)": the root, its children block (D with a block of
+// The scan ".+(D(a E(c)) b)": the root, its children block (D with a block of
 // its own, then b), D's block (a, E), E's block (c).
 Bytes8 Sample(FsType fsType = FsType::Ntfs) {
   return Hand(u"/images/disk.img", fsType)
@@ -93,9 +93,15 @@ TEST(ScanInfoTest, AFileWrittenByHandLoadsAndSavesToTheSameBytes) {
     EXPECT_TRUE(result.loaded && !result.truncated && !result.reopened) << "the source is not here";
     EXPECT_EQ(result.sourceName, u"/images/disk.img");
     EXPECT_EQ(result.context.fsType(), fsType);
-    EXPECT_EQ(result.volume->context(), result.context) << "the stored geometry stays";
+    // A source that cannot be opened keeps its name and stored geometry, and
+    // every read of it fails cleanly.
+    EXPECT_EQ(result.volume->context(), result.context);
+    EXPECT_EQ(result.volume->sourceName(), u"/images/disk.img");
     EXPECT_FALSE(result.volume->isOpen());
-    EXPECT_EQ(test::Render(result.tree.root()), ".(D(a E(c)) b)");
+    Bytes8 sector(512, 0xEE);
+    EXPECT_EQ(result.volume->ReadSectors(sector, 0), EBADF);
+    EXPECT_EQ(sector, Bytes8(512, 0));
+    EXPECT_EQ(test::Render(result.tree.root()), ".+(D(a E(c)) b)");
     std::ostringstream items;  // id/parent size flags+10*check dates location
     WalkTree(result.tree.root(), [&](const ItemNode& n, int) {
       items << n.id << '/' << n.parentId << ' ' << n.size << ' '

@@ -96,8 +96,7 @@ TEST_P(MadeVolumeTest, ContextAgreesWithFsstat) {
   const std::string command = GetParam().substr(GetParam().find(' ') + 1);
   TempDir dir;
   const auto image = dir / "volume.img";
-  test::MakeSparseFile(image, std::stoull(GetParam()) << 20);
-  test::RunOk(command + " " + Quote(image.string()) + " >/dev/null 2>&1");
+  test::MakeVolume(image, std::stoull(GetParam()) << 20, command);
   const auto engine = Volume::Open(SourceKind::LogicalDrive, image).volume;
   ASSERT_TRUE(engine);
   if (command.rfind("mkntfs", 0) == 0) {
@@ -134,8 +133,6 @@ TEST(WindowsVolumeTest, ContextAgreesWithFsstat) {
   const auto engine = Volume::Open(SourceKind::LogicalDrive, disk, 1).volume;
   ASSERT_TRUE(engine);
   ExpectNtfsAgrees(*engine, disk, 128);
-  EXPECT_EQ(engine->context().totalSectors(), 518143u);
-  EXPECT_EQ(engine->mftRecordCount(), 256u);
 }
 
 }  // namespace

@@ -14,11 +14,9 @@ TEST(PartitionsTest, DemoDiskHoldsAFat32AndAnNtfsPartition) {
   const PartitionList list = ListPartitions(disk);
   EXPECT_EQ(list.table, "dos");
   ASSERT_EQ(list.entries.size(), 2u);
-  EXPECT_EQ(list.entries[0].number, 1);
-  EXPECT_EQ(list.entries[0].start, 2048u);
-  EXPECT_EQ(list.entries[0].type, "0x0c");
-  EXPECT_EQ(list.entries[1].number, 2);
-  EXPECT_EQ(list.entries[1].type, "0x07");
+  EXPECT_EQ(std::tie(list.entries[0].number, list.entries[0].start, list.entries[0].type),
+            std::tuple(1, 2048u, "0x0c"));
+  EXPECT_EQ(std::tie(list.entries[1].number, list.entries[1].type), std::tuple(2, "0x07"));
 
   const auto fat = Volume::Open(SourceKind::LogicalDrive, disk, 1).volume;
   ASSERT_TRUE(fat);
@@ -28,42 +26,30 @@ TEST(PartitionsTest, DemoDiskHoldsAFat32AndAnNtfsPartition) {
   ASSERT_TRUE(ntfs);
   EXPECT_EQ(ntfs->context().fsType(), FsType::Ntfs);
   EXPECT_LE(ntfs->context().totalSectors(), list.entries[1].length);
-
-  EXPECT_EQ(Volume::Open(SourceKind::LogicalDrive, disk, 3).failure, OpenFailure::NoSuchPartition);
-  EXPECT_EQ(Volume::Open(SourceKind::LogicalDrive, disk).failure, OpenFailure::NotRecognised);
 }
 
 TEST(PartitionsTest, GptAndLogicalPartitions) {
   test::TempDir dir;
-  const auto gpt = dir / "gpt.img";
-  test::MakeSparseFile(gpt, 64 << 20);
-  test::RunOk(
-      "printf 'label: gpt\\nstart=2048, size=40960, name=\"data\"\\nsize=20480\\n' | "
-      "sfdisk -q " +
-      test::Quote(gpt.string()));
-  PartitionList list = ListPartitions(gpt);
+  test::MakeVolume(
+      dir / "gpt.img", 64 << 20,
+      "printf 'label: gpt\\nstart=2048, size=40960, name=\"data\"\\nsize=20480\\n' | sfdisk -q");
+  PartitionList list = ListPartitions(dir / "gpt.img");
   EXPECT_EQ(list.table, "gpt");
   ASSERT_EQ(list.entries.size(), 2u);
-  EXPECT_EQ(list.entries[0].start, 2048u);
-  EXPECT_EQ(list.entries[0].length, 40960u);
-  EXPECT_EQ(list.entries[0].name, "data");
+  EXPECT_EQ(std::tie(list.entries[0].start, list.entries[0].length, list.entries[0].name),
+            std::tuple(2048u, 40960u, "data"));
 
-  const auto mbr = dir / "mbr.img";
-  test::MakeSparseFile(mbr, 64 << 20);
-  test::RunOk(
-      "printf 'label: dos\\nsize=20480, type=7\\ntype=5\\nsize=10240, type=c\\nsize=10240, "
-      "type=7\\n' | sfdisk -q " +
-      test::Quote(mbr.string()));
-  list = ListPartitions(mbr);
+  test::MakeVolume(dir / "mbr.img", 64 << 20,
+                   "printf 'label: dos\\nsize=20480, type=7\\ntype=5\\nsize=10240, type=c\\n"
+                   "size=10240, type=7\\n' | sfdisk -q");
   std::vector<int> numbers;
-  for (const auto& e : list.entries)
+  for (const auto& e : ListPartitions(dir / "mbr.img").entries)
     numbers.push_back(e.number);
   EXPECT_EQ(numbers, (std::vector<int>{1, 2, 5, 6}));
 
-  const auto plain = dir / "plain.img";
-  test::MakeSparseFile(plain, 1 << 20);
-  EXPECT_TRUE(ListPartitions(plain).entries.empty());
-  EXPECT_TRUE(ListPartitions(plain).table.empty());
+  test::MakeSparseFile(dir / "plain.img", 1 << 20);
+  list = ListPartitions(dir / "plain.img");
+  EXPECT_TRUE(list.entries.empty() && list.table.empty());
   EXPECT_EQ(ListPartitions(dir / "none").error, ENOENT);
 }
 

@@ -30,8 +30,12 @@ constexpr std::uint16_t kDay = 0x5A21;  // 2025-01-01
 // The volumes of boot_sectors.h in memory. FAT16: FAT at sector 4, the fixed
 // root at 404, cluster 2 at 436, 4 sectors a cluster, 51,200 FAT entries.
 // FAT32: FAT at 32, cluster 2 (the root) at 1232, 8 sectors a cluster.
-std::shared_ptr<test::FakeSource> FatVolume(int bits, const Bytes32& root,
-                                            const Clusters& clusters = {}, const Pairs& fat = {}) {
+struct FatDisk {
+  std::shared_ptr<const Volume> volume;
+  std::shared_ptr<test::FakeSource> source;  // to count its reads
+};
+FatDisk FatVolume(int bits, const Bytes32& root, const Clusters& clusters = {},
+                  const Pairs& fat = {}) {
   const bool fat32 = bits == 32;
   Bytes32 b = fat32 ? test::Fat32Boot() : test::Fat16Boot();
   b.resize(std::size_t{fat32 ? 4u : 2u} << 20);
@@ -45,7 +49,8 @@ std::shared_ptr<test::FakeSource> FatVolume(int bits, const Bytes32& root,
   for (const auto& [cell, value] : fat)
     fat32 ? StoreLE<std::uint32_t>(b, 16384 + 4 * cell, value)
           : StoreLE<std::uint16_t>(b, 2048 + 2 * cell, static_cast<std::uint16_t>(value));
-  return std::make_shared<test::FakeSource>(std::move(b));
+  auto source = std::make_shared<test::FakeSource>(std::move(b));
+  return {Volume::Open(SourceKind::LogicalDrive, source, u"fat").volume, source};
 }
 Pairs Links(const Cells& cells) {  // the cells in order, then the end of the chain
   Pairs fat;
@@ -93,14 +98,6 @@ Bytes32 Long(const std::u16string& name) {
     out = test::Cat({out, e});
   }
   return out;
-}
-
-// The tree as "name(child child)", a live item marked '+'.
-std::string Tree(const ItemNode* node) {
-  std::string out = Utf8FromUtf16(node->name) + (node->isLive() ? "+" : "");
-  for (const ItemNode* c = node->firstChild; c != nullptr; c = c->next)
-    out += (c == node->firstChild ? "(" : " ") + Tree(c) + (c->next ? "" : ")");
-  return node->isFolder() && node->firstChild == nullptr ? out + "()" : out;
 }
 
 TEST(FatScanTest, WhichEntriesBecomeItems) {
@@ -173,12 +170,11 @@ TEST(FatScanTest, WhichEntriesBecomeItems) {
        ".+(D+(XILE2.TXT E+(XILE3.TXT)) A+(B+(XILE1.TXT)))"},
   };
   for (const auto& [what, bits, entries, clusters, tree] : cases) {
-    const auto volume =
-        Volume::Open(SourceKind::LogicalDrive, FatVolume(bits, entries, clusters), u"fat").volume;
+    const auto volume = FatVolume(bits, entries, clusters).volume;
     ASSERT_TRUE(volume);
     const test::ScanRun scan = test::ScanVolume(*volume);
     EXPECT_TRUE(scan.completed);
-    EXPECT_EQ(Tree(scan.tree.root()), tree) << what;
+    EXPECT_EQ(test::Render(scan.tree.root()), tree) << what;
     EXPECT_EQ(scan.tree.root()->id, bits / 16u) << what;  // the root's id: 1 on FAT16, 2 on FAT32
   }
 }
@@ -194,16 +190,14 @@ TEST(FatScanTest, AFolderChainThatLoopsIsReadOnceRound) {
     filler.insert(filler.end(), empty.begin(), empty.end());
   Bytes32 first = test::Cat({Dots(40, 0), File("?ILE    TXT", 50)});
   first.insert(first.end(), filler.begin() + 3 * 32, filler.end());
-  auto source =
+  const auto [volume, source] =
       FatVolume(16, Folder("LOOP", 40), {{40, first}, {41, filler}}, {{40, 41}, {41, 40}});
-  const test::FakeSource& counted = *source;
-  const auto volume = Volume::Open(SourceKind::LogicalDrive, source, u"fat").volume;
   ASSERT_TRUE(volume);
   const test::ScanRun scan = test::ScanVolume(*volume);
   EXPECT_TRUE(scan.completed);
-  const std::string tree = Tree(scan.tree.root());
+  const std::string tree = test::Render(scan.tree.root());
   EXPECT_EQ(tree.size(), std::string(".+(LOOP+(XILE.TXT))").size()) << tree.substr(0, 60);
-  EXPECT_LT(counted.reads(), 20);
+  EXPECT_LT(source->reads(), 20);
 }
 
 TEST(FatClusterChainTest, FollowsTheFirstFatReadingEachFatSectorOnceInARow) {
@@ -219,13 +213,11 @@ TEST(FatClusterChainTest, FollowsTheFirstFatReadingEachFatSectorOnceInARow) {
       {"a loop, one cell past the FAT's entries", 16, {{5, 6}, {6, 5}}, 5, {5, 6, 5}, 51201, 1},
   };
   for (const auto& [what, bits, fat, first, cells, length, reads] : cases) {
-    auto source = FatVolume(bits, {}, {}, fat);
-    const test::FakeSource& counted = *source;
-    const auto volume = Volume::Open(SourceKind::LogicalDrive, source, u"fat").volume;
+    const auto [volume, source] = FatVolume(bits, {}, {}, fat);
     ASSERT_TRUE(volume);
-    const int before = counted.reads();
+    const int before = source->reads();
     Cells chain = BuildClusterChain(*volume, first);
-    EXPECT_EQ(counted.reads() - before, reads) << what;
+    EXPECT_EQ(source->reads() - before, reads) << what;
     EXPECT_EQ(chain.size(), length) << what;
     chain.resize(std::min(chain.size(), cells.size()));
     EXPECT_EQ(chain, cells) << what;
@@ -244,8 +236,7 @@ TEST(FatReaderTest, FollowsTheChainOnlyWhenItFitsTheSize) {
       {"chain too short: consecutive", {200, 500, 501}, 12289, {200, 201, 202, 203}},
   };
   for (const auto& [what, chain, size, read] : cases) {
-    auto source = FatVolume(32, {}, filled, chain.size() > 1 ? Links(chain) : Pairs{});
-    const auto volume = Volume::Open(SourceKind::LogicalDrive, source, u"fat").volume;
+    const auto volume = FatVolume(32, {}, filled, chain.size() > 1 ? Links(chain) : Pairs{}).volume;
     ASSERT_TRUE(volume);
     ItemNode node;
     node.id = chain.front();

@@ -22,8 +22,15 @@ std::vector<std::uint8_t> Cat(std::initializer_list<std::vector<std::uint8_t>> p
   return out;
 }
 
+std::vector<std::uint8_t> Pattern(std::size_t sectors, std::size_t first, std::size_t sectorSize) {
+  std::vector<std::uint8_t> bytes(sectors * sectorSize);
+  for (std::size_t i = 0, at = first * sectorSize; i < bytes.size(); ++i, ++at)
+    bytes[i] = static_cast<std::uint8_t>(at * 13 + at / 509);
+  return bytes;
+}
+
 std::string Render(const ItemNode* node) {
-  std::string out = Utf8FromUtf16(node->name);
+  std::string out = Utf8FromUtf16(node->name) + (node->isLive() ? "+" : "");
   if (!node->isFolder()) return out;
   out += '(';
   for (const ItemNode* c = node->firstChild; c != nullptr; c = c->next) {
@@ -100,6 +107,12 @@ std::filesystem::path RestorixBinary() {
 void MakeSparseFile(const std::filesystem::path& path, std::uint64_t bytes) {
   { std::ofstream create(path, std::ios::binary | std::ios::trunc); }
   std::filesystem::resize_file(path, bytes);
+}
+
+void MakeVolume(const std::filesystem::path& path, std::uint64_t bytes,
+                const std::string& command) {
+  MakeSparseFile(path, bytes);
+  RunOk(command + " " + Quote(path.string()) + " >/dev/null 2>&1");
 }
 
 std::vector<std::uint8_t> ReadFile(const std::filesystem::path& path) {

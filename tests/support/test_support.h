@@ -18,8 +18,13 @@ namespace restorix::test {
 // The parts one after the other.
 std::vector<std::uint8_t> Cat(std::initializer_list<std::vector<std::uint8_t>> parts);
 
+// Sectors [first, first + sectors) of a disk whose bytes repeat only every
+// 130,304 bytes, a length no sector or block size divides.
+std::vector<std::uint8_t> Pattern(std::size_t sectors, std::size_t first = 0,
+                                  std::size_t sectorSize = 512);
+
 // A compact picture of a small tree: "name(child child)" for folders, the
-// name alone for files.
+// name alone for files, a live item's name followed by '+'.
 std::string Render(const ItemNode* node);
 
 // A fresh folder under the system's temporary folder, removed afterwards.
@@ -60,6 +65,9 @@ std::filesystem::path RestorixBinary();
 
 // Writes a sparse file of the given size.
 void MakeSparseFile(const std::filesystem::path& path, std::uint64_t bytes);
+// A sparse file of the given size that `command FILE` (mkfs.fat, sfdisk...)
+// then formats; its output is dropped.
+void MakeVolume(const std::filesystem::path& path, std::uint64_t bytes, const std::string& command);
 // Reads a whole file.
 std::vector<std::uint8_t> ReadFile(const std::filesystem::path& path);
 void WriteFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);

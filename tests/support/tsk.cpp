@@ -5,36 +5,12 @@
 
 #include <array>
 #include <fstream>
-#include <memory>
 #include <sstream>
 
 #include "support/test_support.h"
 
 namespace restorix::test {
 namespace {
-
-class Sha256 {
- public:
-  Sha256() : context_(EVP_MD_CTX_new(), EVP_MD_CTX_free) {
-    EVP_DigestInit_ex(context_.get(), EVP_sha256(), nullptr);
-  }
-  void Add(const void* data, std::size_t size) { EVP_DigestUpdate(context_.get(), data, size); }
-  std::string Hex() {
-    std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
-    unsigned size = 0;
-    EVP_DigestFinal_ex(context_.get(), digest.data(), &size);
-    std::string hex;
-    for (unsigned i = 0; i < size; ++i) {
-      static constexpr char kDigits[] = "0123456789abcdef";
-      hex += kDigits[digest[i] >> 4];
-      hex += kDigits[digest[i] & 15];
-    }
-    return hex;
-  }
-
- private:
-  std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context_;
-};
 
 std::string Recorder() {
   return Quote(SourceFixture("record-tsk-answers.py").string());
@@ -174,19 +150,21 @@ FatAnswers RecordedFatAnswers(const std::string& name) {
 }
 
 std::string Sha256OfFile(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  EXPECT_TRUE(in) << "cannot read " << file;
-  Sha256 digest;
-  std::vector<char> chunk(1 << 20);
-  while (in.read(chunk.data(), static_cast<std::streamsize>(chunk.size())) || in.gcount() > 0)
-    digest.Add(chunk.data(), static_cast<std::size_t>(in.gcount()));
-  return digest.Hex();
+  EXPECT_TRUE(std::filesystem::is_regular_file(file)) << "cannot read " << file;
+  return Sha256Of(ReadFile(file));
 }
 
 std::string Sha256Of(const std::vector<std::uint8_t>& bytes) {
-  Sha256 digest;
-  digest.Add(bytes.data(), bytes.size());
-  return digest.Hex();
+  std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
+  unsigned size = 0;
+  EVP_Digest(bytes.data(), bytes.size(), digest.data(), &size, EVP_sha256(), nullptr);
+  std::string hex;
+  for (unsigned i = 0; i < size; ++i) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    hex += kDigits[digest[i] >> 4];
+    hex += kDigits[digest[i] & 15];
+  }
+  return hex;
 }
 
 }  // namespace restorix::test
