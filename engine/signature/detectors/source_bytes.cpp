@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "disk/volume.h"
 #include "signature/detectors/detector.h"
 
@@ -36,6 +38,20 @@ Bytes SourceBytes::Get(std::uint64_t pos, std::size_t length) {
   if (run.size() >= length) return run.first(length);
   scratch_.fill(0);
   return Bytes(scratch_).first(length);
+}
+
+void SourceBytes::Read(std::uint64_t pos, MutableBytes out) {
+  while (!out.empty()) {
+    const Bytes run = Run(pos);
+    if (run.empty()) {
+      std::fill(out.begin(), out.end(), 0);
+      return;
+    }
+    const std::size_t n = std::min(run.size(), out.size());
+    std::copy_n(run.begin(), n, out.begin());
+    out = out.subspan(n);
+    pos += n;
+  }
 }
 
 bool SourceBytes::Matches(std::uint64_t pos, std::string_view text) {
