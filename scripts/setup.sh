@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 
 packages=(
   g++ cmake ninja-build pkg-config gzip
-  libblkid-dev libcli11-dev nlohmann-json3-dev
+  libblkid-dev libcli11-dev nlohmann-json3-dev zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   dosfstools mtools ntfs-3g fdisk sleuthkit clang
 )

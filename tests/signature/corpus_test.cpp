@@ -75,12 +75,14 @@ std::uint64_t StoredSize(const std::vector<SignatureRecord>& table, std::string_
 Expected Expect(const CorpusFile& f, const std::vector<SignatureRecord>& table) {
   const std::uint64_t size = f.bytes.size();
   static const std::map<std::string, std::string> exact = {
-      {"jpeg", "jpg"},     {"jpeg-exif", "jpg"}, {"png", "png"},     {"gif87a", "gif"},
-      {"gif89a", "gif"},   {"bmp", "bmp"},       {"tiff-le", "tif"}, {"tiff-be", "tif"},
-      {"cr2", "cr2"},      {"nef", "nef"},       {"wave", "wav"},    {"mp3", "mp3"},
-      {"mp3-bare", "mp3"}, {"mp3-22k", "mp3"},   {"mp3-crc", "mp3"}, {"mpeg-ps", "mpg"},
-      {"mpeg1-ps", "mpg"}, {"mov", "mov"},       {"mp4", "mp4"},     {"m4a", "m4a"},
-      {"3gp", "3gp"},      {"mp3-riff", "wav"}};
+      {"jpeg", "jpg"},     {"jpeg-exif", "jpg"}, {"png", "png"},       {"gif87a", "gif"},
+      {"gif89a", "gif"},   {"bmp", "bmp"},       {"tiff-le", "tif"},   {"tiff-be", "tif"},
+      {"cr2", "cr2"},      {"nef", "nef"},       {"wave", "wav"},      {"mp3", "mp3"},
+      {"mp3-bare", "mp3"}, {"mp3-22k", "mp3"},   {"mp3-crc", "mp3"},   {"mpeg-ps", "mpg"},
+      {"mpeg1-ps", "mpg"}, {"mov", "mov"},       {"mp4", "mp4"},       {"m4a", "m4a"},
+      {"3gp", "3gp"},      {"mp3-riff", "wav"},  {"pdf", "pdf"},       {"zip", "zip"},
+      {"7z", "7z"},        {"gz", "gz"},         {"sqlite", "sqlite"}, {"flac", "flac"},
+      {"ogg", "ogg"}};
   if (const auto e = exact.find(f.kind); e != exact.end())
     return {e->second, size, true, "its own length"};
   if (f.kind == "jpeg-progressive")
