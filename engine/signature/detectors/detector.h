@@ -92,7 +92,7 @@ class SourceBytes {
   std::uint32_t be32(std::uint64_t pos) { return restorix::be32(Get(pos, 4), 0); }
   std::uint64_t le64(std::uint64_t pos) { return restorix::le64(Get(pos, 8), 0); }
   std::uint64_t be64(std::uint64_t pos) { return std::uint64_t{be32(pos)} << 32 | be32(pos + 4); }
-  // True when the bytes at `pos` are exactly `text`.
+  // True when the bytes at `pos` are exactly `text` (bytes of any value).
   bool Matches(std::uint64_t pos, std::string_view text);
   // The bytes from `pos` to the end of the block that holds them (at least
   // `min` bytes, at most the block), for scanning many bytes in one go.

@@ -56,7 +56,9 @@ void SourceBytes::Read(std::uint64_t pos, MutableBytes out) {
 
 bool SourceBytes::Matches(std::uint64_t pos, std::string_view text) {
   const Bytes run = Run(pos, text.size());
-  return run.size() >= text.size() && std::equal(text.begin(), text.end(), run.begin());
+  return run.size() >= text.size() &&
+         std::equal(text.begin(), text.end(), run.begin(),
+                    [](char a, std::uint8_t b) { return static_cast<std::uint8_t>(a) == b; });
 }
 
 }  // namespace restorix
