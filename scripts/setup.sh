@@ -11,6 +11,9 @@ packages=(
   libblkid-dev libcli11-dev nlohmann-json3-dev zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   dosfstools mtools ntfs-3g fdisk sleuthkit clang
+  # tests/fixtures/modern/make-modern.sh: the tools that write today's files
+  ffmpeg libheif-examples flac vorbis-tools opus-tools pandoc ghostscript
+  imagemagick sqlite3 zip unzip p7zip-full
 )
 
 missing=()
