@@ -2,7 +2,9 @@
 // segment lengths and the segments. The logical streams of a file all begin
 // (BOS flag) on its first pages and end (EOS flag) on their last; the file
 // ends with the page that ends its last stream. The codec of the first
-// stream names it: Vorbis .ogg, Opus .opus, FLAC .oga, Theora .ogv.
+// stream names it: Vorbis .ogg, Opus .opus, FLAC .oga, Theora .ogv. Every
+// page's checksum is checked, so that a page cut short by the next file does
+// not take that file's first bytes with it.
 
 #include <algorithm>
 #include <array>
@@ -40,13 +42,26 @@ class OggCrc {
   std::array<std::uint32_t, 256> table_{};
 };
 
+// True when the page at `pos`, `size` bytes long, has the checksum it
+// carries.
 bool ChecksumMatches(SourceBytes& bytes, std::uint64_t pos, std::uint64_t size) {
   static const OggCrc crc;
-  std::vector<std::uint8_t> page(static_cast<std::size_t>(size));
-  bytes.Read(pos, page);
-  const std::uint32_t stored = le32(page, 22);
-  std::fill_n(page.begin() + 22, 4, 0);
-  return crc.Update(0, page) == stored;
+  const std::uint32_t stored = bytes.le32(pos + 22);
+  const std::array<std::uint8_t, 4> zeros{};
+  std::uint32_t sum = 0;
+  for (std::uint64_t at = pos; at < pos + size;) {
+    if (at == pos + 22) {
+      sum = crc.Update(sum, zeros);
+      at += zeros.size();
+      continue;
+    }
+    const std::uint64_t stop = at < pos + 22 ? pos + 22 : pos + size;
+    const Bytes run = bytes.Run(at);
+    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(run.size(), stop - at));
+    sum = crc.Update(sum, run.first(n));
+    at += n;
+  }
+  return sum == stored;
 }
 
 struct Codec {
@@ -77,7 +92,10 @@ std::uint32_t DetectOgg(DetectorContext& context, std::uint64_t hit, SignatureRe
     std::uint64_t size = kPageHeader + segments;
     for (std::uint64_t i = 0; i < segments; ++i)
       size += bytes.u8(pos + kPageHeader + i);
-    if ((flags & ~(kContinued | kFirst | kLast)) != 0 || pos + size > limit) break;
+    if ((flags & ~(kContinued | kFirst | kLast)) != 0 || pos + size > limit ||
+        !ChecksumMatches(bytes, pos, size)) {
+      break;
+    }
     const bool known = std::find(streams.begin(), streams.end(), serial) != streams.end();
     if ((flags & kFirst) != 0) {
       // A stream begins only on the first pages of a file: a later one
@@ -89,7 +107,6 @@ std::uint32_t DetectOgg(DetectorContext& context, std::uint64_t hit, SignatureRe
       if (!known) break;
     }
     if (pos == 0) {
-      if (!ChecksumMatches(bytes, 0, size)) return 0;
       const std::uint64_t payload = kPageHeader + segments;
       for (const Codec& codec : kCodecs) {
         if (bytes.Matches(payload, codec.magic)) {
