@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "signature/detectors/detectors.h"
+#include "signature/detectors/inflate.h"
 
 namespace restorix {
 
@@ -77,33 +78,63 @@ std::string Text(SourceBytes& bytes, std::uint64_t pos, std::uint64_t length) {
   return text;
 }
 
-// Where the data of an entry written with a trailing data descriptor and no
-// sizes ends: the first descriptor after `data` whose compressed size is the
-// distance from `data` (signed or not; with 32- or 64-bit sizes). Returns the
-// position after the descriptor, or 0 when none is found before `limit`.
-std::uint64_t FindDescriptorEnd(DetectorContext& context, SourceBytes& bytes, std::uint64_t data,
-                                std::uint64_t limit) {
+// How far the data of an entry that is not deflated, and whose sizes follow
+// it, is searched for its data descriptor.
+constexpr std::uint64_t kDescriptorSearch = 256 << 20;
+
+// The end of the data descriptor after the `length` bytes of data at
+// `data`, or 0 when none is there: a signature or not, 32- or 64-bit sizes.
+std::uint64_t DescriptorEnd(SourceBytes& bytes, std::uint64_t data, std::uint64_t length,
+                            bool zip64) {
+  const std::uint64_t at = data + length;
+  const std::uint64_t sizes = zip64 ? 16 : 8;
+  const auto compressed = [&](std::uint64_t pos) {
+    return zip64 ? bytes.le64(pos) : std::uint64_t{bytes.le32(pos)};
+  };
+  if (bytes.le32(at) == kDataDescriptor && compressed(at + 8) == length) return at + 8 + sizes;
+  if (compressed(at + 4) == length) return at + 4 + sizes;
+  return 0;
+}
+
+// Where the data of an entry whose sizes follow it ends: for deflated data
+// where its stream ends; otherwise at the first data descriptor whose
+// compressed size is the distance from `data`. Returns the position after
+// the descriptor, or 0 when there is none.
+std::uint64_t DataWithDescriptorEnd(DetectorContext& context, SourceBytes& bytes,
+                                    std::uint64_t data, bool deflated, std::uint64_t limit) {
+  if (deflated) {
+    DeflateEnd deflate;
+    const DeflateEnd::Stream stream = deflate.Find(context, bytes, data);
+    if (stream.end == 0) return 0;
+    const std::uint64_t length = stream.end - data;
+    const std::uint64_t end = DescriptorEnd(bytes, data, length, false);
+    return end != 0 ? end : DescriptorEnd(bytes, data, length, true);
+  }
+  limit = std::min(limit, data + kDescriptorSearch);
   std::uint64_t pos = data;
   while (pos < limit && context.running()) {
     const Bytes run = bytes.Run(pos);
     const std::uint64_t span = std::min<std::uint64_t>(run.size(), limit - pos);
-    const auto* begin = run.data();
-    const auto* found = static_cast<const std::uint8_t*>(std::memchr(begin, 'P', span));
+    const auto* found = static_cast<const std::uint8_t*>(std::memchr(run.data(), 'P', span));
     if (found == nullptr) {
       pos += span;
       continue;
     }
-    const std::uint64_t at = pos + static_cast<std::uint64_t>(found - begin);
+    const std::uint64_t at = pos + static_cast<std::uint64_t>(found - run.data());
     const std::uint32_t signature = bytes.le32(at);
-    const std::uint64_t length = at - data;
     if (signature == kDataDescriptor) {
-      if (bytes.le32(at + 8) == length) return at + 16;
-      if (bytes.le64(at + 8) == length) return at + 24;
+      for (const bool zip64 : {false, true}) {
+        if (DescriptorEnd(bytes, data, at - data, zip64) != 0)
+          return DescriptorEnd(bytes, data, at - data, zip64);
+      }
     }
     // A descriptor without its signature, right before the next header.
-    if ((signature == kLocalHeader || signature == kCentralHeader) && length >= 12) {
-      if (bytes.le32(at - 8) == length - 12) return at;
-      if (length >= 20 && bytes.le64(at - 16) == length - 20) return at;
+    if (signature == kLocalHeader || signature == kCentralHeader) {
+      for (const std::uint64_t descriptor : {12u, 20u}) {
+        if (at - data >= descriptor &&
+            DescriptorEnd(bytes, data, at - data - descriptor, descriptor == 20) == at)
+          return at;
+      }
     }
     pos = at + 1;
   }
@@ -174,7 +205,7 @@ std::uint32_t DetectZip(DetectorContext& context, std::uint64_t hit, SignatureRe
 
     std::uint64_t next = 0;
     if ((flags & 0x0008) != 0 && compressed == 0 && uncompressed == 0) {
-      next = FindDescriptorEnd(context, bytes, data, limit);
+      next = DataWithDescriptorEnd(context, bytes, data, bytes.le16(pos + 8) == 8, limit);
     } else if (const auto end = CheckedAdd(data, compressed); end && *end <= limit) {
       next = *end;
       if ((flags & 0x0008) != 0) {
