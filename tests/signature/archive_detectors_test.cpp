@@ -401,6 +401,8 @@ TEST(ArchiveDetectorTest, SqliteAndPsd) {
     EXPECT_TRUE(d.confirmed);
     EXPECT_EQ(d.size, 0u);
   }
+  // 20000 rows: their counts run past the end of the source.
+  EXPECT_FALSE(DetectAtEnd(DetectPsd, test::With(Psd(1, 1), 16, {0x4E, 0x20})).confirmed);
   const test::Detected large = Detect(DetectSqlite, Sqlite(1, 100000));
   EXPECT_EQ(large.size, 100000ull * 65536);
   EXPECT_TRUE(large.skips);

@@ -49,6 +49,7 @@ std::uint32_t DetectPsd(DetectorContext& context, std::uint64_t hit, SignatureRe
   // Run-length rows: a count per row (2 bytes, 4 in PSB), then the rows.
   const std::uint64_t countBytes = version == 2 ? 4 : 2;
   const std::uint64_t longestRow = rowBytes + (rowBytes + 127) / 128;
+  if (pos + rows * countBytes > limit) return 0;  // the counts run past the source
   std::uint64_t data = 0;
   for (std::uint64_t row = 0; row < rows; ++row) {
     if (row % 4096 == 0 && !context.running()) return 0;
