@@ -20,6 +20,7 @@ using test::Detect;
 using test::DetectAtEnd;
 using test::Entry;
 using test::FileBuilder;
+using test::kWhole;
 using test::SparseSource;
 using test::Zip;
 
@@ -31,40 +32,9 @@ ByteVector Flip(ByteVector bytes, std::size_t at) {
   return bytes;
 }
 
-// Checks a table of cases: refused (size 0), or confirmed with that size,
-// that extension (when one is given) and a skip over the whole file.
-struct Case {
-  const char* what;
-  Detector detector;
-  ByteVector bytes;
-  std::uint64_t size;
-  std::string extension = "";
-};
-void Check(const std::vector<Case>& cases) {
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    const test::Detected d = Detect(c.detector, c.bytes);
-    EXPECT_EQ(d.confirmed, c.size != 0);
-    if (c.size == 0) continue;
-    EXPECT_EQ(d.size, c.size);
-    EXPECT_TRUE(d.skips);
-    if (!c.extension.empty()) {
-      EXPECT_EQ(d.extension, c.extension);
-    }
-  }
-}
-
 // ---------------------------------------------------------------- ZIP ---
 
 const std::vector<Entry> kPlain = {{"notes.txt", "hello"}, {"more.txt", std::string(700, 'x')}};
-
-ByteVector Named(const std::vector<std::string>& names, const std::string& mimetype = "") {
-  std::vector<Entry> entries;
-  if (!mimetype.empty()) entries.push_back({"mimetype", mimetype});
-  for (const auto& name : names)
-    entries.push_back({name, "<x/>"});
-  return Zip(entries);
-}
 
 TEST(ZipDetectorTest, WalksToTheEndRecordAndNamesWhatItHolds) {
   const ByteVector plain = Zip(kPlain), withComment = Zip(kPlain, true, "a comment");
@@ -75,64 +45,55 @@ TEST(ZipDetectorTest, WalksToTheEndRecordAndNamesWhatItHolds) {
   const ByteVector block = FileBuilder().le(40, 8).fill(16, 7).le(40, 8).text("APK Sig Block 42");
   apk.insert(apk.begin() + static_cast<std::ptrdiff_t>(directory), block.begin(), block.end());
   apk[apk.size() - 6] = static_cast<std::uint8_t>(apk[apk.size() - 6] + block.size());
-  Check({
-      {"stored entries", DetectZip, plain, plain.size(), "zip"},
-      {"a comment ends it", DetectZip, withComment, withComment.size(), "zip"},
-      {"signed data descriptors", DetectZip, Zip({{"a", "abc", 1}, {"b", "PK\x03\x04", 1}}),
-       Zip({{"a", "abc", 1}, {"b", "PK\x03\x04", 1}}).size()},
-      {"unsigned data descriptors", DetectZip, Zip({{"a", "abcd", 2}, {"b", "", 2}}),
-       Zip({{"a", "abcd", 2}, {"b", "", 2}}).size()},
-      {"Word", DetectZip, Named({"[Content_Types].xml", "_rels/.rels", "word/document.xml"}),
-       Named({"[Content_Types].xml", "_rels/.rels", "word/document.xml"}).size(), "docx"},
-      {"Excel", DetectZip, Named({"xl/workbook.xml", "[Content_Types].xml"}),
-       Named({"xl/workbook.xml", "[Content_Types].xml"}).size(), "xlsx"},
-      {"PowerPoint", DetectZip, Named({"[Content_Types].xml", "ppt/slides/slide1.xml"}),
-       Named({"[Content_Types].xml", "ppt/slides/slide1.xml"}).size(), "pptx"},
-      {"OpenDocument text", DetectZip,
-       Named({"content.xml"}, "application/vnd.oasis.opendocument.text"),
-       Named({"content.xml"}, "application/vnd.oasis.opendocument.text").size(), "odt"},
-      {"OpenDocument spreadsheet", DetectZip,
-       Named({"content.xml"}, "application/vnd.oasis.opendocument.spreadsheet"),
-       Named({"content.xml"}, "application/vnd.oasis.opendocument.spreadsheet").size(), "ods"},
-      {"OpenDocument presentation", DetectZip,
-       Named({"content.xml"}, "application/vnd.oasis.opendocument.presentation"),
-       Named({"content.xml"}, "application/vnd.oasis.opendocument.presentation").size(), "odp"},
-      {"EPUB", DetectZip, Named({"OEBPS/content.opf"}, "application/epub+zip"),
-       Named({"OEBPS/content.opf"}, "application/epub+zip").size(), "epub"},
-      {"a mimetype that is not first", DetectZip, Named({"a.txt", "mimetype"}),
-       Named({"a.txt", "mimetype"}).size(), "zip"},
-      {"Java", DetectZip, Named({"META-INF/MANIFEST.MF", "A.class"}),
-       Named({"META-INF/MANIFEST.MF", "A.class"}).size(), "jar"},
-      {"Android, signed", DetectZip, apk, apk.size(), "apk"},
+  test::CheckCases({
+      {"stored entries", DetectZip, plain, kWhole, "zip"},
+      {"a comment ends it", DetectZip, withComment},
+      {"signed data descriptors", DetectZip, Zip({{"a", "abc", 1}, {"b", "PK\x03\x04", 1}})},
+      {"unsigned data descriptors", DetectZip, Zip({{"a", "abcd", 2}, {"b", "", 2}})},
+      {"Android, signed", DetectZip, apk, kWhole, "apk"},
       // Cut short: the whole entries, for a repair tool.
       {"directory cut off", DetectZip, Cut(plain, plain.size() - 30), lost.size()},
       {"no directory, then another archive", DetectZip, test::Cat({lost, plain}), lost.size()},
       {"version 200", DetectZip, test::With(plain, 4, {200}), 0},
       {"no name", DetectZip, test::With(plain, 26, {0}), 0},
   });
-  EXPECT_EQ(Detect(DetectZip, plain).category, "Archives");
-  EXPECT_EQ(Detect(DetectZip, Named({"word/a.xml", "[Content_Types].xml"})).category, "Documents");
+  // Named by the first entry (mimetype) or the names of all of them.
+  const struct {
+    std::vector<std::string> names;
+    std::string extension, category;
+  } kinds[] = {
+      {{"[Content_Types].xml", "_rels/.rels", "word/document.xml"}, "docx", "Documents"},
+      {{"xl/workbook.xml", "[Content_Types].xml"}, "xlsx", "Documents"},
+      {{"[Content_Types].xml", "ppt/slides/slide1.xml"}, "pptx", "Documents"},
+      {{"mimetype:application/vnd.oasis.opendocument.text", "content.xml"}, "odt", "Documents"},
+      {{"mimetype:application/vnd.oasis.opendocument.spreadsheet"}, "ods", "Documents"},
+      {{"mimetype:application/vnd.oasis.opendocument.presentation"}, "odp", "Documents"},
+      {{"mimetype:application/epub+zip", "OEBPS/content.opf"}, "epub", "Documents"},
+      {{"a.txt", "mimetype:application/epub+zip"}, "zip", "Archives"},  // not first
+      {{"word/document.xml"}, "zip", "Archives"},                       // no [Content_Types].xml
+      {{"META-INF/MANIFEST.MF", "A.class"}, "jar", "Archives"},
+      {{"AndroidManifest.xml", "classes.dex"}, "apk", "Archives"},
+  };
+  for (const auto& kind : kinds) {
+    std::vector<Entry> entries;
+    for (const std::string& name : kind.names) {
+      const std::size_t colon = name.find(':');
+      entries.push_back(
+          {name.substr(0, colon), colon == std::string::npos ? "<x/>" : name.substr(colon + 1)});
+    }
+    const test::Detected d = Detect(DetectZip, Zip(entries));
+    EXPECT_EQ(d.extension, kind.extension) << kind.names[0];
+    EXPECT_EQ(d.category, kind.category) << kind.names[0];
+  }
   // The source ends inside the first entry.
   EXPECT_FALSE(DetectAtEnd(DetectZip, Cut(Zip({{"big", std::string(2000, 'x')}}), 600)).confirmed);
 }
 
 TEST(ZipDetectorTest, Zip64PastFourGiB) {
   const std::uint64_t data = 5 * kGiB;
-  const ByteVector local = FileBuilder()
-                               .le(0x04034B50, 4)
-                               .le(45, 2)
-                               .le(0, 4)
-                               .le(0, 4)
-                               .le(0, 4)
-                               .le(0xFFFFFFFF, 4)
-                               .le(0xFFFFFFFF, 4)
-                               .le(1, 2)
-                               .le(20, 2)
-                               .text("a")
-                               .le(1, 2)
-                               .le(16, 2)
-                               .le(data, 8)
-                               .le(data, 8);
+  FileBuilder local;
+  local.le(0x04034B50, 4).le(45, 2).fill(12).le(0xFFFFFFFF, 4).le(0xFFFFFFFF, 4);
+  local.le(1, 2).le(20, 2).text("a").le(1, 2).le(16, 2).le(data, 8).le(data, 8);
   const std::uint64_t directory = local.size() + data;
   FileBuilder tail;
   tail.le(0x02014B50, 4).le(45, 2).le(45, 2).fill(12).le(0xFFFFFFFF, 4).le(0xFFFFFFFF, 4);
@@ -208,17 +169,17 @@ TEST(ArchiveDetectorTest, SevenZipAndRar) {
   const ByteVector rar5 =
       test::Cat({kRar5Start, Rar5Block(2, 100), ByteVector(100, 9), Rar5Block(5, 0)});
   const std::size_t rar4Files = rar4.size() - kRar4End.size();
-  Check({
-      {"7z", DetectSevenZip, seven, seven.size()},
+  test::CheckCases({
+      {"7z", DetectSevenZip, seven},
       {"7z start header CRC", DetectSevenZip, Flip(seven, 8), 0},
       {"7z header CRC", DetectSevenZip, Flip(seven, seven.size() - 1), 0},
       {"7z header that is none", DetectSevenZip, SevenZip(300, {0x05, 0, 0}), 0},
-      {"7z packed header", DetectSevenZip, SevenZip(10, {0x17, 6}), SevenZip(10, {0x17, 6}).size()},
-      {"RAR 4", DetectRar, rar4, rar4.size()},
+      {"7z packed header", DetectSevenZip, SevenZip(10, {0x17, 6})},
+      {"RAR 4", DetectRar, rar4},
       {"RAR 4 then another", DetectRar, test::Cat({rar4, rar4}), rar4.size()},
       {"RAR 4 archive header CRC", DetectRar, Flip(rar4, 7), 0},
       {"RAR 4 without its end block", DetectRar, Cut(rar4, rar4Files), rar4Files},
-      {"RAR 5", DetectRar, rar5, rar5.size()},
+      {"RAR 5", DetectRar, rar5},
       {"RAR 5 main header CRC", DetectRar, Flip(rar5, 8), 0},
       {"RAR 5 file header CRC: the archive ends before it", DetectRar,
        Flip(rar5, kRar5Start.size()), kRar5Start.size()},
@@ -293,9 +254,9 @@ TEST(ArchiveDetectorTest, Gzip) {
   // file may as well begin.
   const ByteVector even = Gzip("short", 512 - Gzip("short", 1).size() + 1);
   ASSERT_EQ(even.size(), 512u);
-  Check({
-      {"one member", DetectGzip, one, one.size()},
-      {"name and extra field", DetectGzip, named, named.size()},
+  test::CheckCases({
+      {"one member", DetectGzip, one},
+      {"name and extra field", DetectGzip, named},
       {"two members back to back", DetectGzip, test::Cat({named, one}), named.size() + one.size()},
       {"then one at a sector start", DetectGzip, test::Cat({even, one}), 512},
       {"trailer CRC", DetectGzip, Flip(one, one.size() - 8), 0},
@@ -345,14 +306,14 @@ TEST(PdfDetectorTest, EndsAtTheLastEndOfFileThatClosesIt) {
   std::string misplaced = pdf;
   const std::size_t offset = misplaced.find("startxref\n") + 10;
   misplaced.replace(offset, misplaced.find('\n', offset) - offset, "1");
-  Check({
-      {"one section", DetectPdf, Bytes(pdf), pdf.size()},
-      {"CR LF lines", DetectPdf, Bytes(Pdf("\r\n")), Pdf("\r\n").size()},
-      {"an incremental update", DetectPdf, Bytes(Updated()), Updated().size()},
-      {"linearised", DetectPdf, Bytes(Linearised()), Linearised().size()},
+  test::CheckCases({
+      {"one section", DetectPdf, Bytes(pdf)},
+      {"CR LF lines", DetectPdf, Bytes(Pdf("\r\n"))},
+      {"an incremental update", DetectPdf, Bytes(Updated())},
+      {"linearised", DetectPdf, Bytes(Linearised())},
       {"then another PDF right after", DetectPdf, Bytes(pdf + Pdf()), pdf.size()},
       {"cut short, then another PDF", DetectPdf, cutThenAnother, 0},
-      {"startxref pointing elsewhere", DetectPdf, Bytes(misplaced), misplaced.size()},
+      {"startxref pointing elsewhere", DetectPdf, Bytes(misplaced)},
       {"no startxref", DetectPdf, Bytes("%PDF-1.4\n1 0 obj endobj\n%%EOF\n"), 0},
       {"no version", DetectPdf, Bytes("%PDF-x" + pdf.substr(6)), 0},
   });
@@ -383,14 +344,14 @@ ByteVector Psd(std::uint16_t version, std::uint16_t compression, std::uint32_t r
 }
 
 TEST(ArchiveDetectorTest, SqliteAndPsd) {
-  Check({
+  test::CheckCases({
       {"SQLite", DetectSqlite, Sqlite(1024, 3), 3 * 1024},
       {"SQLite, 64 KiB pages", DetectSqlite, Sqlite(1, 2), 2 * 65536},
       {"SQLite page size 1000", DetectSqlite, Sqlite(1000, 3), 0},
       {"SQLite payload fractions", DetectSqlite, test::With(Sqlite(1024, 3), 21, {65}), 0},
-      {"PSD raw", DetectPsd, Psd(1, 0), Psd(1, 0).size()},
-      {"PSD run-length", DetectPsd, Psd(1, 1), Psd(1, 1).size()},
-      {"PSB run-length", DetectPsd, Psd(2, 1), Psd(2, 1).size()},
+      {"PSD raw", DetectPsd, Psd(1, 0)},
+      {"PSD run-length", DetectPsd, Psd(1, 1)},
+      {"PSB run-length", DetectPsd, Psd(2, 1)},
       {"a row longer than can be", DetectPsd, Psd(1, 1, 40), 0},
       {"PSD version 3", DetectPsd, test::With(Psd(1, 0), 5, {3}), 0},
       {"no channels", DetectPsd, test::With(Psd(1, 0), 13, {0}), 0},

@@ -1,5 +1,6 @@
 #include "signature/file_builder.h"
 
+#include <gtest/gtest.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -109,6 +110,21 @@ ByteVector Zip(const std::vector<Entry>& entries, bool directory, const std::str
   const std::uint64_t at = z.size();
   z.raw(central).le(0x06054B50, 4).le(0, 4).le(entries.size(), 2).le(entries.size(), 2);
   return z.le(central.size(), 4).le(at, 4).le(comment.size(), 2).text(comment);
+}
+
+void CheckCases(const std::vector<DetectorCase>& cases) {
+  for (const DetectorCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Detected d = Detect(c.detector, c.bytes);
+    const std::uint64_t size = c.size == kWhole ? c.bytes.size() : c.size;
+    EXPECT_EQ(d.confirmed, size != 0);
+    if (size == 0) continue;
+    EXPECT_EQ(d.size, size);
+    EXPECT_EQ(d.skips, c.skips);
+    if (!c.extension.empty()) {
+      EXPECT_EQ(d.extension, c.extension);
+    }
+  }
 }
 
 std::uint32_t Crc32(const ByteVector& bytes, std::size_t from, std::size_t to) {

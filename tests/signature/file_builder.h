@@ -84,6 +84,20 @@ struct Entry {
 ByteVector Zip(const std::vector<Entry>& entries, bool directory = true,
                const std::string& comment = "");
 
+// A table of detector cases: each refused (size 0) or confirmed with its
+// size (kWhole: the bytes' own), an extension when one is given, and the
+// skip over the file or not.
+inline constexpr std::uint64_t kWhole = ~std::uint64_t{0};
+struct DetectorCase {
+  const char* what;
+  Detector detector;
+  ByteVector bytes;
+  std::uint64_t size = kWhole;
+  std::string extension = "";
+  bool skips = true;
+};
+void CheckCases(const std::vector<DetectorCase>& cases);
+
 // The CRC-32 of zlib (ZIP, gzip, 7z, RAR).
 std::uint32_t Crc32(const ByteVector& bytes, std::size_t from = 0,
                     std::size_t to = static_cast<std::size_t>(-1));

@@ -25,31 +25,10 @@ using test::Cut;
 using test::Detect;
 using test::DetectAtEnd;
 using test::FileBuilder;
+using test::kWhole;
 using test::SparseSource;
 
 constexpr std::uint64_t kGiB = std::uint64_t{1} << 30;
-
-struct Case {
-  const char* what;
-  Detector detector;
-  ByteVector bytes;
-  std::uint64_t size;  // 0: refused
-  std::string extension = "";
-  bool skips = true;
-};
-void Check(const std::vector<Case>& cases) {
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    const test::Detected d = Detect(c.detector, c.bytes);
-    EXPECT_EQ(d.confirmed, c.size != 0);
-    if (c.size == 0) continue;
-    EXPECT_EQ(d.size, c.size);
-    EXPECT_EQ(d.skips, c.skips);
-    if (!c.extension.empty()) {
-      EXPECT_EQ(d.extension, c.extension);
-    }
-  }
-}
 
 ByteVector Noise(std::size_t n, unsigned seed) {
   std::mt19937 random(seed);
@@ -102,18 +81,12 @@ TEST(OggDetectorTest, PagesToTheEndOfEveryStream) {
   const ByteVector noEnd = Cut(vorbis, vorbis.size() - 1);  // its last page cut short
   ByteVector badCrc = vorbis;
   badCrc[30] ^= 1;
-  Check({
-      {"Vorbis", DetectOgg, vorbis, vorbis.size(), "ogg"},
-      {"Opus", DetectOgg, opus, opus.size(), "opus"},
-      {"FLAC", DetectOgg,
-       OggStream("\x7F"
-                 "FLAC"),
-       OggStream("\x7F"
-                 "FLAC")
-           .size(),
-       "oga"},
-      {"Theora", DetectOgg, OggStream("\x80theora"), OggStream("\x80theora").size(), "ogv"},
-      {"two streams", DetectOgg, muxed, muxed.size()},
+  test::CheckCases({
+      {"Vorbis", DetectOgg, vorbis, kWhole, "ogg"},
+      {"Opus", DetectOgg, opus, kWhole, "opus"},
+      {"FLAC", DetectOgg, OggStream(std::string("\x7F") + "FLAC"), kWhole, "oga"},
+      {"Theora", DetectOgg, OggStream("\x80theora"), kWhole, "ogv"},
+      {"two streams", DetectOgg, muxed},
       {"then another stream right after", DetectOgg, Cat({vorbis, opus}), vorbis.size()},
       {"cut short, then another stream", DetectOgg, Cat({Cut(vorbis, 1300), opus}),
        OggStream("\x01vorbis", 1, 2).size(), "ogg"},
@@ -182,9 +155,9 @@ TEST(FlacDetectorTest, FramesToTheSampleCount) {
   };
   ByteVector brokenThird = flac;
   brokenThird[frame(2) + 4] ^= 0x40;  // its frame number
-  Check({
-      {"whole", DetectFlac, flac, flac.size()},
-      {"no sample count or frame sizes", DetectFlac, bare, bare.size()},
+  test::CheckCases({
+      {"whole", DetectFlac, flac},
+      {"no sample count or frame sizes", DetectFlac, bare},
       {"then another FLAC right after", DetectFlac, Cat({flac, flac}), flac.size()},
       {"the last frame cut short", DetectFlac, Cut(flac, flac.size() - 10), frame(5, 0x79)},
       {"a frame that does not check out ends it", DetectFlac, brokenThird, frame(2)},
@@ -220,8 +193,8 @@ TEST(MatroskaDetectorTest, SegmentSizeOrTheElementWalk) {
   // The Segment's size damaged: larger than the source.
   ByteVector damaged = mkv;
   damaged[Ebml("matroska").size() + 5] = 0x7F;
-  Check({
-      {"Matroska", DetectMatroska, mkv, mkv.size(), "mkv"},
+  test::CheckCases({
+      {"Matroska", DetectMatroska, mkv, kWhole, "mkv"},
       {"written live, then a JPEG", DetectMatroska, Cat({live, jpeg}), live.size(), "webm"},
       {"written live, then another file", DetectMatroska, Cat({live, mkv}), live.size()},
       {"Segment size damaged", DetectMatroska, damaged, mkv.size()},
@@ -254,10 +227,10 @@ TEST(IsoMediaDetectorTest, TheBoxChain) {
   // mdat with a 64-bit size.
   const ByteVector large = Cat({Ftyp("mp42", "mp42"), Box("moov", Noise(100, 5)),
                                 FileBuilder().be(1, 4).text("mdat").be(616, 8).raw(Noise(600, 6))});
-  Check({
-      {"MP4, moov last", DetectIsoMedia, mp4, mp4.size()},
-      {"HEIF of the AVIF brand", DetectIsoMedia, heif, heif.size(), "avif"},
-      {"a 64-bit box size", DetectIsoMedia, large, large.size()},
+  test::CheckCases({
+      {"MP4, moov last", DetectIsoMedia, mp4},
+      {"HEIF of the AVIF brand", DetectIsoMedia, heif, kWhole, "avif"},
+      {"a 64-bit box size", DetectIsoMedia, large},
       {"then another MP4 right after", DetectIsoMedia, Cat({mp4, mp4}), mp4.size()},
       {"then a RIFF", DetectIsoMedia, Cat({mp4, FileBuilder().text("RIFF").le(8, 4).text("WAVE")}),
        mp4.size()},
@@ -313,7 +286,7 @@ TEST(AsfDetectorTest, FilePropertiesOrTheObjectWalk) {
   const std::size_t header = wmv[16] | wmv[17] << 8;
   ByteVector noData = wmv;
   noData[header] ^= 0xFF;
-  Check({
+  test::CheckCases({
       {"video", DetectAsf, wmv, size, "wmv"},
       {"audio", DetectAsf, wma, size, "wma"},
       {"broadcast: the objects walked", DetectAsf, Cat({live, wmv}), size},
@@ -347,9 +320,9 @@ TEST(RiffDetectorTest, TheRiffSizeExactly) {
   const ByteVector avi =
       Riff("AVI ", Cat({Chunk("LIST", Noise(200, 2)), Chunk("LIST", Noise(3000, 3))}));
   const ByteVector avix = Riff("AVIX", Chunk("LIST", Noise(500, 4)));
-  Check({
-      {"WAVE", DetectRiff, wave, wave.size(), "wav"},
-      {"WAVE, no pad byte after odd data", DetectRiff, unpadded, unpadded.size()},
+  test::CheckCases({
+      {"WAVE", DetectRiff, wave, kWhole, "wav"},
+      {"WAVE, no pad byte after odd data", DetectRiff, unpadded},
       {"WebP", DetectRiff, Riff("WEBP", Chunk("VP8L", Noise(77, 5))),
        Riff("WEBP", Chunk("VP8L", Noise(77, 5))).size(), "webp"},
       {"AVI then its AVIX parts", DetectRiff, Cat({avi, avix, avix}), avi.size() + 2 * avix.size(),
