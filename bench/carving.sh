@@ -11,7 +11,8 @@
 # `restorix recover` (search and writing the files, as the peers do) to
 # PhotoRec and foremost (targets: < 1) and, for information, to cat; then per kind of
 # corpus file how many planted copies each tool got back whole (a recovered
-# file whose first bytes are exactly the planted file), and restorix's peak
+# file whose first bytes are exactly the planted file; in the totals also how
+# many of them have no byte more), and restorix's peak
 # memory on this image and on a 1 GiB one with the same planted files.
 #   bench/carving.sh [WORK_DIR]   (default: a temporary folder; the recovered
 #                                  files of the three tools take ~4.5 GB)
@@ -238,9 +239,11 @@ def starts_with(path, size):
             found = by_content.get((length, h.copy().hexdigest()), found)
     return found
 
-results, files, written, reach = {}, {}, {}, {}
+lengths = {p[2]: p[1] for p in planted}
+results, files, written, reach, exact = {}, {}, {}, {}, {}
 for tool, folder in tools.items():
     whole, extra, count, total = set(), collections.Counter(), 0, 0
+    exact[tool] = collections.Counter()  # whole and no byte more, per name
     for root, _, names in os.walk(folder):
         for base in names:
             if base in skip:
@@ -258,6 +261,8 @@ for tool, folder in tools.items():
                 whole.add(index)
             elif name:
                 extra[name] += 1
+            if name and size == lengths[name]:
+                exact[tool][name] += 1
     per_name = collections.Counter(planted[i][2] for i in whole)
     results[tool] = {n: min(copies[n], per_name[n] + extra[n]) for n in copies}
     files[tool] = (count, total)
@@ -286,11 +291,18 @@ for name in copies:  # manifest order, the classic corpus first
     peers = [results["photorec"][name]] + ([] if kind in foremost_lacks else [results["foremost"][name]])
     if results["restorix"][name] < max(peers):
         behind.append(name)
+for name in copies:
+    part = "modern" if folder_of[name] == folders[1] else "classic"
+    for tool in tools:
+        totals[(part, tool, "exact")] += min(copies[name], exact[tool][name])
+        totals[("all", tool, "exact")] += min(copies[name], exact[tool][name])
 for part in ("classic", "modern", "all"):
     planted_here = totals[("classic", "planted")] + totals[("modern", "planted")] if part == "all" \
         else totals[(part, "planted")]
     label = f"total, {part} ({planted_here} planted)"
     print(f"{label:<42}" + "".join(f"{totals[(part, t)]:>9}" for t in tools))
+    label = "  of them exactly, no byte more"
+    print(f"{label:<42}" + "".join(f"{totals[(part, t, 'exact')]:>9}" for t in tools))
 
 for name in behind:
     seen = collections.Counter()
