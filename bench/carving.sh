@@ -3,20 +3,22 @@
 # (every known type) of a 4 GiB disk image against PhotoRec and foremost with
 # comparable type sets, and against `cat` of the image (the read limit), in
 # the same run, with the page cache warm. The image is pseudo-random filler
-# with stretches of zeros and 30 copies of every file of the carving corpus
-# (tests/fixtures/carving) planted at sector boundaries, each followed by
-# filler. Prints each tool's time and MB/s; the ratio of `restorix scan` (the
+# with stretches of zeros and 20 copies of every file of the carving corpus
+# (tests/fixtures/carving) and of the modern corpus (made by
+# tests/fixtures/modern/make-modern.sh with today's tools, where they are
+# installed) planted at sector boundaries, each followed by filler. Prints each tool's time and MB/s; the ratio of `restorix scan` (the
 # search alone) to cat (target: <= 2, half the read speed); the ratios of
 # `restorix recover` (search and writing the files, as the peers do) to
 # PhotoRec and foremost (targets: < 1) and, for information, to cat; then per kind of
 # corpus file how many planted copies each tool got back whole (a recovered
-# file whose first bytes are exactly the planted file), and restorix's peak
+# file whose first bytes are exactly the planted file; in the totals also how
+# many of them have no byte more), and restorix's peak
 # memory on this image and on a 1 GiB one with the same planted files.
 #   bench/carving.sh [WORK_DIR]   (default: a temporary folder; the recovered
 #                                  files of the three tools take ~4.5 GB)
 # The images (4 GiB and 1 GiB, ~15-30 s) are built once and kept in
 # ${RESTORIX_BENCH_CACHE:-/var/tmp/restorix-bench}, named after the corpus
-# manifest and this script's layout, so a changed corpus makes new ones.
+# manifests and this script's layout, so a changed corpus makes new ones.
 # RUNS=N sets the number of timed rounds (default 3).
 set -euo pipefail
 . "$(dirname "$0")/lib.sh"
@@ -34,9 +36,13 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# The modern corpus, made once per version of its script.
+modern="$cache/modern"
+tests/fixtures/modern/make-modern.sh "$modern" >&2
+
 # The layout below is part of the image's name: bump it when it changes.
-layout=v1
-key=$(cat "$corpus/manifest.tsv" <(echo "$layout") | sha256sum | cut -c1-12)
+layout=v2
+key=$(cat "$corpus/manifest.tsv" "$modern/manifest.tsv" <(echo "$layout") | sha256sum | cut -c1-12)
 big="$cache/carving-4g-$key.img"
 small="$cache/carving-1g-$key.img"
 
@@ -53,19 +59,20 @@ build_image() {  # build_image GIB PATH
   rm -f "$tmp" "$tmp.tsv"
   head -c "$(( gib << 30 ))" /dev/zero |
     openssl enc -aes-128-ctr -nosalt -K 526573746f72697843617276696e6731 -iv 00000000000000000000000000000000 >"$tmp"
-  python3 - "$tmp" "$gib" "$corpus" <<'EOF'
+  python3 - "$tmp" "$gib" "$corpus" "$modern" <<'EOF'
 import hashlib, os, random, sys
-path, gib, corpus = sys.argv[1], int(sys.argv[2]), sys.argv[3]
-size, mib, sector, gap, copies = gib << 30, 1 << 20, 512, 64 << 10, 30
+path, gib, folders = sys.argv[1], int(sys.argv[2]), sys.argv[3:]
+size, mib, sector, gap, copies = gib << 30, 1 << 20, 512, 64 << 10, 20
 files = []
-with open(f"{corpus}/manifest.tsv") as manifest:
-    next(manifest)
-    for line in manifest:
-        name, length, sha, kind = line.rstrip("\n").split("\t")
-        data = open(f"{corpus}/{name}", "rb").read()
-        if len(data) != int(length) or hashlib.sha256(data).hexdigest() != sha:
-            sys.exit(f"{corpus}/{name} does not match manifest.tsv")
-        files.append((name, data, sha, kind))
+for corpus in folders:
+    with open(f"{corpus}/manifest.tsv") as manifest:
+        next(manifest)
+        for line in manifest:
+            name, length, sha, kind = line.rstrip("\n").split("\t")
+            data = open(f"{corpus}/{name}", "rb").read()
+            if len(data) != int(length) or hashlib.sha256(data).hexdigest() != sha:
+                sys.exit(f"{corpus}/{name} does not match manifest.tsv")
+            files.append((name, data, sha, kind))
 rng = random.Random(0x5265 + gib)
 entries = [("file", f) for f in files for _ in range(copies)]
 entries += [("zeros", None)] * 24
@@ -107,9 +114,11 @@ image_mb=$(( $(stat -c %s "$big") / 1000000 ))
 # base media file, doc every compound document; it has no RTF of its own).
 # foremost: its built-in types (ole: every compound document; no TIFF, MP3,
 # MIDI, FLAC, Ogg, 7z, gzip, bzip2, xz or SQLite).
-photorec_types=(jpg png gif bmp tif psd mp3 riff mid flac ogg mpg mov doc pdf ps zip 7z rar gz bz2 xz sqlite)
-foremost_types=jpg,gif,png,bmp,wav,avi,mpg,mov,mp4,ole,pdf,zip,rar
+photorec_types=(jpg png gif bmp tif psd mp3 riff mid flac ogg mpg mov doc pdf ps zip 7z rar gz bz2 xz sqlite
+                mkv asf)
+foremost_types=jpg,gif,png,bmp,wav,avi,mpg,mov,mp4,wmv,ole,pdf,zip,rar
 foremost_lacks=tiff-le,tiff-be,cr2,nef,midi,mp3,mp3-bare,mp3-22k,mp3-crc,7z,gz,sqlite,flac,ogg
+foremost_lacks+=,webp,heic,avif,psd,oga,opus,webm,mkv
 photorec_cmd="partition_none,options,paranoid,fileopt,everything,disable"
 for type in "${photorec_types[@]}"; do photorec_cmd+=",$type,enable"; done
 photorec_cmd+=",search"
@@ -172,7 +181,7 @@ mem_scan_small=$(peak scan "$small"); mem_rec_small=$(peak recover "$small")
 mem_scan_big=$(peak scan "$big"); mem_rec_big=$(peak recover "$big")  # leaves the 4 GiB run's files
 
 awk -v mb="$image_mb" -v c="$cat_t" -v s="$scan_t" -v r="$rx" -v p="$pr" -v f="$fm" -v runs="$runs" -v pb="$pr_block" 'BEGIN {
-  printf "image: %d MB (4 GiB), 30 copies of each corpus file; best of %d, page cache warm\n", mb, runs
+  printf "image: %d MB (4 GiB), 20 copies of each corpus file; best of %d, page cache warm\n", mb, runs
   printf "cat (read limit):          %7.2f s  (%5.0f MB/s)\n", c, mb / c
   printf "restorix recover:          %7.2f s  (%5.0f MB/s)\n", r, mb / r
   printf "  (restorix scan alone:    %7.2f s  (%5.0f MB/s), %.2f x cat)\n", s, mb / s, s / c
@@ -191,13 +200,19 @@ awk -v mb="$image_mb" -v c="$cat_t" -v s="$scan_t" -v r="$rx" -v p="$pr" -v f="$
 # content. Kinds a tool has no type for show "n/a". Below the table, for
 # the kinds where restorix got fewer copies whole than a peer: what it
 # wrote at the sectors it missed.
-python3 - "$big.tsv" "$foremost_lacks" "$work/restorix" "$work/photorec" "$work/foremost" <<'EOF'
+python3 - "$big.tsv" "$foremost_lacks" "$work/restorix" "$work/photorec" "$work/foremost" \
+  "$corpus" "$modern" <<'EOF'
 import collections, hashlib, os, re, sys
 manifest, foremost_lacks = sys.argv[1], set(sys.argv[2].split(","))
 tools = dict(zip(("restorix", "photorec", "foremost"), sys.argv[3:6]))
-planted, kinds = [], {}
-with open("tests/fixtures/carving/manifest.tsv") as f:
-    order = [line.split("\t")[0] for line in list(f)[1:]]
+folders = sys.argv[6:8]
+planted, kinds, folder_of = [], {}, {}
+order = []
+for folder in folders:
+    with open(f"{folder}/manifest.tsv") as f:
+        for line in list(f)[1:]:
+            order.append(line.split("\t")[0])
+            folder_of[order[-1]] = folder
 with open(manifest) as f:
     next(f)
     for line in f:
@@ -213,21 +228,22 @@ copies = {n: count[n] for n in order}
 skip = {"report.xml", "photorec.log", "audit.txt"}
 
 def starts_with(path, size):
-    """The corpus file the recovered file starts with, if any."""
-    h, done = hashlib.sha256(), 0
+    """The longest corpus file the recovered file starts with, if any (a
+    PDF with an update appended starts with the PDF before it)."""
+    h, done, found = hashlib.sha256(), 0, None
     with open(path, "rb") as f:
         for length in sizes:
             if length > size:
                 break
             h.update(f.read(length - done)); done = length
-            name = by_content.get((length, h.copy().hexdigest()))
-            if name:
-                return name
-    return None
+            found = by_content.get((length, h.copy().hexdigest()), found)
+    return found
 
-results, files, written, reach = {}, {}, {}, {}
+lengths = {p[2]: p[1] for p in planted}
+results, files, written, reach, exact = {}, {}, {}, {}, {}
 for tool, folder in tools.items():
     whole, extra, count, total = set(), collections.Counter(), 0, 0
+    exact[tool] = collections.Counter()  # whole and no byte more, per name
     for root, _, names in os.walk(folder):
         for base in names:
             if base in skip:
@@ -245,6 +261,8 @@ for tool, folder in tools.items():
                 whole.add(index)
             elif name:
                 extra[name] += 1
+            if name and size == lengths[name]:
+                exact[tool][name] += 1
     per_name = collections.Counter(planted[i][2] for i in whole)
     results[tool] = {n: min(copies[n], per_name[n] + extra[n]) for n in copies}
     files[tool] = (count, total)
@@ -258,19 +276,33 @@ for tool in tools:
 print(f"{'kind':<18}{'file':<24}{'restorix':>9}{'photorec':>9}{'foremost':>9}")
 totals = collections.Counter()
 behind = []
-for name in copies:  # manifest order
+for name in copies:  # manifest order, the classic corpus first
     kind = kinds[name]
+    part = "modern" if folder_of[name] == folders[1] else "classic"
     row = []
     for tool in tools:
         if tool == "foremost" and kind in foremost_lacks:
             row.append("n/a"); continue
         row.append(f"{results[tool][name]}/{copies[name]}")
-        totals[tool] += results[tool][name]
+        totals[(part, tool)] += results[tool][name]
+        totals[("all", tool)] += results[tool][name]
+    totals[(part, "planted")] += copies[name]
     print(f"{kind:<18}{name:<24}" + "".join(f"{c:>9}" for c in row))
     peers = [results["photorec"][name]] + ([] if kind in foremost_lacks else [results["foremost"][name]])
     if results["restorix"][name] < max(peers):
         behind.append(name)
-print(f"{'total':<42}" + "".join(f"{totals[t]:>9}" for t in tools))
+for name in copies:
+    part = "modern" if folder_of[name] == folders[1] else "classic"
+    for tool in tools:
+        totals[(part, tool, "exact")] += min(copies[name], exact[tool][name])
+        totals[("all", tool, "exact")] += min(copies[name], exact[tool][name])
+for part in ("classic", "modern", "all"):
+    planted_here = totals[("classic", "planted")] + totals[("modern", "planted")] if part == "all" \
+        else totals[(part, "planted")]
+    label = f"total, {part} ({planted_here} planted)"
+    print(f"{label:<42}" + "".join(f"{totals[(part, t)]:>9}" for t in tools))
+    label = "  of them exactly, no byte more"
+    print(f"{label:<42}" + "".join(f"{totals[(part, t, 'exact')]:>9}" for t in tools))
 
 for name in behind:
     seen = collections.Counter()
@@ -283,7 +315,7 @@ for name in behind:
             continue
         with open(got[0], "rb") as f:
             data = f.read(length)
-        with open(f"tests/fixtures/carving/{name}", "rb") as f:
+        with open(f"{folder_of[name]}/{name}", "rb") as f:
             want = f.read()
         if data == want:
             continue

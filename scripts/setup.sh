@@ -8,10 +8,13 @@ cd "$(dirname "$0")/.."
 
 packages=(
   g++ cmake ninja-build pkg-config gzip
-  libblkid-dev libcli11-dev nlohmann-json3-dev
+  libblkid-dev libcli11-dev nlohmann-json3-dev zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev libssl-dev
   dosfstools mtools ntfs-3g fdisk sleuthkit python3 clang
   qt6-base-dev libgl-dev xvfb xauth
+  # tests/fixtures/modern/make-modern.sh: the tools that write today's files
+  ffmpeg libheif-examples flac vorbis-tools opus-tools pandoc ghostscript
+  imagemagick sqlite3 zip unzip p7zip-full
 )
 
 missing=()

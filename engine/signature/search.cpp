@@ -103,7 +103,7 @@ class SignatureWalk {
     if (outcome == Outcome::Confirmed) {
       AddCarvedItem(tree_, volume_.context(), rawData_, sector, copy);
       skip = copy.skipLength != 0 && copy.skipValid != 0
-                 ? (std::uint64_t{copy.skipLength} + sectorBytes_ - 1) / sectorBytes_
+                 ? (SkipBytes(copy) + sectorBytes_ - 1) / sectorBytes_
                  : 0;
       return true;
     }
@@ -138,6 +138,13 @@ class SignatureWalk {
       if (entry != nullptr && TryEntry(*entry, sector, tried, skip)) return skip;
     }
     return 0;
+  }
+
+  // The bytes a confirmed hit lets the walk jump over: the skip length, or
+  // the whole length past 4 GiB that it stands for.
+  static std::uint64_t SkipBytes(const SignatureRecord& record) {
+    return record.skipLength == 0xFFFFFFFFu && record.largeSize != 0 ? record.largeSize
+                                                                     : record.skipLength;
   }
 
   static Bytes AsBytes(std::string_view text) {
@@ -194,7 +201,8 @@ void AddCarvedItem(ItemTree& tree, const VolumeContext& context, ItemNode* rawDa
   if (context.fsType() == FsType::Fat16 || context.fsType() == FsType::Fat32) {
     item->id = static_cast<std::uint32_t>(start);
   }
-  std::uint64_t size = record.detectedSize   ? record.detectedSize
+  std::uint64_t size = record.largeSize      ? record.largeSize
+                       : record.detectedSize ? record.detectedSize
                        : record.assumedSize  ? record.assumedSize
                        : record.fallbackSize ? record.fallbackSize
                                              : kDefaultCarvedSize;

@@ -23,9 +23,14 @@ std::vector<SignatureGroup> BuildSignatureIndex(const std::vector<SignatureRecor
     std::string key(bytes.begin(), bytes.end());
     const DetectorEntry* found = FindDetector(record.typeCode);
     const auto [entry, added] = group->entries.try_emplace(key, IndexEntry{record, {}, found});
-    if (!added) entry->second.aliases.emplace_back(record.ext());
-    group->firstBytes.set(bytes[0]);
     const DetectorEntry* detector = entry->second.detector;
+    // A further type of the same detector is no alias: that detector names
+    // what it finds (a ZIP as docx or odt), and what it refuses is no file
+    // of any of them.
+    const bool sameDetector =
+        detector != nullptr && record.typeCode == entry->second.record.typeCode;
+    if (!added && !sameDetector) entry->second.aliases.emplace_back(record.ext());
+    group->firstBytes.set(bytes[0]);
     if (group->sigLength == 2 && group->sigOffset == 0 && group->everySector == nullptr &&
         detector != nullptr && detector->everySector) {
       group->everySector = &entry->second;

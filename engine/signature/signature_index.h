@@ -1,7 +1,8 @@
 // The selected file types arranged for the walk: one group per (length,
 // offset) of signature, in the order the pairs first occur, each with an
 // exact-match table from signature bytes to the type that owns them and the
-// further types (aliases) that share them.
+// further types (aliases) that share them. Types that share both signature
+// and detector are one family: the detector speaks for all of them.
 #pragma once
 
 #include <bitset>
@@ -19,7 +20,8 @@ struct DetectorEntry;
 
 struct IndexEntry {
   SignatureRecord record;                   // the first type with these bytes
-  std::vector<std::string> aliases;         // extensions of the later ones, in order
+  std::vector<std::string> aliases;         // extensions of the later ones, in order,
+                                            // but for the owner's own family
   const DetectorEntry* detector = nullptr;  // the record's; null: the signature confirms it
 };
 

@@ -32,6 +32,10 @@ struct SignatureRecord {
   std::uint32_t typeCode = 0;
   std::uint32_t nextRecord = 0;  // nonzero on every record of the file but the last
 
+  // Not stored in the file: a detected length past 4 GiB, which detectedSize
+  // and skipLength can only hold at their largest value; 0 otherwise.
+  std::uint64_t largeSize = 0;
+
   static SignatureRecord Decode(Bytes bytes);
   std::array<std::uint8_t, kSize> Encode() const;
 

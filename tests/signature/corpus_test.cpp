@@ -13,6 +13,7 @@
 #include "catalogue/recovery_writer.h"
 #include "disk/volume.h"
 #include "fs/scan.h"
+#include "signature/carving_corpus.h"
 #include "signature/search.h"
 #include "signature/signature_file.h"
 #include "support/fake_source.h"
@@ -25,45 +26,17 @@ namespace {
 
 using Bytes8 = std::vector<std::uint8_t>;
 
-struct CorpusFile {
-  std::string name, kind;
-  Bytes8 bytes;
-};
+using test::Carved;
+using test::CarvedItems;
+using test::CheckAll;
+using test::CorpusFile;
+using test::Expected;
+using test::LayOut;
+using test::Layout;
 
 std::vector<CorpusFile> Corpus() {
-  std::vector<CorpusFile> files;
-  std::ifstream manifest(test::SourceFixture("carving/manifest.tsv"));
-  std::string line;
-  std::getline(manifest, line);
-  while (std::getline(manifest, line)) {
-    std::istringstream fields(line);
-    CorpusFile f;
-    std::string size, sha;
-    std::getline(fields, f.name, '\t');
-    std::getline(fields, size, '\t');
-    std::getline(fields, sha, '\t');
-    std::getline(fields, f.kind, '\t');
-    f.bytes = test::ReadFile(test::SourceFixture("carving/" + f.name));
-    EXPECT_EQ(f.bytes.size(), std::stoull(size)) << f.name;
-    files.push_back(std::move(f));
-  }
-  return files;
+  return test::ReadCorpus(test::SourceFixture("carving"));
 }
-
-std::vector<SignatureRecord> Table() {
-  std::ifstream tsv(test::SourceFixture("../../data/signatures.tsv"));
-  return ParseSignatureTable(tsv);
-}
-
-// What the search must make of one corpus file: the extension it is filed
-// under and its size; nullopt when no type confirms it (a rule of the
-// search, given in `why`).
-struct Expected {
-  std::optional<std::string> extension;
-  std::uint64_t size = 0;
-  bool exact = true;  // the whole file, no more, no less
-  std::string why;
-};
 
 std::uint64_t StoredSize(const std::vector<SignatureRecord>& table, std::string_view extension) {
   for (const auto& r : table) {
@@ -72,20 +45,22 @@ std::uint64_t StoredSize(const std::vector<SignatureRecord>& table, std::string_
   return 0;
 }
 
+// What the search makes of a file of the committed corpus.
 Expected Expect(const CorpusFile& f, const std::vector<SignatureRecord>& table) {
   const std::uint64_t size = f.bytes.size();
   static const std::map<std::string, std::string> exact = {
-      {"jpeg", "jpg"},     {"jpeg-exif", "jpg"}, {"png", "png"},     {"gif87a", "gif"},
-      {"gif89a", "gif"},   {"bmp", "bmp"},       {"tiff-le", "tif"}, {"tiff-be", "tif"},
-      {"cr2", "cr2"},      {"nef", "nef"},       {"wave", "wav"},    {"mp3", "mp3"},
-      {"mp3-bare", "mp3"}, {"mp3-22k", "mp3"},   {"mp3-crc", "mp3"}, {"mpeg-ps", "mpg"},
-      {"mpeg1-ps", "mpg"}, {"mov", "mov"},       {"mp4", "mp4"},     {"m4a", "m4a"},
-      {"3gp", "3gp"},      {"mp3-riff", "wav"}};
+      {"jpeg", "jpg"},     {"jpeg-exif", "jpg"}, {"png", "png"},       {"gif87a", "gif"},
+      {"gif89a", "gif"},   {"bmp", "bmp"},       {"tiff-le", "tif"},   {"tiff-be", "tif"},
+      {"cr2", "cr2"},      {"nef", "nef"},       {"wave", "wav"},      {"mp3", "mp3"},
+      {"mp3-bare", "mp3"}, {"mp3-22k", "mp3"},   {"mp3-crc", "mp3"},   {"mpeg-ps", "mpg"},
+      {"mpeg1-ps", "mpg"}, {"mov", "mov"},       {"mp4", "mp4"},       {"m4a", "m4a"},
+      {"3gp", "3gp"},      {"mp3-riff", "wav"},  {"pdf", "pdf"},       {"zip", "zip"},
+      {"7z", "7z"},        {"gz", "gz"},         {"sqlite", "sqlite"}, {"flac", "flac"},
+      {"ogg", "ogg"}};
   if (const auto e = exact.find(f.kind); e != exact.end())
-    return {e->second, size, true, "its own length"};
-  if (f.kind == "jpeg-progressive")
-    return {std::nullopt, 0, true, "only baseline JPEGs are confirmed"};
-  if (f.kind == "midi") return {"mid", size + 2, false, "the MIDI rule adds 2 bytes"};
+    return {e->second, size, "its own length"};
+  if (f.kind == "jpeg-progressive") return {std::nullopt, 0, "only baseline JPEGs are confirmed"};
+  if (f.kind == "midi") return {"mid", size + 2, "the MIDI rule adds 2 bytes"};
   if (f.kind == "doc" || f.kind == "xls" || f.kind == "ppt") {
     const std::uint64_t bound = (std::uint64_t{le32(f.bytes, 44)} * 128 + 1) * 512;
     // Only the first directory sector (four entries) names the kind; a Word
@@ -98,127 +73,21 @@ Expected Expect(const CorpusFile& f, const std::vector<SignatureRecord>& table) 
       if (std::equal(name.begin(), name.end(), std::begin(u8"W\0o\0r\0k\0"))) extension = "xls";
       if (extension != "ppt") break;
     }
-    return {extension, bound, false,
-            "a compound document is carved to its allocation tables' reach"};
+    return {extension, bound, "a compound document is carved to its allocation tables' reach"};
   }
   const std::string extension = f.kind;
-  return {extension, StoredSize(table, extension), false,
+  return {extension, StoredSize(table, extension),
           "the signature alone confirms it; the table's size"};
 }
 
-// A disk image: random and zero filler, each corpus file at a sector
-// boundary (the rest of its last sector filler too).
-struct Layout {
-  Bytes8 image;
-  std::vector<std::pair<const CorpusFile*, std::uint64_t>> placed;  // file, sector
-};
-
-Layout LayOut(const std::vector<CorpusFile>& files, std::uint32_t sectorBytes) {
-  std::mt19937 random(20261206);
-  Layout layout;
-  std::uint64_t sector = 8;
-  std::vector<std::uint64_t> starts;
-  for (const auto& f : files) {
-    starts.push_back(sector);
-    sector += (f.bytes.size() + sectorBytes - 1) / sectorBytes + 1 + random() % 24;
-  }
-  // Room after the last file for the search to read on.
-  layout.image.resize((sector + 64) * sectorBytes);
-  for (std::size_t at = 0; at < layout.image.size(); at += 64 * 1024) {
-    const bool zeros = (at / (64 * 1024)) % 3 == 1;
-    for (std::size_t i = at; i < std::min(layout.image.size(), at + 64 * 1024); ++i) {
-      layout.image[i] = zeros ? 0 : static_cast<std::uint8_t>(random());
-    }
-  }
-  for (std::size_t i = 0; i < files.size(); ++i) {
-    std::copy(files[i].bytes.begin(), files[i].bytes.end(),
-              layout.image.begin() + static_cast<std::ptrdiff_t>(starts[i] * sectorBytes));
-    layout.placed.push_back({&files[i], starts[i]});
-  }
-  return layout;
-}
-
-struct Carved {
-  const ItemNode* item;
-  std::string category, extension;
-  std::uint64_t sector;
-};
-
-// Every carved file under "Raw Data", by start sector.
-std::multimap<std::uint64_t, Carved> CarvedItems(const ItemTree& tree) {
-  std::multimap<std::uint64_t, Carved> carved;
-  const ItemNode* raw = nullptr;
-  for (const ItemNode* c = tree.root()->firstChild; c; c = c->next) {
-    if (c->name == kRawDataFolder) raw = c;
-  }
-  if (!raw) return carved;
-  for (const ItemNode* category = raw->firstChild; category; category = category->next) {
-    for (const ItemNode* kind = category->firstChild; kind; kind = kind->next) {
-      for (const ItemNode* item = kind->firstChild; item; item = item->next) {
-        const std::uint64_t start = std::get<restorix::Carved>(item->location).firstSector;
-        carved.insert(
-            {start, {item, Utf8FromUtf16(category->name), Utf8FromUtf16(kind->name), start}});
-      }
-    }
-  }
-  return carved;
-}
-
-void CheckAll(ItemNode* root) {
-  root->checked = 1;
-  WalkTree(root, [](const ItemNode& n, int) { const_cast<ItemNode&>(n).checked = 1; });
-}
-
-// Runs the search over the volume with every type selected and checks each
-// planted file. Returns the number of files checked; the tree is left in
-// `tree`.
+// Runs the search over the volume and checks each planted file against
+// what Expect says of it.
 int CheckCarving(const Volume& volume,
                  const std::vector<std::pair<const CorpusFile*, std::uint64_t>>& placed,
                  ScanMode mode, const std::string& label, ItemTree& tree) {
-  const auto table = Table();
-  test::ScanRun scan = test::ScanVolume(volume, mode, table, 1024);
-  EXPECT_TRUE(scan.completed) << label;
-  tree = std::move(scan.tree);
-  const auto carved = CarvedItems(tree);
-  const std::uint32_t sectorBytes = volume.context().bytesPerSector();
-  const std::uint64_t total = volume.context().totalSectors();
-
-  test::TempDir out;
-  CheckAll(tree.root());
-  SaveResult saved;
-  TaskEvents events;
-  SaveCheckedItems(volume, tree, {out.path(), nullptr, nullptr}, {StopToken{}, events}, saved);
-  EXPECT_TRUE(saved.completed()) << label;
-
-  int checked = 0;
-  for (const auto& [file, sector] : placed) {
-    const Expected want = Expect(*file, table);
-    const auto [from, to] = carved.equal_range(sector);
-    std::vector<const Carved*> here;
-    for (auto it = from; it != to; ++it)
-      here.push_back(&it->second);
-    if (!want.extension) {
-      EXPECT_TRUE(here.empty()) << label << " " << file->name << ": " << want.why;
-      continue;
-    }
-    EXPECT_EQ(here.size(), 1u) << label << " " << file->name << " at sector " << sector;
-    if (here.size() != 1) continue;
-    const Carved& c = *here[0];
-    EXPECT_EQ(c.extension, *want.extension) << label << " " << file->name;
-    const std::uint64_t size = std::min(want.size, (total - sector) * sectorBytes);
-    EXPECT_EQ(c.item->size, size) << label << " " << file->name << " (" << want.why << ")";
-    const auto path = out / ("#/Raw Data/" + c.category + "/" + c.extension + "/" +
-                             std::to_string(sector) + "." + c.extension);
-    const Bytes8 recovered = test::ReadFile(path);
-    EXPECT_EQ(recovered.size(), size) << label << " " << file->name;
-    const std::size_t common = std::min(recovered.size(), file->bytes.size());
-    EXPECT_TRUE(std::equal(file->bytes.begin(),
-                           file->bytes.begin() + static_cast<std::ptrdiff_t>(common),
-                           recovered.begin()))
-        << label << " " << file->name << ": recovered bytes differ";
-    ++checked;
-  }
-  return checked;
+  const auto table = test::TypeTable();
+  return test::CheckCarving(volume, placed, mode, label, tree,
+                            [&](const CorpusFile& f) { return Expect(f, table); });
 }
 
 TEST(CarvingCorpusTest, EveryFileIsFoundAtItsSectorWithItsSizeAndBytes) {
@@ -235,25 +104,7 @@ TEST(CarvingCorpusTest, EveryFileIsFoundAtItsSectorWithItsSizeAndBytes) {
     ItemTree tree;
     EXPECT_GE(CheckCarving(*volume, layout.placed, ScanMode::Advanced, label, tree), 30) << label;
 
-    // Nothing is carved from the filler: every item starts where a planted
-    // file starts, or inside one (a file within a file).
-    int nested = 0;
-    for (const auto& [start, c] : CarvedItems(tree)) {
-      const auto owner =
-          std::find_if(layout.placed.begin(), layout.placed.end(), [&](const auto& p) {
-            const std::uint64_t sectors = (p.first->bytes.size() + sectorBytes - 1) / sectorBytes;
-            return start >= p.second && start < p.second + sectors;
-          });
-      EXPECT_NE(owner, layout.placed.end())
-          << label << ": " << c.extension << " carved from filler at " << start;
-      if (owner != layout.placed.end() && owner->second != start) {
-        ++nested;
-        std::printf("[ carving ] %s: a %s inside %s\n", label.c_str(), c.extension.c_str(),
-                    owner->first->name.c_str());
-      }
-    }
-    std::printf("[ carving ] %s: %zu files planted, %d carved inside other files\n", label.c_str(),
-                layout.placed.size(), nested);
+    test::CheckNothingFromFiller(tree, layout, sectorBytes, label);
   }
 }
 

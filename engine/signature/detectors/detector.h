@@ -41,9 +41,20 @@ inline std::uint32_t RecordSize(std::uint64_t size) {
   return size > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<std::uint32_t>(size);
 }
 
-// Confirms a hit of `size` bytes that the walk may skip over.
+// Confirms a hit of `size` bytes that the walk does not skip over (the size
+// is not certain enough to pass over what lies inside it).
+inline std::uint32_t ConfirmSize(SignatureRecord& record, std::uint64_t size) {
+  record.detectedSize = RecordSize(size);
+  record.largeSize = size > 0xFFFFFFFFull ? size : 0;
+  return 1;
+}
+
+// Confirms a hit of `size` bytes that the walk may skip over. A size past
+// 4 GiB is kept whole in the record's largeSize, which the search then uses
+// for both the carved length and the skip.
 inline std::uint32_t ConfirmAndSkip(SignatureRecord& record, std::uint64_t size) {
   record.detectedSize = record.skipLength = RecordSize(size);
+  record.largeSize = size > 0xFFFFFFFFull ? size : 0;
   record.skipValid = 1;
   return 1;
 }
@@ -83,15 +94,21 @@ class SourceBytes {
   std::uint32_t le32(std::uint64_t pos) { return restorix::le32(Get(pos, 4), 0); }
   std::uint16_t be16(std::uint64_t pos) { return restorix::be16(Get(pos, 2), 0); }
   std::uint32_t be32(std::uint64_t pos) { return restorix::be32(Get(pos, 4), 0); }
-  // True when the bytes at `pos` are exactly `text`.
+  std::uint64_t le64(std::uint64_t pos) { return restorix::le64(Get(pos, 8), 0); }
+  std::uint64_t be64(std::uint64_t pos) { return std::uint64_t{be32(pos)} << 32 | be32(pos + 4); }
+  // True when the bytes at `pos` are exactly `text` (bytes of any value).
   bool Matches(std::uint64_t pos, std::string_view text);
   // The bytes from `pos` to the end of the block that holds them (at least
   // `min` bytes, at most the block), for scanning many bytes in one go.
   Bytes Run(std::uint64_t pos, std::size_t min = 1);
 
   std::uint32_t sectorBytes() const { return sectorBytes_; }
-  // Sectors of the source from the hit sector to its end.
+  // Copies the bytes from `pos` on into `out`.
+  void Read(std::uint64_t pos, MutableBytes out);
+
+  // Sectors of the source from the hit sector to its end, and the bytes.
   std::uint64_t sectorsLeft() const;
+  std::uint64_t bytesLeft() const { return sectorsLeft() * sectorBytes_; }
 
  private:
   Bytes Get(std::uint64_t pos, std::size_t length);

@@ -26,6 +26,19 @@ inline constexpr std::uint32_t TYPE_RASTER_HEADER = 207;
 inline constexpr std::uint32_t TYPE_TIFF_LITTLE_ENDIAN = 208;
 inline constexpr std::uint32_t TYPE_COMPOUND_DOCUMENT = 235;
 inline constexpr std::uint32_t TYPE_ATOM_CHAIN_2 = 291;
+inline constexpr std::uint32_t TYPE_ZIP = 601;
+inline constexpr std::uint32_t TYPE_PDF = 602;
+inline constexpr std::uint32_t TYPE_OGG = 603;
+inline constexpr std::uint32_t TYPE_FLAC = 604;
+inline constexpr std::uint32_t TYPE_MATROSKA = 605;
+inline constexpr std::uint32_t TYPE_ISO_MEDIA = 606;
+inline constexpr std::uint32_t TYPE_ASF = 607;
+inline constexpr std::uint32_t TYPE_RIFF = 608;
+inline constexpr std::uint32_t TYPE_SEVEN_ZIP = 609;
+inline constexpr std::uint32_t TYPE_SQLITE = 610;
+inline constexpr std::uint32_t TYPE_PSD = 611;
+inline constexpr std::uint32_t TYPE_RAR = 612;
+inline constexpr std::uint32_t TYPE_GZIP = 613;
 
 std::uint32_t DetectBmp(DetectorContext& context, std::uint64_t hit, SignatureRecord& record);
 std::uint32_t DetectSizeAt4(DetectorContext& context, std::uint64_t hit, SignatureRecord& record);
@@ -48,6 +61,23 @@ std::uint32_t DetectMpegProgramStream(DetectorContext& context, std::uint64_t hi
                                       SignatureRecord& record);
 std::uint32_t DetectCompoundDocument(DetectorContext& context, std::uint64_t hit,
                                      SignatureRecord& record);
+
+// Today's formats: each walks its file's own structure to the exact end,
+// and refuses a hit whose structure does not check out. ZIP, Ogg, Matroska,
+// ASF, RIFF and ISO media name what they find (docx, opus, webm, wma, ...).
+std::uint32_t DetectZip(DetectorContext& context, std::uint64_t hit, SignatureRecord& record);
+std::uint32_t DetectPdf(DetectorContext& context, std::uint64_t hit, SignatureRecord& record);
+std::uint32_t DetectOgg(DetectorContext& context, std::uint64_t hit, SignatureRecord& record);
+std::uint32_t DetectFlac(DetectorContext& context, std::uint64_t hit, SignatureRecord& record);
+std::uint32_t DetectMatroska(DetectorContext& context, std::uint64_t hit, SignatureRecord& record);
+std::uint32_t DetectIsoMedia(DetectorContext& context, std::uint64_t hit, SignatureRecord& record);
+std::uint32_t DetectAsf(DetectorContext& context, std::uint64_t hit, SignatureRecord& record);
+std::uint32_t DetectRiff(DetectorContext& context, std::uint64_t hit, SignatureRecord& record);
+std::uint32_t DetectSevenZip(DetectorContext& context, std::uint64_t hit, SignatureRecord& record);
+std::uint32_t DetectSqlite(DetectorContext& context, std::uint64_t hit, SignatureRecord& record);
+std::uint32_t DetectPsd(DetectorContext& context, std::uint64_t hit, SignatureRecord& record);
+std::uint32_t DetectRar(DetectorContext& context, std::uint64_t hit, SignatureRecord& record);
+std::uint32_t DetectGzip(DetectorContext& context, std::uint64_t hit, SignatureRecord& record);
 
 enum class TiffVariant { Generic, LittleEndian, Cr2, Nef };
 std::uint32_t DetectTiffFamily(DetectorContext& context, std::uint64_t hit, SignatureRecord& record,

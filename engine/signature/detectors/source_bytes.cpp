@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "disk/volume.h"
 #include "signature/detectors/detector.h"
 
@@ -38,9 +40,25 @@ Bytes SourceBytes::Get(std::uint64_t pos, std::size_t length) {
   return Bytes(scratch_).first(length);
 }
 
+void SourceBytes::Read(std::uint64_t pos, MutableBytes out) {
+  while (!out.empty()) {
+    const Bytes run = Run(pos);
+    if (run.empty()) {
+      std::fill(out.begin(), out.end(), 0);
+      return;
+    }
+    const std::size_t n = std::min(run.size(), out.size());
+    std::copy_n(run.begin(), n, out.begin());
+    out = out.subspan(n);
+    pos += n;
+  }
+}
+
 bool SourceBytes::Matches(std::uint64_t pos, std::string_view text) {
   const Bytes run = Run(pos, text.size());
-  return run.size() >= text.size() && std::equal(text.begin(), text.end(), run.begin());
+  return run.size() >= text.size() &&
+         std::equal(text.begin(), text.end(), run.begin(),
+                    [](char a, std::uint8_t b) { return static_cast<std::uint8_t>(a) == b; });
 }
 
 }  // namespace restorix

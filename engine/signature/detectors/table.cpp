@@ -32,6 +32,19 @@ constexpr std::array kDetectors{
     DetectorEntry{TYPE_TIFF_LITTLE_ENDIAN, Tiff<TiffVariant::LittleEndian>},
     DetectorEntry{TYPE_COMPOUND_DOCUMENT, DetectCompoundDocument},
     DetectorEntry{TYPE_ATOM_CHAIN_2, DetectAtomChain},
+    DetectorEntry{TYPE_ZIP, DetectZip},
+    DetectorEntry{TYPE_PDF, DetectPdf},
+    DetectorEntry{TYPE_OGG, DetectOgg},
+    DetectorEntry{TYPE_FLAC, DetectFlac},
+    DetectorEntry{TYPE_MATROSKA, DetectMatroska},
+    DetectorEntry{TYPE_ISO_MEDIA, DetectIsoMedia},
+    DetectorEntry{TYPE_ASF, DetectAsf},
+    DetectorEntry{TYPE_RIFF, DetectRiff},
+    DetectorEntry{TYPE_SEVEN_ZIP, DetectSevenZip},
+    DetectorEntry{TYPE_SQLITE, DetectSqlite},
+    DetectorEntry{TYPE_PSD, DetectPsd},
+    DetectorEntry{TYPE_RAR, DetectRar},
+    DetectorEntry{TYPE_GZIP, DetectGzip},
 };
 
 }  // namespace
