@@ -24,8 +24,7 @@ std::string Reason(const ImageResult& result) {
     case ImageResult::Stop::NotAFile:
       return "'OUT' must be a file, not a device or folder";
     case ImageResult::Stop::OntoSource:
-      return "the image file would be written onto the source itself; choose a folder on another "
-             "disk";
+      return result.ontoSource + "; choose a folder on another disk";
     case ImageResult::Stop::SourceLost:
       return "the source is no longer available" + error;
     case ImageResult::Stop::WriteFailed:
@@ -57,6 +56,10 @@ void AddImageCommand(CLI::App& app, int& status) {
     session.logFile = options->log;
     session.volume = OpenSourceOrExplain(SourceKind::LogicalDrive, options->source);
     if (!session.volume) {
+      status = 1;
+      return;
+    }
+    if (!session.OutputsClear({options->output})) {
       status = 1;
       return;
     }

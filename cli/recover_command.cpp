@@ -23,8 +23,9 @@ std::string Reason(const SaveResult& result) {
     case SaveResult::Stop::NoDestination:
       return "the destination is not a folder that can be opened" + error;
     case SaveResult::Stop::OntoSource:
-      return "the destination lies on the source itself; writing there would overwrite the files "
-             "being recovered. Choose a folder on another disk";
+      return result.ontoSource +
+             "; writing there would overwrite the files being recovered. Choose a folder on "
+             "another disk";
     case SaveResult::Stop::RunFolder:
       return "no run folder could be made in the destination" + error;
     case SaveResult::Stop::SourceLost:
@@ -135,7 +136,8 @@ void AddRecoverCommand(CLI::App& app, int& status) {
     session.logFile = options->log;
     session.jsonOutput = options->json;
     if (!options->savedScan.empty()) {
-      if (!LoadSavedScan(session, options->savedScan, options->sourceOverride)) {
+      if (!LoadSavedScan(session, options->savedScan, options->sourceOverride) ||
+          !session.OutputsClear({options->destination})) {
         status = 1;
         return;
       }
@@ -146,7 +148,8 @@ void AddRecoverCommand(CLI::App& app, int& status) {
         return;
       }
       const auto scan = PrepareScan(session, options->scan, status);
-      if (!scan) {
+      if (scan && !session.OutputsClear({options->destination})) status = 1;
+      if (!scan || status != 0) {
         session.SaveLog();
         return;
       }

@@ -31,7 +31,10 @@ void AddScanCommand(CLI::App& app, int& status) {
     session.logFile = options->log;
     session.jsonOutput = options->json;
     const auto scan = PrepareScan(session, options->scan, status);
-    if (!scan) {
+    const std::string saveScan =
+        options->saveScan.empty() ? "" : WithScanInfoExtension(options->saveScan).string();
+    if (scan && !session.OutputsClear({saveScan})) status = 1;
+    if (!scan || status != 0) {
       session.SaveLog();
       return;
     }

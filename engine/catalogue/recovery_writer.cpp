@@ -12,6 +12,7 @@
 #include "disk/volume.h"
 #include "fs/item_reader.h"
 #include "platform/file_io.h"
+#include "platform/storage.h"
 #include "task.h"
 #include "util/text.h"
 
@@ -205,7 +206,9 @@ void SaveCheckedItems(const Volume& volume, const ItemTree& tree, const SaveOpti
   };
   // Writing onto the file system that holds the source would overwrite the
   // very data being recovered; checked before anything is made.
-  if (volume.isOpen() && WouldWriteOntoSource(options.destination, volume.identity())) {
+  const std::string sourceName = Utf8FromUtf16(volume.sourceName());
+  if (const auto shared = OutputOntoSource(options.destination, volume.identity(), sourceName)) {
+    result.ontoSource = OntoSourceMessage(options.destination.string(), sourceName, *shared);
     return fail(SaveResult::Stop::OntoSource, 0);
   }
   // A destination folder that does not exist yet is made.

@@ -41,6 +41,7 @@ struct SaveResult {
   };
   Stop stop = Stop::None;
   int error = 0;
+  std::string ontoSource;  // with OntoSource: what the destination and the source share
   std::filesystem::path runFolder;
   std::uint64_t files = 0, folders = 0, bytes = 0;
   std::vector<std::filesystem::path> orphans;                // items written into "Orphan Files"

@@ -56,7 +56,7 @@ class FileSource final : public SectorSource {
   int ReadAt(MutableBytes buffer, std::uint64_t offset) override;
   std::uint64_t size() const override { return length_; }
   std::uint32_t sectorSize() const override { return sectorSize_; }
-  SourceIdentity identity() const override { return identity_; }
+  SourceIdentity identity() const override;
   int CopyTo(int outFd, std::uint64_t offset, std::uint64_t length) override;
 
  private:
@@ -64,7 +64,9 @@ class FileSource final : public SectorSource {
   std::uint64_t base_ = 0;
   std::uint64_t length_ = 0;
   std::uint32_t sectorSize_ = 512;
-  SourceIdentity identity_;
+  SourceIdentity::Kind kind_ = SourceIdentity::Kind::None;
+  dev_t device_ = 0;
+  ino_t inode_ = 0;
 };
 
 // One write of the whole buffer to an ordinary file. Any failure (disk full,
@@ -85,11 +87,5 @@ bool IsWholeDiskDevice(const std::filesystem::path& path);
 
 // The folder of the running program.
 std::filesystem::path ProgramFolder();
-
-// True when writing to `path` (an existing file or folder, or one still to be
-// made below an existing folder) could change the bytes of `source`: the path is
-// the source file itself, or lies on a file system that lives on the source
-// block device or on one of its partitions.
-bool WouldWriteOntoSource(const std::filesystem::path& path, const SourceIdentity& source);
 
 }  // namespace restorix

@@ -1,6 +1,7 @@
 // The `restorix` program as a user runs it: exit statuses, messages and the
 // JSON it prints, on the demo disk.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -121,6 +122,74 @@ TEST(CliTest, ImageCopiesAPartitionAndTheImageOpensLikeIt) {
   EXPECT_NE(full.err.find("Imaging of logical drive aborted."), std::string::npos) << full.err;
   EXPECT_NE(full.err.find("writing the image failed"), std::string::npos) << full.err;
   EXPECT_FALSE(std::filesystem::exists(image));
+}
+
+// MNT is an ntfs-3g mount of loopA, a loop device over partition 2 of an
+// image file; loopB covers the whole file. Every output into MNT from
+// partition 2 of loopB, or of the file itself, is refused before anything is
+// written, naming both paths; partition 1 does not overlap loopA and may be
+// recovered there.
+TEST(CliTest, OutputsOntoTheSourceAreRefusedNamingBoth) {
+  if (::geteuid() != 0 || !test::HaveTool("losetup") || !test::HaveTool("ntfs-3g")) {
+    GTEST_SKIP() << "needs root, losetup and ntfs-3g";
+  }
+  test::TempDir dir;
+  const std::string image = (dir / "disk.img").string(), mnt = (dir / "mnt").string();
+  std::filesystem::copy_file(test::Fixture("demo-disk.img"), image);
+  std::filesystem::create_directory(mnt);
+  const auto second = nlohmann::json::parse(
+      Restorix("partitions " + Quote(image) + " --json").out)["partitions"][1];
+  const auto attach = [&](const std::string& window) {
+    const auto result = test::Run("losetup --find --show " + window + " " + Quote(image));
+    return result.exitCode == 0 ? result.out.substr(0, result.out.find('\n')) : std::string();
+  };
+  const std::string loopA =
+      attach("--offset " + std::to_string(second["start"].get<std::uint64_t>() * 512) +
+             " --sizelimit " + std::to_string(second["bytes"].get<std::uint64_t>()));
+  const std::string loopB = attach("");
+  const auto detach = [&] { test::Run("losetup -d " + loopA + " " + loopB); };
+  if (loopA.empty() || loopB.empty()) {
+    detach();
+    GTEST_SKIP() << "no loop devices here";
+  }
+  // ntfs-3g's output goes to a file: a daemon that kept the pipe would hold
+  // the test up.
+  if (test::Run("ntfs-3g " + loopA + " " + Quote(mnt) + " >" +
+                Quote((dir / "ntfs-3g.log").string()) + " 2>&1")
+          .exitCode != 0) {
+    detach();
+    GTEST_SKIP() << "cannot mount with ntfs-3g here";
+  }
+  struct Case {
+    std::string source;
+    std::string command;  // with OUT for the output
+    std::string output;
+  };
+  const Case cases[] = {
+      {loopB, "recover SRC -p 2 --to OUT", mnt + "/rescue"},
+      {image, "recover SRC -p 2 --to OUT", mnt + "/rescue"},
+      {loopB, "image SRC -p 2 OUT", mnt + "/p2.qni"},
+      {loopB, "scan SRC -p 2 --save-scan OUT", mnt + "/p2.qns"},
+      {loopB, "scan SRC -p 2 --log OUT", mnt + "/run.log"},
+  };
+  for (const Case& c : cases) {
+    std::string arguments = c.command;
+    arguments.replace(arguments.find("SRC"), 3, Quote(c.source));
+    arguments.replace(arguments.find("OUT"), 3, Quote(c.output));
+    const auto result = Restorix(arguments);
+    EXPECT_EQ(result.exitCode, 1) << arguments;
+    EXPECT_NE(result.err.find("'" + c.output + "' lies on the source '" + c.source +
+                              "': both are held in " + image),
+              std::string::npos)
+        << arguments << "\n"
+        << result.err;
+    EXPECT_FALSE(std::filesystem::exists(c.output)) << arguments;
+  }
+  const auto beside = Restorix("recover " + loopB + " -p 1 --to " + Quote(mnt + "/rescue"));
+  EXPECT_EQ(beside.exitCode, 0) << beside.err;
+  EXPECT_TRUE(std::filesystem::exists(mnt + "/rescue/#"));
+  test::Run("umount " + Quote(mnt));
+  detach();
 }
 
 // The scan document and its items: every field, of the right kind.
