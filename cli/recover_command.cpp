@@ -31,7 +31,9 @@ std::string Reason(const SaveResult& result) {
     case SaveResult::Stop::SourceLost:
       return "the source is no longer available" + error + "; the files written so far stay";
     case SaveResult::Stop::WriteFailed:
-      return "writing to the destination failed" + error + "; the files written so far stay";
+      return "writing to the destination failed" + error +
+             (result.failedItem.empty() ? "" : " (" + Printable(result.failedItem.string()) + ")") +
+             "; the files written so far stay";
   }
   return "";
 }
@@ -173,7 +175,6 @@ void AddRecoverCommand(CLI::App& app, int& status) {
     }
     SaveOptions save;
     save.destination = options->destination;
-    save.onError = [](const std::string& message) { PrintError(message); };
     const TaskReport report = session.Run("Saving", "items", 0, [&](TaskSink& sink) {
       return SaveTask(*session.volume, session.tree, save, session.stop, sink);
     });

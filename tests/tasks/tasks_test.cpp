@@ -129,7 +129,7 @@ TEST(TasksTest, SavingCompletedOrAbortedLeavesItsRowAndMessage) {
     demo.tree = test::ScanVolume(*demo.volume).tree;
     demo.tree.root()->checked = 1;
     WalkTree(demo.tree.root(), [](ItemNode& n, int) { n.checked = 1; });
-    SaveOptions options{fail ? dir / "file" : dir.path(), nullptr, nullptr};
+    SaveOptions options{fail ? dir / "file" : dir.path(), nullptr};
     const TaskReport report =
         demo.Run([&] { return SaveTask(*demo.volume, demo.tree, options, demo.stop, demo); });
     EXPECT_EQ(report.outcome, fail ? TaskOutcome::SaveAborted : TaskOutcome::SaveCompleted);
