@@ -14,6 +14,7 @@
 #include "platform/file_io.h"
 #include "platform/storage.h"
 #include "task.h"
+#include "util/fat_date.h"
 #include "util/text.h"
 
 namespace restorix {
@@ -33,6 +34,16 @@ struct SaveAborted {
   SaveResult::Stop stop;
   int error;
 };
+
+// The item's date as the file's modification (and access) time: the date
+// the listing shows as modified, else its creation date.
+void SetTimes(int fd, const ItemNode& item) {
+  const auto time = LocalTimeFromFatDate(item.accessDate ? item.accessDate : item.createDate);
+  if (!time) return;
+  const timespec times[2] = {{*time, 0}, {*time, 0}};
+  // A destination that keeps no times loses nothing that was recovered.
+  (void)::futimens(fd, times);
+}
 
 class Writer {
  public:
@@ -102,13 +113,14 @@ class Writer {
     }
   }
 
-  // The top folder is done; the folder below it, when it is no longer held
-  // open, is opened again through "..".
+  // The top folder is done: it gets its item's date, and the folder below
+  // it, when it is no longer held open, is opened again through "..".
   void Leave() {
     const std::size_t top = stack_.size() - 1;
     Frame& frame = stack_[top];
     if (top > 0) {
       const int fd = Folder(top);
+      SetTimes(fd, *frame.folder);
       Frame& below = stack_[top - 1];
       if (!below.fd && !frame.inOrphans) below.fd.reset(::openat(fd, "..", kFolderFlags));
     }
@@ -232,6 +244,7 @@ class Writer {
       offset += read;
       result_.bytes += read;
     }
+    SetTimes(file.get(), item);
     // Some file systems (network ones, FUSE) report a failed write only here.
     if (::close(file.release()) != 0 && errno != EINTR) {
       throw DeviceLostError(DeviceLostError::Side::Output, errno);

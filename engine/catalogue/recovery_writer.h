@@ -50,9 +50,10 @@ struct SaveResult {
 
 // Writes every checked item below the root (an unchecked folder is passed
 // over with everything below it), each file's bytes read through an
-// ItemReader. Any item that cannot be made or written ends the save
-// (WriteFailed): a save that completes wrote every checked item. Reports
-// progress as (items done, checked files + checked folders). `result` is filled as the save goes, so
+// ItemReader, each file and folder dated with its item's date. Any item that
+// cannot be made or written ends the save (WriteFailed): a save that
+// completes wrote every checked item. Reports progress as (items done,
+// checked files + checked folders). `result` is filled as the save goes, so
 // that a caller that sees an exception (DeviceLostError: the source or the
 // destination went away) still knows what was written.
 void SaveCheckedItems(const Volume& volume, const ItemTree& tree, const SaveOptions& options,

@@ -5,6 +5,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <functional>
@@ -14,6 +15,7 @@
 #include "support/fake_source.h"
 #include "support/test_support.h"
 #include "tasks/tasks.h"
+#include "util/fat_date.h"
 
 namespace restorix {
 namespace {
@@ -237,6 +239,43 @@ TEST(RecoveryWriterTest, AChainOfFoldersDeeperThanTheOpenFilesLimit) {
   }
   EXPECT_TRUE(tree.Holds(orphan / "beside.bin", 10 + kLong, 10));
   EXPECT_TRUE(tree.Holds(folderOf(kDepth) / "deepest.bin", 1, 1000));
+}
+
+// Files and folders carry their item's date: the date the listing shows as
+// modified, else the creation date; an item without a usable date keeps the
+// time it was written.
+TEST(RecoveryWriterTest, RecoveredItemsCarryTheirItemsDates) {
+  const auto packed = [](int y, int m, int d) {
+    return static_cast<std::uint16_t>(((y - 1980) << 9) | (m << 5) | d);
+  };
+  TempDir dest;
+  CarvedTree tree;
+  ItemNode* folder = tree.Add(tree.root, u"Dated");
+  folder->accessDate = packed(2019, 6, 1);
+  ItemNode* both = tree.Add(folder, u"both.txt", 1, 10);
+  both->accessDate = packed(2021, 3, 4), both->createDate = packed(2020, 1, 2);
+  ItemNode* created = tree.Add(folder, u"created.txt", 2, 10);
+  created->createDate = packed(2020, 1, 2);
+  ItemNode* bad = tree.Add(folder, u"bad.txt", 3, 10);
+  bad->accessDate = 0xFFFF;  // month 15
+  tree.Add(folder, u"none.txt", 4, 10);
+  const std::time_t before = std::time(nullptr);
+  ASSERT_TRUE(tree.Save(dest.path()).completed());
+  const auto modified = [&](const std::string& name) {
+    return fs::last_write_time(dest / "#" / name);
+  };
+  const auto at = [](std::uint16_t date) {
+    return fs::file_time_type::clock::from_sys(
+        std::chrono::system_clock::from_time_t(*LocalTimeFromFatDate(date)));
+  };
+  EXPECT_EQ(modified("Dated"), at(folder->accessDate));
+  EXPECT_EQ(modified("Dated/both.txt"), at(both->accessDate));
+  EXPECT_EQ(modified("Dated/created.txt"), at(created->createDate));
+  for (const char* undated : {"Dated/bad.txt", "Dated/none.txt"}) {
+    EXPECT_GE(modified(undated), fs::file_time_type::clock::from_sys(
+                                     std::chrono::system_clock::from_time_t(before - 1)))
+        << undated;
+  }
 }
 
 TEST(RecoveryNamesTest, CollisionsAndShortening) {
