@@ -15,6 +15,10 @@ constexpr const char* kCorruptVolume =
 }  // namespace
 
 bool ScanFileReadOrExplain(const LoadResult& loaded, const std::string& file) {
+  if (loaded.error != 0) {
+    PrintError("cannot open '" + file + "': " + std::strerror(loaded.error));
+    return false;
+  }
   if (!loaded.loaded) {
     std::cerr << "Scan Information file is not valid or corrupted.\n";
     PrintError("'" + file + "' is not a scan-information file");

@@ -8,6 +8,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <system_error>
 
@@ -138,6 +139,57 @@ UniqueFd CreateOutputFile(const std::filesystem::path& path, int& error) {
   UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
   error = fd ? 0 : errno;
   return fd;
+}
+
+ReplacementFile::ReplacementFile(const std::filesystem::path& path) : target_(path) {
+  struct stat st {};
+  const bool exists = ::stat(path.c_str(), &st) == 0;
+  if (exists && S_ISDIR(st.st_mode)) {
+    error_ = EISDIR;
+    return;
+  }
+  if (exists && !S_ISREG(st.st_mode)) {
+    fd_.reset(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
+    error_ = fd_ ? 0 : errno;
+    return;
+  }
+  // A symbolic link keeps pointing where it did: the file it names is
+  // replaced, not the link.
+  std::error_code ec;
+  if (exists) target_ = std::filesystem::canonical(path, ec);
+  if (ec) target_ = path;
+  const std::filesystem::path folder = target_.parent_path();
+  static std::atomic<unsigned> made{0};
+  for (int attempt = 0; attempt < 100 && !fd_; ++attempt) {
+    temporary_ = folder / (".restorix-" + std::to_string(::getpid()) + "-" +
+                           std::to_string(made++) + ".part");
+    fd_.reset(::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    error_ = fd_ ? 0 : errno;
+    if (error_ != EEXIST) break;
+  }
+  if (!fd_) {
+    temporary_.clear();
+    return;
+  }
+  // A replaced file keeps its permissions.
+  if (exists) ::fchmod(fd_.get(), st.st_mode & 07777);
+}
+
+ReplacementFile::~ReplacementFile() {
+  fd_.reset();
+  if (!temporary_.empty()) ::unlink(temporary_.c_str());
+}
+
+int ReplacementFile::Commit() {
+  if (!fd_) return error_ ? error_ : EBADF;
+  if (temporary_.empty()) {
+    return ::close(fd_.release()) != 0 && errno != EINTR ? errno : 0;
+  }
+  if (::fsync(fd_.get()) != 0) return errno;
+  if (::close(fd_.release()) != 0 && errno != EINTR) return errno;
+  if (::rename(temporary_.c_str(), target_.c_str()) != 0) return errno;
+  temporary_.clear();
+  return 0;
 }
 
 std::filesystem::path ProgramFolder() {

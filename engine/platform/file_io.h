@@ -82,6 +82,32 @@ std::size_t ReadOrAbort(int fd, MutableBytes buffer);
 // Creates (or replaces) a regular file for writing.
 UniqueFd CreateOutputFile(const std::filesystem::path& path, int& error);
 
+// A file written under a temporary name in the folder of `path` and renamed
+// over it only once complete, so that `path` never holds a partial file: a
+// save cut short by a full disk leaves no file, or the one that was there.
+// A path that names no file in a folder (a terminal, a pipe, a device) is
+// written in place; a folder is refused (EISDIR).
+class ReplacementFile {
+ public:
+  explicit ReplacementFile(const std::filesystem::path& path);
+  ~ReplacementFile();
+  ReplacementFile(const ReplacementFile&) = delete;
+  ReplacementFile& operator=(const ReplacementFile&) = delete;
+
+  // The file to write; -1 when it could not be made (error() says why).
+  int fd() const { return fd_.get(); }
+  int error() const { return error_; }
+  // Flushes the file to the disk and puts it in place of the path. 0, or the
+  // errno of the step that failed (the path is then left as it was).
+  int Commit();
+
+ private:
+  UniqueFd fd_;
+  int error_ = 0;
+  std::filesystem::path target_;
+  std::filesystem::path temporary_;  // empty when written in place
+};
+
 // True for a block device that is a whole disk rather than one partition.
 bool IsWholeDiskDevice(const std::filesystem::path& path);
 

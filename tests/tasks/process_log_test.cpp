@@ -2,9 +2,14 @@
 #include "tasks/process_log.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <clocale>
+#include <csignal>
 #include <cstdlib>
 #include <thread>
 
@@ -76,6 +81,34 @@ TEST(ProcessLogTest, SavedLogsOfNoneOneAndThreeRows) {
   EXPECT_FALSE(log.Save(dir / "x.txt"));
   log.Append({"row", "", "", LOG_STARTED});
   EXPECT_FALSE(log.Save(dir / "missing/x.txt"));
+}
+
+// A log is put in place only once written whole: a save cut short (a
+// file-size limit here) keeps the earlier log and leaves nothing else. What
+// is no file in a folder, such as a device node, is written in place and
+// stays what it is.
+TEST(ProcessLogTest, ASaveCutShortKeepsTheEarlierLog) {
+  ::signal(SIGXFSZ, SIG_IGN);
+  test::TempDir dir;
+  ProcessLog log;
+  log.Append({std::string(200, 'r'), "description", "", LOG_STARTED});
+  test::WriteFile(dir / "log.txt", {'o', 'l', 'd'});
+  rlimit old{};
+  ::getrlimit(RLIMIT_FSIZE, &old);
+  const rlimit limited{100, old.rlim_max};
+  ::setrlimit(RLIMIT_FSIZE, &limited);
+  const bool saved = log.Save(dir / "log.txt");
+  ::setrlimit(RLIMIT_FSIZE, &old);
+  EXPECT_FALSE(saved);
+  EXPECT_EQ(test::ReadFile(dir / "log.txt"), (std::vector<std::uint8_t>{'o', 'l', 'd'}));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+
+  const auto null = dir / "null";
+  if (::geteuid() != 0 || ::mknod(null.c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0) {
+    GTEST_SKIP() << "making a device node needs root";
+  }
+  EXPECT_TRUE(log.Save(null));
+  EXPECT_TRUE(std::filesystem::is_character_file(null));
 }
 
 }  // namespace
