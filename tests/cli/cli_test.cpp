@@ -107,11 +107,20 @@ TEST(CliTest, ImageCopiesAPartitionAndTheImageOpensLikeIt) {
     a.erase(differs), b.erase(differs);
   EXPECT_EQ(a, b);
 
-  // A device as OUT is refused before anything is written.
-  const auto refused = Restorix("image " + Demo() + " -p 1 /dev/null");
+  // An existing OUT is kept unless --force; a device as OUT is refused even
+  // then, before anything is written.
+  test::WriteFile(dir / "old.qni", {1, 2, 3});
+  const std::string old = Quote((dir / "old.qni").string());
+  const auto kept = Restorix("image " + Demo() + " -p 1 " + old);
+  EXPECT_EQ(kept.exitCode, 1);
+  EXPECT_NE(kept.err.find("exists; give --force to replace it"), std::string::npos) << kept.err;
+  EXPECT_EQ(test::ReadFile(dir / "old.qni"), (std::vector<std::uint8_t>{1, 2, 3}));
+  ASSERT_EQ(Restorix("image " + Demo() + " -p 1 --force " + old).exitCode, 0);
+  EXPECT_EQ(std::filesystem::file_size(dir / "old.qni"), std::filesystem::file_size(image));
+  const auto refused = Restorix("image " + Demo() + " -p 1 --force /dev/null");
   EXPECT_EQ(refused.exitCode, 1);
   EXPECT_NE(refused.err.find("Imaging of logical drive aborted."), std::string::npos);
-  EXPECT_TRUE(std::filesystem::exists("/dev/null"));
+  EXPECT_TRUE(std::filesystem::is_character_file("/dev/null"));
 
   // An aborted image leaves no file behind: the file-size limit makes the
   // write fail partway, as a full disk would.
