@@ -72,7 +72,7 @@ void PrintReport(const SaveResult& result, bool json) {
     for (const auto& [from, to] : result.renamed)
       out["renamed"].push_back({{"from", from}, {"to", to}});
     out["completed"] = completed;
-    if (!completed) out["reason"] = Reason(result);
+    if (!completed) out["error"] = Reason(result);
     PrintJson(out);
     return;
   }

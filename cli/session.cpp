@@ -26,7 +26,7 @@ TaskReport Session::Run(const std::string& what, const std::string& unit,
 bool Session::SaveLog() {
   if (logFile.empty()) return true;
   if (log.Save(logFile)) return true;
-  std::cerr << kLogSaveFailed << "\n";
+  PrintMessage(kLogSaveFailed);
   PrintError("the process log could not be written to '" + logFile + "'");
   return false;
 }

@@ -20,7 +20,7 @@ bool ScanFileReadOrExplain(const LoadResult& loaded, const std::string& file) {
     return false;
   }
   if (!loaded.loaded) {
-    std::cerr << "Scan Information file is not valid or corrupted.\n";
+    PrintMessage("Scan Information file is not valid or corrupted.");
     PrintError("'" + file + "' is not a scan-information file");
     return false;
   }
@@ -28,8 +28,25 @@ bool ScanFileReadOrExplain(const LoadResult& loaded, const std::string& file) {
   return true;
 }
 
+namespace {
+std::vector<std::string>& Printed() {
+  static std::vector<std::string> printed;
+  return printed;
+}
+}  // namespace
+
 void PrintError(const std::string& message) {
   std::cerr << "restorix: " << message << "\n";
+  Printed().push_back(message);
+}
+
+void PrintMessage(const std::string& text) {
+  std::cerr << text << "\n";
+  Printed().push_back(text);
+}
+
+const std::vector<std::string>& PrintedErrors() {
+  return Printed();
 }
 
 void AddSourceOptions(CLI::App& command, SourceOptions& options, const std::string& what) {
@@ -68,7 +85,7 @@ bool ExplainOpen(const OpenResult& result, const SourceOptions& options) {
                "partitions " +
                options.path + ")";
   }
-  std::cerr << message << "\n";
+  PrintMessage(message);
   return false;
 }
 

@@ -304,6 +304,58 @@ TEST(CliScanTest, ASaveThatCannotCompleteIsReportedAsAborted) {
   EXPECT_EQ(full.exitCode, 1);
   EXPECT_NE(full.err.find("writing to the destination failed"), std::string::npos) << full.err;
   EXPECT_EQ(full.out.find("Saving of data completed."), std::string::npos);
+  const auto json =
+      test::Run("ulimit -f 40; " + Quote(test::RestorixBinary().string()) + " recover " + Demo() +
+                " -p 2 --json --to " + Quote(dir.path().string()));
+  EXPECT_EQ(json.exitCode, 1);
+  const auto report = nlohmann::json::parse(json.out);
+  EXPECT_EQ(report["completed"], false);
+  EXPECT_NE(report["error"].get<std::string>().find("File too large ("), std::string::npos)
+      << "the reason, with the item that could not be written";
+}
+
+// A command that fails exits 1 and says why, and with --json it prints a
+// document with the reason under "error" rather than nothing.
+TEST(CliScanTest, FailuresExitOneAndPrintAJsonErrorToo) {
+  test::TempDir dir;
+  const std::string to = " --to " + Quote(dir.path().string());
+  const std::string saved = Quote((dir / "s.qns").string());
+  ASSERT_EQ(Restorix("scan " + Demo() + " -p 2 --save-scan " + saved).exitCode, 0);
+  const std::string missing = Quote((dir / "missing.qns").string());
+  struct Case {
+    std::string arguments;
+    std::string message;  // on stderr, and in the JSON error
+  };
+  const Case cases[] = {
+      {"recover " + Demo() + " -p 2" + to + " --select '*.nomatch'", "nothing to recover"},
+      {"recover --scan " + saved + to + " --select '*.nomatch'", "nothing to recover"},
+      {"recover --scan " + missing + to, "No such file or directory"},
+      {"find --scan " + missing + " '*'", "No such file or directory"},
+      {"scan " + Quote((dir / "missing.img").string()), "No such file or directory"},
+      {"info " + Demo(), "holds a partition table"},
+  };
+  for (const Case& c : cases) {
+    const auto text = Restorix(c.arguments);
+    EXPECT_EQ(text.exitCode, 1) << c.arguments;
+    EXPECT_NE(text.err.find(c.message), std::string::npos) << c.arguments << "\n" << text.err;
+    EXPECT_EQ((text.out + text.err).find("completed."), std::string::npos) << c.arguments;
+    const auto json = Restorix(c.arguments + " --json");
+    EXPECT_EQ(json.exitCode, 1) << c.arguments;
+    ASSERT_TRUE(nlohmann::json::accept(json.out)) << c.arguments << "\n" << json.out;
+    const auto document = nlohmann::json::parse(json.out);
+    EXPECT_NE(document.value("error", "").find(c.message), std::string::npos) << c.arguments << "\n"
+                                                                              << json.out;
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir / "#")) << "nothing to recover, nothing made";
+
+  // find, as grep: 1 when nothing matches, with the document still printed.
+  const auto none = Restorix("find --scan " + saved + " '*.nomatch'");
+  EXPECT_EQ(none.exitCode, 1);
+  EXPECT_NE(none.out.find("Search item not found"), std::string::npos);
+  const auto noneJson = Restorix("find --scan " + saved + " '*.nomatch' --json");
+  EXPECT_EQ(noneJson.exitCode, 1);
+  EXPECT_EQ(nlohmann::json::parse(noneJson.out)["items"].size(), 0u);
+  EXPECT_EQ(Restorix("find --scan " + saved + " '*.jpg'").exitCode, 0);
 }
 
 // The log file of a run: header, one row per step, 68 dashes after each.
