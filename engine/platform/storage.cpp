@@ -107,19 +107,24 @@ std::vector<HeldBytes> StorageMap::Output(const fs::path& path) const {
   } else if (itself && !S_ISDIR(st.st_mode)) {
     return {};  // a terminal, a pipe: what is written there is stored nowhere
   }
-  return Output(st.st_dev, store);
+  return Output(st.st_dev, store, fs::canonical(probe, ec));
 }
 
-std::vector<HeldBytes> StorageMap::Output(dev_t fileSystem,
-                                          const std::optional<HeldBytes>& itself) const {
+std::vector<HeldBytes> StorageMap::Output(dev_t fileSystem, const std::optional<HeldBytes>& itself,
+                                          const fs::path& folder) const {
   std::vector<HeldBytes> layers;
   if (itself && itself->store.kind == Store::Kind::Device) {
     FollowDevice(itself->store.device, itself->first, itself->end, true, layers, 0);
   } else if (itself) {
     FollowFile(*itself, layers, 0);
   }
-  // New names, and the blocks of new files, on the file system of the path.
-  FollowFileSystem(fileSystem, layers, 0);
+  // New names, and the blocks of new files, on the file system of the path;
+  // for a device number that neither /sys nor the mount table lists (a btrfs
+  // subvolume inside a mounted one), the mount whose folder holds the path.
+  if (!FollowFileSystem(fileSystem, layers, 0) && !folder.empty()) {
+    if (const MountEntry* holder = MountHolding(folder))
+      FollowMount(*holder, fileSystem, layers, 0);
+  }
   return layers;
 }
 
@@ -185,32 +190,55 @@ void StorageMap::FollowPath(const std::string& path, std::uint64_t first, std::u
   }
 }
 
-void StorageMap::FollowFileSystem(dev_t device, std::vector<HeldBytes>& layers, int depth) const {
-  if (depth > kMaxDepth) return;
+bool StorageMap::FollowFileSystem(dev_t device, std::vector<HeldBytes>& layers, int depth) const {
+  if (depth > kMaxDepth) return false;
   // A file system whose device number is a block device is stored on it.
   std::error_code ec;
   if (fs::exists(tables_.sys / "dev" / "block" / DeviceNumber(device), ec)) {
     FollowDevice(device, 0, kToTheEnd, false, layers, depth);
-    return;
+    return true;
   }
-  // Others (FUSE ones such as ntfs-3g, btrfs subvolumes, overlays) have a
-  // number of their own: the mount table says what they are stored on.
+  // Others (FUSE ones such as ntfs-3g, btrfs, overlays) have a number of
+  // their own: the mount table says what they are stored on.
   const std::string number = DeviceNumber(device);
+  bool listed = false;
   for (const MountEntry& mount : mounts_) {
     if (mount.device != number) continue;
-    FollowPath(mount.source, 0, kToTheEnd, false, layers, depth + 1);
-    if (mount.fsType != "overlay") continue;
-    // What is written to an overlay goes into its upper and work folders.
-    for (const std::string& option : mount.options) {
-      for (const std::string_view key : {"upperdir=", "workdir="}) {
-        struct stat folder {};
-        if (option.starts_with(key) && ::stat(option.substr(key.size()).c_str(), &folder) == 0 &&
-            folder.st_dev != device) {
-          FollowFileSystem(folder.st_dev, layers, depth + 1);
-        }
+    FollowMount(mount, device, layers, depth + 1);
+    listed = true;
+  }
+  return listed;
+}
+
+void StorageMap::FollowMount(const MountEntry& mount, dev_t device, std::vector<HeldBytes>& layers,
+                             int depth) const {
+  FollowPath(mount.source, 0, kToTheEnd, false, layers, depth);
+  if (mount.fsType != "overlay") return;
+  // What is written to an overlay goes into its upper and work folders.
+  for (const std::string& option : mount.options) {
+    for (const std::string_view key : {"upperdir=", "workdir="}) {
+      struct stat folder {};
+      if (option.starts_with(key) && ::stat(option.substr(key.size()).c_str(), &folder) == 0 &&
+          folder.st_dev != device) {
+        FollowFileSystem(folder.st_dev, layers, depth + 1);
       }
     }
   }
+}
+
+const MountEntry* StorageMap::MountHolding(const fs::path& folder) const {
+  const MountEntry* holder = nullptr;
+  for (const MountEntry& mount : mounts_) {
+    const fs::path point = mount.mountPoint;
+    const auto [end, unused] =
+        std::mismatch(point.begin(), point.end(), folder.begin(), folder.end());
+    // The last of the mounts on one folder is the one that shows.
+    if (end == point.end() &&
+        (holder == nullptr || point.string().size() >= holder->mountPoint.size())) {
+      holder = &mount;
+    }
+  }
+  return holder;
 }
 
 std::optional<HeldBytes> SharedBytes(const std::vector<HeldBytes>& source,

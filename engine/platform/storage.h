@@ -63,15 +63,23 @@ class StorageMap {
   // be made, of the nearest folder above it that exists) down to its disks.
   std::vector<HeldBytes> Output(const std::filesystem::path& path) const;
 
-  // The same for an output given by its file system's device number and,
-  // when the output is an existing file or device, that store.
-  std::vector<HeldBytes> Output(dev_t fileSystem, const std::optional<HeldBytes>& itself) const;
+  // The same for an output given by its file system's device number, the
+  // existing file or device it replaces, if any, and the folder it goes in
+  // (canonical), by which a file system that the tables do not list by its
+  // number is found.
+  std::vector<HeldBytes> Output(dev_t fileSystem, const std::optional<HeldBytes>& itself,
+                                const std::filesystem::path& folder = {}) const;
 
  private:
   void FollowDevice(dev_t device, std::uint64_t first, std::uint64_t end, bool exact,
                     std::vector<HeldBytes>& layers, int depth) const;
   void FollowFile(HeldBytes file, std::vector<HeldBytes>& layers, int depth) const;
-  void FollowFileSystem(dev_t device, std::vector<HeldBytes>& layers, int depth) const;
+  // False when neither /sys nor the mount table lists the device number.
+  bool FollowFileSystem(dev_t device, std::vector<HeldBytes>& layers, int depth) const;
+  void FollowMount(const MountEntry& mount, dev_t device, std::vector<HeldBytes>& layers,
+                   int depth) const;
+  // The mount on the folder, or on the nearest folder above it.
+  const MountEntry* MountHolding(const std::filesystem::path& folder) const;
   void FollowPath(const std::string& path, std::uint64_t first, std::uint64_t end, bool exact,
                   std::vector<HeldBytes>& layers, int depth) const;
 

@@ -32,8 +32,8 @@ void Put(const fs::path& file, const std::string& text) {
 // second MiB, and a mapper device dm-1 that lists itself below itself.
 // Mounted: a FUSE file system over disk.img, an fuseblk one over /dev/loop0
 // (a device node made here, so root only), an overlay whose upper folder is
-// on a file system that the table says is stored in real.img, and a network
-// file system.
+// on a file system that the table says is stored in real.img, a network
+// file system, and a btrfs one stored in other.img.
 struct FakeMachine {
   TempDir dir;
   fs::path sys = dir / "sys";
@@ -69,7 +69,8 @@ struct FakeMachine {
                         dir.path().string() + "/up\\040per\\054dir,workdir=/nonexistent\n" +
                         "63 1 " + std::to_string(major(st.st_dev)) + ":" +
                         std::to_string(minor(st.st_dev)) + " / /real rw - ext4 " + real.string() +
-                        " rw\n" + "64 1 0:53 / /mnt/nfs rw - nfs4 server:/export rw\n";
+                        " rw\n" + "64 1 0:53 / /mnt/nfs rw - nfs4 server:/export rw\n" +
+                        "65 1 0:54 / /mnt/btrfs rw - btrfs " + other.string() + " rw\n";
     if (withNodes) {
       const fs::path node = dir / "dev-loop0";
       ::mknod(node.c_str(), S_IFBLK | 0600, makedev(7, 0));
@@ -117,23 +118,27 @@ TEST(StorageMapTest, AnOutputClashesWithASourceOnlyWhereTheyShareBytes) {
   FakeMachine machine;
   const StorageMap map(machine.tables);
   const dev_t sda1 = makedev(8, 1), sda2 = makedev(8, 2);
-  // An output: the device number of the file system it is written on, and
-  // the existing file or device it replaces.
+  // An output: the device number of the file system it is written on, the
+  // existing file or device it replaces, and the folder it goes in.
   struct Output {
     dev_t fileSystem;
     std::optional<HeldBytes> itself;
+    fs::path folder;
   };
-  const auto newFileOn = [](dev_t fileSystem) { return Output{fileSystem, std::nullopt}; };
+  const auto newFileOn = [](dev_t fileSystem, fs::path folder = {}) {
+    return Output{fileSystem, std::nullopt, std::move(folder)};
+  };
   const auto rawDevice = [](dev_t device) {
-    return Output{makedev(0, 99),
-                  HeldBytes{{Store::Kind::Device, device, 0}, 0, kToTheEnd, true, "raw"}};
+    return Output{
+        makedev(0, 99), HeldBytes{{Store::Kind::Device, device, 0}, 0, kToTheEnd, true, "raw"}, {}};
   };
   const SourceIdentity fileOnSda1{SourceIdentity::Kind::File, sda1, 12, 0, 4096};
   struct stat diskStat {};
   ::stat(machine.disk.c_str(), &diskStat);
   const Output diskItself{
       makedev(0, 99),
-      HeldBytes{{Store::Kind::File, diskStat.st_dev, diskStat.st_ino}, 0, kToTheEnd, true, "out"}};
+      HeldBytes{{Store::Kind::File, diskStat.st_dev, diskStat.st_ino}, 0, kToTheEnd, true, "out"},
+      {}};
   const std::uint64_t sda2First = 102048 * 512;
   struct Case {
     const char* what;
@@ -171,10 +176,15 @@ TEST(StorageMapTest, AnOutputClashesWithASourceOnlyWhereTheyShareBytes) {
       {"a file among new files on its file system", fileOnSda1, newFileOn(sda1), ""},
       {"a file under a raw write to its partition", fileOnSda1, rawDevice(sda1), "/dev/sda1"},
       {"a mapper device that lists itself", Device(253, 1), newFileOn(sda2), ""},
+      {"a file under an unlisted btrfs subvolume", machine.File(machine.other),
+       newFileOn(makedev(0, 61), "/mnt/btrfs/home/sub"), "source"},
+      {"a file beside the mount of an unlisted device", machine.File(machine.other),
+       newFileOn(makedev(0, 61), "/mnt/btrfsx"), ""},
   };
   for (const Case& c : cases) {
-    const auto shared = SharedBytes(map.Source(c.source, "source"),
-                                    map.Output(c.output.fileSystem, c.output.itself));
+    const auto shared =
+        SharedBytes(map.Source(c.source, "source"),
+                    map.Output(c.output.fileSystem, c.output.itself, c.output.folder));
     EXPECT_EQ(shared ? shared->name : "", c.shared) << c.what;
   }
   if (machine.withNodes) {
