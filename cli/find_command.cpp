@@ -54,7 +54,8 @@ void AddFindCommand(CLI::App& app, int& status) {
                   << "\n";
       }
     }
-    status = 0;
+    // As grep does: 1 when nothing matched.
+    status = found.empty() ? 1 : 0;
   });
 }
 

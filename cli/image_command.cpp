@@ -24,8 +24,7 @@ std::string Reason(const ImageResult& result) {
     case ImageResult::Stop::NotAFile:
       return "'OUT' must be a file, not a device or folder";
     case ImageResult::Stop::OntoSource:
-      return "the image file would be written onto the source itself; choose a folder on another "
-             "disk";
+      return result.ontoSource + "; choose a folder on another disk";
     case ImageResult::Stop::SourceLost:
       return "the source is no longer available" + error;
     case ImageResult::Stop::WriteFailed:
@@ -41,22 +40,35 @@ void AddImageCommand(CLI::App& app, int& status) {
     SourceOptions source;
     std::string output;
     std::string log;
+    bool force = false;
   };
   auto options = std::make_shared<Options>();
   CLI::App* command =
       app.add_subcommand("image", "Copy a volume sector by sector into an image file (.qni)");
   AddSourceOptions(*command, options->source, "Volume to copy: block device or volume image");
-  command->add_option("OUT", options->output, "Image file to create (replaced if it exists)")
-      ->required();
+  command->add_option("OUT", options->output, "Image file to create")->required();
+  command->add_flag("--force", options->force, "Replace OUT if it exists");
   AddLogOption(*command, options->log);
   command->footer(
       "Example:\n  restorix image /dev/sdb1 /mnt/backup/sdb1.qni\n\n"
       "The image can then be scanned in place of the volume: restorix scan /mnt/backup/sdb1.qni");
   command->callback([options, &status] {
+    std::error_code ec;
+    const auto type = std::filesystem::symlink_status(options->output, ec).type();
+    if (!options->force && type != std::filesystem::file_type::not_found &&
+        type != std::filesystem::file_type::none) {
+      PrintError("'" + options->output + "' exists; give --force to replace it");
+      status = 1;
+      return;
+    }
     Session session;
     session.logFile = options->log;
     session.volume = OpenSourceOrExplain(SourceKind::LogicalDrive, options->source);
     if (!session.volume) {
+      status = 1;
+      return;
+    }
+    if (!session.OutputsClear({options->output})) {
       status = 1;
       return;
     }

@@ -23,14 +23,17 @@ std::string Reason(const SaveResult& result) {
     case SaveResult::Stop::NoDestination:
       return "the destination is not a folder that can be opened" + error;
     case SaveResult::Stop::OntoSource:
-      return "the destination lies on the source itself; writing there would overwrite the files "
-             "being recovered. Choose a folder on another disk";
+      return result.ontoSource +
+             "; writing there would overwrite the files being recovered. Choose a folder on "
+             "another disk";
     case SaveResult::Stop::RunFolder:
       return "no run folder could be made in the destination" + error;
     case SaveResult::Stop::SourceLost:
       return "the source is no longer available" + error + "; the files written so far stay";
     case SaveResult::Stop::WriteFailed:
-      return "writing to the destination failed" + error + "; the files written so far stay";
+      return "writing to the destination failed" + error +
+             (result.failedItem.empty() ? "" : " (" + Printable(result.failedItem.string()) + ")") +
+             "; the files written so far stay";
   }
   return "";
 }
@@ -69,7 +72,7 @@ void PrintReport(const SaveResult& result, bool json) {
     for (const auto& [from, to] : result.renamed)
       out["renamed"].push_back({{"from", from}, {"to", to}});
     out["completed"] = completed;
-    if (!completed) out["reason"] = Reason(result);
+    if (!completed) out["error"] = Reason(result);
     PrintJson(out);
     return;
   }
@@ -135,7 +138,8 @@ void AddRecoverCommand(CLI::App& app, int& status) {
     session.logFile = options->log;
     session.jsonOutput = options->json;
     if (!options->savedScan.empty()) {
-      if (!LoadSavedScan(session, options->savedScan, options->sourceOverride)) {
+      if (!LoadSavedScan(session, options->savedScan, options->sourceOverride) ||
+          !session.OutputsClear({options->destination})) {
         status = 1;
         return;
       }
@@ -146,7 +150,8 @@ void AddRecoverCommand(CLI::App& app, int& status) {
         return;
       }
       const auto scan = PrepareScan(session, options->scan, status);
-      if (!scan) {
+      if (scan && !session.OutputsClear({options->destination})) status = 1;
+      if (!scan || status != 0) {
         session.SaveLog();
         return;
       }
@@ -170,7 +175,6 @@ void AddRecoverCommand(CLI::App& app, int& status) {
     }
     SaveOptions save;
     save.destination = options->destination;
-    save.onError = [](const std::string& message) { PrintError(message); };
     const TaskReport report = session.Run("Saving", "items", 0, [&](TaskSink& sink) {
       return SaveTask(*session.volume, session.tree, save, session.stop, sink);
     });

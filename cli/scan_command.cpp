@@ -1,3 +1,4 @@
+#include <cstring>
 #include <iostream>
 
 #include "catalogue/scan_info.h"
@@ -31,7 +32,10 @@ void AddScanCommand(CLI::App& app, int& status) {
     session.logFile = options->log;
     session.jsonOutput = options->json;
     const auto scan = PrepareScan(session, options->scan, status);
-    if (!scan) {
+    const std::string saveScan =
+        options->saveScan.empty() ? "" : WithScanInfoExtension(options->saveScan).string();
+    if (scan && !session.OutputsClear({saveScan})) status = 1;
+    if (!scan || status != 0) {
       session.SaveLog();
       return;
     }
@@ -44,9 +48,11 @@ void AddScanCommand(CLI::App& app, int& status) {
     status = report.completed ? 0 : 1;
     if (!options->saveScan.empty()) {
       const auto path = WithScanInfoExtension(options->saveScan);
-      if (!SaveScanInfo(path, session.volume->sourceName(), session.volume->context(),
-                        session.tree)) {
-        PrintError("the scan information could not be saved to '" + path.string() + "'");
+      int error = 0;
+      if (!SaveScanInfo(path, session.volume->sourceName(), session.volume->context(), session.tree,
+                        &error)) {
+        PrintError("the scan information could not be saved to '" + path.string() +
+                   "': " + std::strerror(error));
         status = 1;
       } else if (!options->json) {
         std::cout << "Scan Information saving completed: " << path.string() << "\n";

@@ -118,7 +118,7 @@ void AddScanOptions(CLI::App& command, ScanOptions& options) {
 std::optional<std::vector<SignatureRecord>> LoadTypes() {
   auto table = LoadSignatureFile();
   if (!table || table->empty()) {
-    std::cerr << kSignaturesMissing << "\n";
+    PrintMessage(kSignaturesMissing);
     PrintError("the Signature file beside the program (" +
                (ProgramFolder() / "Signature").string() + ") cannot be read");
     return std::nullopt;
@@ -140,7 +140,7 @@ std::optional<PreparedScan> PrepareScan(Session& session, const ScanOptions& opt
   if (search) {
     const auto size = ParseSizeLimit(options.fileSize);
     if (!size) {
-      std::cerr << kSizeRangeMessage << "\n";
+      PrintMessage(kSizeRangeMessage);
       status = 2;
       return std::nullopt;
     }

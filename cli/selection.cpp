@@ -63,7 +63,7 @@ std::optional<FindQuery> SizeFilter(const SelectionOptions& options) {
   if (text.empty()) return query;
   const auto limit = ParseSizeLimit(text);
   if (!limit) {
-    std::cerr << kSizeRangeMessage << "\n";
+    PrintMessage(kSizeRangeMessage);
     return std::nullopt;
   }
   query.sizeMode = options.atLeast.empty() ? FindQuery::Size::AtMost : FindQuery::Size::AtLeast;

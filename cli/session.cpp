@@ -2,7 +2,9 @@
 
 #include <iostream>
 
+#include "platform/storage.h"
 #include "source.h"
+#include "util/text.h"
 
 namespace restorix::cli {
 
@@ -24,9 +26,28 @@ TaskReport Session::Run(const std::string& what, const std::string& unit,
 bool Session::SaveLog() {
   if (logFile.empty()) return true;
   if (log.Save(logFile)) return true;
-  std::cerr << kLogSaveFailed << "\n";
+  PrintMessage(kLogSaveFailed);
   PrintError("the process log could not be written to '" + logFile + "'");
   return false;
+}
+
+bool Session::OutputsClear(std::initializer_list<std::string> outputs) {
+  const std::string source = Utf8FromUtf16(volume->sourceName());
+  const auto clear = [&](const std::string& output) {
+    if (output.empty()) return true;
+    const auto shared = OutputOntoSource(output, volume->identity(), source);
+    if (shared)
+      PrintError(OntoSourceMessage(output, source, *shared) + "; choose a place on another disk");
+    return !shared;
+  };
+  bool all = true;
+  for (const std::string& output : outputs)
+    all = clear(output) && all;
+  if (!clear(logFile)) {
+    logFile.clear();
+    all = false;
+  }
+  return all;
 }
 
 ScanView Session::View() const {

@@ -52,6 +52,11 @@ class Session {
   // message) when it cannot be written.
   bool SaveLog();
 
+  // Whether the outputs and the --log file can be written without touching
+  // the opened source; explains each one that cannot (the log is then not
+  // saved). Checked before anything is scanned or written.
+  bool OutputsClear(std::initializer_list<std::string> outputs);
+
   // The scan as the listing shows it.
   ScanView View() const;
 

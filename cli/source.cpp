@@ -37,20 +37,26 @@ const CLI::Validator kPartitionNumber(
 }  // namespace
 
 void PrintPartitionChoice(const std::string& path, const PartitionList& list) {
-  std::cerr << "'" << path << "' is a whole disk with a partition table (" << list.table
-            << "); choose a volume with --partition N (see: restorix partitions " << path << "):\n";
+  std::string text = "'" + path + "' is a whole disk with a partition table (" + list.table +
+                     "); choose a volume with --partition N (see: restorix partitions " + path +
+                     "):";
   for (const PartitionEntry& entry : list.entries) {
     const OpenResult volume =
         Volume::Open(SourceKind::LogicalDrive, path, static_cast<unsigned>(entry.number));
-    std::cerr << "  --partition " << entry.number << "  " << SizeText(entry.byteLength()) << "  "
-              << (volume ? FileSystemName(volume.volume->context().fsType()) : "no FAT or NTFS")
-              << "\n";
+    text += "\n  --partition " + std::to_string(entry.number) + "  " +
+            SizeText(entry.byteLength()) + "  " +
+            (volume ? FileSystemName(volume.volume->context().fsType()) : "no FAT or NTFS");
   }
+  PrintMessage(text);
 }
 
 bool ScanFileReadOrExplain(const LoadResult& loaded, const std::string& file) {
+  if (loaded.error != 0) {
+    PrintError("cannot open '" + file + "': " + std::strerror(loaded.error));
+    return false;
+  }
   if (!loaded.loaded) {
-    std::cerr << "Scan Information file is not valid or corrupted.\n";
+    PrintMessage("Scan Information file is not valid or corrupted.");
     PrintError("'" + file + "' is not a scan-information file");
     return false;
   }
@@ -58,8 +64,25 @@ bool ScanFileReadOrExplain(const LoadResult& loaded, const std::string& file) {
   return true;
 }
 
+namespace {
+std::vector<std::string>& Printed() {
+  static std::vector<std::string> printed;
+  return printed;
+}
+}  // namespace
+
 void PrintError(const std::string& message) {
   std::cerr << "restorix: " << message << "\n";
+  Printed().push_back(message);
+}
+
+void PrintMessage(const std::string& text) {
+  std::cerr << text << "\n";
+  Printed().push_back(text);
+}
+
+const std::vector<std::string>& PrintedErrors() {
+  return Printed();
 }
 
 void AddSourceOptions(CLI::App& command, SourceOptions& options, const std::string& what) {
@@ -106,7 +129,7 @@ bool ExplainOpen(const OpenResult& result, const SourceOptions& options) {
       return false;
     }
   }
-  std::cerr << kCorruptVolume << "\n";
+  PrintMessage(kCorruptVolume);
   return false;
 }
 

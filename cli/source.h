@@ -4,6 +4,7 @@
 
 #include <CLI/CLI.hpp>
 #include <string>
+#include <vector>
 
 #include "catalogue/scan_info.h"
 #include "disk/partitions.h"
@@ -39,5 +40,10 @@ void PrintPartitionChoice(const std::string& path, const PartitionList& list);
 
 // Prints "restorix: <message>" to stderr.
 void PrintError(const std::string& message);
+// Prints one of the system's own messages to stderr as it is.
+void PrintMessage(const std::string& text);
+// What PrintError and PrintMessage printed in this run, for the error
+// document that a --json command prints when it fails.
+const std::vector<std::string>& PrintedErrors();
 
 }  // namespace restorix::cli

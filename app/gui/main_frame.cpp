@@ -31,6 +31,7 @@
 #include "gui/totals_text.h"
 #include "gui/web_pages.h"
 #include "platform/file_io.h"
+#include "platform/storage.h"
 #include "util/text.h"
 
 namespace restorix {
@@ -126,13 +127,20 @@ QString SaveStopReason(const SaveResult& result) {
     case SaveResult::Stop::NoDestination:
       return "The destination is not a folder that can be opened" + error + ".";
     case SaveResult::Stop::OntoSource:
-      return "The destination lies on the source itself.";
+      return "The destination lies on the source itself" +
+             (result.ontoSource.empty() ? QString()
+                                        : ": " + QString::fromStdString(result.ontoSource)) +
+             ".";
     case SaveResult::Stop::RunFolder:
       return "No folder for the recovered files could be made in the destination" + error + ".";
     case SaveResult::Stop::SourceLost:
       return "The source is no longer available" + error + ". The files written so far stay.";
     case SaveResult::Stop::WriteFailed:
-      return "Writing to the destination failed" + error + ". The files written so far stay.";
+      return "Writing to the destination failed" + error +
+             (result.failedItem.empty()
+                  ? QString()
+                  : " (" + QString::fromStdString(result.failedItem.string()) + ")") +
+             ". The files written so far stay.";
     case SaveResult::Stop::None:
     case SaveResult::Stop::Cancelled:
       break;
@@ -635,12 +643,14 @@ bool MainFrame::SaveScanInformationCommand() {
 
 QString MainFrame::RefuseDestination(const QString& folder) const {
   if (!volume_ || !volume_->isOpen()) return "The source of this scan cannot be read.";
-  if (WouldWriteOntoSource(PathFromQString(folder), volume_->identity())) {
+  const std::string source = Utf8FromUtf16(volume_->sourceName());
+  if (const auto shared = OutputOntoSource(PathFromQString(folder), volume_->identity(), source)) {
     return QString(
                "%1 lies on the disk the files are recovered from. Saving there could "
-               "overwrite the very files being recovered before they are read.\n\n"
+               "overwrite the very files being recovered before they are read.\n\n%2\n\n"
                "Choose a folder on another disk.")
-        .arg(folder);
+        .arg(folder, QString::fromStdString(
+                         OntoSourceMessage(PathFromQString(folder).string(), source, *shared)));
   }
   return {};
 }
@@ -671,10 +681,6 @@ void MainFrame::SaveFiles(const QString& destination) {
     std::optional<std::u16string> name;
     bridge.Send([&] { name = RenameBox::Ask(oldName, QStringFromPath(folder), runner_.dialog()); });
     return name;
-  };
-  options.onError = [this, &bridge](const std::string& message) {
-    bridge.Send(
-        [&] { QMessageBox::critical(runner_.dialog(), "Error", QString::fromStdString(message)); });
   };
   // The log rows of a save name it and where it went.
   entry_ = {"Saving data to " + destination.toStdString(), "", "", LOG_COMPLETED};

@@ -1,7 +1,8 @@
 #include "tasks/process_log.h"
 
 #include <cstdio>
-#include <fstream>
+
+#include "platform/file_io.h"
 
 namespace restorix {
 
@@ -56,12 +57,15 @@ std::string ProcessLog::Text() const {
 
 bool ProcessLog::Save(const std::filesystem::path& path) const {
   if (empty()) return false;
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) return false;
+  ReplacementFile file(path);
+  if (file.fd() < 0) return false;
   const std::string text = Text();
-  out.write(text.data(), static_cast<std::streamsize>(text.size()));
-  out.close();
-  return static_cast<bool>(out);
+  try {
+    WriteOrAbort(file.fd(), Bytes(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+  } catch (const DeviceLostError&) {
+    return false;
+  }
+  return file.Commit() == 0;
 }
 
 }  // namespace restorix

@@ -43,8 +43,9 @@ class ProcessLog {
   // The saved file's text: a header, then each row's name, description and
   // time on lines of their own, each row closed by a line of 68 dashes.
   std::string Text() const;
-  // Writes Text() to `path`. False for an empty log or a file that cannot
-  // be written (a partly written file is left as it is).
+  // Writes Text() to `path`, under a temporary name that replaces the file
+  // only once it is complete. False for an empty log or a file that cannot
+  // be written whole (nothing of it is then left).
   bool Save(const std::filesystem::path& path) const;
 
  private:

@@ -12,7 +12,9 @@
 #include "disk/volume.h"
 #include "fs/item_reader.h"
 #include "platform/file_io.h"
+#include "platform/storage.h"
 #include "task.h"
+#include "util/fat_date.h"
 #include "util/text.h"
 
 namespace restorix {
@@ -21,92 +23,164 @@ namespace {
 
 constexpr std::size_t kReadBytes = 1 << 20;
 constexpr std::uint32_t kMaxRunFolders = 4294967294u;
+// At most this many folders of the path being written are held open
+// whatever the depth of the tree; the writer opens the others again when it
+// comes back to them.
+constexpr std::size_t kOpenFolders = 16;
 
-// Errors of the destination that end the whole save: whatever comes next
-// would fail the same way.
-bool EndsTheSave(int error) {
-  return error == ENOSPC || error == EDQUOT || error == EIO || error == EROFS;
-}
+constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
 struct SaveAborted {
   SaveResult::Stop stop;
   int error;
 };
 
+// The item's date as the file's modification (and access) time: the date
+// the listing shows as modified, else its creation date.
+void SetTimes(int fd, const ItemNode& item) {
+  const auto time = LocalTimeFromFatDate(item.accessDate ? item.accessDate : item.createDate);
+  if (!time) return;
+  const timespec times[2] = {{*time, 0}, {*time, 0}};
+  // A destination that keeps no times loses nothing that was recovered.
+  (void)::futimens(fd, times);
+}
+
 class Writer {
  public:
   Writer(const Volume& volume, const SaveOptions& options, TaskControl task, SaveResult& result)
       : volume_(volume), options_(options), task_(task), result_(result) {}
 
-  void Run(int destination, int runFolder, const ItemNode& root) {
+  void Run(int destination, UniqueFd runFolder, const ItemNode& root) {
     destination_ = destination;
     total_ = CountChecked(root);
-    WriteTree(root, runFolder);
+    stack_.push_back({root.firstChild, {}, false, std::move(runFolder), nullptr});
+    try {
+      WriteTree();
+    } catch (const SaveAborted&) {
+      result_.failedItem = ItemPath();
+      throw;
+    } catch (const DeviceLostError& lost) {
+      if (lost.side() == DeviceLostError::Side::Output) result_.failedItem = ItemPath();
+      throw;
+    }
   }
 
  private:
+  // A folder being written: the next child to write, the name the folder was
+  // made under, whether it was made in "Orphan Files" rather than in the
+  // folder below it on the stack, and its descriptor while it is held open.
+  // The first frame is the run folder.
+  struct Frame {
+    const ItemNode* next;
+    std::string name;
+    bool inOrphans;
+    UniqueFd fd;
+    const ItemNode* folder;
+  };
+
   static std::uint64_t CountChecked(const ItemNode& root) {
     std::uint64_t n = 0;
     WalkTree(&root, [&](const ItemNode& node, int) { n += node.checked != 0; });
     return n;
   }
 
-  // Depth first over the checked items, without recursion: each frame is a
-  // folder being written, the next child to write and the folder's
-  // descriptor on the destination.
-  void WriteTree(const ItemNode& root, int runFolder) {
-    struct Frame {
-      const ItemNode* next;
-      UniqueFd dir;
-      int fd;
-    };
-    std::vector<Frame> stack;
-    stack.push_back({root.firstChild, UniqueFd(), runFolder});
-    while (!stack.empty() && task_.running()) {
-      Frame& frame = stack.back();
+  // Depth first over the checked items, without recursion.
+  void WriteTree() {
+    while (!stack_.empty() && task_.running()) {
+      Frame& frame = stack_.back();
       const ItemNode* child = frame.next;
       if (child == nullptr) {
-        stack.pop_back();
+        Leave();
         continue;
       }
       frame.next = child->next;
       if (child->checked == 0) continue;
-      const Created created = Create(*child, frame.fd);
-      if (created.skipFolder) {
-        frame.next = nullptr;  // the rest of this folder is not written
-        continue;
-      }
+      current_ = child;
+      Created created = Create(*child, Folder(stack_.size() - 1));
       ++done_;
       task_.events.ScanProgress(done_, total_);
       if (child->firstChild != nullptr) {
         ++result_.folders;
-        UniqueFd entered(::openat(created.parent, created.name.c_str(),
-                                  O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        // Where the folder cannot be entered its children go beside it.
-        const int fd = entered ? entered.get() : created.parent;
-        stack.push_back({child->firstChild, std::move(entered), fd});
+        UniqueFd entered(::openat(created.parent, created.name.c_str(), kFolderFlags));
+        if (!entered) throw SaveAborted{SaveResult::Stop::WriteFailed, errno};
+        stack_.push_back(
+            {child->firstChild, created.name, created.orphaned, std::move(entered), child});
+        CloseFarFolders();
       } else {
-        WriteData(*child, created.file.get());
+        WriteData(*child, std::move(created.file));
       }
+      current_ = nullptr;
     }
   }
 
+  // The top folder is done: it gets its item's date, and the folder below
+  // it, when it is no longer held open, is opened again through "..".
+  void Leave() {
+    const std::size_t top = stack_.size() - 1;
+    Frame& frame = stack_[top];
+    if (top > 0) {
+      const int fd = Folder(top);
+      SetTimes(fd, *frame.folder);
+      Frame& below = stack_[top - 1];
+      if (!below.fd && !frame.inOrphans) below.fd.reset(::openat(fd, "..", kFolderFlags));
+    }
+    stack_.pop_back();
+    lowestOpen_ = std::min(lowestOpen_, stack_.size());
+  }
+
+  // The descriptor of the folder of frame `index`, opened again by name from
+  // the nearest folder below it that is open (or from "Orphan Files") when it
+  // was let go.
+  int Folder(std::size_t index) {
+    if (stack_[index].fd) return stack_[index].fd.get();
+    std::size_t from = index;  // the run folder, frame 0, is always open
+    while (!stack_[from].inOrphans && !stack_[from - 1].fd)
+      --from;
+    for (std::size_t i = from; i <= index; ++i) {
+      const int base = stack_[i].inOrphans ? OrphanFolder() : stack_[i - 1].fd.get();
+      stack_[i].fd.reset(::openat(base, stack_[i].name.c_str(), kFolderFlags));
+      if (!stack_[i].fd) throw SaveAborted{SaveResult::Stop::WriteFailed, errno};
+      // Only the folders near the top stay open on the way.
+      if (i > 1 && index - (i - 1) >= kOpenFolders) stack_[i - 1].fd.reset();
+    }
+    lowestOpen_ = std::min(lowestOpen_, from);
+    CloseFarFolders();
+    return stack_[index].fd.get();
+  }
+
+  // Lets go of the folders far below the top; the run folder stays open.
+  void CloseFarFolders() {
+    lowestOpen_ = std::max<std::size_t>(lowestOpen_, 1);
+    while (lowestOpen_ + kOpenFolders < stack_.size())
+      stack_[lowestOpen_++].fd.reset();
+  }
+
+  // Where the item being written was to go, for the report of a failed save.
+  std::filesystem::path ItemPath() const {
+    std::filesystem::path path = result_.runFolder;
+    for (std::size_t i = 1; i < stack_.size(); ++i) {
+      if (stack_[i].inOrphans) path = options_.destination / kOrphanFolder;
+      path /= stack_[i].name;
+    }
+    if (current_ != nullptr) path /= SafeFileName(current_->name);
+    return path;
+  }
+
   struct Created {
-    bool skipFolder = false;
-    int parent = -1;   // the folder it was made in
-    std::string name;  // the name it was made under
-    UniqueFd file;     // for a file, open for writing
+    int parent = -1;        // the folder it was made in
+    std::string name;       // the name it was made under
+    bool orphaned = false;  // made in "Orphan Files"
+    UniqueFd file;          // for a file, open for writing
   };
 
   // Makes the item in `folder`: the name itself, then "#0" + name, "#1" +
   // name, ... while the name is taken; a name too long for the destination
-  // goes into "Orphan Files".
+  // goes into "Orphan Files". Any other failure ends the save.
   Created Create(const ItemNode& item, int folder) {
     Created created;
     created.parent = folder;
     std::string name = SafeFileName(item.name);
     const bool isFolder = item.firstChild != nullptr;
-    bool orphaned = false;
     for (std::uint32_t attempt = 0;; ++attempt) {
       created.name = CollisionName(name, attempt);
       int error = 0;
@@ -119,18 +193,17 @@ class Writer {
       }
       if (error == 0) break;
       if (error == EEXIST) continue;
-      if (error == ENAMETOOLONG && !orphaned) {
-        orphaned = true;
+      if (error == ENAMETOOLONG && !created.orphaned) {
+        created.orphaned = true;
         created.parent = OrphanFolder();
         name = NewName(item, name);
         continue;
       }
-      if (EndsTheSave(error)) throw SaveAborted{SaveResult::Stop::WriteFailed, error};
-      if (options_.onError) options_.onError("Error Num :" + std::to_string(error));
-      created.skipFolder = true;
-      return created;
+      throw SaveAborted{SaveResult::Stop::WriteFailed, error};
     }
-    if (orphaned) result_.orphans.push_back(std::filesystem::path(kOrphanFolder) / created.name);
+    if (created.orphaned) {
+      result_.orphans.push_back(std::filesystem::path(kOrphanFolder) / created.name);
+    }
     return created;
   }
 
@@ -150,17 +223,16 @@ class Writer {
 
   int OrphanFolder() {
     if (!orphans_) {
-      if (::mkdirat(destination_, kOrphanFolder, 0755) != 0 && errno != EEXIST &&
-          EndsTheSave(errno)) {
+      if (::mkdirat(destination_, kOrphanFolder, 0755) != 0 && errno != EEXIST) {
         throw SaveAborted{SaveResult::Stop::WriteFailed, errno};
       }
-      orphans_.reset(
-          ::openat(destination_, kOrphanFolder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+      orphans_.reset(::openat(destination_, kOrphanFolder, kFolderFlags));
+      if (!orphans_) throw SaveAborted{SaveResult::Stop::WriteFailed, errno};
     }
-    return orphans_ ? orphans_.get() : destination_;
+    return orphans_.get();
   }
 
-  void WriteData(const ItemNode& item, int fd) {
+  void WriteData(const ItemNode& item, UniqueFd file) {
     ++result_.files;
     ItemReader reader(volume_, item);
     buffer_.resize(static_cast<std::size_t>(std::min<std::uint64_t>(kReadBytes, reader.size())));
@@ -168,9 +240,14 @@ class Writer {
     while (task_.running()) {
       const std::size_t read = reader.read(offset, buffer_);
       if (read == 0) break;
-      WriteOrAbort(fd, Bytes(buffer_).first(read));
+      WriteOrAbort(file.get(), Bytes(buffer_).first(read));
       offset += read;
       result_.bytes += read;
+    }
+    SetTimes(file.get(), item);
+    // Some file systems (network ones, FUSE) report a failed write only here.
+    if (::close(file.release()) != 0 && errno != EINTR) {
+      throw DeviceLostError(DeviceLostError::Side::Output, errno);
     }
   }
 
@@ -181,6 +258,9 @@ class Writer {
   std::vector<std::uint8_t> buffer_;
   int destination_ = -1;
   UniqueFd orphans_;
+  std::vector<Frame> stack_;
+  std::size_t lowestOpen_ = 1;  // frames below it, but the first, are not held open
+  const ItemNode* current_ = nullptr;
   std::uint64_t done_ = 0;
   std::uint64_t total_ = 0;
 };
@@ -205,7 +285,9 @@ void SaveCheckedItems(const Volume& volume, const ItemTree& tree, const SaveOpti
   };
   // Writing onto the file system that holds the source would overwrite the
   // very data being recovered; checked before anything is made.
-  if (volume.isOpen() && WouldWriteOntoSource(options.destination, volume.identity())) {
+  const std::string sourceName = Utf8FromUtf16(volume.sourceName());
+  if (const auto shared = OutputOntoSource(options.destination, volume.identity(), sourceName)) {
+    result.ontoSource = OntoSourceMessage(options.destination.string(), sourceName, *shared);
     return fail(SaveResult::Stop::OntoSource, 0);
   }
   // A destination folder that does not exist yet is made.
@@ -224,7 +306,8 @@ void SaveCheckedItems(const Volume& volume, const ItemTree& tree, const SaveOpti
 
   if (tree.root() != nullptr) {
     try {
-      Writer(volume, options, task, result).Run(destination.get(), runFolder.get(), *tree.root());
+      Writer(volume, options, task, result)
+          .Run(destination.get(), std::move(runFolder), *tree.root());
     } catch (const SaveAborted& aborted) {
       return fail(aborted.stop, aborted.error);
     }

@@ -24,9 +24,6 @@ struct SaveOptions {
   std::function<std::optional<std::u16string>(const std::u16string& oldName,
                                               const std::filesystem::path& folder)>
       rename;
-  // Told of an item that could not be created ("Error Num :%u"); the rest of
-  // its folder is skipped.
-  std::function<void(const std::string& message)> onError;
 };
 
 struct SaveResult {
@@ -37,11 +34,13 @@ struct SaveResult {
     OntoSource,     // the destination lies on the source itself
     RunFolder,      // no run folder could be made
     SourceLost,     // the source went away
-    WriteFailed,    // a write to the destination failed (disk full, I/O error)
+    WriteFailed,    // an item could not be made or written (disk full, I/O error, gone)
   };
   Stop stop = Stop::None;
   int error = 0;
+  std::string ontoSource;  // with OntoSource: what the destination and the source share
   std::filesystem::path runFolder;
+  std::filesystem::path failedItem;  // with WriteFailed: where the item being written was to go
   std::uint64_t files = 0, folders = 0, bytes = 0;
   std::vector<std::filesystem::path> orphans;                // items written into "Orphan Files"
   std::vector<std::pair<std::string, std::string>> renamed;  // old name, new name
@@ -51,10 +50,12 @@ struct SaveResult {
 
 // Writes every checked item below the root (an unchecked folder is passed
 // over with everything below it), each file's bytes read through an
-// ItemReader. Reports progress as (items done, checked files + checked
-// folders). `result` is filled as the save goes, so that a caller that sees
-// an exception (DeviceLostError: the source or the destination went away)
-// still knows what was written.
+// ItemReader, each file and folder dated with its item's date. Any item that
+// cannot be made or written ends the save (WriteFailed): a save that
+// completes wrote every checked item. Reports progress as (items done,
+// checked files + checked folders). `result` is filled as the save goes, so
+// that a caller that sees an exception (DeviceLostError: the source or the
+// destination went away) still knows what was written.
 void SaveCheckedItems(const Volume& volume, const ItemTree& tree, const SaveOptions& options,
                       TaskControl task, SaveResult& result);
 

@@ -233,12 +233,15 @@ OpenResult Reopen(const std::filesystem::path& path, const VolumeContext& stored
 }  // namespace
 
 bool SaveScanInfo(const std::filesystem::path& path, const std::u16string& sourceName,
-                  const VolumeContext& context, const ItemTree& tree) {
-  int error = 0;
-  UniqueFd fd = CreateOutputFile(path, error);
-  if (!fd) return false;
+                  const VolumeContext& context, const ItemTree& tree, int* error) {
+  ReplacementFile file(path);
+  const auto failed = [&](int code) {
+    if (error != nullptr) *error = code;
+    return false;
+  };
+  if (file.fd() < 0) return failed(file.error());
   try {
-    Writer out(fd.get());
+    Writer out(file.fd());
     out.Put(Bytes(kMagic));
     out.Put<std::uint32_t>(kScanInfoVersion);
     out.Name(sourceName);
@@ -260,24 +263,33 @@ bool SaveScanInfo(const std::filesystem::path& path, const std::u16string& sourc
       pending.insert(pending.end(), withBlocks.rbegin(), withBlocks.rend());
     }
     out.Flush();
-  } catch (const DeviceLostError&) {
-    return false;
+  } catch (const DeviceLostError& lost) {
+    return failed(lost.error());
   }
-  return true;
+  const int committed = file.Commit();
+  return committed == 0 || failed(committed);
 }
 
 LoadResult ReadScanInfo(const std::filesystem::path& path) {
   LoadResult result;
   result.reopened.failure = OpenFailure::CannotOpen;
   UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!fd) return result;
+  if (!fd) {
+    result.error = errno;
+    return result;
+  }
+  Reader in(fd.get());
   try {
-    Reader in(fd.get());
     std::array<std::uint8_t, 8> header{};
     if (!in.Get(header) || !std::equal(kMagic.begin(), kMagic.end(), header.begin()) ||
         le32(header, 4) != kScanInfoVersion) {
       return result;
     }
+  } catch (const DeviceLostError& lost) {  // a folder, an unreadable file
+    result.error = lost.error();
+    return result;
+  }
+  try {
     result.sourceName = in.Name();
     std::array<std::uint8_t, VolumeContext::kSize> block{};
     in.Get(block);

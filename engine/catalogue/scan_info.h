@@ -17,14 +17,16 @@ inline constexpr std::uint32_t kScanInfoVersion = 0x000055AA;
 inline constexpr std::size_t kNodeImageBytes = 44;
 inline constexpr std::size_t kExtentImageBytes = 14;
 
-// Writes the source name, volume geometry and tree to `path` (replacing the
-// file). False when the file cannot be created or written.
+// Writes the source name, volume geometry and tree to `path`, under a
+// temporary name that replaces the file only once it is complete. False
+// (with the errno in `error`, when given) when it cannot be written whole.
 bool SaveScanInfo(const std::filesystem::path& path, const std::u16string& sourceName,
-                  const VolumeContext& context, const ItemTree& tree);
+                  const VolumeContext& context, const ItemTree& tree, int* error = nullptr);
 
 struct LoadResult {
   bool loaded = false;     // the file was a scan-information file
   bool truncated = false;  // the file ended early; what was read is kept
+  int error = 0;           // errno when the file could not be opened
   std::u16string sourceName;
   VolumeContext context;
   ItemTree tree;

@@ -9,7 +9,9 @@
 
 #include "disk/volume.h"
 #include "platform/file_io.h"
+#include "platform/storage.h"
 #include "task.h"
+#include "util/text.h"
 
 namespace restorix {
 
@@ -44,8 +46,10 @@ void ImageVolume(const Volume& volume, const std::filesystem::path& path, TaskCo
     result.stop = ImageResult::Stop::SourceLost;
     return;
   }
-  if (WouldWriteOntoSource(path, volume.identity())) {
+  const std::string sourceName = Utf8FromUtf16(volume.sourceName());
+  if (const auto shared = OutputOntoSource(path, volume.identity(), sourceName)) {
     result.stop = ImageResult::Stop::OntoSource;
+    result.ontoSource = OntoSourceMessage(path.string(), sourceName, *shared);
     return;
   }
   std::error_code ec;

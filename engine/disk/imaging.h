@@ -32,6 +32,7 @@ struct ImageResult {
   int error = 0;
   bool created = false;  // the image file was made (and is partial unless completed)
   std::uint64_t sectorsWritten = 0;
+  std::string ontoSource;  // with OntoSource: what the image and the source share
 
   bool completed() const { return stop == Stop::None; }
 };

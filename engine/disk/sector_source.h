@@ -1,6 +1,6 @@
 // The one way the engine reaches its source: a read-only byte source with a
 // size and a native sector size, implemented over a file or block device
-// (platform/file_source.h) and, in tests, over memory with injected faults.
+// (platform/file_io.h) and, in tests, over memory with injected faults.
 #pragma once
 
 #include <sys/types.h>
@@ -34,11 +34,19 @@ class DeviceLostError : public std::exception {
 // Errors of a source read that mean the device itself is gone.
 bool IsDeviceLostError(int error);
 
-// Where a source lives, so that nothing is ever written onto it.
+// Where a source's bytes are, so that nothing is ever written onto them:
+// bytes [first, first + length) of a block device or of a regular file.
 struct SourceIdentity {
-  bool blockDevice = false;
+  enum class Kind : std::uint8_t {
+    None,  // not on this system (a source in memory)
+    BlockDevice,
+    File,
+  };
+  Kind kind = Kind::None;
   dev_t device = 0;  // st_rdev of a block device, st_dev of a file
   ino_t inode = 0;   // files only
+  std::uint64_t first = 0;
+  std::uint64_t length = 0;
 };
 
 class SectorSource {

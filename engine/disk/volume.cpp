@@ -31,7 +31,8 @@ OpenResult Volume::Open(SourceKind kind, const std::filesystem::path& path, unsi
     if (entry == list.entries.end()) return {nullptr, OpenFailure::NoSuchPartition, 0};
     opened.source->Narrow(entry->firstByte(), entry->byteLength());
   }
-  const bool wholeFile = partition == 0 && !opened.source->identity().blockDevice;
+  const bool wholeFile =
+      partition == 0 && opened.source->identity().kind == SourceIdentity::Kind::File;
   std::error_code ec;
   const auto absolute = std::filesystem::absolute(path, ec).lexically_normal();
   const std::u16string name = Utf16FromUtf8((ec ? path : absolute).string());

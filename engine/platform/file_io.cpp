@@ -8,14 +8,10 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
-#include <charconv>
-#include <fstream>
 #include <mutex>
-#include <set>
 #include <system_error>
-
-#include "platform/mounts.h"
 
 namespace restorix {
 
@@ -80,10 +76,13 @@ FileSource::Opened FileSource::Open(const std::filesystem::path& path) {
     }
     source->length_ = bytes;
     source->sectorSize_ = logicalSector > 0 ? static_cast<std::uint32_t>(logicalSector) : 512;
-    source->identity_ = {true, st.st_rdev, 0};
+    source->kind_ = SourceIdentity::Kind::BlockDevice;
+    source->device_ = st.st_rdev;
   } else if (S_ISREG(st.st_mode)) {
     source->length_ = static_cast<std::uint64_t>(st.st_size);
-    source->identity_ = {false, st.st_dev, st.st_ino};
+    source->kind_ = SourceIdentity::Kind::File;
+    source->device_ = st.st_dev;
+    source->inode_ = st.st_ino;
   } else {
     result.error = S_ISDIR(st.st_mode) ? EISDIR : ENODEV;
     return result;
@@ -97,6 +96,10 @@ void FileSource::Narrow(std::uint64_t firstByte, std::uint64_t length) {
   if (firstByte > length_) firstByte = length_;
   base_ += firstByte;
   length_ = std::min(length, length_ - firstByte);
+}
+
+SourceIdentity FileSource::identity() const {
+  return {kind_, device_, inode_, base_, length_};
 }
 
 int FileSource::ReadAt(MutableBytes buffer, std::uint64_t offset) {
@@ -167,114 +170,71 @@ UniqueFd CreateOutputFile(const std::filesystem::path& path, int& error) {
   return fd;
 }
 
+ReplacementFile::ReplacementFile(const std::filesystem::path& path) : target_(path) {
+  struct stat st {};
+  const bool exists = ::stat(path.c_str(), &st) == 0;
+  if (exists && S_ISDIR(st.st_mode)) {
+    error_ = EISDIR;
+    return;
+  }
+  if (exists && !S_ISREG(st.st_mode)) {
+    fd_.reset(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
+    error_ = fd_ ? 0 : errno;
+    return;
+  }
+  // A symbolic link keeps pointing where it did: the file it names is
+  // replaced, not the link.
+  std::error_code ec;
+  if (exists) target_ = std::filesystem::canonical(path, ec);
+  if (ec) target_ = path;
+  const std::filesystem::path folder = target_.parent_path();
+  static std::atomic<unsigned> made{0};
+  for (int attempt = 0; attempt < 100 && !fd_; ++attempt) {
+    temporary_ = folder / (".restorix-" + std::to_string(::getpid()) + "-" +
+                           std::to_string(made++) + ".part");
+    fd_.reset(::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    error_ = fd_ ? 0 : errno;
+    if (error_ != EEXIST) break;
+  }
+  if (!fd_) {
+    temporary_.clear();
+    return;
+  }
+  // A replaced file keeps its permissions.
+  if (exists) ::fchmod(fd_.get(), st.st_mode & 07777);
+}
+
+ReplacementFile::~ReplacementFile() {
+  fd_.reset();
+  if (!temporary_.empty()) ::unlink(temporary_.c_str());
+}
+
+int ReplacementFile::Commit() {
+  if (!fd_) return error_ ? error_ : EBADF;
+  if (temporary_.empty()) {
+    return ::close(fd_.release()) != 0 && errno != EINTR ? errno : 0;
+  }
+  if (::fsync(fd_.get()) != 0) return errno;
+  if (::close(fd_.release()) != 0 && errno != EINTR) return errno;
+  if (::rename(temporary_.c_str(), target_.c_str()) != 0) return errno;
+  temporary_.clear();
+  return 0;
+}
+
 std::filesystem::path ProgramFolder() {
   std::error_code ec;
   const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
   return ec ? std::filesystem::current_path() : exe.parent_path();
 }
 
-namespace {
-
-std::string ReadFirstLine(const std::filesystem::path& file) {
-  std::ifstream in(file);
-  std::string line;
-  std::getline(in, line);
-  return line;
-}
-
-std::filesystem::path SysfsBlock(dev_t device) {
-  return std::filesystem::path("/sys/dev/block") /
-         (std::to_string(major(device)) + ":" + std::to_string(minor(device)));
-}
-
-// "MAJOR:MINOR" as sysfs writes it; 0 for anything else.
-dev_t ParseDevice(const std::string& text) {
-  unsigned major = 0, minor = 0;
-  const char* end = text.data() + text.size();
-  auto [p, error] = std::from_chars(text.data(), end, major);
-  if (error != std::errc{} || p == end || *p != ':') return 0;
-  auto [q, error2] = std::from_chars(p + 1, end, minor);
-  if (error2 != std::errc{}) return 0;
-  while (q != end && (*q == '\n' || *q == ' '))
-    ++q;
-  return q == end ? makedev(major, minor) : 0;
-}
-
-// Every block device that the file system on `device` is stored on: the
-// device itself, the whole disk of a partition, the devices under a mapper
-// or RAID device, and, for loop devices, the file behind them.
-void CollectUnderlying(dev_t device, std::set<dev_t>& devices,
-                       std::set<std::pair<dev_t, ino_t>>& files, int depth = 0) {
-  if (depth > 16 || !devices.insert(device).second) return;
-  std::error_code ec;
-  const auto node = std::filesystem::canonical(SysfsBlock(device), ec);
-  if (ec) return;
-  if (std::filesystem::exists(node / "partition", ec)) {
-    const dev_t disk = ParseDevice(ReadFirstLine(node.parent_path() / "dev"));
-    if (disk != 0) CollectUnderlying(disk, devices, files, depth + 1);
-  }
-  for (const auto& slave : std::filesystem::directory_iterator(node / "slaves", ec)) {
-    const dev_t under = ParseDevice(ReadFirstLine(slave.path() / "dev"));
-    if (under != 0) CollectUnderlying(under, devices, files, depth + 1);
-  }
-  const std::string backing = ReadFirstLine(node / "loop" / "backing_file");
-  struct stat st {};
-  if (!backing.empty() && ::stat(backing.c_str(), &st) == 0) {
-    files.insert({st.st_dev, st.st_ino});
-    CollectUnderlying(st.st_dev, devices, files, depth + 1);
-  }
-}
-
-// The device that a mounted file system names as its source in
-// /proc/self/mountinfo, for the mount whose device number is `device`. FUSE
-// file systems (ntfs-3g among them) have device numbers of their own; only
-// the mount table tells what they are stored on.
-std::string MountSourceOf(dev_t device) {
-  const std::string wanted = std::to_string(major(device)) + ":" + std::to_string(minor(device));
-  for (const MountEntry& mount : ReadMounts("/proc/self/mountinfo")) {
-    if (mount.device == wanted) return mount.source;
-  }
-  return {};
-}
-
-}  // namespace
-
 bool IsWholeDiskDevice(const std::filesystem::path& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) return false;
+  const std::string number =
+      std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev));
   std::error_code ec;
-  return !std::filesystem::exists(SysfsBlock(st.st_rdev) / "partition", ec);
-}
-
-bool WouldWriteOntoSource(const std::filesystem::path& path, const SourceIdentity& source) {
-  struct stat st {};
-  std::error_code ec;
-  std::filesystem::path probe = std::filesystem::absolute(path, ec);
-  if (ec) probe = path;
-  // A file or folder that does not exist yet will live on the file system of
-  // the nearest folder above it that does.
-  while (::stat(probe.c_str(), &st) != 0) {
-    if (!probe.has_parent_path() || probe.parent_path() == probe) return false;
-    probe = probe.parent_path();
-  }
-  if (!source.blockDevice && st.st_dev == source.device && st.st_ino == source.inode) return true;
-  if (S_ISBLK(st.st_mode) && source.blockDevice && st.st_rdev == source.device) return true;
-
-  std::set<dev_t> devices;
-  std::set<std::pair<dev_t, ino_t>> files;
-  CollectUnderlying(st.st_dev, devices, files);
-  struct stat mounted {};
-  const std::string mountSource = MountSourceOf(st.st_dev);
-  if (!mountSource.empty() && mountSource[0] == '/' && ::stat(mountSource.c_str(), &mounted) == 0) {
-    if (S_ISBLK(mounted.st_mode)) {
-      CollectUnderlying(mounted.st_rdev, devices, files);
-    } else if (S_ISREG(mounted.st_mode)) {
-      files.insert({mounted.st_dev, mounted.st_ino});
-      CollectUnderlying(mounted.st_dev, devices, files);
-    }
-  }
-  if (source.blockDevice) return devices.count(source.device) != 0;
-  return files.count({source.device, source.inode}) != 0;
+  return !std::filesystem::exists(std::filesystem::path("/sys/dev/block") / number / "partition",
+                                  ec);
 }
 
 }  // namespace restorix

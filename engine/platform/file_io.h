@@ -69,7 +69,7 @@ class FileSource final : public SectorSource {
   int ReadAt(MutableBytes buffer, std::uint64_t offset) override;
   std::uint64_t size() const override { return length_; }
   std::uint32_t sectorSize() const override { return sectorSize_; }
-  SourceIdentity identity() const override { return identity_; }
+  SourceIdentity identity() const override;
   int CopyTo(int outFd, std::uint64_t offset, std::uint64_t length) override;
 
  private:
@@ -77,7 +77,9 @@ class FileSource final : public SectorSource {
   std::uint64_t base_ = 0;
   std::uint64_t length_ = 0;
   std::uint32_t sectorSize_ = 512;
-  SourceIdentity identity_;
+  SourceIdentity::Kind kind_ = SourceIdentity::Kind::None;
+  dev_t device_ = 0;
+  ino_t inode_ = 0;
 };
 
 // One write of the whole buffer to an ordinary file. Any failure (disk full,
@@ -93,16 +95,36 @@ std::size_t ReadOrAbort(int fd, MutableBytes buffer);
 // Creates (or replaces) a regular file for writing.
 UniqueFd CreateOutputFile(const std::filesystem::path& path, int& error);
 
+// A file written under a temporary name in the folder of `path` and renamed
+// over it only once complete, so that `path` never holds a partial file: a
+// save cut short by a full disk leaves no file, or the one that was there.
+// A path that names no file in a folder (a terminal, a pipe, a device) is
+// written in place; a folder is refused (EISDIR).
+class ReplacementFile {
+ public:
+  explicit ReplacementFile(const std::filesystem::path& path);
+  ~ReplacementFile();
+  ReplacementFile(const ReplacementFile&) = delete;
+  ReplacementFile& operator=(const ReplacementFile&) = delete;
+
+  // The file to write; -1 when it could not be made (error() says why).
+  int fd() const { return fd_.get(); }
+  int error() const { return error_; }
+  // Flushes the file to the disk and puts it in place of the path. 0, or the
+  // errno of the step that failed (the path is then left as it was).
+  int Commit();
+
+ private:
+  UniqueFd fd_;
+  int error_ = 0;
+  std::filesystem::path target_;
+  std::filesystem::path temporary_;  // empty when written in place
+};
+
 // True for a block device that is a whole disk rather than one partition.
 bool IsWholeDiskDevice(const std::filesystem::path& path);
 
 // The folder of the running program.
 std::filesystem::path ProgramFolder();
-
-// True when writing to `path` (an existing file or folder, or one still to be
-// made below an existing folder) could change the bytes of `source`: the path is
-// the source file itself, or lies on a file system that lives on the source
-// block device or on one of its partitions.
-bool WouldWriteOntoSource(const std::filesystem::path& path, const SourceIdentity& source);
 
 }  // namespace restorix

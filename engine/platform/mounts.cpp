@@ -46,6 +46,13 @@ std::vector<MountEntry> ReadMounts(const std::filesystem::path& mountInfo) {
     entry.mountPoint = UnescapeMountField(fields[4]);
     entry.fsType = separator[1];
     entry.source = UnescapeMountField(separator[2]);
+    // Options are split before they are unescaped: a comma inside one is
+    // written as \054.
+    if (fields.end() - separator > 3) {
+      std::istringstream options(separator[3]);
+      for (std::string option; std::getline(options, option, ',');)
+        entry.options.push_back(UnescapeMountField(option));
+    }
     mounts.push_back(std::move(entry));
   }
   return mounts;

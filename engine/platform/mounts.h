@@ -12,7 +12,8 @@ struct MountEntry {
   std::string root;    // the folder of the file system that is mounted
   std::string mountPoint;
   std::string fsType;
-  std::string source;  // what the file system is stored on, as the kernel names it
+  std::string source;                // what the file system is stored on, as the kernel names it
+  std::vector<std::string> options;  // the file system's own options ("rw", "upperdir=...")
 };
 
 // Reads every line that has the fields of a mountinfo line; the path fields

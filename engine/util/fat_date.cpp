@@ -1,6 +1,5 @@
 #include "util/fat_date.h"
 
-
 namespace restorix {
 
 namespace {
@@ -40,10 +39,26 @@ std::string IsoDateFromFatDate(std::uint16_t fatDate) {
   if (fatDate == 0) return {};
   const int year = 1980 + (fatDate >> 9), month = (fatDate >> 5) & 0x0F, day = fatDate & 0x1F;
   std::string text = "0000-00-00";
-  for (int i = 3, y = year; i >= 0; --i, y /= 10) text[i] = static_cast<char>('0' + y % 10);
+  for (int i = 3, y = year; i >= 0; --i, y /= 10)
+    text[i] = static_cast<char>('0' + y % 10);
   text[5] = static_cast<char>('0' + month / 10), text[6] = static_cast<char>('0' + month % 10);
   text[8] = static_cast<char>('0' + day / 10), text[9] = static_cast<char>('0' + day % 10);
   return text;
+}
+
+std::optional<std::time_t> LocalTimeFromFatDate(std::uint16_t fatDate) {
+  if (fatDate == 0) return std::nullopt;
+  std::tm day{};
+  day.tm_year = 80 + (fatDate >> 9);
+  day.tm_mon = ((fatDate >> 5) & 0x0F) - 1;
+  day.tm_mday = fatDate & 0x1F;
+  day.tm_isdst = -1;
+  const std::tm asked = day;
+  const std::time_t time = std::mktime(&day);
+  // mktime carries a day or month out of range into the next; such a date
+  // was never a date.
+  if (time == -1 || day.tm_mday != asked.tm_mday || day.tm_mon != asked.tm_mon) return std::nullopt;
+  return time;
 }
 
 }  // namespace restorix

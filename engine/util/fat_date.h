@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
+#include <optional>
 #include <string>
 
 namespace restorix {
@@ -16,5 +18,9 @@ std::uint16_t PackFatDate(int year, int month, int day);
 
 // "2026-12-05"; empty for 0.
 std::string IsoDateFromFatDate(std::uint16_t fatDate);
+
+// Midnight, local time, of the packed date; nullopt for 0 and for a packed
+// value that is no calendar date (month 13, February 30).
+std::optional<std::time_t> LocalTimeFromFatDate(std::uint16_t fatDate);
 
 }  // namespace restorix

@@ -5,13 +5,17 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
+#include <cstring>
+#include <functional>
 
 #include "catalogue/recovery_names.h"
 #include "disk/volume.h"
 #include "support/fake_source.h"
 #include "support/test_support.h"
 #include "tasks/tasks.h"
+#include "util/fat_date.h"
 
 namespace restorix {
 namespace {
@@ -54,14 +58,18 @@ struct CarvedTree : TaskSink {
     StopToken stop;
     return SaveTask(*volume, tree, options, stop, *this).save;
   }
-  SaveResult Save(const fs::path& to) { return Save({to, {}, {}}); }
-  void ScanProgress(std::uint64_t n, std::uint64_t of) override { reports.push_back({n, of}); }
+  SaveResult Save(const fs::path& to) { return Save(SaveOptions{to, {}}); }
+  void ScanProgress(std::uint64_t n, std::uint64_t of) override {
+    reports.push_back({n, of});
+    if (onProgress) onProgress(n);
+  }
 
   std::shared_ptr<test::FakeSource> source;
   std::shared_ptr<const Volume> volume;
   ItemTree tree;
   ItemNode* root = nullptr;
   Pairs reports;
+  std::function<void(std::uint64_t done)> onProgress;
 };
 
 Strings Listing(const fs::path& dir) {
@@ -95,7 +103,7 @@ TEST(RecoveryWriterTest, RunFolderCollisionsUncheckedFoldersAndHostileOrLongName
   tree.Add(docs, longName, 7, 64);
   tree.Add(docs, longName, 8, 64);
   int asked = 0;
-  SaveOptions options{dest.path(), {}, {}};
+  SaveOptions options{dest.path(), {}};
   options.rename = [&](const std::u16string& old, const fs::path& where) {
     EXPECT_TRUE(old == longName && where == dest / kOrphanFolder);
     return ++asked == 1 ? std::optional<std::u16string>(u"holiday.jpeg") : std::nullopt;
@@ -173,6 +181,100 @@ TEST(RecoveryWriterTest, AFullDiskOrALostSourceEndsTheSaveAsAborted) {
     if (how == kTmpfs) test::Run("umount " + at);
     EXPECT_FALSE(result.completed()) << "the task was never stopped: the stop alone says nothing";
     EXPECT_EQ(std::pair(result.stop, result.error), ends[how]);
+  }
+}
+
+// Whatever stops an item from being made or written ends the save as
+// aborted, naming the item: here the run folder vanishes after the first
+// file, so the folder after it cannot be made.
+TEST(RecoveryWriterTest, AnItemThatCannotBeMadeEndsTheSave) {
+  TempDir dest;
+  CarvedTree tree;
+  tree.Add(tree.root, u"first.bin", 1, 100);
+  tree.Add(tree.Add(tree.root, u"Docs"), u"second.bin", 2, 100);
+  tree.onProgress = [&](std::uint64_t done) {
+    if (done == 1) fs::remove_all(dest / "#");
+  };
+  const SaveResult result = tree.Save(dest.path());
+  EXPECT_EQ(std::pair(result.stop, result.error), std::pair(SaveResult::Stop::WriteFailed, ENOENT));
+  EXPECT_EQ(result.failedItem, dest / "#" / "Docs");
+  EXPECT_EQ(result.files, 1u);
+}
+
+// The writer holds a bounded number of folders open however deep the tree,
+// so a chain of folders far deeper than the open-files limit is written
+// whole: a file beside the chain at every level (written on the way back
+// up), and in the middle a folder whose name is too long, which goes with
+// everything below it into "Orphan Files".
+TEST(RecoveryWriterTest, AChainOfFoldersDeeperThanTheOpenFilesLimit) {
+  constexpr int kDepth = 200, kLong = 100;
+  TempDir dest;
+  CarvedTree tree;
+  std::vector<ItemNode*> chain{tree.root};
+  for (int level = 1; level <= kDepth; ++level)
+    chain.push_back(tree.Add(chain.back(), level == kLong ? std::u16string(300, u'n') : u"d"));
+  tree.Add(chain.back(), u"deepest.bin", 1, 1000);
+  for (int level = 0; level < kDepth; ++level)
+    tree.Add(chain[static_cast<std::size_t>(level)], u"beside.bin", 10 + level, 10);
+
+  rlimit old{};
+  ::getrlimit(RLIMIT_NOFILE, &old);
+  const rlimit limited{64, old.rlim_max};
+  ::setrlimit(RLIMIT_NOFILE, &limited);
+  const SaveResult result = tree.Save(dest.path());
+  ::setrlimit(RLIMIT_NOFILE, &old);
+
+  ASSERT_TRUE(result.completed()) << std::strerror(result.error) << " " << result.failedItem;
+  EXPECT_EQ(std::pair(result.files, result.folders), std::pair(201ul, 200ul));
+  const fs::path orphan = dest / kOrphanFolder / ("#0" + std::string(127, 'n'));
+  const auto folderOf = [&](int level) {
+    fs::path folder = level < kLong ? dest / "#" : orphan;
+    for (int i = level < kLong ? 0 : kLong; i < level; ++i)
+      folder /= "d";
+    return folder;
+  };
+  for (int level = 0; level < kDepth; ++level) {
+    if (level == kLong) continue;  // the chain's own folder there has the long name
+    EXPECT_TRUE(tree.Holds(folderOf(level) / "beside.bin", 10 + level, 10)) << level;
+  }
+  EXPECT_TRUE(tree.Holds(orphan / "beside.bin", 10 + kLong, 10));
+  EXPECT_TRUE(tree.Holds(folderOf(kDepth) / "deepest.bin", 1, 1000));
+}
+
+// Files and folders carry their item's date: the date the listing shows as
+// modified, else the creation date; an item without a usable date keeps the
+// time it was written.
+TEST(RecoveryWriterTest, RecoveredItemsCarryTheirItemsDates) {
+  const auto packed = [](int y, int m, int d) {
+    return static_cast<std::uint16_t>(((y - 1980) << 9) | (m << 5) | d);
+  };
+  TempDir dest;
+  CarvedTree tree;
+  ItemNode* folder = tree.Add(tree.root, u"Dated");
+  folder->accessDate = packed(2019, 6, 1);
+  ItemNode* both = tree.Add(folder, u"both.txt", 1, 10);
+  both->accessDate = packed(2021, 3, 4), both->createDate = packed(2020, 1, 2);
+  ItemNode* created = tree.Add(folder, u"created.txt", 2, 10);
+  created->createDate = packed(2020, 1, 2);
+  ItemNode* bad = tree.Add(folder, u"bad.txt", 3, 10);
+  bad->accessDate = 0xFFFF;  // month 15
+  tree.Add(folder, u"none.txt", 4, 10);
+  const std::time_t before = std::time(nullptr);
+  ASSERT_TRUE(tree.Save(dest.path()).completed());
+  const auto modified = [&](const std::string& name) {
+    return fs::last_write_time(dest / "#" / name);
+  };
+  const auto at = [](std::uint16_t date) {
+    return fs::file_time_type::clock::from_sys(
+        std::chrono::system_clock::from_time_t(*LocalTimeFromFatDate(date)));
+  };
+  EXPECT_EQ(modified("Dated"), at(folder->accessDate));
+  EXPECT_EQ(modified("Dated/both.txt"), at(both->accessDate));
+  EXPECT_EQ(modified("Dated/created.txt"), at(created->createDate));
+  for (const char* undated : {"Dated/bad.txt", "Dated/none.txt"}) {
+    EXPECT_GE(modified(undated), fs::file_time_type::clock::from_sys(
+                                     std::chrono::system_clock::from_time_t(before - 1)))
+        << undated;
   }
 }
 

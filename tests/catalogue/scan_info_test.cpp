@@ -2,7 +2,10 @@
 #include "catalogue/scan_info.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <algorithm>
+#include <csignal>
 #include <sstream>
 
 #include "support/test_support.h"
@@ -233,6 +236,58 @@ TEST(ScanInfoTest, BadFilesLoadWithoutHarmBoundedByTheFile) {
   EXPECT_EQ(depth, 1000000);
   ASSERT_TRUE(SaveScanInfo(dir / "again.qns", nested.sourceName, nested.context, nested.tree));
   EXPECT_EQ(std::filesystem::file_size(dir / "again.qns"), deep.bytes.size());
+}
+
+std::vector<std::string> Names(const std::filesystem::path& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// A saved scan replaces the file only once it is whole: a save cut short by a
+// full disk (a file-size limit here) leaves the earlier file as it was, or
+// none, and no temporary file. A link keeps naming the file it named.
+TEST(ScanInfoTest, ASaveCutShortLeavesTheEarlierFileAsItWas) {
+  ::signal(SIGXFSZ, SIG_IGN);
+  TempDir dir;
+  const Bytes8 good = Sample();
+  test::WriteFile(dir / "scan.qns", good);
+  const LoadResult loaded = ReadScanInfo(dir / "scan.qns");
+  ASSERT_TRUE(loaded.loaded);
+  const auto save = [&](const std::filesystem::path& path) {
+    int error = 0;
+    const bool saved = SaveScanInfo(path, loaded.sourceName, loaded.context, loaded.tree, &error);
+    return saved ? 0 : error;
+  };
+  rlimit old{};
+  ::getrlimit(RLIMIT_FSIZE, &old);
+  const rlimit limited{good.size() / 2, old.rlim_max};
+  ::setrlimit(RLIMIT_FSIZE, &limited);
+  const int cut = save(dir / "scan.qns"), cutNew = save(dir / "new.qns");
+  ::setrlimit(RLIMIT_FSIZE, &old);
+  EXPECT_EQ(std::pair(cut, cutNew), std::pair(EFBIG, EFBIG));
+  EXPECT_EQ(test::ReadFile(dir / "scan.qns"), good);
+  EXPECT_EQ(Names(dir.path()), std::vector<std::string>{"scan.qns"});
+
+  std::filesystem::create_symlink("scan.qns", dir / "link.qns");
+  test::WriteFile(dir / "scan.qns", {});
+  EXPECT_EQ(save(dir / "link.qns"), 0);
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.qns"));
+  EXPECT_EQ(test::ReadFile(dir / "scan.qns"), good);
+  EXPECT_EQ(save(dir.path()), EISDIR);
+}
+
+// Files that cannot be read say why, rather than passing for bad scans.
+TEST(ScanInfoTest, AMissingFileOrAFolderSaysWhy) {
+  TempDir dir;
+  for (const auto& [path, error] :
+       {std::pair{dir / "missing.qns", ENOENT}, std::pair{dir.path(), EISDIR}}) {
+    const LoadResult result = ReadScanInfo(path);
+    EXPECT_FALSE(result.loaded) << path;
+    EXPECT_EQ(result.error, error) << path;
+  }
 }
 
 }  // namespace

@@ -140,6 +140,24 @@ TEST(CliTest, ImageCopiesAPartitionAndTheImageOpensLikeIt) {
     original.erase(differs), copy.erase(differs);
   EXPECT_EQ(original, copy);
 
+  // An existing OUT is kept unless --force; a device as OUT is refused even
+  // then, before anything is written.
+  test::WriteFile(dir / "old.qni", {1, 2, 3});
+  const std::string old = Quote((dir / "old.qni").string());
+  const auto kept = Restorix("image " + kDemo + " -p 1 " + old);
+  EXPECT_EQ(kept.exitCode, 1);
+  EXPECT_NE(kept.err.find("exists; give --force to replace it"), std::string::npos) << kept.err;
+  EXPECT_EQ(test::ReadFile(dir / "old.qni"), (std::vector<std::uint8_t>{1, 2, 3}));
+  ASSERT_EQ(Restorix("image " + kDemo + " -p 1 --force " + old).exitCode, 0);
+  EXPECT_EQ(std::filesystem::file_size(dir / "old.qni"), std::filesystem::file_size(image));
+  const auto refused = Restorix("image " + kDemo + " -p 1 --force /dev/null");
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_NE(refused.err.find("Imaging of logical drive aborted."), std::string::npos);
+  EXPECT_TRUE(std::filesystem::is_character_file("/dev/null"));
+
+  // An aborted image leaves no file behind: the file-size limit makes the
+  // write fail partway, as a full disk would.
+  std::filesystem::remove(image);
   const auto full =
       Restorix("image " + kDemo + " -p 1 " + Quote(image.string()), "ulimit -f 100; ");
   EXPECT_EQ(full.exitCode, 1);
@@ -154,6 +172,74 @@ std::string Kinds(const Json& json, std::initializer_list<const char*> keys) {
   for (const char* key : keys)
     kinds += json.contains(key) ? "noasbiufx"[static_cast<int>(json[key].type())] : '-';
   return kinds;
+}
+
+// MNT is an ntfs-3g mount of loopA, a loop device over partition 2 of an
+// image file; loopB covers the whole file. Every output into MNT from
+// partition 2 of loopB, or of the file itself, is refused before anything is
+// written, naming both paths; partition 1 does not overlap loopA and may be
+// recovered there.
+TEST(CliTest, OutputsOntoTheSourceAreRefusedNamingBoth) {
+  if (::geteuid() != 0 || !test::HaveTool("losetup") || !test::HaveTool("ntfs-3g")) {
+    GTEST_SKIP() << "needs root, losetup and ntfs-3g";
+  }
+  test::TempDir dir;
+  const std::string image = (dir / "disk.img").string(), mnt = (dir / "mnt").string();
+  std::filesystem::copy_file(test::Fixture("demo-disk.img"), image);
+  std::filesystem::create_directory(mnt);
+  const auto second = nlohmann::json::parse(
+      Restorix("partitions " + Quote(image) + " --json").out)["partitions"][1];
+  const auto attach = [&](const std::string& window) {
+    const auto result = test::Run("losetup --find --show " + window + " " + Quote(image));
+    return result.exitCode == 0 ? result.out.substr(0, result.out.find('\n')) : std::string();
+  };
+  const std::string loopA =
+      attach("--offset " + std::to_string(second["start"].get<std::uint64_t>() * 512) +
+             " --sizelimit " + std::to_string(second["bytes"].get<std::uint64_t>()));
+  const std::string loopB = attach("");
+  const auto detach = [&] { test::Run("losetup -d " + loopA + " " + loopB); };
+  if (loopA.empty() || loopB.empty()) {
+    detach();
+    GTEST_SKIP() << "no loop devices here";
+  }
+  // ntfs-3g's output goes to a file: a daemon that kept the pipe would hold
+  // the test up.
+  if (test::Run("ntfs-3g " + loopA + " " + Quote(mnt) + " >" +
+                Quote((dir / "ntfs-3g.log").string()) + " 2>&1")
+          .exitCode != 0) {
+    detach();
+    GTEST_SKIP() << "cannot mount with ntfs-3g here";
+  }
+  struct Case {
+    std::string source;
+    std::string command;  // with OUT for the output
+    std::string output;
+  };
+  const Case cases[] = {
+      {loopB, "recover SRC -p 2 --to OUT", mnt + "/rescue"},
+      {image, "recover SRC -p 2 --to OUT", mnt + "/rescue"},
+      {loopB, "image SRC -p 2 OUT", mnt + "/p2.qni"},
+      {loopB, "scan SRC -p 2 --save-scan OUT", mnt + "/p2.qns"},
+      {loopB, "scan SRC -p 2 --log OUT", mnt + "/run.log"},
+  };
+  for (const Case& c : cases) {
+    std::string arguments = c.command;
+    arguments.replace(arguments.find("SRC"), 3, Quote(c.source));
+    arguments.replace(arguments.find("OUT"), 3, Quote(c.output));
+    const auto result = Restorix(arguments);
+    EXPECT_EQ(result.exitCode, 1) << arguments;
+    EXPECT_NE(result.err.find("'" + c.output + "' lies on the source '" + c.source +
+                              "': both are held in " + image),
+              std::string::npos)
+        << arguments << "\n"
+        << result.err;
+    EXPECT_FALSE(std::filesystem::exists(c.output)) << arguments;
+  }
+  const auto beside = Restorix("recover " + loopB + " -p 1 --to " + Quote(mnt + "/rescue"));
+  EXPECT_EQ(beside.exitCode, 0) << beside.err;
+  EXPECT_TRUE(std::filesystem::exists(mnt + "/rescue/#"));
+  test::Run("umount " + Quote(mnt));
+  detach();
 }
 
 TEST(CliScanTest, ListsTheDeletedFilesOfBothDemoPartitions) {
@@ -219,6 +305,58 @@ TEST(CliScanTest, RecoverWritesTheDemoFilesAndASavedScanRecoversTheSame) {
   EXPECT_EQ(full.exitCode, 1);
   EXPECT_NE(full.err.find("writing to the destination failed"), std::string::npos) << full.err;
   EXPECT_EQ(full.out.find("Saving of data completed."), std::string::npos);
+  const auto json =
+      test::Run("ulimit -f 40; " + Quote(test::RestorixBinary().string()) + " recover " + Demo() +
+                " -p 2 --json --to " + Quote(dir.path().string()));
+  EXPECT_EQ(json.exitCode, 1);
+  const auto report = nlohmann::json::parse(json.out);
+  EXPECT_EQ(report["completed"], false);
+  EXPECT_NE(report["error"].get<std::string>().find("File too large ("), std::string::npos)
+      << "the reason, with the item that could not be written";
+}
+
+// A command that fails exits 1 and says why, and with --json it prints a
+// document with the reason under "error" rather than nothing.
+TEST(CliScanTest, FailuresExitOneAndPrintAJsonErrorToo) {
+  test::TempDir dir;
+  const std::string to = " --to " + Quote(dir.path().string());
+  const std::string saved = Quote((dir / "s.qns").string());
+  ASSERT_EQ(Restorix("scan " + Demo() + " -p 2 --save-scan " + saved).exitCode, 0);
+  const std::string missing = Quote((dir / "missing.qns").string());
+  struct Case {
+    std::string arguments;
+    std::string message;  // on stderr, and in the JSON error
+  };
+  const Case cases[] = {
+      {"recover " + Demo() + " -p 2" + to + " --select '*.nomatch'", "nothing to recover"},
+      {"recover --scan " + saved + to + " --select '*.nomatch'", "nothing to recover"},
+      {"recover --scan " + missing + to, "No such file or directory"},
+      {"find --scan " + missing + " '*'", "No such file or directory"},
+      {"scan " + Quote((dir / "missing.img").string()), "No such file or directory"},
+      {"info " + Demo(), "holds a partition table"},
+  };
+  for (const Case& c : cases) {
+    const auto text = Restorix(c.arguments);
+    EXPECT_EQ(text.exitCode, 1) << c.arguments;
+    EXPECT_NE(text.err.find(c.message), std::string::npos) << c.arguments << "\n" << text.err;
+    EXPECT_EQ((text.out + text.err).find("completed."), std::string::npos) << c.arguments;
+    const auto json = Restorix(c.arguments + " --json");
+    EXPECT_EQ(json.exitCode, 1) << c.arguments;
+    ASSERT_TRUE(nlohmann::json::accept(json.out)) << c.arguments << "\n" << json.out;
+    const auto document = nlohmann::json::parse(json.out);
+    EXPECT_NE(document.value("error", "").find(c.message), std::string::npos) << c.arguments << "\n"
+                                                                              << json.out;
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir / "#")) << "nothing to recover, nothing made";
+
+  // find, as grep: 1 when nothing matches, with the document still printed.
+  const auto none = Restorix("find --scan " + saved + " '*.nomatch'");
+  EXPECT_EQ(none.exitCode, 1);
+  EXPECT_NE(none.out.find("Search item not found"), std::string::npos);
+  const auto noneJson = Restorix("find --scan " + saved + " '*.nomatch' --json");
+  EXPECT_EQ(noneJson.exitCode, 1);
+  EXPECT_EQ(nlohmann::json::parse(noneJson.out)["items"].size(), 0u);
+  EXPECT_EQ(Restorix("find --scan " + saved + " '*.jpg'").exitCode, 0);
 }
 
 // The log file of a run has a row for each step; a search and a selection

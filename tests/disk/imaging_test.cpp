@@ -11,6 +11,7 @@
 
 #include "disk/volume.h"
 #include "platform/file_io.h"
+#include "platform/storage.h"
 #include "support/fake_source.h"
 #include "support/test_support.h"
 #include "tasks/tasks.h"
@@ -149,9 +150,9 @@ TEST(ImageVolumeTest, NeverImagesIntoAFileSystemStoredOnTheSource) {
     // Folders still to be made, named from inside the mount too.
     const auto cwd = std::filesystem::current_path();
     std::filesystem::current_path(mnt);
-    EXPECT_TRUE(WouldWriteOntoSource("not/made/yet", opened->identity())) << source;
+    EXPECT_TRUE(OutputOntoSource("not/made/yet", opened->identity(), source)) << source;
     std::filesystem::current_path(cwd);
-    EXPECT_TRUE(WouldWriteOntoSource(mnt + "/not/made", opened->identity())) << source;
+    EXPECT_TRUE(OutputOntoSource(mnt + "/not/made", opened->identity(), source)) << source;
     test::Run("umount " + test::Quote(mnt));
     EXPECT_EQ(result.stop, Stop::OntoSource) << source;
     EXPECT_FALSE(written) << source;

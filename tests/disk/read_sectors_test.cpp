@@ -194,7 +194,7 @@ TEST(OpenSourceTest, BlockDeviceGeometry) {
     ASSERT_TRUE(result) << device;
     EXPECT_EQ(result.volume->context().bytesPerSector(), sectorSize);
     EXPECT_EQ(result.volume->context().totalSectors(), (8u << 20) / sectorSize);
-    EXPECT_TRUE(result.volume->identity().blockDevice);
+    EXPECT_EQ(result.volume->identity().kind, SourceIdentity::Kind::BlockDevice);
   }
 }
 

@@ -49,5 +49,31 @@ TEST(FatDateTest, IsoText) {
   EXPECT_EQ(IsoDateFromFatDate(0), "");
 }
 
+// Recovered files are dated at local midnight of the item's date; packed
+// values that are no date (from a damaged disk) give none.
+TEST(FatDateTest, LocalMidnightOfAPackedDate) {
+  struct Case {
+    int year, month, day;
+    bool valid;
+  };
+  const Case cases[] = {
+      {2026, 12, 5, true},  {1980, 1, 1, true},   {2107, 12, 31, true},
+      {2024, 2, 29, true},  {2025, 2, 29, false}, {2026, 4, 31, false},
+      {2026, 13, 1, false}, {2026, 0, 1, false},  {2026, 1, 0, false},
+  };
+  for (const Case& c : cases) {
+    const auto packed = static_cast<std::uint16_t>(((c.year - 1980) << 9) | (c.month << 5) | c.day);
+    const auto time = LocalTimeFromFatDate(packed);
+    ASSERT_EQ(time.has_value(), c.valid) << c.year << "-" << c.month << "-" << c.day;
+    if (!time) continue;
+    std::tm local{};
+    localtime_r(&*time, &local);
+    EXPECT_EQ(std::tuple(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                         local.tm_min, local.tm_sec),
+              std::tuple(c.year, c.month, c.day, 0, 0, 0));
+  }
+  EXPECT_FALSE(LocalTimeFromFatDate(0));
+}
+
 }  // namespace
 }  // namespace restorix

@@ -127,7 +127,7 @@ int CheckCarving(const Volume& volume,
   CheckAll(tree.root());
   SaveResult saved;
   TaskEvents events;
-  SaveCheckedItems(volume, tree, {out.path(), nullptr, nullptr}, {StopToken{}, events}, saved);
+  SaveCheckedItems(volume, tree, {out.path(), nullptr}, {StopToken{}, events}, saved);
   EXPECT_TRUE(saved.completed()) << label;
 
   int checked = 0;

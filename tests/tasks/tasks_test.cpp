@@ -4,10 +4,15 @@
 #include "tasks/tasks.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <array>
 #include <atomic>
 #include <clocale>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
@@ -133,7 +138,7 @@ TEST(TasksTest, SavingCompletedOrAbortedLeavesItsRowAndMessage) {
     demo.tree = test::ScanVolume(*demo.volume).tree;
     demo.tree.root()->checked = 1;
     WalkTree(demo.tree.root(), [](ItemNode& n, int) { n.checked = 1; });
-    SaveOptions options{fail ? dir / "file" : dir.path(), nullptr, nullptr};
+    SaveOptions options{fail ? dir / "file" : dir.path(), nullptr};
     const TaskReport report =
         demo.Run([&] { return SaveTask(*demo.volume, demo.tree, options, demo.stop, demo); });
     EXPECT_EQ(report.outcome, fail ? TaskOutcome::SaveAborted : TaskOutcome::SaveCompleted);
@@ -252,6 +257,34 @@ TEST(ProcessLogTest, SavedLogsOfNoneOneAndThreeRows) {
   EXPECT_FALSE(log.Save(dir / "x.txt"));
   log.Append({"row", "", "", LOG_STARTED});
   EXPECT_FALSE(log.Save(dir / "missing/x.txt"));
+}
+
+// A log is put in place only once written whole: a save cut short (a
+// file-size limit here) keeps the earlier log and leaves nothing else. What
+// is no file in a folder, such as a device node, is written in place and
+// stays what it is.
+TEST(ProcessLogTest, ASaveCutShortKeepsTheEarlierLog) {
+  ::signal(SIGXFSZ, SIG_IGN);
+  test::TempDir dir;
+  ProcessLog log;
+  log.Append({std::string(200, 'r'), "description", "", LOG_STARTED});
+  test::WriteFile(dir / "log.txt", {'o', 'l', 'd'});
+  rlimit old{};
+  ::getrlimit(RLIMIT_FSIZE, &old);
+  const rlimit limited{100, old.rlim_max};
+  ::setrlimit(RLIMIT_FSIZE, &limited);
+  const bool saved = log.Save(dir / "log.txt");
+  ::setrlimit(RLIMIT_FSIZE, &old);
+  EXPECT_FALSE(saved);
+  EXPECT_EQ(test::ReadFile(dir / "log.txt"), (std::vector<std::uint8_t>{'o', 'l', 'd'}));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+
+  const auto null = dir / "null";
+  if (::geteuid() != 0 || ::mknod(null.c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0) {
+    GTEST_SKIP() << "making a device node needs root";
+  }
+  EXPECT_TRUE(log.Save(null));
+  EXPECT_TRUE(std::filesystem::is_character_file(null));
 }
 
 }  // namespace
