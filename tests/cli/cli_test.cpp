@@ -68,7 +68,7 @@ TEST(CliTest, FailuresAndUsageErrorsSayWhy) {
       {"image " + kDemo + " " + Quote((dir / "x.qni").string()), 1, kWholeDisk},
       {exfat ? "info " + Quote((dir / "exfat.img").string()) : "info " + kDemo, 1,
        exfat ? "holds exfat, not a FAT16, FAT32 or NTFS volume" : kWholeDisk},
-      {"image " + kDemo + " -p 1 " + Quote(dir.path().string()), 1,
+      {"image " + kDemo + " -p 1 --force " + Quote(dir.path().string()), 1,
        "Imaging of logical drive aborted.\nrestorix: 'OUT' must be a file"},
       {"scan " + kDemo + " -p 2 --mode format --types xyz", 2, "unknown file type 'xyz'"},
       {"scan " + kDemo + " -p 2 --mode format --file-size 5GB", 2,
@@ -305,13 +305,11 @@ TEST(CliScanTest, RecoverWritesTheDemoFilesAndASavedScanRecoversTheSame) {
   EXPECT_EQ(full.exitCode, 1);
   EXPECT_NE(full.err.find("writing to the destination failed"), std::string::npos) << full.err;
   EXPECT_EQ(full.out.find("Saving of data completed."), std::string::npos);
-  const auto json =
-      test::Run("ulimit -f 40; " + Quote(test::RestorixBinary().string()) + " recover " + Demo() +
-                " -p 2 --json --to " + Quote(dir.path().string()));
-  EXPECT_EQ(json.exitCode, 1);
-  const auto report = nlohmann::json::parse(json.out);
-  EXPECT_EQ(report["completed"], false);
-  EXPECT_NE(report["error"].get<std::string>().find("File too large ("), std::string::npos)
+  const auto cut = Restorix("recover " + kDemo + " -p 2 --json" + to, "ulimit -f 40; ");
+  EXPECT_EQ(cut.exitCode, 1);
+  const auto failed = Json::parse(cut.out);
+  EXPECT_EQ(failed["completed"], false);
+  EXPECT_NE(failed["error"].get<std::string>().find("File too large ("), std::string::npos)
       << "the reason, with the item that could not be written";
 }
 
@@ -321,19 +319,19 @@ TEST(CliScanTest, FailuresExitOneAndPrintAJsonErrorToo) {
   test::TempDir dir;
   const std::string to = " --to " + Quote(dir.path().string());
   const std::string saved = Quote((dir / "s.qns").string());
-  ASSERT_EQ(Restorix("scan " + Demo() + " -p 2 --save-scan " + saved).exitCode, 0);
+  ASSERT_EQ(Restorix("scan " + kDemo + " -p 2 --save-scan " + saved).exitCode, 0);
   const std::string missing = Quote((dir / "missing.qns").string());
   struct Case {
     std::string arguments;
     std::string message;  // on stderr, and in the JSON error
   };
   const Case cases[] = {
-      {"recover " + Demo() + " -p 2" + to + " --select '*.nomatch'", "nothing to recover"},
+      {"recover " + kDemo + " -p 2" + to + " --select '*.nomatch'", "nothing to recover"},
       {"recover --scan " + saved + to + " --select '*.nomatch'", "nothing to recover"},
       {"recover --scan " + missing + to, "No such file or directory"},
       {"find --scan " + missing + " '*'", "No such file or directory"},
       {"scan " + Quote((dir / "missing.img").string()), "No such file or directory"},
-      {"info " + Demo(), "holds a partition table"},
+      {"info " + kDemo, kWholeDisk},
   };
   for (const Case& c : cases) {
     const auto text = Restorix(c.arguments);
