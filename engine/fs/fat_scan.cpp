@@ -24,7 +24,8 @@ constexpr std::uint8_t kAttributeLongName = 0x0F;
 // (0x18) cannot be; either ends the folder.
 constexpr std::uint8_t kMaxEntryAttribute = 0x30;
 constexpr std::uint8_t kFolderAndLabel = 0x18;
-// Attribute bytes passed over: beyond archive + folder + label (0x38), and 0.
+// Attribute bytes passed over: beyond archive + folder + label (0x38). A 0
+// byte is an ordinary file whose archive bit was cleared.
 constexpr std::uint8_t kMaxKeptAttribute = 0x38;
 // The case bits of byte 12 that the system itself writes (lower-case base
 // name 0x08, lower-case extension 0x10); an entry with any other bits there
@@ -92,7 +93,7 @@ bool Skipped(Bytes entry, std::uint32_t cluster, const VolumeContext& c) {
   const std::uint8_t attribute = entry[11];
   const std::uint8_t caseBits = entry[12];
   return cluster > c.fatEntryCount() || cluster <= c.fatKind() || attribute > kMaxKeptAttribute ||
-         attribute == kFolderAndLabel || attribute == 0 || (caseBits & ~kCaseBits) != 0;
+         attribute == kFolderAndLabel || (caseBits & ~kCaseBits) != 0;
 }
 
 // Puts a new node in front of the folder's children, unless it is a live

@@ -143,7 +143,7 @@ TEST(FatScanTest, WhichEntriesBecomeItems) {
       {"the last FAT entry", 16, root(File("?ILE    TXT", 51200)), {}, listed},
       {"past the last FAT entry", 16, root(File("?ILE    TXT", 51201)), {}, skipped},
       {"the high word counts", 32, root(File("?ILE    TXT", 0x20005)), {}, skipped},
-      {"attribute 0", 16, root(Entry("?ILE    TXT", 0x00, 5)), {}, skipped},
+      {"attribute 0", 16, root(Entry("?ILE    TXT", 0x00, 5)), {}, listed},
       {"attribute 0x18 ends the folder", 16, root(Entry("?ILE    TXT", 0x18, 5)), {}, ended},
       {"attribute 0x31 ends the folder", 16, root(Entry("?ILE    TXT", 0x31, 5)), {}, ended},
       {"first byte 0 ends the folder", 16, root(File({"\0ILE    TXT", 11}, 5)), {}, ended},
