@@ -99,7 +99,8 @@ bool Skipped(Bytes entry, std::uint32_t cluster, const VolumeContext& c) {
 // Puts a new node in front of the folder's children, unless it is a live
 // file (dropped) or a deleted folder of the same first cluster is there
 // already (which takes the new node's flags and name).
-void KeepOrMerge(ItemTree& tree, ItemNode* node, ItemNode* folder, DeletedFolders& deleted) {
+void KeepOrMerge(ItemTree& tree, ItemNode* node, ItemNode* folder,
+                 std::unordered_map<std::uint32_t, ItemNode*>& deleted) {
   if (node->flags == ItemFlags::Live) {
     tree.Discard(node);
     return;
@@ -119,8 +120,13 @@ void KeepOrMerge(ItemTree& tree, ItemNode* node, ItemNode* folder, DeletedFolder
 }  // namespace
 
 bool ParseFatDirectoryBuffer(const VolumeContext& c, ItemTree& tree, Bytes buffer, ItemNode* folder,
-                             DeletedFolders& deleted) {
+                             FolderParse& parse) {
   std::size_t o = u8(buffer, 11) == kAttributeLabel ? kEntryBytes : 0;
+  const auto ended = [&] {
+    parse.longName.clear();
+    parse.collecting = parse.longNameTooLong = false;
+    return true;
+  };
 
   if (IsDotEntries(buffer)) {
     const std::uint32_t self = FirstCluster(buffer);
@@ -129,36 +135,39 @@ bool ParseFatDirectoryBuffer(const VolumeContext& c, ItemTree& tree, Bytes buffe
     // The clusters must still hold this very folder.
     if (folder->id != self || folder->parentId != parent ||
         folder->createDate != le16(buffer, 48)) {
-      return true;
+      return ended();
     }
-    if (tree.RegisterFolder(folder) != folder) return true;  // met before
+    if (tree.RegisterFolder(folder) != folder) return ended();  // met before
     o = 2 * kEntryBytes;
   }
 
-  while (o + kEntryBytes <= buffer.size()) {
-    Bytes entry = buffer.subspan(o, kEntryBytes);
+  for (; o + kEntryBytes <= buffer.size(); o += kEntryBytes) {
+    const Bytes entry = buffer.subspan(o, kEntryBytes);
     const std::uint8_t attribute = entry[11];
-    if (entry[0] == 0 || attribute > kMaxEntryAttribute || attribute == kFolderAndLabel)
-      return true;
-
-    std::u16string longName;
-    bool longNameTooLong = false;
-    if (attribute == kAttributeLongName && entry[12] == 0) {
-      while (o + kEntryBytes <= buffer.size() && buffer[o + 11] == kAttributeLongName) {
-        longName.insert(0, LongNamePiece(buffer.subspan(o, kEntryBytes)));
-        longNameTooLong = longNameTooLong || longName.size() > kMaxLongName;
-        o += kEntryBytes;
-      }
-      if (o + kEntryBytes > buffer.size()) return false;  // a long name never carries over
-      TrimLongName(longName);
-      entry = buffer.subspan(o, kEntryBytes);
+    // The entry after a run of long-name entries is taken as its short entry.
+    if (!parse.collecting) {
+      if (entry[0] == 0 || attribute > kMaxEntryAttribute || attribute == kFolderAndLabel)
+        return ended();
+      parse.collecting = attribute == kAttributeLongName && entry[12] == 0;
     }
-    o += kEntryBytes;
+    if (parse.collecting && attribute == kAttributeLongName) {
+      // Past the longest name the pieces are no longer kept: a damaged
+      // folder can hold tens of thousands of them.
+      if (!parse.longNameTooLong) {
+        parse.longName.insert(0, LongNamePiece(entry));
+        parse.longNameTooLong = parse.longName.size() > kMaxLongName;
+      }
+      continue;
+    }
+    std::u16string longName = parse.longNameTooLong ? std::u16string() : parse.longName;
+    TrimLongName(longName);
+    parse.longName.clear();
+    parse.collecting = parse.longNameTooLong = false;
 
     const std::uint32_t cluster = FirstCluster(entry);
     if (Skipped(entry, cluster, c)) continue;
     ItemNode* node = tree.NewNode();
-    node->name = !longName.empty() && !longNameTooLong ? longName : ShortName(entry);
+    node->name = !longName.empty() ? longName : ShortName(entry);
     node->size = le32(entry, 28);
     node->id = cluster;
     node->location = FatChain{cluster};
@@ -169,7 +178,7 @@ bool ParseFatDirectoryBuffer(const VolumeContext& c, ItemTree& tree, Bytes buffe
                   (entry[0] != kDeletedMark ? ItemFlags::Live : ItemFlags::None);
     // Everything inside a deleted folder counts as deleted.
     if (folder->flags == ItemFlags::Folder) node->flags = node->flags & ~ItemFlags::Live;
-    KeepOrMerge(tree, node, folder, deleted);
+    KeepOrMerge(tree, node, folder, parse.deleted);
   }
   return false;
 }
@@ -177,11 +186,11 @@ bool ParseFatDirectoryBuffer(const VolumeContext& c, ItemTree& tree, Bytes buffe
 bool ReadFatFolder(const Volume& volume, ItemTree& tree, ItemNode* folder) {
   const VolumeContext& c = volume.context();
   if (folder->id == 0) return true;
-  DeletedFolders deleted;
+  FolderParse parse;
   if (IsFat16(c) && folder->id == 1) {
     std::vector<std::uint8_t> root(kFat16RootBytes, 0);
     volume.ReadSectors(root, c.dataStart());
-    ParseFatDirectoryBuffer(c, tree, root, folder, deleted);
+    ParseFatDirectoryBuffer(c, tree, root, folder, parse);
     return true;
   }
   std::vector<std::uint8_t> cluster(c.clusterBytes());
@@ -196,7 +205,7 @@ bool ReadFatFolder(const Volume& volume, ItemTree& tree, ItemNode* folder) {
     const auto sector = FatClusterSector(c, cell);
     if (!sector || cell > c.fatEntryCount() || !passed.insert(cell).second) break;
     volume.ReadSectors(cluster, *sector);
-    const bool ended = ParseFatDirectoryBuffer(c, tree, cluster, folder, deleted);
+    const bool ended = ParseFatDirectoryBuffer(c, tree, cluster, folder, parse);
     // Dot entries that did not get the folder registered failed the check.
     if (first) own = !IsDotEntries(cluster) || tree.FindFolder(folder->id) == folder;
     first = false;
