@@ -62,7 +62,12 @@ struct Carved {
 using ItemLocation = std::variant<std::monostate, NtfsRecord, FatChain, Carved>;
 
 struct ItemNode {
+  // The bytes the item gives: what the disk claims, cut to what its data on
+  // the volume holds (see CutClaimedSizes).
   std::uint64_t size = 0;
+  // What the disk claims where that is more than `size`; 0 when nothing was
+  // cut. Scan-information files keep the claim.
+  std::uint64_t claimedSize = 0;
   ItemNode* next = nullptr;
   ItemNode* firstChild = nullptr;
   ItemNode* parent = nullptr;

@@ -8,6 +8,7 @@
 
 #include "disk/imaging.h"
 #include "disk/partitions.h"
+#include "fs/item_reader.h"
 #include "platform/file_io.h"
 #include "util/text.h"
 
@@ -81,7 +82,8 @@ class Writer {
 
 void PutNode(Writer& out, const ItemNode& node, bool moreSiblings, bool isRoot,
              const std::vector<Extent>& extents) {
-  out.Put<std::uint64_t>(node.size);
+  // The size the disk claims: loading cuts it again to what the volume holds.
+  out.Put<std::uint64_t>(node.claimedSize != 0 ? node.claimedSize : node.size);
   out.Put<std::uint32_t>(moreSiblings ? kLinkPresent : 0);
   out.Put<std::uint32_t>(node.firstChild ? kLinkPresent : 0);
   out.Put<std::uint32_t>(isRoot ? 0 : kLinkPresent);
@@ -304,7 +306,15 @@ LoadResult LoadScanInfo(const std::filesystem::path& path,
                                            ? std::filesystem::path(Utf8FromUtf16(result.sourceName))
                                            : sourceOverride;
   result.reopened = Reopen(source, result.context);
-  if (result.reopened) result.volume = result.reopened.volume;
+  if (result.reopened) {
+    result.volume = result.reopened.volume;
+    try {
+      CutClaimedSizes(*result.volume, result.tree, StopToken{});
+    } catch (const DeviceLostError& lost) {
+      result.reopened = {nullptr, OpenFailure::CannotOpen, lost.error()};
+      result.volume = Volume::Detached(result.sourceName, result.context);
+    }
+  }
   return result;
 }
 

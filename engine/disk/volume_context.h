@@ -95,6 +95,11 @@ inline std::optional<std::uint64_t> ClusterSector(const VolumeContext& context,
   return offset ? CheckedAdd(context.firstSector(), *offset) : std::nullopt;
 }
 
+// The absolute sector just past the volume's last one.
+inline std::uint64_t VolumeEndSector(const VolumeContext& context) {
+  return CheckedAdd(context.firstSector(), context.totalSectors()).value_or(~std::uint64_t{0});
+}
+
 // The MFT records that `clusters` clusters hold; 0 when a forged count
 // overflows or the record size is unknown.
 inline std::uint64_t MftRecordsIn(std::uint64_t clusters, const VolumeContext& context) {
