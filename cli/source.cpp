@@ -55,6 +55,7 @@ bool ExplainOpen(const OpenResult& result, const SourceOptions& options) {
       return false;
     case OpenFailure::NotRecognised:
     case OpenFailure::MftNotFound:
+    case OpenFailure::OtherVolume:  // only reopening a saved scan gives it
       break;
   }
   std::string message = kCorruptVolume;

@@ -218,18 +218,39 @@ void GetChildren(Reader& in, ItemTree& tree, FsType fsType) {
   }
 }
 
+// Whether a reopened volume is the one the scan was made of: the whole
+// context, geometry and serial number alike. A FAT serial number of 0 in the
+// file (a volume without one, or a file saved before FAT serial numbers were
+// kept) matches any.
+bool SameVolume(const VolumeContext& stored, const VolumeContext& now) {
+  if (stored == now) return true;
+  const bool fat = stored.fsType() == FsType::Fat16 || stored.fsType() == FsType::Fat32;
+  if (!fat || stored.volumeSerial() != 0) return false;
+  VolumeContext withoutSerial = now;
+  withoutSerial.setVolumeSerial(0);
+  return withoutSerial == stored;
+}
+
 // Opens the stored source again. A volume that was one partition of a disk
-// image is found among the image's partitions by its geometry.
+// image is found among the image's partitions by its geometry. A source that
+// opens but holds no volume like the scanned one is refused: the scan's
+// items would be read from the wrong places.
 OpenResult Reopen(const std::filesystem::path& path, const VolumeContext& stored) {
-  if (stored.fsType() == FsType::None) return Volume::Open(SourceKind::PhysicalDisk, path);
+  const OpenResult other{nullptr, OpenFailure::OtherVolume, 0};
+  if (stored.fsType() == FsType::None) {
+    OpenResult disk = Volume::Open(SourceKind::PhysicalDisk, path);
+    return !disk || SameVolume(stored, disk.volume->context()) ? disk : other;
+  }
   OpenResult result = Volume::Open(SourceKind::LogicalDrive, path);
-  if (result && result.volume->context() == stored) return result;
+  if (result && SameVolume(stored, result.volume->context())) return result;
+  bool opened = static_cast<bool>(result);
   for (const PartitionEntry& partition : ListPartitions(path).entries) {
     OpenResult probe =
         Volume::Open(SourceKind::LogicalDrive, path, static_cast<unsigned>(partition.number));
-    if (probe && probe.volume->context() == stored) return probe;
+    if (probe && SameVolume(stored, probe.volume->context())) return probe;
+    opened = opened || probe;
   }
-  return result;
+  return opened ? other : result;
 }
 
 }  // namespace

@@ -54,6 +54,14 @@ bool HasFat16ClusterCount(Bytes b) {
   return total > overhead && (total - overhead) / u8(b, 0x0D) >= kMinFat16Clusters;
 }
 
+// The volume serial number of a FAT boot sector's extended parameter block
+// (signature 0x29 before it), or 0 where it has none. It tells two volumes
+// of the same geometry apart, so that a saved scan is never recovered from
+// the wrong one.
+std::uint32_t FatSerial(Bytes b, std::size_t signatureAt) {
+  return u8(b, signatureAt) == 0x29 ? le32(b, signatureAt + 1) : 0;
+}
+
 bool Usable64(std::uint64_t v) {
   return v != 0 && v != ~std::uint64_t{0};
 }
@@ -153,6 +161,7 @@ std::optional<VolumeContext> RecogniseVolume(Bytes boot) {
     context.setFatSectors(fatSectors);
     context.setFatEntryCount(FatEntries(fatSectors, bytesPerSector, 2));
     context.setTotalSectors(Fat16TotalSectors(boot));
+    context.setVolumeSerial(FatSerial(boot, 0x26));
     context.setFatStart(le16(boot, 0x0E));
     context.setFat2Start(context.fatStart() + fatSectors);
     context.setDataStart(context.fat2Start() + fatSectors);
@@ -163,6 +172,7 @@ std::optional<VolumeContext> RecogniseVolume(Bytes boot) {
     context.setFatSectors(static_cast<std::uint16_t>(fatSectors));
     context.setFatEntryCount(FatEntries(fatSectors, bytesPerSector, 4));
     context.setTotalSectors(le32(boot, 0x20));
+    context.setVolumeSerial(FatSerial(boot, 0x42));
     context.setFatStart(le16(boot, 0x0E));
     context.setFat2Start(context.fatStart() + fatSectors);
     context.setDataStart(context.fat2Start() + fatSectors);

@@ -29,6 +29,7 @@ enum class OpenFailure {
   NoSuchPartition,  // the partition number is not in the partition table
   NotRecognised,    // no FAT16, FAT32 or NTFS boot sector
   MftNotFound,      // NTFS whose master file table cannot be located
+  OtherVolume,      // a saved scan's source opened, but it is not the scanned volume
 };
 
 class Volume;
