@@ -160,15 +160,7 @@ void WriteScanJson(std::ostream& out, const ScanView& scan, const std::string& m
 }
 
 std::string PathOf(const ItemNode& node) {
-  std::vector<const ItemNode*> chain;
-  for (const ItemNode* n = &node; n != nullptr && n->parent != nullptr; n = n->parent)
-    chain.push_back(n);
-  std::string path;
-  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
-    if (!path.empty()) path += '/';
-    path += Utf8FromUtf16((*it)->name);
-  }
-  return path;
+  return Utf8FromUtf16(ItemPath(node));
 }
 
 void WriteItemsJson(std::ostream& out, const ScanView& scan, const std::string& mode,

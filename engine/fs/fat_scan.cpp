@@ -12,9 +12,7 @@ namespace restorix {
 namespace {
 
 constexpr std::size_t kEntryBytes = 32;
-constexpr std::uint32_t kFat16RootBytes = 512 * 32;  // the fixed root: 512 entries
 constexpr std::size_t kMaxLongName = 255;
-constexpr std::uint64_t kMaxFolderBytes = 65536 * kEntryBytes;
 constexpr std::uint8_t kDeletedMark = 0xE5;
 constexpr std::uint8_t kAttributeLabel = 0x08;
 constexpr std::uint8_t kAttributeFolder = 0x10;
@@ -31,14 +29,6 @@ constexpr std::uint8_t kMaxKeptAttribute = 0x38;
 // name 0x08, lower-case extension 0x10); an entry with any other bits there
 // is passed over.
 constexpr std::uint8_t kCaseBits = 0x18;
-
-bool IsFat16(const VolumeContext& c) {
-  return c.fsType() == FsType::Fat16;
-}
-
-std::uint32_t FirstCluster(Bytes entry) {
-  return (std::uint32_t{le16(entry, 20)} << 16) | le16(entry, 26);
-}
 
 bool IsDotEntries(Bytes buffer) {
   static constexpr char kDot[] = ".          ";
@@ -129,8 +119,8 @@ bool ParseFatDirectoryBuffer(const VolumeContext& c, ItemTree& tree, Bytes buffe
   };
 
   if (IsDotEntries(buffer)) {
-    const std::uint32_t self = FirstCluster(buffer);
-    std::uint32_t parent = FirstCluster(buffer.subspan(32));
+    const std::uint32_t self = FatFirstCluster(buffer);
+    std::uint32_t parent = FatFirstCluster(buffer.subspan(32));
     if (parent == 0) parent = c.fatKind();
     // The clusters must still hold this very folder.
     if (folder->id != self || folder->parentId != parent ||
@@ -164,7 +154,7 @@ bool ParseFatDirectoryBuffer(const VolumeContext& c, ItemTree& tree, Bytes buffe
     parse.longName.clear();
     parse.collecting = parse.longNameTooLong = false;
 
-    const std::uint32_t cluster = FirstCluster(entry);
+    const std::uint32_t cluster = FatFirstCluster(entry);
     if (Skipped(entry, cluster, c)) continue;
     ItemNode* node = tree.NewNode();
     node->name = !longName.empty() ? longName : ShortName(entry);
@@ -184,33 +174,17 @@ bool ParseFatDirectoryBuffer(const VolumeContext& c, ItemTree& tree, Bytes buffe
 }
 
 bool ReadFatFolder(const Volume& volume, ItemTree& tree, ItemNode* folder) {
-  const VolumeContext& c = volume.context();
   if (folder->id == 0) return true;
   FolderParse parse;
-  if (IsFat16(c) && folder->id == 1) {
-    std::vector<std::uint8_t> root(kFat16RootBytes, 0);
-    volume.ReadSectors(root, c.dataStart());
-    ParseFatDirectoryBuffer(c, tree, root, folder, parse);
-    return true;
-  }
-  std::vector<std::uint8_t> cluster(c.clusterBytes());
-  if (cluster.empty()) return true;
   bool own = true;
   bool first = true;
-  // A folder holds at most 65,536 entries of 32 bytes, and a chain that
-  // comes back to a cluster it has passed loops: it is read once round.
-  const std::uint64_t reach = (kMaxFolderBytes + cluster.size() - 1) / cluster.size();
-  std::unordered_set<std::uint32_t> passed;
-  for (const std::uint32_t cell : BuildClusterChain(volume, folder->id, reach)) {
-    const auto sector = FatClusterSector(c, cell);
-    if (!sector || cell > c.fatEntryCount() || !passed.insert(cell).second) break;
-    volume.ReadSectors(cluster, *sector);
-    const bool ended = ParseFatDirectoryBuffer(c, tree, cluster, folder, parse);
+  ReadFatFolderBuffers(volume, folder->id, [&](Bytes buffer) {
+    const bool ended = ParseFatDirectoryBuffer(volume.context(), tree, buffer, folder, parse);
     // Dot entries that did not get the folder registered failed the check.
-    if (first) own = !IsDotEntries(cluster) || tree.FindFolder(folder->id) == folder;
+    if (first) own = !IsDotEntries(buffer) || tree.FindFolder(folder->id) == folder;
     first = false;
-    if (ended) break;
-  }
+    return ended;
+  });
   return own;
 }
 
