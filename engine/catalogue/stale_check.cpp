@@ -114,11 +114,12 @@ const std::vector<StaleItemCheck::FatEntry>& StaleItemCheck::FatFolder(std::uint
 }
 
 bool StaleItemCheck::CarvedChanged(const ItemNode& item, std::uint64_t firstSector) {
-  // Carved items lie in "Raw Data"/<category>/<extension>.
+  // Carved items lie in "Raw Data"/<category>/<extension>. One whose type
+  // nothing names (no such folders, no row of the type table, no table)
+  // cannot be checked, and is written as before.
   const ItemNode* kind = item.parent;
   const ItemNode* category = kind != nullptr ? kind->parent : nullptr;
-  if (category == nullptr) return true;
-  // Without the type table nothing can be confirmed: not written.
+  if (category == nullptr) return false;
   if (!signatures_) signatures_ = LoadSignatureFile().value_or(std::vector<SignatureRecord>{});
   std::vector<const SignatureRecord*> types;
   for (const SignatureRecord& r : *signatures_)
@@ -130,7 +131,7 @@ bool StaleItemCheck::CarvedChanged(const ItemNode& item, std::uint64_t firstSect
       if (Widen(r.cat()) == category->name) types.push_back(&r);
   }
   const std::uint32_t sectorBytes = volume_.context().bytesPerSector();
-  if (types.empty() || sectorBytes == 0) return true;
+  if (types.empty() || sectorBytes == 0) return false;
 
   std::size_t reach = 2;  // the two bytes a prefilter looks at
   for (const SignatureRecord* t : types)

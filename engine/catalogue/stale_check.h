@@ -33,7 +33,8 @@ class StaleItemCheck {
   //   folder, any entry) with its first cluster and size, or that cluster
   //   is no longer free;
   // - carved: its first sector no longer starts with a signature of its
-  //   type (or, where the type is not in the table, of its category).
+  //   type (or, where the type is not in the table, of its category); one
+  //   whose type the table does not know cannot be checked.
   // Raises DeviceLostError when the source has gone away.
   bool Changed(const ItemNode& item);
 
