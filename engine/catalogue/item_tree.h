@@ -70,7 +70,7 @@ struct ItemNode {
   // the volume holds (see CutClaimedSizes).
   std::uint64_t size = 0;
   // What the disk claims where that is more than `size`; 0 when nothing was
-  // cut. Scan-information files keep the claim.
+  // cut. Scan-information files keep the claim of a file system's item.
   std::uint64_t claimedSize = 0;
   ItemNode* next = nullptr;
   ItemNode* firstChild = nullptr;

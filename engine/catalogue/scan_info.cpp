@@ -82,8 +82,10 @@ class Writer {
 
 void PutNode(Writer& out, const ItemNode& node, bool moreSiblings, bool isRoot,
              const std::vector<Extent>& extents) {
-  // The size the disk claims: loading cuts it again to what the volume holds.
-  out.Put<std::uint64_t>(node.claimedSize != 0 ? node.claimedSize : node.size);
+  // The size the file system claims: loading cuts it again to what the
+  // volume holds. A carved item's size is the search's own choice (a guess
+  // cut at the next file found), kept as it is.
+  out.Put<std::uint64_t>(node.claimedSize != 0 && !node.isCarved() ? node.claimedSize : node.size);
   out.Put<std::uint32_t>(moreSiblings ? kLinkPresent : 0);
   out.Put<std::uint32_t>(node.firstChild ? kLinkPresent : 0);
   out.Put<std::uint32_t>(isRoot ? 0 : kLinkPresent);

@@ -178,6 +178,12 @@ TEST(ClaimedSizesTest, CarvedFilesEndAtTheNextFileAndTheSourcesEnd) {
     EXPECT_EQ(item->size, size) << Utf8FromUtf16(name);
     EXPECT_EQ(item->claimedSize, claimed) << Utf8FromUtf16(name);
   }
+  // A carved length is the search's own: a saved scan keeps it as cut.
+  test::TempDir dir;
+  ASSERT_TRUE(SaveScanInfo(dir / "scan.qns", u"disk", volume->context(), scan.tree));
+  const LoadResult stored = ReadScanInfo(dir / "scan.qns");
+  for (const auto& [name, size, claimed] : expected)
+    EXPECT_EQ(Named(stored.tree, name)->size, size) << Utf8FromUtf16(name);
 }
 
 // A deleted FAT file is read from its first cluster on; not past the volume.
