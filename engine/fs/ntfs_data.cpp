@@ -177,7 +177,8 @@ StreamMap MapNtfsStream(const Volume& volume, const NtfsRecord& item, std::uint6
       std::uint64_t fed = 0;
       const std::uint64_t clusters = lastVcn - firstVcn + 1;
       for (const RunNode& run : runs) {
-        if (output.full() || fed >= clusters || run.clusterCount == 0) break;
+        if (output.full() || fed >= clusters) break;
+        if (run.clusterCount == 0) continue;
         if (unmapped > volumeClusters) {
           ended = true;
           break;
