@@ -22,6 +22,7 @@ nlohmann::ordered_json ContextJson(const Volume& volume, unsigned partition) {
   json["bytesPerSector"] = c.bytesPerSector();
   json["sectorsPerCluster"] = c.sectorsPerCluster();
   json["totalSectors"] = c.totalSectors();
+  if (volume.claimedSectors() > c.totalSectors()) json["claimedSectors"] = volume.claimedSectors();
   json["firstSector"] = c.firstSector();
   json["altBootSector"] = c.altBootSector();
   if (c.fsType() == FsType::Ntfs) {
@@ -69,6 +70,8 @@ void PrintText(const Volume& volume, unsigned partition) {
   row("bytesPerSector", num(c.bytesPerSector()));
   row("sectorsPerCluster", num(c.sectorsPerCluster()));
   row("totalSectors", num(c.totalSectors()));
+  if (volume.claimedSectors() > c.totalSectors())
+    row("claimedSectors", num(volume.claimedSectors()) + " (more than the source holds)");
   row("firstSector", num(c.firstSector()));
   if (c.fsType() == FsType::Ntfs) {
     char serial[24];

@@ -42,8 +42,15 @@ std::string Reason(const SaveResult& result) {
 bool LoadSavedScan(Session& session, const std::string& file, const std::string& sourceOverride) {
   LoadResult loaded = LoadScanInfo(file, sourceOverride);
   if (!ScanFileReadOrExplain(loaded, file)) return false;
+  const std::string stored = Utf8FromUtf16(loaded.sourceName);
+  if (loaded.reopened.failure == OpenFailure::OtherVolume) {
+    PrintError("'" + (sourceOverride.empty() ? stored : sourceOverride) +
+               "' is not the volume the scan was made of: its geometry or serial number differ, so "
+               "the scan's files would be read from the wrong places; point at the scanned volume "
+               "with --source PATH");
+    return false;
+  }
   if (!loaded.reopened) {
-    const std::string stored = Utf8FromUtf16(loaded.sourceName);
     PrintError(
         "the scanned source '" + (sourceOverride.empty() ? stored : sourceOverride) +
         "' cannot be opened" +
@@ -71,6 +78,7 @@ void PrintReport(const SaveResult& result, bool json) {
     out["renamed"] = nlohmann::ordered_json::array();
     for (const auto& [from, to] : result.renamed)
       out["renamed"].push_back({{"from", from}, {"to", to}});
+    out["changed"] = result.changed;
     out["completed"] = completed;
     if (!completed) out["error"] = Reason(result);
     PrintJson(out);
@@ -84,6 +92,8 @@ void PrintReport(const SaveResult& result, bool json) {
     std::cout << "renamed (name too long): " << Printable(from) << " -> " << Printable(to) << "\n";
   for (const auto& orphan : result.orphans)
     std::cout << "written into " << Printable(orphan.string()) << "\n";
+  for (const auto& path : result.changed)
+    std::cout << "not written (changed on the source since the scan): " << Printable(path) << "\n";
 }
 
 }  // namespace
@@ -180,7 +190,11 @@ void AddRecoverCommand(CLI::App& app, int& status) {
     });
     PrintReport(report.save, options->json);
     if (!report.completed) PrintError(Reason(report.save));
-    status = report.completed ? 0 : 1;
+    if (!report.save.changed.empty()) {
+      PrintError(std::to_string(report.save.changed.size()) +
+                 " checked file(s) changed on the source since the scan and were not written");
+    }
+    status = report.completed && report.save.changed.empty() ? 0 : 1;
     if (!session.SaveLog()) status = 1;
   });
 }

@@ -43,7 +43,7 @@ void AddScanCommand(CLI::App& app, int& status) {
     if (options->json) {
       WriteScanJson(std::cout, session.View(), scan->modeName, report.completed);
     } else {
-      PrintTree(session.tree.root());
+      PrintTree(session.View());
     }
     status = report.completed ? 0 : 1;
     if (!options->saveScan.empty()) {

@@ -53,7 +53,8 @@ bool Session::OutputsClear(std::initializer_list<std::string> outputs) {
 ScanView Session::View() const {
   static const std::u16string kNoSource;
   return {volume ? volume->sourceName() : kNoSource,
-          volume ? volume->context().fsType() : FsType::None, tree.root()};
+          volume ? volume->context().fsType() : FsType::None, tree.root(),
+          volume ? volume->context().totalSectors() : 0, volume ? volume->claimedSectors() : 0};
 }
 
 void AddLogOption(CLI::App& command, std::string& file) {

@@ -112,6 +112,7 @@ bool ExplainOpen(const OpenResult& result, const SourceOptions& options) {
       return false;
     case OpenFailure::NotRecognised:
     case OpenFailure::MftNotFound:
+    case OpenFailure::OtherVolume:  // only reopening a saved scan gives it
       break;
   }
   if (options.partition == 0) {

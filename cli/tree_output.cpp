@@ -52,6 +52,10 @@ void AppendItemJson(std::string& out, const ItemNode& node, std::string_view pat
   out += node.isFolder() ? ",\"folder\":true" : ",\"folder\":false";
   out += node.isLive() ? ",\"live\":true,\"size\":" : ",\"live\":false,\"size\":";
   number(node.size);
+  if (node.claimedSize != 0) {
+    out += ",\"claimedSize\":";
+    number(node.claimedSize);
+  }
   out += ",\"id\":";
   number(node.id);
   out += ",\"parentId\":";
@@ -128,6 +132,8 @@ void WriteDocument(std::ostream& out, const ScanView& scan, const std::string& m
   head["fsType"] = static_cast<int>(scan.fsType);
   head["mode"] = mode;
   head["completed"] = completed;
+  if (scan.claimedSectors > scan.sectors)
+    head["volumeCut"] = {{"claimedSectors", scan.claimedSectors}, {"sectors", scan.sectors}};
   head["totals"] = {{"files", totals.files}, {"folders", totals.folders}, {"bytes", totals.bytes}};
   std::string text = head.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
   text.pop_back();  // the closing brace: the items follow
@@ -154,15 +160,7 @@ void WriteScanJson(std::ostream& out, const ScanView& scan, const std::string& m
 }
 
 std::string PathOf(const ItemNode& node) {
-  std::vector<const ItemNode*> chain;
-  for (const ItemNode* n = &node; n != nullptr && n->parent != nullptr; n = n->parent)
-    chain.push_back(n);
-  std::string path;
-  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
-    if (!path.empty()) path += '/';
-    path += Utf8FromUtf16((*it)->name);
-  }
-  return path;
+  return Utf8FromUtf16(ItemPath(node));
 }
 
 void WriteItemsJson(std::ostream& out, const ScanView& scan, const std::string& mode,
@@ -214,8 +212,18 @@ std::string Printable(std::string_view text) {
   return out;
 }
 
-void PrintTree(const ItemNode* root) {
-  std::string text = ".\n";
+std::string VolumeCutNote(const ScanView& scan) {
+  if (scan.claimedSectors <= scan.sectors) return "";
+  return "the boot sector claims " + std::to_string(scan.claimedSectors) +
+         " sectors; the source holds " + std::to_string(scan.sectors) + ": the volume is read as " +
+         std::to_string(scan.sectors) + " sectors";
+}
+
+void PrintTree(const ScanView& scan) {
+  const ItemNode* root = scan.root;
+  const std::string note = VolumeCutNote(scan);
+  std::string text = note.empty() ? "" : "note: " + note + "\n";
+  text += ".\n";
   WalkTree(root, [&](const ItemNode& node, int depth) {
     text.append(static_cast<std::size_t>(depth) * 2, ' ');
     text += Printable(Utf8FromUtf16(node.name));
@@ -225,7 +233,10 @@ void PrintTree(const ItemNode* root) {
       text += state;
       text += " folder]\n";
     } else {
-      text += "  " + std::to_string(node.size) + " bytes  [" + state + "]";
+      text += "  " + std::to_string(node.size) + " bytes";
+      if (node.claimedSize != 0)
+        text += " (cut: the disk claims " + std::to_string(node.claimedSize) + ")";
+      text += std::string("  [") + state + "]";
       if (node.createDate != 0) text += "  " + IsoDateFromFatDate(node.createDate);
       text += '\n';
     }

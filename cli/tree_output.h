@@ -16,12 +16,20 @@
 
 namespace restorix::cli {
 
-// What the listing says about a scan: its source, file system and tree.
+// What the listing says about a scan: its source, file system and tree,
+// and the volume's sectors with those its boot sector claims (more where the
+// volume was cut to its source).
 struct ScanView {
   const std::u16string& source;
   FsType fsType;
   const ItemNode* root;
+  std::uint64_t sectors = 0;
+  std::uint64_t claimedSectors = 0;
 };
+
+// "the boot sector claims N sectors; the source holds M: the volume is read
+// as M sectors", or empty when the volume was not cut.
+std::string VolumeCutNote(const ScanView& scan);
 
 struct Totals {
   std::uint64_t files = 0;
@@ -40,10 +48,11 @@ using PathVisit =
     std::function<void(const ItemNode&, const std::string& path, std::size_t nameStart)>;
 void WalkWithPaths(const ItemNode* root, const PathVisit& visit);
 
-// The whole scan document (source, fsType, mode, completed, totals, items;
-// each item with path, name, folder, live, size, id, parentId, origin, dates,
-// check state, and firstSector for carved items), written item by item so
-// that a large scan is never held twice in memory.
+// The whole scan document (source, fsType, mode, completed, volumeCut where
+// the volume was cut to its source, totals, items; each item with path,
+// name, folder, live, size, claimedSize where the size was cut, id,
+// parentId, origin, dates, check state, and firstSector for carved items),
+// written item by item so that a large scan is never held twice in memory.
 void WriteScanJson(std::ostream& out, const ScanView& scan, const std::string& mode,
                    bool completed);
 
@@ -68,7 +77,8 @@ void PrintJson(const Json& document) {
   std::cout << document.dump(2, ' ', false, Json::error_handler_t::replace) << "\n";
 }
 
-// An indented listing of the tree with sizes, states and dates.
-void PrintTree(const ItemNode* root);
+// An indented listing of the tree with sizes (and the claims they were cut
+// from), states and dates, after the volume's cut note.
+void PrintTree(const ScanView& scan);
 
 }  // namespace restorix::cli

@@ -254,4 +254,16 @@ void ItemTree::PruneEmptyFolders(ItemNode* folder) {
   }
 }
 
+std::u16string ItemPath(const ItemNode& node) {
+  std::vector<const ItemNode*> chain;
+  for (const ItemNode* n = &node; n != nullptr && n->parent != nullptr; n = n->parent)
+    chain.push_back(n);
+  std::u16string path;
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+    if (!path.empty()) path += u'/';
+    path += (*it)->name;
+  }
+  return path;
+}
+
 }  // namespace restorix

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <variant>
@@ -52,6 +53,9 @@ struct Extent {
 struct NtfsRecord {
   std::uint32_t number = 0;
   std::vector<Extent> extents;
+  // The record's sequence number when the scan read it; scan-information
+  // files do not keep it.
+  std::optional<std::uint16_t> sequence = std::nullopt;
 };
 struct FatChain {
   std::uint32_t firstCluster = 0;
@@ -62,7 +66,12 @@ struct Carved {
 using ItemLocation = std::variant<std::monostate, NtfsRecord, FatChain, Carved>;
 
 struct ItemNode {
+  // The bytes the item gives: what the disk claims, cut to what its data on
+  // the volume holds (see CutClaimedSizes).
   std::uint64_t size = 0;
+  // What the disk claims where that is more than `size`; 0 when nothing was
+  // cut. Scan-information files keep the claim of a file system's item.
+  std::uint64_t claimedSize = 0;
   ItemNode* next = nullptr;
   ItemNode* firstChild = nullptr;
   ItemNode* parent = nullptr;
@@ -100,6 +109,9 @@ void WalkTree(Node* root, Visit&& visit) {
     if (node->firstChild) pending.push_back({node->firstChild, depth + 1});
   }
 }
+
+// The item's path: the names from below the root joined with "/".
+std::u16string ItemPath(const ItemNode& node);
 
 class ItemIndex;
 

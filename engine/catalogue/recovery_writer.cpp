@@ -9,6 +9,7 @@
 
 #include "catalogue/item_tree.h"
 #include "catalogue/recovery_names.h"
+#include "catalogue/stale_check.h"
 #include "disk/volume.h"
 #include "fs/item_reader.h"
 #include "platform/file_io.h"
@@ -48,7 +49,7 @@ void SetTimes(int fd, const ItemNode& item) {
 class Writer {
  public:
   Writer(const Volume& volume, const SaveOptions& options, TaskControl task, SaveResult& result)
-      : volume_(volume), options_(options), task_(task), result_(result) {}
+      : volume_(volume), options_(options), task_(task), result_(result), stale_(volume) {}
 
   void Run(int destination, UniqueFd runFolder, const ItemNode& root) {
     destination_ = destination;
@@ -95,6 +96,12 @@ class Writer {
       }
       frame.next = child->next;
       if (child->checked == 0) continue;
+      if (child->firstChild == nullptr && stale_.Changed(*child)) {
+        result_.changed.push_back(Utf8FromUtf16(ItemPath(*child)));
+        ++done_;
+        task_.events.ScanProgress(done_, total_);
+        continue;
+      }
       current_ = child;
       Created created = Create(*child, Folder(stack_.size() - 1));
       ++done_;
@@ -255,6 +262,7 @@ class Writer {
   const SaveOptions& options_;
   TaskControl task_;
   SaveResult& result_;
+  StaleItemCheck stale_;
   std::vector<std::uint8_t> buffer_;
   int destination_ = -1;
   UniqueFd orphans_;

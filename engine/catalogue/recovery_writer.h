@@ -44,18 +44,22 @@ struct SaveResult {
   std::uint64_t files = 0, folders = 0, bytes = 0;
   std::vector<std::filesystem::path> orphans;                // items written into "Orphan Files"
   std::vector<std::pair<std::string, std::string>> renamed;  // old name, new name
+  // Paths of checked files not written because what the scan saw of them is
+  // no longer on the source (StaleItemCheck).
+  std::vector<std::string> changed;
 
   bool completed() const { return stop == Stop::None; }
 };
 
 // Writes every checked item below the root (an unchecked folder is passed
 // over with everything below it), each file's bytes read through an
-// ItemReader, each file and folder dated with its item's date. Any item that
-// cannot be made or written ends the save (WriteFailed): a save that
-// completes wrote every checked item. Reports progress as (items done,
-// checked files + checked folders). `result` is filled as the save goes, so
-// that a caller that sees an exception (DeviceLostError: the source or the
-// destination went away) still knows what was written.
+// ItemReader, each file and folder dated with its item's date. A file that
+// changed on the source since the scan is not written; SaveResult::changed
+// names it. Any other item that cannot be made or written ends the save
+// (WriteFailed). Reports progress as (items done, checked files + checked
+// folders). `result` is filled as the save goes, so that a caller that sees
+// an exception (DeviceLostError: the source or the destination went away)
+// still knows what was written.
 void SaveCheckedItems(const Volume& volume, const ItemTree& tree, const SaveOptions& options,
                       TaskControl task, SaveResult& result);
 

@@ -8,6 +8,7 @@
 
 #include "disk/imaging.h"
 #include "disk/partitions.h"
+#include "fs/item_reader.h"
 #include "platform/file_io.h"
 #include "util/text.h"
 
@@ -81,7 +82,10 @@ class Writer {
 
 void PutNode(Writer& out, const ItemNode& node, bool moreSiblings, bool isRoot,
              const std::vector<Extent>& extents) {
-  out.Put<std::uint64_t>(node.size);
+  // The size the file system claims: loading cuts it again to what the
+  // volume holds. A carved item's size is the search's own choice (a guess
+  // cut at the next file found), kept as it is.
+  out.Put<std::uint64_t>(node.claimedSize != 0 && !node.isCarved() ? node.claimedSize : node.size);
   out.Put<std::uint32_t>(moreSiblings ? kLinkPresent : 0);
   out.Put<std::uint32_t>(node.firstChild ? kLinkPresent : 0);
   out.Put<std::uint32_t>(isRoot ? 0 : kLinkPresent);
@@ -216,18 +220,39 @@ void GetChildren(Reader& in, ItemTree& tree, FsType fsType) {
   }
 }
 
+// Whether a reopened volume is the one the scan was made of: the whole
+// context, geometry and serial number alike. A FAT serial number of 0 in the
+// file (a volume without one, or a file saved before FAT serial numbers were
+// kept) matches any.
+bool SameVolume(const VolumeContext& stored, const VolumeContext& now) {
+  if (stored == now) return true;
+  const bool fat = stored.fsType() == FsType::Fat16 || stored.fsType() == FsType::Fat32;
+  if (!fat || stored.volumeSerial() != 0) return false;
+  VolumeContext withoutSerial = now;
+  withoutSerial.setVolumeSerial(0);
+  return withoutSerial == stored;
+}
+
 // Opens the stored source again. A volume that was one partition of a disk
-// image is found among the image's partitions by its geometry.
+// image is found among the image's partitions by its geometry. A source that
+// opens but holds no volume like the scanned one is refused: the scan's
+// items would be read from the wrong places.
 OpenResult Reopen(const std::filesystem::path& path, const VolumeContext& stored) {
-  if (stored.fsType() == FsType::None) return Volume::Open(SourceKind::PhysicalDisk, path);
+  const OpenResult other{nullptr, OpenFailure::OtherVolume, 0};
+  if (stored.fsType() == FsType::None) {
+    OpenResult disk = Volume::Open(SourceKind::PhysicalDisk, path);
+    return !disk || SameVolume(stored, disk.volume->context()) ? disk : other;
+  }
   OpenResult result = Volume::Open(SourceKind::LogicalDrive, path);
-  if (result && result.volume->context() == stored) return result;
+  if (result && SameVolume(stored, result.volume->context())) return result;
+  bool opened = static_cast<bool>(result);
   for (const PartitionEntry& partition : ListPartitions(path).entries) {
     OpenResult probe =
         Volume::Open(SourceKind::LogicalDrive, path, static_cast<unsigned>(partition.number));
-    if (probe && probe.volume->context() == stored) return probe;
+    if (probe && SameVolume(stored, probe.volume->context())) return probe;
+    opened = opened || probe;
   }
-  return result;
+  return opened ? other : result;
 }
 
 }  // namespace
@@ -316,7 +341,15 @@ LoadResult LoadScanInfo(const std::filesystem::path& path,
                                            ? std::filesystem::path(Utf8FromUtf16(result.sourceName))
                                            : sourceOverride;
   result.reopened = Reopen(source, result.context);
-  if (result.reopened) result.volume = result.reopened.volume;
+  if (result.reopened) {
+    result.volume = result.reopened.volume;
+    try {
+      CutClaimedSizes(*result.volume, result.tree, StopToken{});
+    } catch (const DeviceLostError& lost) {
+      result.reopened = {nullptr, OpenFailure::CannotOpen, lost.error()};
+      result.volume = Volume::Detached(result.sourceName, result.context);
+    }
+  }
   return result;
 }
 

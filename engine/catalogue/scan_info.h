@@ -44,7 +44,10 @@ LoadResult ReadScanInfo(const std::filesystem::path& path);
 // ReadScanInfo, then opens the source again: the stored path as a volume (or
 // one of its partitions whose geometry is the stored one) when the stored
 // file system is nonzero, as a whole disk when it is 0. `sourceOverride`,
-// when given, is opened instead of the stored path.
+// when given, is opened instead of the stored path. A source whose volume
+// differs from the stored context (geometry or serial number) is refused
+// with OpenFailure::OtherVolume. The items' stored sizes are then cut to
+// what the reopened volume holds (CutClaimedSizes).
 LoadResult LoadScanInfo(const std::filesystem::path& path,
                         const std::filesystem::path& sourceOverride = {});
 

@@ -35,6 +35,33 @@ bool SectorSizeOk(std::uint16_t bytesPerSector) {
   return bytesPerSector != 0 && bytesPerSector % 512 == 0;
 }
 
+// The FAT16 volume's sectors: the 16-bit total at 0x13 when it is nonzero
+// (every volume under 65,536 sectors), else the 32-bit total at 0x20.
+std::uint32_t Fat16TotalSectors(Bytes b) {
+  const std::uint16_t total16 = le16(b, 0x13);
+  return total16 != 0 ? total16 : le32(b, 0x20);
+}
+
+// FAT12 is told from FAT16 by its cluster count alone: below 4085 the FAT
+// holds 12-bit entries, which this system does not read. Needs a usable
+// sector size and sectors per cluster.
+bool HasFat16ClusterCount(Bytes b) {
+  constexpr std::uint64_t kMinFat16Clusters = 4085;
+  const std::uint64_t rootSectors = 512 * 32 / le16(b, 0x0B);
+  const std::uint64_t overhead =
+      std::uint64_t{le16(b, 0x0E)} + 2 * std::uint64_t{le16(b, 0x16)} + rootSectors;
+  const std::uint64_t total = Fat16TotalSectors(b);
+  return total > overhead && (total - overhead) / u8(b, 0x0D) >= kMinFat16Clusters;
+}
+
+// The volume serial number of a FAT boot sector's extended parameter block
+// (signature 0x29 before it), or 0 where it has none. It tells two volumes
+// of the same geometry apart, so that a saved scan is never recovered from
+// the wrong one.
+std::uint32_t FatSerial(Bytes b, std::size_t signatureAt) {
+  return u8(b, signatureAt) == 0x29 ? le32(b, signatureAt + 1) : 0;
+}
+
 bool Usable64(std::uint64_t v) {
   return v != 0 && v != ~std::uint64_t{0};
 }
@@ -77,8 +104,11 @@ void CollectListedRuns(const Volume& volume, const std::vector<AttributeListEntr
 }  // namespace
 
 bool LooksLikeFat16(Bytes b) {
-  return HasJump(b) && le16(b, 0x22) != 0 && le32(b, 0x39) != 0 && SectorSizeOk(le16(b, 0x0B)) &&
-         b[0x10] == 2 && SectorsPerClusterOk(b[0x0D]) && le16(b, 0x11) == 512 && le16(b, 0x0E) != 0;
+  // A volume under 65,536 sectors gives its size in the 16-bit total alone.
+  const bool sized = le16(b, 0x13) != 0 || le16(b, 0x22) != 0;
+  return HasJump(b) && sized && le32(b, 0x39) != 0 && SectorSizeOk(le16(b, 0x0B)) && b[0x10] == 2 &&
+         SectorsPerClusterOk(b[0x0D]) && le16(b, 0x11) == 512 && le16(b, 0x0E) != 0 &&
+         HasFat16ClusterCount(b);
 }
 
 bool LooksLikeFat32(Bytes b) {
@@ -126,12 +156,12 @@ std::optional<VolumeContext> RecogniseVolume(Bytes boot) {
   const std::uint8_t sectorsPerCluster = u8(boot, 0x0D);
   if (LooksLikeFat16(boot)) {
     const std::uint16_t fatSectors = le16(boot, 0x16);
-    const std::uint16_t total16 = le16(boot, 0x13);
     context.setFsType(FsType::Fat16);
     context.setFatKind(1);
     context.setFatSectors(fatSectors);
     context.setFatEntryCount(FatEntries(fatSectors, bytesPerSector, 2));
-    context.setTotalSectors(total16 != 0 ? total16 : le32(boot, 0x20));
+    context.setTotalSectors(Fat16TotalSectors(boot));
+    context.setVolumeSerial(FatSerial(boot, 0x26));
     context.setFatStart(le16(boot, 0x0E));
     context.setFat2Start(context.fatStart() + fatSectors);
     context.setDataStart(context.fat2Start() + fatSectors);
@@ -142,6 +172,7 @@ std::optional<VolumeContext> RecogniseVolume(Bytes boot) {
     context.setFatSectors(static_cast<std::uint16_t>(fatSectors));
     context.setFatEntryCount(FatEntries(fatSectors, bytesPerSector, 4));
     context.setTotalSectors(le32(boot, 0x20));
+    context.setVolumeSerial(FatSerial(boot, 0x42));
     context.setFatStart(le16(boot, 0x0E));
     context.setFat2Start(context.fatStart() + fatSectors);
     context.setDataStart(context.fat2Start() + fatSectors);

@@ -57,6 +57,7 @@ OpenResult Volume::Mount(SourceKind kind, std::shared_ptr<SectorSource> source, 
     const std::uint32_t sectorSize = volume->source_->sectorSize();
     context.setBytesPerSector(static_cast<std::uint16_t>(sectorSize));
     context.setTotalSectors(volume->source_->size() / sectorSize);
+    volume->claimedSectors_ = context.totalSectors();
     return {std::move(volume)};
   }
   std::array<std::uint8_t, kBootSectorBytes> boot{};
@@ -68,6 +69,9 @@ OpenResult Volume::Mount(SourceKind kind, std::shared_ptr<SectorSource> source, 
   const std::optional<VolumeContext> recognised = RecogniseVolume(boot);
   if (!recognised) return {nullptr, OpenFailure::NotRecognised, 0};
   context = *recognised;
+  volume->claimedSectors_ = context.totalSectors();
+  const std::uint64_t held = volume->source_->size() / context.bytesPerSector();
+  if (context.totalSectors() > held) context.setTotalSectors(held);
   if (context.fsType() == FsType::Ntfs) {
     std::optional<MftLocation> mft;
     try {
@@ -86,6 +90,7 @@ OpenResult Volume::Mount(SourceKind kind, std::shared_ptr<SectorSource> source, 
 std::shared_ptr<const Volume> Volume::Detached(std::u16string name, const VolumeContext& context) {
   std::shared_ptr<Volume> volume(new Volume(nullptr, std::move(name)));
   volume->context_ = context;
+  volume->claimedSectors_ = context.totalSectors();
   return volume;
 }
 

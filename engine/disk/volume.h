@@ -29,6 +29,7 @@ enum class OpenFailure {
   NoSuchPartition,  // the partition number is not in the partition table
   NotRecognised,    // no FAT16, FAT32 or NTFS boot sector
   MftNotFound,      // NTFS whose master file table cannot be located
+  OtherVolume,      // a saved scan's source opened, but it is not the scanned volume
 };
 
 class Volume;
@@ -72,6 +73,10 @@ class Volume {
   int CopySectors(int outFd, std::uint64_t sector, std::uint64_t bytes) const;
 
   const VolumeContext& context() const { return context_; }
+  // The sectors the boot sector claims. A volume is never larger than its
+  // source: where the claim is larger, totalSectors holds what the source
+  // has.
+  std::uint64_t claimedSectors() const { return claimedSectors_; }
   const std::vector<RunNode>& mftRuns() const { return mftRuns_; }
   std::uint32_t mftRecordCount() const { return mftRecordCount_; }
   // The source's full path (at most what a scan-information file keeps).
@@ -90,6 +95,7 @@ class Volume {
   std::shared_ptr<SectorSource> source_;
   std::u16string sourceName_;
   VolumeContext context_;
+  std::uint64_t claimedSectors_ = 0;
   std::vector<RunNode> mftRuns_;
   std::uint32_t mftRecordCount_ = 0;
   bool imageFile_ = false;

@@ -31,7 +31,7 @@ class VolumeContext {
   std::uint64_t altBootSector() const { return Get<std::uint64_t>(0x00); }
   std::uint64_t firstSector() const { return Get<std::uint64_t>(0x08); }
   std::uint64_t totalSectors() const { return Get<std::uint64_t>(0x10); }
-  std::uint64_t volumeSerial() const { return Get<std::uint64_t>(0x18); }
+  std::uint64_t volumeSerial() const { return Get<std::uint64_t>(0x18); }  // FAT: 32 bits
   std::uint64_t fatStart() const { return Get<std::uint64_t>(0x20); }
   std::uint64_t mftCluster() const { return Get<std::uint64_t>(0x20); }
   std::uint64_t fat2Start() const { return Get<std::uint64_t>(0x28); }
@@ -93,6 +93,11 @@ inline std::optional<std::uint64_t> ClusterSector(const VolumeContext& context,
                                                   std::uint64_t cluster) {
   const auto offset = CheckedMul(cluster, context.sectorsPerCluster());
   return offset ? CheckedAdd(context.firstSector(), *offset) : std::nullopt;
+}
+
+// The absolute sector just past the volume's last one.
+inline std::uint64_t VolumeEndSector(const VolumeContext& context) {
+  return CheckedAdd(context.firstSector(), context.totalSectors()).value_or(~std::uint64_t{0});
 }
 
 // The MFT records that `clusters` clusters hold; 0 when a forged count

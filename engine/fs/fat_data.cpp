@@ -1,6 +1,7 @@
 #include "fs/fat_data.h"
 
 #include <algorithm>
+#include <unordered_set>
 
 #include "disk/volume.h"
 
@@ -11,6 +12,7 @@ namespace {
 // The fixed FAT16 root folder: 512 entries of 32 bytes at the start of the
 // data area, before cluster 2.
 constexpr std::uint32_t kFat16RootBytes = 512 * 32;
+constexpr std::uint64_t kMaxFolderBytes = 65536 * 32;
 
 bool IsFat16(const VolumeContext& c) {
   return c.fsType() == FsType::Fat16;
@@ -24,6 +26,40 @@ bool EndsChain(std::uint32_t entry, std::uint32_t current, const VolumeContext& 
   const std::uint32_t low = entry & 0x0FFFFFFF;
   return low >= 0x0FFFFFF8 || entry == 0x0FFFFFFF || low > c.fatEntryCount() || low < 2;
 }
+
+// Entries of the first FAT, each taken whole (the upper four bits of a FAT32
+// entry included), read one FAT sector at a time: a sector is read again
+// only when an entry lies in another one than the last.
+class FatEntries {
+ public:
+  explicit FatEntries(const Volume& volume)
+      : volume_(volume),
+        context_(volume.context()),
+        entryBytes_(IsFat16(context_) ? 2 : 4),
+        perSector_(context_.bytesPerSector() / entryBytes_),
+        sector_(context_.bytesPerSector()) {}
+
+  // nullopt for an unusable sector size or a sector past 64 bits.
+  std::optional<std::uint32_t> Get(std::uint32_t cluster) {
+    if (perSector_ == 0) return std::nullopt;
+    const auto wanted = CheckedAdd(context_.fatStart(), cluster / perSector_);
+    if (!wanted) return std::nullopt;
+    if (*wanted != cached_) {
+      volume_.ReadSectors(sector_, *wanted);
+      cached_ = *wanted;
+    }
+    const std::size_t at = std::size_t{cluster % perSector_} * entryBytes_;
+    return entryBytes_ == 2 ? le16(sector_, at) : le32(sector_, at);
+  }
+
+ private:
+  const Volume& volume_;
+  const VolumeContext& context_;
+  std::uint32_t entryBytes_;
+  std::uint32_t perSector_;
+  std::vector<std::uint8_t> sector_;
+  std::uint64_t cached_ = ~std::uint64_t{0};
+};
 
 }  // namespace
 
@@ -42,26 +78,40 @@ std::vector<std::uint32_t> BuildClusterChain(const Volume& volume, std::uint32_t
   std::vector<std::uint32_t> chain;
   if (first == 1) return chain;
   chain.push_back(first);
-  const std::uint32_t entryBytes = IsFat16(c) ? 2 : 4;
-  const std::uint32_t perSector = c.bytesPerSector() / entryBytes;
-  if (perSector == 0) return chain;
-  std::vector<std::uint8_t> sector(c.bytesPerSector());
-  std::uint64_t cached = ~std::uint64_t{0};
+  FatEntries fat(volume);
   std::uint32_t current = first;
   while (chain.size() <= c.fatEntryCount() && chain.size() < limit) {
-    const auto wanted = CheckedAdd(c.fatStart(), current / perSector);
-    if (!wanted) break;
-    if (*wanted != cached) {
-      volume.ReadSectors(sector, *wanted);
-      cached = *wanted;
-    }
-    const std::size_t at = std::size_t{current % perSector} * entryBytes;
-    const std::uint32_t entry = IsFat16(c) ? le16(sector, at) : le32(sector, at);
-    if (EndsChain(entry, current, c)) break;
-    current = IsFat16(c) ? entry : entry & 0x0FFFFFFF;
+    const auto entry = fat.Get(current);
+    if (!entry || EndsChain(*entry, current, c)) break;
+    current = IsFat16(c) ? *entry : *entry & 0x0FFFFFFF;
     chain.push_back(current);
   }
   return chain;
+}
+
+std::optional<std::uint32_t> ReadFatEntry(const Volume& volume, std::uint32_t cluster) {
+  return FatEntries(volume).Get(cluster);
+}
+
+void ReadFatFolderBuffers(const Volume& volume, std::uint32_t id,
+                          const std::function<bool(Bytes buffer)>& parse) {
+  const VolumeContext& c = volume.context();
+  if (IsFat16(c) && id == 1) {
+    std::vector<std::uint8_t> root(kFat16RootBytes, 0);
+    volume.ReadSectors(root, c.dataStart());
+    parse(root);
+    return;
+  }
+  std::vector<std::uint8_t> cluster(c.clusterBytes());
+  if (cluster.empty()) return;
+  const std::uint64_t reach = (kMaxFolderBytes + cluster.size() - 1) / cluster.size();
+  std::unordered_set<std::uint32_t> passed;
+  for (const std::uint32_t cell : BuildClusterChain(volume, id, reach)) {
+    const auto sector = FatClusterSector(c, cell);
+    if (!sector || cell > c.fatEntryCount() || !passed.insert(cell).second) return;
+    volume.ReadSectors(cluster, *sector);
+    if (parse(cluster)) return;
+  }
 }
 
 StreamMap MapFatItem(const Volume& volume, const FatChain& item, std::uint64_t size) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -24,6 +25,24 @@ std::optional<std::uint64_t> FatClusterSector(const VolumeContext& context, std:
 // than the FAT has entries, or at the limit.
 std::vector<std::uint32_t> BuildClusterChain(const Volume& volume, std::uint32_t first,
                                              std::uint64_t limit = ~std::uint64_t{0});
+
+// The entry of `cluster` in the first FAT, taken whole; 0 for a free
+// cluster. nullopt where the volume's geometry cannot place it.
+std::optional<std::uint32_t> ReadFatEntry(const Volume& volume, std::uint32_t cluster);
+
+// Reads the buffers of the folder whose first cluster is `id` in order,
+// handing each to `parse` until it returns true: on FAT16 the folder with id
+// 1 is the fixed root, read as one buffer; any other folder is read cluster
+// by cluster along its chain. A folder holds at most 65,536 entries of 32
+// bytes, and a chain that comes back to a cluster it has passed loops: it is
+// read once round.
+void ReadFatFolderBuffers(const Volume& volume, std::uint32_t id,
+                          const std::function<bool(Bytes buffer)>& parse);
+
+// The first cluster a 32-byte folder entry names.
+inline std::uint32_t FatFirstCluster(Bytes entry) {
+  return (std::uint32_t{le16(entry, 20)} << 16) | le16(entry, 26);
+}
 
 // Where a FAT item's `size` bytes lie: along its chain when the chain fits
 // the size, else in consecutive clusters from the first one on (a deleted

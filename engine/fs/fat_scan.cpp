@@ -12,9 +12,7 @@ namespace restorix {
 namespace {
 
 constexpr std::size_t kEntryBytes = 32;
-constexpr std::uint32_t kFat16RootBytes = 512 * 32;  // the fixed root: 512 entries
 constexpr std::size_t kMaxLongName = 255;
-constexpr std::uint64_t kMaxFolderBytes = 65536 * kEntryBytes;
 constexpr std::uint8_t kDeletedMark = 0xE5;
 constexpr std::uint8_t kAttributeLabel = 0x08;
 constexpr std::uint8_t kAttributeFolder = 0x10;
@@ -24,20 +22,13 @@ constexpr std::uint8_t kAttributeLongName = 0x0F;
 // (0x18) cannot be; either ends the folder.
 constexpr std::uint8_t kMaxEntryAttribute = 0x30;
 constexpr std::uint8_t kFolderAndLabel = 0x18;
-// Attribute bytes passed over: beyond archive + folder + label (0x38), and 0.
+// Attribute bytes passed over: beyond archive + folder + label (0x38). A 0
+// byte is an ordinary file whose archive bit was cleared.
 constexpr std::uint8_t kMaxKeptAttribute = 0x38;
 // The case bits of byte 12 that the system itself writes (lower-case base
 // name 0x08, lower-case extension 0x10); an entry with any other bits there
 // is passed over.
 constexpr std::uint8_t kCaseBits = 0x18;
-
-bool IsFat16(const VolumeContext& c) {
-  return c.fsType() == FsType::Fat16;
-}
-
-std::uint32_t FirstCluster(Bytes entry) {
-  return (std::uint32_t{le16(entry, 20)} << 16) | le16(entry, 26);
-}
 
 bool IsDotEntries(Bytes buffer) {
   static constexpr char kDot[] = ".          ";
@@ -92,13 +83,14 @@ bool Skipped(Bytes entry, std::uint32_t cluster, const VolumeContext& c) {
   const std::uint8_t attribute = entry[11];
   const std::uint8_t caseBits = entry[12];
   return cluster > c.fatEntryCount() || cluster <= c.fatKind() || attribute > kMaxKeptAttribute ||
-         attribute == kFolderAndLabel || attribute == 0 || (caseBits & ~kCaseBits) != 0;
+         attribute == kFolderAndLabel || (caseBits & ~kCaseBits) != 0;
 }
 
 // Puts a new node in front of the folder's children, unless it is a live
 // file (dropped) or a deleted folder of the same first cluster is there
 // already (which takes the new node's flags and name).
-void KeepOrMerge(ItemTree& tree, ItemNode* node, ItemNode* folder, DeletedFolders& deleted) {
+void KeepOrMerge(ItemTree& tree, ItemNode* node, ItemNode* folder,
+                 std::unordered_map<std::uint32_t, ItemNode*>& deleted) {
   if (node->flags == ItemFlags::Live) {
     tree.Discard(node);
     return;
@@ -118,46 +110,54 @@ void KeepOrMerge(ItemTree& tree, ItemNode* node, ItemNode* folder, DeletedFolder
 }  // namespace
 
 bool ParseFatDirectoryBuffer(const VolumeContext& c, ItemTree& tree, Bytes buffer, ItemNode* folder,
-                             DeletedFolders& deleted) {
+                             FolderParse& parse) {
   std::size_t o = u8(buffer, 11) == kAttributeLabel ? kEntryBytes : 0;
+  const auto ended = [&] {
+    parse.longName.clear();
+    parse.collecting = parse.longNameTooLong = false;
+    return true;
+  };
 
   if (IsDotEntries(buffer)) {
-    const std::uint32_t self = FirstCluster(buffer);
-    std::uint32_t parent = FirstCluster(buffer.subspan(32));
+    const std::uint32_t self = FatFirstCluster(buffer);
+    std::uint32_t parent = FatFirstCluster(buffer.subspan(32));
     if (parent == 0) parent = c.fatKind();
     // The clusters must still hold this very folder.
     if (folder->id != self || folder->parentId != parent ||
         folder->createDate != le16(buffer, 48)) {
-      return true;
+      return ended();
     }
-    if (tree.RegisterFolder(folder) != folder) return true;  // met before
+    if (tree.RegisterFolder(folder) != folder) return ended();  // met before
     o = 2 * kEntryBytes;
   }
 
-  while (o + kEntryBytes <= buffer.size()) {
-    Bytes entry = buffer.subspan(o, kEntryBytes);
+  for (; o + kEntryBytes <= buffer.size(); o += kEntryBytes) {
+    const Bytes entry = buffer.subspan(o, kEntryBytes);
     const std::uint8_t attribute = entry[11];
-    if (entry[0] == 0 || attribute > kMaxEntryAttribute || attribute == kFolderAndLabel)
-      return true;
-
-    std::u16string longName;
-    bool longNameTooLong = false;
-    if (attribute == kAttributeLongName && entry[12] == 0) {
-      while (o + kEntryBytes <= buffer.size() && buffer[o + 11] == kAttributeLongName) {
-        longName.insert(0, LongNamePiece(buffer.subspan(o, kEntryBytes)));
-        longNameTooLong = longNameTooLong || longName.size() > kMaxLongName;
-        o += kEntryBytes;
-      }
-      if (o + kEntryBytes > buffer.size()) return false;  // a long name never carries over
-      TrimLongName(longName);
-      entry = buffer.subspan(o, kEntryBytes);
+    // The entry after a run of long-name entries is taken as its short entry.
+    if (!parse.collecting) {
+      if (entry[0] == 0 || attribute > kMaxEntryAttribute || attribute == kFolderAndLabel)
+        return ended();
+      parse.collecting = attribute == kAttributeLongName && entry[12] == 0;
     }
-    o += kEntryBytes;
+    if (parse.collecting && attribute == kAttributeLongName) {
+      // Past the longest name the pieces are no longer kept: a damaged
+      // folder can hold tens of thousands of them.
+      if (!parse.longNameTooLong) {
+        parse.longName.insert(0, LongNamePiece(entry));
+        parse.longNameTooLong = parse.longName.size() > kMaxLongName;
+      }
+      continue;
+    }
+    std::u16string longName = parse.longNameTooLong ? std::u16string() : parse.longName;
+    TrimLongName(longName);
+    parse.longName.clear();
+    parse.collecting = parse.longNameTooLong = false;
 
-    const std::uint32_t cluster = FirstCluster(entry);
+    const std::uint32_t cluster = FatFirstCluster(entry);
     if (Skipped(entry, cluster, c)) continue;
     ItemNode* node = tree.NewNode();
-    node->name = !longName.empty() && !longNameTooLong ? longName : ShortName(entry);
+    node->name = !longName.empty() ? longName : ShortName(entry);
     node->size = le32(entry, 28);
     node->id = cluster;
     node->location = FatChain{cluster};
@@ -168,39 +168,23 @@ bool ParseFatDirectoryBuffer(const VolumeContext& c, ItemTree& tree, Bytes buffe
                   (entry[0] != kDeletedMark ? ItemFlags::Live : ItemFlags::None);
     // Everything inside a deleted folder counts as deleted.
     if (folder->flags == ItemFlags::Folder) node->flags = node->flags & ~ItemFlags::Live;
-    KeepOrMerge(tree, node, folder, deleted);
+    KeepOrMerge(tree, node, folder, parse.deleted);
   }
   return false;
 }
 
 bool ReadFatFolder(const Volume& volume, ItemTree& tree, ItemNode* folder) {
-  const VolumeContext& c = volume.context();
   if (folder->id == 0) return true;
-  DeletedFolders deleted;
-  if (IsFat16(c) && folder->id == 1) {
-    std::vector<std::uint8_t> root(kFat16RootBytes, 0);
-    volume.ReadSectors(root, c.dataStart());
-    ParseFatDirectoryBuffer(c, tree, root, folder, deleted);
-    return true;
-  }
-  std::vector<std::uint8_t> cluster(c.clusterBytes());
-  if (cluster.empty()) return true;
+  FolderParse parse;
   bool own = true;
   bool first = true;
-  // A folder holds at most 65,536 entries of 32 bytes, and a chain that
-  // comes back to a cluster it has passed loops: it is read once round.
-  const std::uint64_t reach = (kMaxFolderBytes + cluster.size() - 1) / cluster.size();
-  std::unordered_set<std::uint32_t> passed;
-  for (const std::uint32_t cell : BuildClusterChain(volume, folder->id, reach)) {
-    const auto sector = FatClusterSector(c, cell);
-    if (!sector || cell > c.fatEntryCount() || !passed.insert(cell).second) break;
-    volume.ReadSectors(cluster, *sector);
-    const bool ended = ParseFatDirectoryBuffer(c, tree, cluster, folder, deleted);
+  ReadFatFolderBuffers(volume, folder->id, [&](Bytes buffer) {
+    const bool ended = ParseFatDirectoryBuffer(volume.context(), tree, buffer, folder, parse);
     // Dot entries that did not get the folder registered failed the check.
-    if (first) own = !IsDotEntries(cluster) || tree.FindFolder(folder->id) == folder;
+    if (first) own = !IsDotEntries(buffer) || tree.FindFolder(folder->id) == folder;
     first = false;
-    if (ended) break;
-  }
+    return ended;
+  });
   return own;
 }
 

@@ -26,14 +26,23 @@ void ScanFatFolderTree(const Volume& volume, ItemTree& tree, TaskControl task);
 // first cluster was read as its own (a loop on a damaged volume).
 bool ReadFatFolder(const Volume& volume, ItemTree& tree, ItemNode* folder);
 
-// The deleted folders among a folder's children, by first cluster, so that a
-// later entry for the same folder merges into them.
-using DeletedFolders = std::unordered_map<std::uint32_t, ItemNode*>;
+// What the parse of one folder carries from one of its buffers to the next.
+struct FolderParse {
+  // The deleted folders among the folder's children, by first cluster, so
+  // that a later entry for the same folder merges into them.
+  std::unordered_map<std::uint32_t, ItemNode*> deleted;
+  // The long-name pieces met so far: a name's entries may begin in one
+  // cluster and its short entry lie in the next.
+  std::u16string longName;
+  bool collecting = false;  // inside a run of long-name entries
+  bool longNameTooLong = false;
+};
 
-// Parses the 32-byte entries of one buffer of `folder`. True when the folder
-// ends inside it (an end marker, an invalid entry or a failed folder check);
-// false when the buffer was used up and the next cluster should be read.
+// Parses the 32-byte entries of one buffer of `folder`, the buffers of a
+// folder in order with the same `parse`. True when the folder ends inside
+// it (an end marker, an invalid entry or a failed folder check); false when
+// the buffer was used up and the next cluster should be read.
 bool ParseFatDirectoryBuffer(const VolumeContext& context, ItemTree& tree, Bytes buffer,
-                             ItemNode* folder, DeletedFolders& deleted);
+                             ItemNode* folder, FolderParse& parse);
 
 }  // namespace restorix

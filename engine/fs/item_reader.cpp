@@ -18,6 +18,40 @@ struct Overloaded : Ts... {
 template <class... Ts>
 Overloaded(Ts...) -> Overloaded<Ts...>;
 
+// An item never reads past its volume: its map ends where its data would
+// leave the volume (a forged run, a deleted file's clusters read on past the
+// last one, a carved length past the source's end).
+void EndAtVolume(StreamMap& map, const VolumeContext& context) {
+  const std::uint64_t end = VolumeEndSector(context);
+  const std::uint32_t sectorBytes = context.bytesPerSector();
+  const auto within = [&](std::optional<std::uint64_t> first, std::optional<std::uint64_t> count) {
+    return first && count && *first < end && *count <= end - *first;
+  };
+  for (std::size_t i = 0; i < map.segments.size(); ++i) {
+    StreamSegment& segment = map.segments[i];
+    std::uint64_t keep = segment.length;
+    if (segment.kind == StreamSegment::Kind::Sectors) {
+      const std::uint64_t room =
+          segment.sector >= end
+              ? 0
+              : CheckedMul(end - segment.sector, sectorBytes).value_or(~std::uint64_t{0});
+      keep = std::min(keep, room);
+    } else if (segment.kind == StreamSegment::Kind::Unit) {
+      for (const RunNode& run : segment.stored) {
+        if (!within(ClusterSector(context, run.startCluster),
+                    CheckedMul(run.clusterCount, context.sectorsPerCluster()))) {
+          keep = 0;
+        }
+      }
+    }
+    if (keep < segment.length) {
+      segment.length = keep;
+      map.segments.resize(keep != 0 ? i + 1 : i);
+      return;
+    }
+  }
+}
+
 }  // namespace
 
 StreamSegment& StreamMap::Add(StreamSegment::Kind kind, std::uint64_t length) {
@@ -62,6 +96,7 @@ ItemReader::ItemReader(const Volume& volume, const ItemNode& item)
                  [&](const Carved& carved) { map_.Sectors(carved.firstSector, size_); },
              },
              item.location);
+  EndAtVolume(map_, volume.context());
 }
 
 std::size_t ItemReader::read(std::uint64_t offset, MutableBytes out) {
@@ -158,6 +193,17 @@ Bytes ItemReader::DecodedUnit(const StreamSegment& segment) {
   }
   decoded_ = &segment;
   return unit_;
+}
+
+void CutClaimedSizes(const Volume& volume, ItemTree& tree, const StopToken& stop) {
+  WalkTree(tree.root(), [&](ItemNode& node, int) {
+    if (node.isFolder() || !stop.running()) return;
+    const std::uint64_t length = ItemReader(volume, node).length();
+    if (length < node.size) {
+      node.claimedSize = std::max(node.claimedSize, node.size);
+      node.size = length;
+    }
+  });
 }
 
 }  // namespace restorix

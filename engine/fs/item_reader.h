@@ -5,11 +5,13 @@
 // through it.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
 #include "catalogue/item_tree.h"
 #include "fs/ntfs_record.h"
+#include "task.h"
 #include "util/bytes.h"
 
 namespace restorix {
@@ -57,6 +59,9 @@ class ItemReader {
   // The item's size. The data may end earlier where the volume no longer
   // holds all of it.
   std::uint64_t size() const { return size_; }
+  // The bytes read() gives: the size, or less where the item's data leaves
+  // its volume or its runs end first.
+  std::uint64_t length() const { return std::min(size_, map_.length()); }
   // Reads up to out.size() bytes from `offset` of the item's data; returns
   // how many were read (fewer only at the end, 0 past it). What cannot be
   // read from the source reads as zeros. Raises DeviceLostError when the
@@ -73,5 +78,12 @@ class ItemReader {
   const StreamSegment* decoded_ = nullptr;  // the unit held in unit_
   std::vector<std::uint8_t> unit_;
 };
+
+// Cuts the size of every file below the root to what its data on the volume
+// holds (ItemReader::length), keeping the claim in claimedSize: a claimed
+// size is never trusted, so that the listing shows, and a recovery writes,
+// only what can be read. Returns early once `stop` is cleared; lets
+// DeviceLostError pass.
+void CutClaimedSizes(const Volume& volume, ItemTree& tree, const StopToken& stop);
 
 }  // namespace restorix

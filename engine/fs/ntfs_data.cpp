@@ -1,6 +1,7 @@
 #include "fs/ntfs_data.h"
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "disk/volume.h"
@@ -127,10 +128,18 @@ StreamMap MapNtfsStream(const Volume& volume, const NtfsRecord& item, std::uint6
   StreamMapper mapper(context, output);
   std::vector<std::uint8_t> record(context.mftRecordBytes());
   std::uint64_t nextVcn = 0;  // the stream's clusters fed so far
+  // Clusters that no run maps (a gap before a piece, or runs that fall short
+  // of a piece's VCN range) read as sparse, but only where runs follow: the
+  // stream never goes past its last run, whatever its VCNs claim. A stretch
+  // of them longer than the volume is no damaged stream but a forged one,
+  // and ends it.
+  std::uint64_t unmapped = 0;
+  const std::uint64_t volumeClusters = context.totalSectors() / context.sectorsPerCluster();
+  bool ended = false;
   bool started = false;
 
   for (const Extent& extent : item.extents) {
-    if (output.full()) break;
+    if (output.full() || ended) break;
     volume.ReadSectors(record, extent.start);
     if (!CheckMftRecord(record, context)) break;
 
@@ -153,28 +162,35 @@ StreamMap MapNtfsStream(const Volume& volume, const NtfsRecord& item, std::uint6
         break;
       }
       const std::uint64_t firstVcn = a->firstVcn();
+      const std::uint64_t lastVcn = a->lastVcn();
+      if (lastVcn < firstVcn || lastVcn == ~std::uint64_t{0}) continue;
       if (firstVcn < nextVcn || (!own && firstVcn != nextVcn)) continue;
       if (!started) {
         mapper.Start(*a);
         started = true;
       }
       if (firstVcn == 0) output.SetInitialised(a->initialisedSize());
-      // Every piece lands at its own place in the stream: a gap before it,
-      // or runs that fall short of its VCN range, read as sparse clusters.
-      if (firstVcn > nextVcn) mapper.Feed({firstVcn - nextVcn, 0});
+      // Every piece lands at its own place in the stream.
+      unmapped = CheckedAdd(unmapped, firstVcn - nextVcn).value_or(~std::uint64_t{0});
       std::vector<RunNode> runs;
       DecodeRunList(a->bytes(), a->runListOffset(), runs);
       std::uint64_t fed = 0;
-      const std::uint64_t clusters = a->lastVcn() - firstVcn + 1;
+      const std::uint64_t clusters = lastVcn - firstVcn + 1;
       for (const RunNode& run : runs) {
         if (output.full() || fed >= clusters) break;
+        if (run.clusterCount == 0) continue;
+        if (unmapped > volumeClusters) {
+          ended = true;
+          break;
+        }
+        if (unmapped != 0) mapper.Feed({std::exchange(unmapped, 0), 0});
         const std::uint64_t count = std::min(run.clusterCount, clusters - fed);
         mapper.Feed({count, run.startCluster});
         fed += count;
       }
-      if (fed < clusters && !output.full()) mapper.Feed({clusters - fed, 0});
+      unmapped = CheckedAdd(unmapped, clusters - fed).value_or(~std::uint64_t{0});
       nextVcn = firstVcn + clusters;
-      if (output.full()) break;
+      if (output.full() || ended) break;
     }
   }
   mapper.Finish();

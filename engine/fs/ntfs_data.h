@@ -14,9 +14,10 @@ class Volume;
 
 // The map of the item's data: every run in VCN order, sparse runs and
 // compressed zero units as zeros, bytes past the initialised size as zeros,
-// mapped until `size` bytes are. A record that no longer passes its checks
-// ends the map with what was mapped. Raises DeviceLostError for a lost
-// source.
+// mapped until `size` bytes are, or until the last run: the map never goes
+// past the stream's runs, whatever its size claims. A record that no longer
+// passes its checks ends the map with what was mapped. Raises
+// DeviceLostError for a lost source.
 StreamMap MapNtfsStream(const Volume& volume, const NtfsRecord& record, std::uint64_t size);
 
 }  // namespace restorix

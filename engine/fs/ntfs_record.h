@@ -37,6 +37,9 @@ inline constexpr std::uint32_t kFixupBlock = 512;
 inline std::uint16_t FirstAttributeOffset(Bytes r) {
   return le16(r, 0x14);
 }
+inline std::uint16_t SequenceNumber(Bytes r) {
+  return le16(r, 0x10);
+}
 inline std::uint16_t RecordFlags(Bytes r) {
   return le16(r, 0x16);
 }

@@ -76,22 +76,6 @@ void LocateDataInRecord(ItemTree& tree, Bytes record, std::uint64_t sector, Item
   }
 }
 
-// The sector of MFT record `number`, found through the MFT's runs.
-std::optional<std::uint64_t> RecordSector(const Volume& volume, std::uint32_t number) {
-  const VolumeContext& context = volume.context();
-  std::uint64_t before = 0;
-  for (const RunNode& run : volume.mftRuns()) {
-    const std::uint64_t records = MftRecordsIn(run.clusterCount, context);
-    if (number < before + records) {
-      const auto start = ClusterSector(context, run.startCluster);
-      const std::uint64_t within = (number - before) * context.mftRecordSectors();
-      return start ? CheckedAdd(*start, within) : std::nullopt;
-    }
-    before += records;
-  }
-  return std::nullopt;
-}
-
 // The data of a file whose record carries an attribute list: each listed
 // $DATA attribute is found in the record that holds it, by type and id.
 void LocateDataThroughList(const Volume& volume, ItemTree& tree, Bytes record, ItemNode* node) {
@@ -116,7 +100,7 @@ void LocateDataThroughList(const Volume& volume, ItemTree& tree, Bytes record, I
     handled = true;
     if (held != entry.recordNumber) {
       held = entry.recordNumber;
-      sector = RecordSector(volume, entry.recordNumber);
+      sector = MftRecordSector(volume, entry.recordNumber);
       if (sector) volume.ReadSectors(holder, *sector);
       if (sector && !CheckMftRecord(holder, volume.context())) sector.reset();
     }
@@ -266,6 +250,11 @@ class MftScan {
       tree_.Discard(node);
       return;
     }
+    // The node and those of the file's further streams.
+    for (ItemNode* stream = node; stream != nullptr; stream = stream->next) {
+      if (auto* location = std::get_if<NtfsRecord>(&stream->location))
+        location->sequence = SequenceNumber(record);
+    }
     tree_.Adopt(node);
   }
 
@@ -276,6 +265,21 @@ class MftScan {
 };
 
 }  // namespace
+
+std::optional<std::uint64_t> MftRecordSector(const Volume& volume, std::uint32_t number) {
+  const VolumeContext& context = volume.context();
+  std::uint64_t before = 0;
+  for (const RunNode& run : volume.mftRuns()) {
+    const std::uint64_t records = MftRecordsIn(run.clusterCount, context);
+    if (number < before + records) {
+      const auto start = ClusterSector(context, run.startCluster);
+      const std::uint64_t within = (number - before) * context.mftRecordSectors();
+      return start ? CheckedAdd(*start, within) : std::nullopt;
+    }
+    before += records;
+  }
+  return std::nullopt;
+}
 
 bool ParseMftRecord(Bytes record, ItemNode& node) {
   node.flags = static_cast<ItemFlags>(RecordFlags(record) & 0xFF);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "catalogue/item_tree.h"
 #include "task.h"
@@ -26,6 +27,10 @@ inline constexpr std::uint16_t kMftRecordIsFolder = 0x0002;
 // True when an attribute list was met before the chosen file name. A short
 // (8.3) name directly followed by another file name gives way to that one.
 bool ParseMftRecord(Bytes record, ItemNode& node);
+
+// The sector of MFT record `number`, found through the MFT's runs; nullopt
+// for a number past them.
+std::optional<std::uint64_t> MftRecordSector(const Volume& volume, std::uint32_t number);
 
 // Appends an extent to the node's record location (made from its id when it
 // has none yet); a start of 0 clears the extents instead.

@@ -1,6 +1,7 @@
 #include "fs/scan.h"
 
 #include "fs/fat_scan.h"
+#include "fs/item_reader.h"
 #include "fs/ntfs_scan.h"
 #include "platform/file_io.h"
 #include "signature/search.h"
@@ -60,6 +61,7 @@ void RunScan(const Volume& volume, ScanMode mode, const std::vector<SignatureRec
     throw;
   }
   tree.FinishScan();
+  CutClaimedSizes(volume, tree, task.stop);
 }
 
 }  // namespace restorix

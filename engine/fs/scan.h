@@ -46,7 +46,8 @@ OpenedScan OpenScanSource(const ScanRequest& request);
 // without a file system), the signature search for `types`. Whatever
 // happens, the tree is finished afterwards: placeholders hung under the
 // root, folders without files pruned. A lost device (DeviceLostError) passes
-// up once the tree is finished.
+// up once the tree is finished. A scan that ran to its end has its claimed
+// sizes cut to what the volume holds (CutClaimedSizes).
 void RunScan(const Volume& volume, ScanMode mode, const std::vector<SignatureRecord>& types,
              std::uint32_t assumedSize, ItemTree& tree, TaskControl task);
 

@@ -101,7 +101,7 @@ class SignatureWalk {
       outcome = Dispatch(context_, detector, copy, sector);
     }
     if (outcome == Outcome::Confirmed) {
-      AddCarvedItem(tree_, volume_.context(), rawData_, sector, copy);
+      Carve(sector, copy);
       skip = copy.skipLength != 0 && copy.skipValid != 0
                  ? (SkipBytes(copy) + sectorBytes_ - 1) / sectorBytes_
                  : 0;
@@ -110,7 +110,7 @@ class SignatureWalk {
     if (entry.aliases.empty()) return false;
     for (const std::string& alias : entry.aliases) {
       copy.SetExtension(alias);
-      AddCarvedItem(tree_, volume_.context(), rawData_, sector, copy);
+      Carve(sector, copy);
     }
     skip = 0;
     return true;
@@ -147,6 +147,27 @@ class SignatureWalk {
                                                                      : record.skipLength;
   }
 
+  // Makes the carved item. A length that was only guessed (the type's
+  // stored or assumed size) never runs over the start of the next file
+  // found: garbage full of signatures would otherwise list many times the
+  // source's size.
+  void Carve(std::uint64_t sector, const SignatureRecord& record) {
+    if (sector != guessedAt_) {
+      const std::uint64_t room = (sector - guessedAt_) * sectorBytes_;
+      for (ItemNode* item : guessed_) {
+        if (item->size <= room) continue;
+        item->claimedSize = std::max(item->claimedSize, item->size);
+        item->size = room;
+      }
+      guessed_.clear();
+    }
+    ItemNode* item = AddCarvedItem(tree_, volume_.context(), rawData_, sector, record);
+    if (record.detectedSize == 0 || FindDetector(record.typeCode) == nullptr) {
+      guessed_.push_back(item);
+      guessedAt_ = sector;
+    }
+  }
+
   static Bytes AsBytes(std::string_view text) {
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
   }
@@ -164,6 +185,8 @@ class SignatureWalk {
   std::uint64_t bufferStart_ = 0;
   std::uint64_t bufferSectors_ = 0;
   std::vector<std::uint8_t> spill_;
+  std::vector<ItemNode*> guessed_;  // items carved at guessedAt_ whose length was guessed
+  std::uint64_t guessedAt_ = 0;
 };
 
 // The parent id the "Raw Data" folder carries: the NTFS root's (5) on NTFS
@@ -187,8 +210,8 @@ void RunSignatureSearch(const Volume& volume, ItemTree& tree,
   SignatureWalk(volume, tree, rawData, BuildSignatureIndex(searchOrder), task).Run();
 }
 
-void AddCarvedItem(ItemTree& tree, const VolumeContext& context, ItemNode* rawData,
-                   std::uint64_t start, const SignatureRecord& record) {
+ItemNode* AddCarvedItem(ItemTree& tree, const VolumeContext& context, ItemNode* rawData,
+                        std::uint64_t start, const SignatureRecord& record) {
   ItemNode* category = tree.FolderIn(rawData, Widen(record.cat()));
   ItemNode* kind = tree.FolderIn(category, Widen(record.ext()));
 
@@ -201,19 +224,15 @@ void AddCarvedItem(ItemTree& tree, const VolumeContext& context, ItemNode* rawDa
   if (context.fsType() == FsType::Fat16 || context.fsType() == FsType::Fat32) {
     item->id = static_cast<std::uint32_t>(start);
   }
-  std::uint64_t size = record.largeSize      ? record.largeSize
-                       : record.detectedSize ? record.detectedSize
-                       : record.assumedSize  ? record.assumedSize
-                       : record.fallbackSize ? record.fallbackSize
-                                             : kDefaultCarvedSize;
-  const std::uint64_t total = context.totalSectors();
-  const std::uint32_t sectorBytes = context.bytesPerSector();
-  if (sectorBytes != 0 && start + size / sectorBytes > total) {
-    size =
-        (total > start ? total - start : 0) * sectorBytes;  // the file cannot run past the source
-  }
-  item->size = size;
+  // What runs past the source's end is cut once the scan is done
+  // (CutClaimedSizes).
+  item->size = record.largeSize      ? record.largeSize
+               : record.detectedSize ? record.detectedSize
+               : record.assumedSize  ? record.assumedSize
+               : record.fallbackSize ? record.fallbackSize
+                                     : kDefaultCarvedSize;
   tree.AddChild(kind, item);
+  return item;
 }
 
 std::vector<SignatureRecord> SearchOrder(const std::vector<SignatureRecord>& chosen,

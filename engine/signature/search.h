@@ -29,9 +29,9 @@ void RunSignatureSearch(const Volume& volume, ItemTree& tree,
                         const std::vector<SignatureRecord>& searchOrder, TaskControl task);
 
 // Makes the carved item for a confirmed hit at `start`, under
-// rawData/<category>/<extension>.
-void AddCarvedItem(ItemTree& tree, const VolumeContext& context, ItemNode* rawData,
-                   std::uint64_t start, const SignatureRecord& record);
+// rawData/<category>/<extension>, and returns it.
+ItemNode* AddCarvedItem(ItemTree& tree, const VolumeContext& context, ItemNode* rawData,
+                        std::uint64_t start, const SignatureRecord& record);
 
 // The list the search takes, from the chosen types in type-table order: the
 // same types in reverse order (the later a type is in the table, the earlier

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <tuple>
 
 #include "support/test_support.h"
 #include "support/tsk.h"
@@ -433,6 +434,48 @@ TEST(TreeOutputTest, AnyNameSurvivesTheJsonDocument) {
     EXPECT_EQ(item["name"], Utf8FromUtf16(names[i])) << i;
     EXPECT_EQ(item["path"], "folder \"one\"/" + Utf8FromUtf16(names[i])) << i;
   }
+}
+
+// Where a size was cut, the listing says so: the item's claim beside its
+// size, and the volume's claimed sectors beside those its source holds.
+TEST(TreeOutputTest, CutSizesAreShownWithTheirClaims) {
+  ItemTree tree;
+  ItemNode* root = tree.NewRoot();
+  for (const auto& [name, size, claimed] :
+       {std::tuple{u"cut.bin", 8192ull, 1ull << 48}, std::tuple{u"whole.bin", 100ull, 0ull}}) {
+    ItemNode* file = tree.NewNode();
+    file->name = name;
+    file->size = size;
+    file->claimedSize = claimed;
+    tree.AddChild(root, file);
+  }
+  const std::u16string source = u"disk";
+  const cli::ScanView cut{source, FsType::Ntfs, root, 16384, 1ull << 63};
+  std::ostringstream out;
+  cli::WriteScanJson(out, cut, "deleted", true);
+  const auto json = Json::parse(out.str());
+  EXPECT_EQ(json["volumeCut"]["claimedSectors"], 1ull << 63);
+  EXPECT_EQ(json["volumeCut"]["sectors"], 16384);
+  EXPECT_EQ(json["items"][0]["name"], "whole.bin");
+  EXPECT_FALSE(json["items"][0].contains("claimedSize"));
+  EXPECT_EQ(json["items"][1]["size"], 8192);
+  EXPECT_EQ(json["items"][1]["claimedSize"], 1ull << 48);
+
+  testing::internal::CaptureStdout();
+  cli::PrintTree(cut);
+  const std::string text = testing::internal::GetCapturedStdout();
+  EXPECT_NE(text.find("note: the boot sector claims 9223372036854775808 sectors; the source holds "
+                      "16384"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("cut.bin  8192 bytes (cut: the disk claims 281474976710656)"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("whole.bin  100 bytes  ["), std::string::npos) << text;
+
+  std::ostringstream whole;
+  cli::WriteScanJson(whole, {source, FsType::Ntfs, root, 16384, 16384}, "deleted", true);
+  EXPECT_FALSE(Json::parse(whole.str()).contains("volumeCut"));
 }
 
 TEST(TreeOutputTest, NamesReachTheTerminalWithoutControlCharacters) {

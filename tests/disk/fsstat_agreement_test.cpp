@@ -87,6 +87,7 @@ void ExpectFatAgrees(const Volume& engine, const std::filesystem::path& image) {
   EXPECT_EQ(c.dataStart(), Range(f.at("* Data Area")).first);
   EXPECT_EQ(c.fatSectors(), fatSectors & 0xFFFF);
   EXPECT_EQ(c.fatEntryCount(), fatSectors * sector / (fat16 ? 2 : 4));  // the FAT's entries
+  EXPECT_EQ(c.volumeSerial(), Number(f.at("Volume ID")));
 }
 
 // "MiB command": the size of the volume and the command that formats it.
@@ -109,14 +110,13 @@ TEST_P(MadeVolumeTest, ContextAgreesWithFsstat) {
 // FAT16 volumes keep the 512-entry fixed root folder that the scanner reads;
 // mkfs.fat would grow it to fill a whole large cluster unless told not to
 // align (-a -r 512), and such volumes are not recognised.
-INSTANTIATE_TEST_SUITE_P(MkfsFat, MadeVolumeTest,
-                         testing::Values("40 mkfs.fat -F 16 -s 2", "256 mkfs.fat -F 16 -s 8",
-                                         "2000 mkfs.fat -F 16 -a -r 512 -s 64",
-                                         "4000 mkfs.fat -F 16 -a -r 512 -s 128",
-                                         "40 mkfs.fat -F 32 -s 1", "300 mkfs.fat -F 32 -s 8",
-                                         "2100 mkfs.fat -F 32 -s 64",
-                                         "300 mkfs.fat -F 32 -s 1 -S 4096",
-                                         "300 mkfs.fat -F 16 -a -r 512 -s 2 -S 4096"));
+INSTANTIATE_TEST_SUITE_P(
+    MkfsFat, MadeVolumeTest,
+    testing::Values("16 mkfs.fat -F 16", "40 mkfs.fat -F 16 -s 2", "256 mkfs.fat -F 16 -s 8",
+                    "2000 mkfs.fat -F 16 -a -r 512 -s 64", "4000 mkfs.fat -F 16 -a -r 512 -s 128",
+                    "40 mkfs.fat -F 32 -s 1", "300 mkfs.fat -F 32 -s 8",
+                    "2100 mkfs.fat -F 32 -s 64", "300 mkfs.fat -F 32 -s 1 -S 4096",
+                    "300 mkfs.fat -F 16 -a -r 512 -s 2 -S 4096"));
 
 // Every cluster size from 512 B to 64 KiB, and 4096-byte sectors.
 INSTANTIATE_TEST_SUITE_P(MkNtfs, MadeVolumeTest,

@@ -41,7 +41,12 @@ TEST(RecognitionTest, AcceptsAndRefusesBootSectors) {
       {"FAT16", Fat16Boot(), "FAT16 "},
       {"FAT32", Fat32Boot(), "FAT32 "},
       {"NTFS", Ntfs(), "NTFS "},
-      {"FAT16 with a 16-bit total", Edited(Fat16Boot(), {{0x20, 4, 0}, {0x13, 2, 40000}}), None},
+      {"FAT16 with a 16-bit total", Edited(Fat16Boot(), {{0x20, 4, 0}, {0x13, 2, 40000}}),
+       "FAT16 "},
+      {"FAT16 without any total", Edited(Fat16Boot(), {{0x20, 4, 0}}), None},
+      // 4 + 2 x 200 + 32 sectors before the data, then 4084 clusters of 4: FAT12.
+      {"4084 clusters", Edited(Fat16Boot(), {{0x20, 4, 0}, {0x13, 2, 436 + 4084 * 4}}), None},
+      {"4085 clusters", Edited(Fat16Boot(), {{0x20, 4, 0}, {0x13, 2, 436 + 4085 * 4}}), "FAT16 "},
       {"FAT16 with one FAT", Edited(Fat16Boot(), {{0x10, 1, 1}}), None},
       {"FAT16 with 224 root entries", Edited(Fat16Boot(), {{0x11, 2, 224}}), None},
       {"FAT32 without the backup boot sector at 6", Edited(Fat32Boot(), {{0x32, 2, 0}}), None},
@@ -91,9 +96,18 @@ std::string Fields(const VolumeContext& c) {
 TEST(RecogniseVolumeTest, FillsTheContextOfEachFileSystem) {
   const std::pair<Sector, std::string> cases[] = {
       {Fat16Boot(), "fs 1 spc 4 total 32000 serial 0 starts 4 cc 194 fat c800 c8 1"},
+      {Edited(Fat16Boot(), {{0x20, 4, 0}, {0x13, 2, 40000}}),
+       "fs 1 spc 4 total 9c40 serial 0 starts 4 cc 194 fat c800 c8 1"},
+      // The serial number of the extended parameter block, where it has one.
+      {Edited(Fat16Boot(), {{0x26, 1, 0x29}, {0x27, 4, 0x52455354}}),
+       "fs 1 spc 4 total 32000 serial 52455354 starts 4 cc 194 fat c800 c8 1"},
+      {Edited(Fat16Boot(), {{0x26, 1, 0x28}, {0x27, 4, 0x52455354}}),
+       "fs 1 spc 4 total 32000 serial 0 starts 4 cc 194 fat c800 c8 1"},
       // Sectors per FAT wider than 16 bits: 0x12345.
       {Edited(Fat32Boot(), {{0x24, 4, 0x12345}}),
        "fs 2 spc 8 total 96000 serial 0 starts 20 12365 246aa fat 91a280 2345 2"},
+      {Edited(Fat32Boot(), {{0x42, 1, 0x29}, {0x43, 4, 0xAAACCB2A}}),
+       "fs 2 spc 8 total 96000 serial aaaccb2a starts 20 278 4d0 fat 12c00 258 2"},
       // Records of 2 sectors, index records of 8; the FAT-only bytes stay zero.
       {Ntfs(), "fs 3 spc 8 total 7e7ff serial 870803570802c0e starts 5455 2 80200000000 fat 0 0 0"},
       {Sector(512, 0), "none"}};

@@ -39,26 +39,10 @@ bool Fits(const std::u16string& ours, const std::string& tsk) {
   return ours == Utf16FromUtf8(tsk) || ShortNameFits(ours, tsk);
 }
 
-// The name the scan must give the file (empty: its short name), and whether a
-// rule made it differ from TSK's. Rule: a long name never carries over from
-// one cluster to the next; of one whose entries begin in the cluster before
-// the short entry's, only the pieces in the short entry's cluster count.
-std::pair<std::u16string, bool> ExpectedName(const Volume& engine, const test::TskFile& f) {
+// The name the scan must give the file; empty when it is its short name.
+std::u16string ExpectedName(const test::TskFile& f) {
   std::u16string name = Utf16FromUtf8(f.path.substr(f.path.rfind('/') + 1));
-  if (ShortNameFits(name, f.shortName)) return {};  // no long name
-  // TSK counts 32-byte slots from the first sector after the FATs, from 3 on;
-  // the fixed FAT16 root before cluster 2 is read in one piece.
-  const VolumeContext& c = engine.context();
-  const std::uint64_t perSector = c.bytesPerSector() / 32,
-                      clusters = FatClusterSector(c, 2).value_or(0);
-  const std::uint64_t sector = c.dataStart() + (f.address - 3) / perSector;
-  const std::uint64_t slot =
-      (sector - clusters) % c.sectorsPerCluster() * perSector + (f.address - 3) % perSector;
-  if (sector < clusters || slot >= (name.size() + 12) / 13) return {name, false};
-  name.resize(13 * slot);
-  while (!name.empty() && name.back() == u' ')
-    name.pop_back();
-  return {name, true};
+  return ShortNameFits(name, f.shortName) ? std::u16string() : name;
 }
 
 // The folders above the item against those of TSK's path.
@@ -126,7 +110,7 @@ TEST_P(FatAgreementTest, EveryDeletedFileIsFoundWithTheBytesIcatReads) {
       ++explained;
       continue;
     }
-    const auto [name, byRule] = ExpectedName(engine, f);
+    const std::u16string name = ExpectedName(f);
     auto [match, end] = items.equal_range(f.sectors.empty() ? 0 : f.sectors[0]);
     while (match != end && (match->second->size != f.size ||
                             !(name.empty() ? ShortNameFits(match->second->name, f.shortName)
@@ -153,7 +137,7 @@ TEST_P(FatAgreementTest, EveryDeletedFileIsFoundWithTheBytesIcatReads) {
     const bool folder = FoldersFit(item, f.path);
     EXPECT_TRUE(folder) << "in another folder: " << about;
     EXPECT_TRUE(same) << "other bytes: " << about;
-    ++(!folder || !same ? wrong : oneRun && !byRule ? identical : explained);
+    ++(!folder || !same ? wrong : oneRun ? identical : explained);
   }
   for (const auto& [sector, node] : items) {
     ADD_FAILURE() << "listed, but not a deleted file to TSK: " << Utf8FromUtf16(node->name);

@@ -140,7 +140,7 @@ TEST(FatScanTest, WhichEntriesBecomeItems) {
       {"the last FAT entry", 16, root(File("?ILE    TXT", 51200)), {}, listed},
       {"past the last FAT entry", 16, root(File("?ILE    TXT", 51201)), {}, skipped},
       {"the high word counts", 32, root(File("?ILE    TXT", 0x20005)), {}, skipped},
-      {"attribute 0", 16, root(Entry("?ILE    TXT", 0x00, 5)), {}, skipped},
+      {"attribute 0", 16, root(Entry("?ILE    TXT", 0x00, 5)), {}, listed},
       {"attribute 0x18 ends the folder", 16, root(Entry("?ILE    TXT", 0x18, 5)), {}, ended},
       {"attribute 0x31 ends the folder", 16, root(Entry("?ILE    TXT", 0x31, 5)), {}, ended},
       {"first byte 0 ends the folder", 16, root(File({"\0ILE    TXT", 11}, 5)), {}, ended},
@@ -198,6 +198,36 @@ TEST(FatScanTest, AFolderChainThatLoopsIsReadOnceRound) {
   const std::string tree = test::Render(scan.tree.root());
   EXPECT_EQ(tree.size(), std::string(".+(LOOP+(XILE.TXT))").size()) << tree.substr(0, 60);
   EXPECT_LT(source->reads(), 20);
+}
+
+// A long name whose entries reach the end of a folder's cluster goes on in
+// the folder's next cluster (4096 bytes: 128 entries, "." and ".." first).
+TEST(FatScanTest, LongNamesCarryOverIntoTheFoldersNextCluster) {
+  const Bytes32 empty = Entry("?MPTY   TXT", 0x20, 0);  // not listed: first cluster 0
+  const Bytes32 name = test::Cat({Long(u"Meeting notes item 05.txt"), File("?EETIN~1TXT", 50)});
+  const std::tuple<const char*, std::size_t, bool, const char*> cases[] = {
+      {"all in one cluster", 0, true, ".+(LONG+(Meeting notes item 05.txt))"},
+      {"pieces, then the short entry", 124, true, ".+(LONG+(Meeting notes item 05.txt))"},
+      {"one piece on each side", 125, true, ".+(LONG+(Meeting notes item 05.txt))"},
+      {"the chain ends after the pieces", 124, false, ".+()"},
+  };
+  for (const auto& [what, fill, linked, tree] : cases) {
+    Bytes32 entries = Dots(40, 0);
+    for (std::size_t i = 0; i < fill; ++i)
+      entries = test::Cat({entries, empty});
+    entries = test::Cat({entries, name});
+    Bytes32 first(entries.begin(), entries.begin() + std::min<std::size_t>(entries.size(), 4096));
+    Bytes32 second(entries.begin() + static_cast<std::ptrdiff_t>(first.size()), entries.end());
+    if (!linked) second = {};
+    const auto volume = Volume::Open(SourceKind::LogicalDrive,
+                                     FatVolume(32, Folder("LONG", 40), {{40, first}, {41, second}},
+                                               linked ? Links({40, 41}) : Links({40})),
+                                     u"fat")
+                            .volume;
+    ASSERT_TRUE(volume);
+    const test::ScanRun scan = test::ScanVolume(*volume);
+    EXPECT_EQ(Tree(scan.tree.root()), tree) << what;
+  }
 }
 
 TEST(FatClusterChainTest, FollowsTheFirstFatReadingEachFatSectorOnceInARow) {

@@ -145,7 +145,9 @@ int CheckCarving(const Volume& volume,
     if (here.size() != 1) continue;
     const Carved& c = *here[0];
     EXPECT_EQ(c.extension, *want.extension) << label << " " << file->name;
-    const std::uint64_t size = std::min(want.size, (total - sector) * sectorBytes);
+    std::uint64_t size = std::min(want.size, (total - sector) * sectorBytes);
+    for (const auto& [other, start] : placed)
+      if (want.guessed && start > sector) size = std::min(size, (start - sector) * sectorBytes);
     EXPECT_EQ(c.item->size, size) << label << " " << file->name << " (" << want.why << ")";
     const auto path = out / ("#/Raw Data/" + c.category + "/" + c.extension + "/" +
                              std::to_string(sector) + "." + c.extension);

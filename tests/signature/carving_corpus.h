@@ -64,6 +64,7 @@ struct Expected {
   std::optional<std::string> extension;
   std::uint64_t size = 0;
   std::string why;
+  bool guessed = false;  // a length the file does not give: cut at the next file found
 };
 
 // Runs the search over the volume with every type selected, recovers what it

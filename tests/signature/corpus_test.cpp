@@ -77,7 +77,7 @@ Expected Expect(const CorpusFile& f, const std::vector<SignatureRecord>& table) 
   }
   const std::string extension = f.kind;
   return {extension, StoredSize(table, extension),
-          "the signature alone confirms it; the table's size"};
+          "the signature alone confirms it; the table's size, up to the next file", true};
 }
 
 // Runs the search over the volume and checks each planted file against

@@ -161,7 +161,7 @@ ScanRun ScanVolume(const Volume& volume, ScanMode mode, const std::vector<Signat
 
 std::vector<std::uint8_t> ReadItem(const Volume& volume, const ItemNode& item) {
   ItemReader reader(volume, item);
-  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(reader.size()));
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(reader.length()));
   bytes.resize(reader.read(0, bytes));
   return bytes;
 }

@@ -1,0 +1,157 @@
+#include "catalogue/stale_check.h"
+
+#include <algorithm>
+
+#include "disk/volume.h"
+#include "fs/fat_data.h"
+#include "fs/ntfs_record.h"
+#include "fs/ntfs_scan.h"
+#include "signature/detectors/detectors.h"
+#include "signature/signature_file.h"
+#include "util/text.h"
+
+namespace restorix {
+
+namespace {
+
+constexpr std::size_t kEntryBytes = 32;
+constexpr std::uint8_t kDeletedMark = 0xE5;
+constexpr std::uint8_t kAttributeFolder = 0x10;
+constexpr std::uint8_t kAttributeLongName = 0x0F;
+
+}  // namespace
+
+StaleItemCheck::StaleItemCheck(const Volume& volume,
+                               std::optional<std::vector<SignatureRecord>> signatures)
+    : volume_(volume), signatures_(std::move(signatures)) {
+}
+
+bool StaleItemCheck::Changed(const ItemNode& item) {
+  if (item.isFolder()) return false;
+  if (const auto* carved = std::get_if<Carved>(&item.location)) {
+    return CarvedChanged(item, carved->firstSector);
+  }
+  if (const auto* record = std::get_if<NtfsRecord>(&item.location)) {
+    return NtfsChanged(item, *record);
+  }
+  if (const auto* chain = std::get_if<FatChain>(&item.location)) {
+    return FatChanged(item, chain->firstCluster);
+  }
+  return false;
+}
+
+bool StaleItemCheck::NtfsChanged(const ItemNode& item, const NtfsRecord& record) {
+  const VolumeContext& c = volume_.context();
+  const auto base = MftRecordSector(volume_, record.number);
+  buffer_.assign(c.mftRecordBytes(), 0);
+  if (!base || buffer_.empty()) return true;
+  volume_.ReadSectors(buffer_, *base);
+  // Still a deleted file's own record: a record the volume has given to a
+  // new file is in use, or was freed again with another sequence number,
+  // folder or creation date.
+  if (!CheckMftRecord(buffer_, c) || BaseRecordReference(buffer_) != 0 ||
+      RecordFlags(buffer_) != 0 ||
+      (record.sequence && SequenceNumber(buffer_) != *record.sequence)) {
+    return true;
+  }
+  ItemNode now;
+  ParseMftRecord(buffer_, now);
+  if (now.parentId != item.parentId || now.createDate != item.createDate) return true;
+
+  const std::uint64_t size = item.claimedSize != 0 ? item.claimedSize : item.size;
+  std::vector<std::uint8_t> other;  // a further record that holds a piece of the data
+  for (const Extent& extent : record.extents) {
+    Bytes holder = buffer_;
+    if (extent.start != *base) {
+      other.assign(buffer_.size(), 0);
+      volume_.ReadSectors(other, extent.start);
+      if (!CheckMftRecord(other, c) || (RecordFlags(other) & kMftRecordInUse) != 0) return true;
+      holder = other;
+    }
+    const Attribute data{holder, extent.length};
+    if (data.type() != ATTR_DATA) return true;
+    // Where the stream starts, it still claims the scan's size (resident
+    // pieces that an attribute list names add up: only a lone one is
+    // compared).
+    if (&extent == &record.extents.front()) {
+      const bool resident = !data.nonResident();
+      const bool compared = resident ? record.extents.size() == 1 : data.firstVcn() == 0;
+      if (compared && (resident ? data.valueLength() : data.dataSize()) != size) return true;
+    }
+  }
+  return false;
+}
+
+bool StaleItemCheck::FatChanged(const ItemNode& item, std::uint32_t firstCluster) {
+  const std::uint64_t size = item.claimedSize != 0 ? item.claimedSize : item.size;
+  // Inside a deleted folder the scan took live entries as deleted too.
+  const bool inDeletedFolder = item.parent != nullptr && item.parent->flags == ItemFlags::Folder;
+  const auto& entries = FatFolder(item.parentId);
+  const auto entry = std::find_if(entries.begin(), entries.end(), [&](const FatEntry& e) {
+    return e.firstCluster == firstCluster && e.size == size && (e.deleted || inDeletedFolder);
+  });
+  if (entry == entries.end()) return true;
+  // A new file can take a deleted file's clusters and leave its entry be:
+  // the deleted file's first cluster is then no longer free.
+  return entry->deleted && ReadFatEntry(volume_, firstCluster).value_or(1) != 0;
+}
+
+const std::vector<StaleItemCheck::FatEntry>& StaleItemCheck::FatFolder(std::uint32_t id) {
+  const auto [found, added] = fatFolders_.try_emplace(id);
+  std::vector<FatEntry>& entries = found->second;
+  if (!added) return entries;
+  ReadFatFolderBuffers(volume_, id, [&](Bytes buffer) {
+    for (std::size_t o = 0; o + kEntryBytes <= buffer.size(); o += kEntryBytes) {
+      const Bytes entry = buffer.subspan(o, kEntryBytes);
+      if (entry[0] == 0) return true;  // the end of the folder
+      const std::uint8_t attribute = entry[11];
+      if (attribute == kAttributeLongName || (attribute & kAttributeFolder) != 0) continue;
+      entries.push_back({FatFirstCluster(entry), le32(entry, 28), entry[0] == kDeletedMark});
+    }
+    return false;
+  });
+  return entries;
+}
+
+bool StaleItemCheck::CarvedChanged(const ItemNode& item, std::uint64_t firstSector) {
+  // Carved items lie in "Raw Data"/<category>/<extension>. One whose type
+  // nothing names (no such folders, no row of the type table, no table)
+  // cannot be checked, and is written as before.
+  const ItemNode* kind = item.parent;
+  const ItemNode* category = kind != nullptr ? kind->parent : nullptr;
+  if (category == nullptr) return false;
+  if (!signatures_) signatures_ = LoadSignatureFile().value_or(std::vector<SignatureRecord>{});
+  std::vector<const SignatureRecord*> types;
+  for (const SignatureRecord& r : *signatures_)
+    if (Widen(r.ext()) == kind->name) types.push_back(&r);
+  // A detector may have filed it under an extension of its own (a compound
+  // document as xls or ppt).
+  if (types.empty()) {
+    for (const SignatureRecord& r : *signatures_)
+      if (Widen(r.cat()) == category->name) types.push_back(&r);
+  }
+  const std::uint32_t sectorBytes = volume_.context().bytesPerSector();
+  if (types.empty() || sectorBytes == 0) return false;
+
+  std::size_t reach = 2;  // the two bytes a prefilter looks at
+  for (const SignatureRecord* t : types)
+    reach = std::max<std::size_t>(reach, std::size_t{t->sigOffset} + t->sigLength);
+  buffer_.assign((reach + sectorBytes - 1) / sectorBytes * sectorBytes, 0);
+  volume_.ReadSectors(buffer_, firstSector);
+  const Bytes head = buffer_;
+  return std::none_of(types.begin(), types.end(), [&](const SignatureRecord* t) {
+    const Bytes signature = t->signature();
+    const Bytes there = Slice(head, t->sigOffset, signature.size());
+    if (!signature.empty() &&
+        std::equal(there.begin(), there.end(), signature.begin(), signature.end())) {
+      return true;
+    }
+    // A type without a fixed signature (MPEG audio frames) is known by the
+    // bytes its prefilter looks at.
+    const DetectorEntry* detector = FindDetector(t->typeCode);
+    return detector != nullptr && detector->everySector && detector->prefilter != nullptr &&
+           detector->prefilter(head.first(2));
+  });
+}
+
+}  // namespace restorix
