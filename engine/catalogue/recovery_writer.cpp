@@ -97,7 +97,7 @@ class Writer {
       frame.next = child->next;
       if (child->checked == 0) continue;
       if (child->firstChild == nullptr && stale_.Changed(*child)) {
-        result_.changed.push_back(Utf8FromUtf16(ItemPath(*child)));
+        result_.changed.push_back(Utf8FromUtf16(restorix::ItemPath(*child)));
         ++done_;
         task_.events.ScanProgress(done_, total_);
         continue;

@@ -43,7 +43,7 @@ Saved SaveAll(const Volume& volume, ItemTree& tree) {
   test::TempDir out;
   SaveResult result;
   TaskEvents events;
-  SaveCheckedItems(volume, tree, {out.path(), nullptr, nullptr}, {StopToken{}, events}, result);
+  SaveCheckedItems(volume, tree, {out.path(), nullptr}, {StopToken{}, events}, result);
   EXPECT_TRUE(result.completed());
   Saved saved{{}, result.changed};
   for (const auto& e : fs::recursive_directory_iterator(out / "#"))
@@ -270,9 +270,9 @@ TEST(StaleScanTest, NtfsRecordChanges) {
 // signature of its type.
 TEST(StaleScanTest, CarvedFilesWhoseSignatureIsGoneAreNotWritten) {
   Bytes8 disk(128 * 512, 0);
-  const Bytes8 zip = {'P', 'K', 3, 4, 20, 0}, pdf = {'%', 'P', 'D', 'F', '-', '1', '.', '4'};
-  std::copy(zip.begin(), zip.end(), disk.begin() + 10 * 512);
-  std::copy(pdf.begin(), pdf.end(), disk.begin() + 40 * 512);
+  const Bytes8 bz2 = {'B', 'Z', 'h', '9', '1', 'A', 'Y', '&', 'S', 'Y'}, ps = {'%', '!', 'P', 'S'};
+  std::copy(bz2.begin(), bz2.end(), disk.begin() + 10 * 512);
+  std::copy(ps.begin(), ps.end(), disk.begin() + 40 * 512);
   auto source = std::make_shared<test::FakeSource>(disk);
   const auto volume = Volume::Open(SourceKind::PhysicalDisk, source, u"disk").volume;
   ASSERT_TRUE(volume);
@@ -280,14 +280,14 @@ TEST(StaleScanTest, CarvedFilesWhoseSignatureIsGoneAreNotWritten) {
     std::vector<SignatureRecord> chosen;
     std::ifstream tsv(test::SourceFixture("../../data/signatures.tsv"));
     for (const SignatureRecord& r : ParseSignatureTable(tsv))
-      if (r.ext() == "zip" || r.ext() == "pdf") chosen.push_back(r);
+      if (r.ext() == "bz2" || r.ext() == "ps") chosen.push_back(r);
     return chosen;
   }());
-  std::fill_n(source->bytes().begin() + 10 * 512, 512, 0x5A);  // the ZIP's first sector reused
+  std::fill_n(source->bytes().begin() + 10 * 512, 512, 0x5A);  // the archive's first sector reused
   const Saved saved = SaveAll(*volume, scan.tree);
-  EXPECT_EQ(saved.changed, std::vector<std::string>{"Raw Data/Archives/zip/10.zip"});
+  EXPECT_EQ(saved.changed, std::vector<std::string>{"Raw Data/Archives/bz2/10.bz2"});
   ASSERT_EQ(saved.written.size(), 1u);
-  EXPECT_EQ(saved.written.begin()->first, "Raw Data/Documents/pdf/40.pdf");
+  EXPECT_EQ(saved.written.begin()->first, "Raw Data/Documents/ps/40.ps");
 }
 
 }  // namespace

@@ -149,7 +149,8 @@ TEST(ClaimedSizesTest, AVolumeIsNeverLargerThanItsSource) {
 // ZIP has no detector: its length is the table's 8 MiB guess. A guess never
 // runs over the next file found, and no carved file past the source's end.
 TEST(ClaimedSizesTest, CarvedFilesEndAtTheNextFileAndTheSourcesEnd) {
-  const Bytes8 zip = {'P', 'K', 3, 4, 20, 0};
+  const Bytes8 bz2 = {'B', 'Z', 'h', '9', '1',
+                      'A', 'Y', '&', 'S', 'Y'};  // no detector: a guessed length
   Bytes8 png = test::Cat({{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 13, 'I', 'H', 'D',
                            'R',  0,   0,   0,   1,    0,    0,    0,    1, 8, 0, 0,  0,   0},
                           {0, 0, 0, 0},
@@ -158,18 +159,18 @@ TEST(ClaimedSizesTest, CarvedFilesEndAtTheNextFileAndTheSourcesEnd) {
   const auto place = [&](std::uint64_t sector, const Bytes8& bytes) {
     std::copy(bytes.begin(), bytes.end(), disk.begin() + static_cast<std::ptrdiff_t>(sector * 512));
   };
-  place(10, zip);
-  place(20, zip);
+  place(10, bz2);
+  place(20, bz2);
   place(30, png);
   const auto volume =
       Volume::Open(SourceKind::PhysicalDisk, std::make_shared<test::FakeSource>(disk), u"disk")
           .volume;
   ASSERT_TRUE(volume);
-  const test::ScanRun scan = test::ScanVolume(*volume, ScanMode::Advanced, TypesOf({"zip", "png"}));
+  const test::ScanRun scan = test::ScanVolume(*volume, ScanMode::Advanced, TypesOf({"bz2", "png"}));
   ASSERT_TRUE(scan.completed);
   const std::tuple<const char16_t*, std::uint64_t, std::uint64_t> expected[] = {
-      {u"10.zip", 10 * 512, 8 << 20},
-      {u"20.zip", 10 * 512, 8 << 20},
+      {u"10.bz2", 10 * 512, 2 << 20},
+      {u"20.bz2", 10 * 512, 2 << 20},
       {u"30.png", 34 * 512, 33u + 0x7FFFFFFF + 12},
   };
   for (const auto& [name, size, claimed] : expected) {
