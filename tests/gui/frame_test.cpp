@@ -291,8 +291,15 @@ class FrameTest : public QObject {
     const auto saved = folder.path() / "closing.qns";
     driver.Answer(QMessageBox::Yes);
     driver.On("QFileDialog", [&saved](QWidget* widget) {
+      // The name goes straight into the dialog's field: selectFile() waits
+      // for the dialog to have read its folder, which a busy machine delays.
       auto* dialog = static_cast<QFileDialog*>(widget);
-      dialog->selectFile(QStringFromPath(saved));
+      auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+      if (name != nullptr) {
+        name->setText(QStringFromPath(saved));
+      } else {
+        dialog->selectFile(QStringFromPath(saved));
+      }
       QMetaObject::invokeMethod(dialog, "accept");
     });
     driver.Answer(QMessageBox::Ok);
