@@ -376,8 +376,10 @@ void MainFrame::CreateDocks() {
   logAction->setCheckable(true);
   logAction->setChecked(true);
   connect(logAction, &QAction::toggled, log_, &QDockWidget::setVisible);
+  // The dock is the sender, so it is alive whenever this runs; the frame may
+  // not be (a closing frame hides its docks from QWidget's destructor).
   connect(log_, &QDockWidget::visibilityChanged, logAction,
-          [this, logAction] { logAction->setChecked(log_->isVisible()); });
+          [dock = log_, logAction] { logAction->setChecked(dock->isVisible()); });
   preview_ = new PreviewDock(this);
   addDockWidget(Qt::RightDockWidgetArea, preview_);
   resizeDocks({log_}, {150}, Qt::Vertical);
