@@ -57,6 +57,15 @@ void StopWhenRunning(TaskRunner& runner, CountingTask& task, test::ModalDriver& 
   });
 }
 
+// While the question is open the worker may finish the report it had already
+// made (one count), but reaches no further: free, it makes thousands in the
+// 100 ms the question waits.
+void HeldWhileAsked(int heldAt, int afterWait) {
+  QVERIFY(heldAt >= 0);
+  QVERIFY2(afterWait - heldAt <= 1,
+           qPrintable(QString("the worker went from %1 to %2 reports").arg(heldAt).arg(afterWait)));
+}
+
 class TaskRunnerTest : public QObject {
   Q_OBJECT
  private Q_SLOTS:
@@ -116,7 +125,7 @@ class TaskRunnerTest : public QObject {
     const TaskReport report = runner.Run({"task", "source"}, std::ref(task));
     QCOMPARE(driver.texts(), QStringList{"Do you want to stop process?"});
     QVERIFY(!report.completed);
-    QCOMPARE(afterWait, heldAt);  // held while the question was open
+    HeldWhileAsked(heldAt, afterWait);
     QVERIFY(task.reports < kReports);
     QVERIFY(!stop.running());
   }
@@ -137,7 +146,7 @@ class TaskRunnerTest : public QObject {
     const TaskReport report = runner.Run({"task", "source"}, std::ref(task));
     QCOMPARE(driver.texts(), QStringList{"Do you want to stop process?"});
     QVERIFY(report.completed);
-    QCOMPARE(afterWait, heldAt);
+    HeldWhileAsked(heldAt, afterWait);
     QCOMPARE(task.reports.load(), kReports);
     QVERIFY(clockAfterNo);  // the clock counts on after No
   }
