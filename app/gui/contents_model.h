@@ -26,7 +26,6 @@ class ContentsModel : public QAbstractTableModel {
   QModelIndex indexOf(const ItemNode* node) const;
   // The current find match, painted dark grey.
   void SetMatch(const ItemNode* match);
-  const ItemNode* match() const { return match_; }
   // Repaints every row's check box.
   void ChecksChanged();
 
