@@ -4,6 +4,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QStandardPaths>
 #include <QTimer>
@@ -115,7 +116,7 @@ std::optional<Started> StartUp(const QStringList& arguments, const StartupProbes
     frame->SetDriveLister([images] {
       DriveLists lists = EnumerateDrives();
       for (const QString& image : images)
-        AddImageFile(lists, PathFromQString(image));
+        AddImageFile(lists, PathFromQString(QFileInfo(image).absoluteFilePath()));
       return lists;
     });
   }
