@@ -97,6 +97,7 @@ CWizardSignaturesPage::~CWizardSignaturesPage() {
 }
 
 void CWizardSignaturesPage::initializePage() {
+  if (wizard() != nullptr) wizard()->setWindowTitle("Quillon Restorix Wizard");
   // The type list is read afresh each time the drive page goes on to here.
   filling_ = true;
   filter_->clear();
