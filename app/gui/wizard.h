@@ -211,6 +211,7 @@ class CWizardSignaturesPage : public QWizardPage {
   explicit CWizardSignaturesPage(CWizardSheet& sheet);
   ~CWizardSignaturesPage() override;
   void initializePage() override;
+  void cleanupPage() override;
   bool isComplete() const override;
   bool validatePage() override;
   int nextId() const override { return -1; }

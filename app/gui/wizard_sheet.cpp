@@ -220,6 +220,10 @@ CWizardSheet::CWizardSheet(DriveLists drives, LogSink log, QWidget* parent)
   setPage(SignaturesPage, new CWizardSignaturesPage(*this));
   setStartId(MainPage);
   resize(860, 560);
+  // Back from the file types shows the drives afresh too, nothing marked.
+  connect(this, &QWizard::currentIdChanged, this, [sheet = this](int id) {
+    if (id == DriveSelectionPage) sheet->page(id)->initializePage();
+  });
   connect(this, &QWizard::helpRequested, this, [sheet = this] {
     QString topic = "restorixwizard.htm";
     const int page = sheet->currentId();

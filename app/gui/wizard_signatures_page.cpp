@@ -117,6 +117,11 @@ void CWizardSignaturesPage::initializePage() {
   emit completeChanged();
 }
 
+void CWizardSignaturesPage::cleanupPage() {
+  // Back to the drives: the source is chosen and opened again.
+  sheet_.result().volume.reset();
+}
+
 void CWizardSignaturesPage::FillRows() {
   filling_ = true;
   list_->clear();

@@ -257,6 +257,24 @@ class WizardTest : public QObject {
     QVERIFY(rows.empty());
   }
 
+  void backFromTheFileTypesChoosesTheDriveAfresh() {
+    CWizardSheet sheet(DemoDrives(), [](const ProcessLogEntry&) {});
+    Choose(sheet, RecoveryMode::Format);
+    sheet.next();
+    auto* page = static_cast<CWizardDriveSelectionPage*>(sheet.currentPage());
+    Tick(page->tree(), 1);
+    sheet.next();
+    QCOMPARE(sheet.currentId(), int(CWizardSheet::SignaturesPage));
+    QVERIFY(sheet.result().volume != nullptr);
+    QVERIFY(!sheet.typeList().empty());
+    sheet.back();
+    QCOMPARE(sheet.currentId(), int(CWizardSheet::DriveSelectionPage));
+    QCOMPARE(page->tree()->topLevelItem(0)->child(1)->checkState(0), Qt::Unchecked);
+    QCOMPARE(page->statusLine()->text(), QString("Please select logical drive to process"));
+    QVERIFY(!Button(sheet, QWizard::NextButton)->isEnabled());
+    QVERIFY(sheet.result().volume == nullptr);
+  }
+
   void spaceAvailableTexts_data() {
     QTest::addColumn<qulonglong>("bytes");
     QTest::addColumn<QString>("text");
