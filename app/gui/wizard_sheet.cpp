@@ -29,15 +29,15 @@ constexpr const char* kHeading = "HDR";
 struct ModeText {
   RecoveryMode mode;
   const char* button;
-  const char* helpTopic;
+  const char* helpTopic;  // its section of the wizard's help page
 };
 
 constexpr ModeText kModes[] = {
-    {RecoveryMode::DeletedFiles, "Deleted File Recovery", "fastfilerecovery.htm"},
-    {RecoveryMode::Format, "Format Recovery", "undeletelostfilerecovery.htm"},
+    {RecoveryMode::DeletedFiles, "Deleted File Recovery", "deleted"},
+    {RecoveryMode::Format, "Format Recovery", "format"},
     // Without the leading blanks that once shifted this caption: Qt centres it.
-    {RecoveryMode::Advanced, "Advanced File Recovery", "undeleteadvancefilerecovery.htm"},
-    {RecoveryMode::CreateImage, "Create Image", "undeletediskimaging.htm"},
+    {RecoveryMode::Advanced, "Advanced File Recovery", "advanced"},
+    {RecoveryMode::CreateImage, "Create Image", "image"},
 };
 
 QStringList ModeHelp(RecoveryMode mode) {
@@ -225,18 +225,21 @@ CWizardSheet::CWizardSheet(DriveLists drives, LogSink log, QWidget* parent)
     if (id == DriveSelectionPage) sheet->page(id)->initializePage();
   });
   connect(this, &QWizard::helpRequested, this, [sheet = this] {
-    QString topic = "restorixwizard.htm";
+    QString topic = "modes";
     const int page = sheet->currentId();
-    if (page == SignaturesPage) topic = "selectfiletypesforrecovery.htm";
-    if (page == ImagePage) topic = "undeletediskimaging.htm";
+    if (page == SignaturesPage) topic = "types";
+    if (page == ImagePage) topic = "image";
     if (page == DriveSelectionPage)
       for (const ModeText& mode : kModes)
         if (mode.mode == sheet->recoveryMode()) topic = mode.helpTopic;
-    OpenInBrowser(HelpUrl(topic));
+    QUrl url = HelpUrl("wizard.htm");
+    url.setFragment(topic);
+    OpenInBrowser(url);
   });
 }
 
 CWizardSheet::~CWizardSheet() {
+  blockSignals(true);
   QuietChildren(this);
 }
 

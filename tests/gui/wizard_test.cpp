@@ -1,6 +1,7 @@
 // The wizard: each page's enable rules and messages, and the four modes
 // driven from the mode page to the finished task, with image files of the
 // demo disk standing in for the machine's drives.
+#include "gui/web_pages.h"
 #include "gui/wizard.h"
 
 #include <QAbstractButton>
@@ -144,6 +145,8 @@ class WizardTest : public QObject {
     page->modeButton(RecoveryMode::DeletedFiles)->click();
     sheet.next();
     QCOMPARE(sheet.currentId(), int(CWizardSheet::DriveSelectionPage));
+    // The Help button's page is installed beside the program.
+    QVERIFY(QFile::exists(HelpUrl("wizard.htm").toLocalFile()));
   }
 
   void startupSettingIsStoredOnCancel() {
