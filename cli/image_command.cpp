@@ -5,6 +5,7 @@
 #include "disk/imaging.h"
 #include "session.h"
 #include "source.h"
+#include "tasks/image_space.h"
 #include "util/size_text.h"
 #include "util/text.h"
 
@@ -73,6 +74,16 @@ void AddImageCommand(CLI::App& app, int& status) {
       return;
     }
     const Volume& volume = *session.volume;
+    const std::uint64_t sourceBytes =
+        volume.context().totalSectors() * volume.context().bytesPerSector();
+    const ImageSpace space = CheckImageSpace(options->output, sourceBytes);
+    if (!space.enough) {
+      PrintMessage(kInsufficientSpace);
+      PrintError("the image needs " + SizeText(sourceBytes) + ", " +
+                 SizeText(space.available.value_or(0)) + " are free where it would go");
+      status = 1;
+      return;
+    }
     const std::string drive = DriveName(volume.sourceName(), options->source.partition);
     const auto out = std::filesystem::absolute(options->output);
     session.entry = {"Imaging Disk :" + drive, "To Location " + out.string(), "", LOG_STARTED};

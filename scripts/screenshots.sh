@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Takes the pictures of the desktop program under docs/screenshots: the main
-# window on the demo disk's NTFS volume, the progress dialog, Find, and the
-# preview of a deleted picture. Runs the program under Xvfb (xvfb-run).
+# window on the demo disk's NTFS volume, the progress dialog, Find, the
+# preview of a deleted picture, and the pages of the wizard. Runs the
+# program under Xvfb (xvfb-run).
 #   scripts/screenshots.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -18,4 +19,5 @@ mkdir -p docs/screenshots "$work/home"
 HOME="$work/home" XDG_CONFIG_HOME="$work/home/config" XDG_DATA_HOME="$work/home/data" \
   XDG_RUNTIME_DIR="$work/home" \
   xvfb-run -a -s "-screen 0 1280x820x24" \
-  build/release/bin/gui_screenshots docs/screenshots "$work/demo-ntfs.qni" "$work/pictures.qni"
+  build/release/bin/gui_screenshots docs/screenshots "$work/demo-ntfs.qni" "$work/pictures.qni" \
+  "$work/demo-disk.img"

@@ -61,6 +61,7 @@ struct LogicalDiskInfo {
   std::string spareText;        // left empty
   std::uint32_t driveType = 0;  // 2 removable, 3 fixed, 0 when the size is 0
   std::string devicePath;
+  unsigned partition = 0;  // of a whole-disk image file, from 1; 0 for anything else
   std::string mountPoint;  // empty when not mounted
   std::uint64_t bytes = 0;
   std::optional<std::uint64_t> freeBytes;   // when mounted
@@ -82,6 +83,11 @@ struct DriveSources {
 };
 
 DriveLists EnumerateDrives(const DriveSources& sources = {});
+
+// Lists an image file as a drive of its own: a physical disk named by its
+// path, and as logical drives its partitions, or the whole file when it has no
+// partition table.
+void AddImageFile(DriveLists& lists, const std::filesystem::path& image);
 
 // "NAME (1.00 GB)": the size rule of SizeText() appended to a name.
 std::string NameWithSize(const std::string& name, std::uint64_t bytes);

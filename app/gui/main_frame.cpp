@@ -30,6 +30,7 @@
 #include "gui/tip_dialog.h"
 #include "gui/totals_text.h"
 #include "gui/web_pages.h"
+#include "gui/wizard.h"
 #include "platform/file_io.h"
 #include "platform/storage.h"
 #include "util/text.h"
@@ -45,6 +46,8 @@ constexpr const char* kImageFilter = "Image File (*.qni)";
 constexpr const char* kNoDescription = "----------------------------";
 constexpr const char* kSaveTaskText =
     "Please wait while Restorix is saving data.\nThis process may take several minutes.";
+constexpr const char* kImageTaskText =
+    "Please wait while Restorix is creating drive image.\nThis process may take several minutes.";
 constexpr int kStatusPaneWidth = 310;
 
 struct CommandSpec {
@@ -737,12 +740,66 @@ void MainFrame::OpenFromCommandLine(const QString& file) {
 }
 
 void MainFrame::RunWizard() {
-  QMessageBox::information(
-      this, settings::kTitle,
-      "The wizard comes with a later version of Restorix.\n\n"
-      "Until then, \"Image File Processing\" (Ctrl+I) scans an image file of a volume for "
-      "deleted files, and \"Open Scan Information\" (Ctrl+O) opens a saved scan.");
+  CWizardSheet sheet(
+      drives_(), [this](const ProcessLogEntry& entry) { OnLogEntry(entry); }, this);
+  if (sheet.exec() == QDialog::Accepted) {
+    WizardResult& result = sheet.result();
+    entry_ = sheet.logEntry();
+    scanUnsaved_ = true;
+    ScanJob job;
+    job.driveName = result.driveName;
+    switch (result.mode) {
+      case RecoveryMode::DeletedFiles:
+        RunScanTask(result.volume, job);
+        break;
+      case RecoveryMode::Format:
+      case RecoveryMode::Advanced:
+        job.mode = result.mode == RecoveryMode::Format ? ScanMode::Format : ScanMode::Advanced;
+        job.types = std::move(result.types);
+        job.assumedSize = result.assumedSize;
+        RunScanTask(result.volume, job);
+        break;
+      case RecoveryMode::CreateImage:
+        if (tree_.root() == nullptr) scanUnsaved_ = false;
+        RunImageTask(*result.volume, result.image, result.driveName);
+        break;
+      case RecoveryMode::None:
+        break;
+    }
+    UpdateCommands();
+  }
   if (views_->root() == nullptr) find_.Reset();
+}
+
+void MainFrame::RunImageTask(const Volume& volume, const std::filesystem::path& image,
+                             const std::string& driveName) {
+  const TaskReport report =
+      RunTask({kImageTaskText, QString::fromStdString(driveName)},
+              [&](TaskSink& sink) { return ImagingTask(volume, image, stop_, sink, entry_); });
+  const QString error =
+      report.image.error ? ": " + QString::fromLocal8Bit(std::strerror(report.image.error)) : "";
+  QString reason;
+  switch (report.image.stop) {
+    case ImageResult::Stop::CannotCreate:
+      reason = "The image file cannot be created" + error + ".";
+      break;
+    case ImageResult::Stop::NotAFile:
+      reason = "The image must be a file, not a device or folder.";
+      break;
+    case ImageResult::Stop::OntoSource:
+      reason = QString::fromStdString(report.image.ontoSource) + ".";
+      break;
+    case ImageResult::Stop::SourceLost:
+      reason = "The drive is no longer available" + error + ".";
+      break;
+    case ImageResult::Stop::WriteFailed:
+      reason = "Writing the image failed" + error + ".";
+      break;
+    case ImageResult::Stop::None:
+    case ImageResult::Stop::Cancelled:
+      break;
+  }
+  if (!reason.isEmpty()) QMessageBox::critical(this, "Error", reason);
 }
 
 void MainFrame::PrepareTipOfTheDay() {

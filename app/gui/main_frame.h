@@ -10,6 +10,7 @@
 
 #include "catalogue/item_tree.h"
 #include "disk/volume.h"
+#include "drives/drive_lists.h"
 #include "gui/find_dialog.h"
 #include "gui/task_runner.h"
 #include "tasks/tasks.h"
@@ -80,7 +81,11 @@ class MainFrame : public QMainWindow {
   // Shows a scan that was made or loaded elsewhere, in place of the current
   // one.
   void SetScan(std::shared_ptr<const Volume> volume, ItemTree tree);
+  // Runs the wizard and, when it finishes, the task it chose.
   void RunWizard();
+  // Where the wizard's drive lists come from (the machine's own disks
+  // unless told otherwise).
+  void SetDriveLister(std::function<DriveLists()> lister) { drives_ = std::move(lister); }
   // At start-up: makes the tips file if it is missing, else shows a tip
   // when the user wants one at start-up.
   void PrepareTipOfTheDay();
@@ -123,6 +128,8 @@ class MainFrame : public QMainWindow {
   // Runs a task under the progress dialog and tells the user its outcome.
   TaskReport RunTask(const TaskTexts& texts, const std::function<TaskReport(TaskSink&)>& task);
   void RunScanTask(std::shared_ptr<const Volume> volume, const ScanJob& job);
+  void RunImageTask(const Volume& volume, const std::filesystem::path& image,
+                    const std::string& driveName);
   void OnTaskFinished(TaskOutcome outcome);
   void OnLogEntry(const ProcessLogEntry& entry);
   void OnTreeRefreshed();
@@ -155,6 +162,7 @@ class MainFrame : public QMainWindow {
   QLabel* selected_ = nullptr;
   std::array<QAction*, static_cast<std::size_t>(Command::Count)> actions_{};
   TaskRunner runner_{stop_, this};
+  std::function<DriveLists()> drives_ = [] { return EnumerateDrives(); };
 };
 
 // The texts the progress dialog shows while a scan runs, by its mode.

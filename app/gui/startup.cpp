@@ -4,11 +4,13 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QStandardPaths>
 #include <QTimer>
 
 #include "gui/main_frame.h"
+#include "gui/qt_text.h"
 #include "gui/settings.h"
 
 namespace restorix {
@@ -54,6 +56,22 @@ void CheckRawAccess(const StartupProbes& probes, QSettings& settings) {
   if (quiet->isChecked()) settings.setValue(settings::kRawAccessQuiet, true);
 }
 
+bool OfferDeviceAccess(QWidget* parent, const StartupProbes& probes) {
+  QSettings settings;
+  // Already opened through udisks2: the user said no to the prompt.
+  if (settings.value(settings::kUseUDisks).toBool()) return false;
+  if (!probes.udisks()) {
+    QMessageBox::information(parent, "Information", AccessHelp());
+    return false;
+  }
+  if (QMessageBox::question(parent, "Confirm", kOfferUDisks, QMessageBox::Yes | QMessageBox::No,
+                            QMessageBox::Yes) != QMessageBox::Yes)
+    return false;
+  settings.setValue(settings::kUseUDisks, true);
+  probes.useUDisks();
+  return true;
+}
+
 QString InstanceLockPath() {
   QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
   if (folder.isEmpty()) folder = QDir::tempPath();
@@ -77,6 +95,9 @@ std::optional<Started> StartUp(const QStringList& arguments, const StartupProbes
   parser.setApplicationDescription("Quillon Restorix: recover deleted and lost files");
   parser.addHelpOption();
   parser.addOption({"no-tip", "Do not show the tip of the day."});
+  parser.addOption({"drive",
+                    "List the disk or volume image FILE among the wizard's drives (repeatable).",
+                    "FILE"});
   parser.addPositionalArgument("file", "A scan-information file (.qns) or an image file (.qni)",
                                "[FILE]");
   parser.parse(arguments);
@@ -90,6 +111,15 @@ std::optional<Started> StartUp(const QStringList& arguments, const StartupProbes
   started.frame = std::make_unique<MainFrame>();
   MainFrame* frame = started.frame.get();
   frame->show();
+  const QStringList images = parser.values("drive");
+  if (!images.isEmpty()) {
+    frame->SetDriveLister([images] {
+      DriveLists lists = EnumerateDrives();
+      for (const QString& image : images)
+        AddImageFile(lists, PathFromQString(QFileInfo(image).absoluteFilePath()));
+      return lists;
+    });
+  }
   // What follows waits for the window to be on screen, in this order.
   const QStringList files = parser.positionalArguments();
   if (!files.isEmpty()) {

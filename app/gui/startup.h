@@ -6,6 +6,7 @@
 #include <QLockFile>
 #include <QSettings>
 #include <QStringList>
+#include <QWidget>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -30,6 +31,11 @@ struct StartupProbes {
 // When disks cannot be read: offers udisks2 if the system bus has it (and
 // remembers a yes), else says once how to get access. Start-up goes on.
 void CheckRawAccess(const StartupProbes& probes, QSettings& settings);
+
+// A device this program may not open: offers udisks2 as at start-up (and
+// remembers a yes), else says how to get access. True when devices are now
+// opened through udisks2 and opening is worth trying again.
+bool OfferDeviceAccess(QWidget* parent, const StartupProbes& probes = {});
 
 // The lock that keeps a second instance out, in the user's runtime folder.
 QString InstanceLockPath();

@@ -166,6 +166,28 @@ TEST(CliTest, ImageCopiesAPartitionAndTheImageOpensLikeIt) {
   EXPECT_NE(full.err.find("writing the image failed"), std::string::npos) << full.err;
 }
 
+// Free space is weighed before imaging starts: a volume whose boot sector
+// claims 1.9 TB, in a sparse file of 8 TB, fits on no disk here.
+TEST(CliTest, ImageRefusedBeforeItStartsWhenTheSpaceIsShort) {
+  test::TempDir dir;
+  const auto volume = dir / "large.img";
+  ASSERT_EQ(Restorix("image " + kDemo + " -p 1 " + Quote(volume.string())).exitCode, 0);
+  {
+    std::fstream patch(volume, std::ios::in | std::ios::out | std::ios::binary);
+    patch.seekp(32);  // FAT32 total sectors
+    patch.write("\xff\xff\xff\xf0", 4);
+  }
+  std::filesystem::resize_file(volume, std::uint64_t{8} << 40);
+  const auto image = dir / "out.qni";
+  const auto result = Restorix("image " + Quote(volume.string()) + " " + Quote(image.string()));
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_NE(result.err.find("Insufficient disk space to create disk image.\nPlease choose "
+                            "different location."),
+            std::string::npos)
+      << result.err;
+  EXPECT_FALSE(std::filesystem::exists(image));
+}
+
 // The type of each named field by a letter: n(ull), o(bject), a(rray),
 // s(tring), b(oolean), i(nteger), u(nsigned), f(loat), x (binary), - missing.
 std::string Kinds(const Json& json, std::initializer_list<const char*> keys) {

@@ -230,5 +230,40 @@ TEST(DriveListsTest, AnImageAttachedToALoopDeviceIsOneDiskWithOneVolume) {
   EXPECT_NE(text.find(expected), std::string::npos) << expected << "is not in\n" << text;
 }
 
+// Image files listed as drives: a disk image with its partitions, a file
+// with no volume (listed, so that opening it says why not), and a file that
+// is not there.
+TEST(ImageDrivesTest, ImageFilesAreListedAsDisksAndVolumes) {
+  DriveLists lists;
+  const fs::path demo = test::Fixture("demo-disk.img");
+  AddImageFile(lists, demo);
+  ASSERT_EQ(lists.physicalDisks.size(), 1u);
+  const PhysicalDiskInfo& disk = lists.physicalDisks[0];
+  EXPECT_EQ(disk.devicePath, demo.string());
+  EXPECT_EQ(disk.partitionCount, 2u);
+  EXPECT_EQ(disk.bytes, fs::file_size(demo));
+  EXPECT_EQ(disk.interfaceType, "File");
+  ASSERT_EQ(lists.logicalDisks.size(), 2u);
+  EXPECT_EQ(lists.logicalDisks[0].fileSystem, "FAT32");
+  EXPECT_EQ(lists.logicalDisks[0].partition, 1u);
+  EXPECT_EQ(lists.logicalDisks[0].bytes, 81920u * 512);
+  EXPECT_EQ(lists.logicalDisks[0].displayName, demo.string() + " (partition 1) (40.00 MB)");
+  EXPECT_EQ(lists.logicalDisks[1].fileSystem, "NTFS");
+  EXPECT_EQ(lists.logicalDisks[1].volumeSerialNumber.size(), 16u);
+
+  test::TempDir dir;
+  const fs::path blank = dir / "blank.img";
+  std::ofstream(blank, std::ios::binary) << std::string(4096, '\0');
+  AddImageFile(lists, blank);
+  ASSERT_EQ(lists.logicalDisks.size(), 3u);
+  EXPECT_EQ(lists.logicalDisks[2].partition, 0u);
+  EXPECT_EQ(lists.logicalDisks[2].fileSystem, "");
+  EXPECT_TRUE(lists.error.empty());
+
+  AddImageFile(lists, dir / "missing.img");
+  EXPECT_EQ(lists.physicalDisks.size(), 2u);
+  EXPECT_NE(lists.error.find("missing.img"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace restorix

@@ -1,9 +1,12 @@
 // Takes the pictures of the desktop program that docs/ and the README show:
 // the main window on a scanned volume, the progress dialog, Find and the
-// preview. Run under an X server (scripts/screenshots.sh uses Xvfb):
-//   gui_screenshots OUT_DIR DEMO_VOLUME.qni PICTURES_VOLUME.qni
+// preview, and each page of the wizard. Run under an X server
+// (scripts/screenshots.sh uses Xvfb):
+//   gui_screenshots OUT_DIR DEMO_VOLUME.qni PICTURES_VOLUME.qni DEMO_DISK.img
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -20,6 +23,7 @@
 #include "gui/main_frame.h"
 #include "gui/preview.h"
 #include "gui/settings.h"
+#include "gui/wizard.h"
 #include "util/text.h"
 
 namespace {
@@ -49,6 +53,62 @@ void Check(MainFrame& frame, const ItemNode* folder) {
   tree.setData(tree.indexOf(folder), Qt::Checked, Qt::CheckStateRole);
 }
 
+// The wizard's pages on the demo disk, as a user goes through them.
+void ShootWizard(MainFrame& frame, const QString& disk, const QString& imageFolder) {
+  DriveLists drives;
+  AddImageFile(drives, disk.toStdString());
+  const auto show = [&](CWizardSheet& sheet, RecoveryMode mode) {
+    sheet.move(frame.geometry().center() - QPoint(sheet.width() / 2, sheet.height() / 2));
+    sheet.show();
+    if (!QTest::qWaitForWindowExposed(&sheet)) std::fprintf(stderr, "the wizard did not show\n");
+    if (mode != RecoveryMode::None)
+      static_cast<CWizardMainPage*>(sheet.currentPage())->modeButton(mode)->click();
+  };
+  {
+    CWizardSheet sheet(
+        drives, [](const ProcessLogEntry&) {}, &frame);
+    show(sheet, RecoveryMode::None);
+    Shoot("wizard-mode", &sheet);
+    static_cast<CWizardMainPage*>(sheet.currentPage())
+        ->modeButton(RecoveryMode::DeletedFiles)
+        ->click();
+    Shoot("wizard-mode-chosen", &sheet);
+    sheet.next();
+    static_cast<CWizardDriveSelectionPage*>(sheet.currentPage())->SelectDrive(0);
+    Shoot("wizard-drives", &sheet);
+  }
+  {
+    CWizardSheet sheet(
+        drives, [](const ProcessLogEntry&) {}, &frame);
+    show(sheet, RecoveryMode::Advanced);
+    sheet.next();
+    static_cast<CWizardDriveSelectionPage*>(sheet.currentPage())->SelectDrive(0);
+    Shoot("wizard-disks", &sheet);
+  }
+  {
+    CWizardSheet sheet(
+        drives, [](const ProcessLogEntry&) {}, &frame);
+    show(sheet, RecoveryMode::Format);
+    sheet.next();
+    static_cast<CWizardDriveSelectionPage*>(sheet.currentPage())->SelectDrive(1);
+    sheet.next();
+    auto* types = static_cast<CWizardSignaturesPage*>(sheet.currentPage());
+    types->filter()->setCurrentText("Graphics");
+    types->selectAllButton()->click();
+    Shoot("wizard-types", &sheet);
+  }
+  {
+    CWizardSheet sheet(
+        drives, [](const ProcessLogEntry&) {}, &frame);
+    show(sheet, RecoveryMode::CreateImage);
+    sheet.next();
+    auto* page = static_cast<CWizardImagePage*>(sheet.currentPage());
+    page->SelectDrive(0);
+    page->SetDestination(imageFolder + "/QN_RSX_Image # Mon, 07-Dec-2026.qni");
+    Shoot("wizard-image", &sheet);
+  }
+}
+
 void Select(MainFrame& frame, const ItemNode* item) {
   ContentsModel& list = frame.views()->listModel();
   frame.views()->detailsView()->setCurrentIndex(list.indexOf(item));
@@ -61,13 +121,14 @@ int main(int argc, char** argv) {
   QApplication::setStyle("Fusion");
   QApplication::setOrganizationName(settings::kCompany);
   QApplication::setApplicationName(settings::kApplication);
-  if (argc != 4) {
-    std::fprintf(stderr, "usage: gui_screenshots OUT_DIR DEMO_VOLUME PICTURES_VOLUME\n");
+  if (argc != 5) {
+    std::fprintf(stderr, "usage: gui_screenshots OUT_DIR DEMO_VOLUME PICTURES_VOLUME DEMO_DISK\n");
     return 2;
   }
   out = argv[1];
   const QString demo = QString::fromLocal8Bit(argv[2]);
   const QString pictures = QString::fromLocal8Bit(argv[3]);
+  const QString disk = QString::fromLocal8Bit(argv[4]);
 
   MainFrame frame;
   frame.setGeometry(20, 20, 1240, 780);
@@ -118,5 +179,7 @@ int main(int argc, char** argv) {
   Select(frame, Child(corpus, "photo-exif.jpg"));
   shown.exec();
   Shoot("preview", &frame);
+
+  ShootWizard(frame, disk, QFileInfo(demo).absolutePath());
   return 0;
 }

@@ -15,11 +15,13 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <stdexcept>
 #include <thread>
 
 #include "support/fake_source.h"
 #include "support/test_support.h"
+#include "tasks/image_space.h"
 #include "tasks/process_log.h"
 #include "tasks/rename_dialog.h"
 
@@ -285,6 +287,28 @@ TEST(ProcessLogTest, ASaveCutShortKeepsTheEarlierLog) {
   }
   EXPECT_TRUE(log.Save(null));
   EXPECT_TRUE(std::filesystem::is_character_file(null));
+}
+
+// The free space an image may take: what this user may write on the file
+// system of its folder, plus what a file it replaces holds. Other programs
+// write too, so the bounds are loose.
+TEST(ImageSpaceTest, WeighsTheFolderAndTheFileReplaced) {
+  test::TempDir dir;
+  const auto image = dir / "old.qni";
+  const ImageSpace before = CheckImageSpace(image, 0);
+  ASSERT_TRUE(before.available.has_value());
+  EXPECT_TRUE(before.enough);
+  EXPECT_FALSE(CheckImageSpace(image, *before.available + (std::uint64_t{1} << 40)).enough);
+  // A folder still to be made is weighed on the folder above it.
+  EXPECT_TRUE(CheckImageSpace(dir / "new" / "deeper" / "x.qni", 0).available.has_value());
+  {
+    std::ofstream file(image, std::ios::binary);
+    file << std::string(64 << 20, 'x');
+  }
+  const ImageSpace after = CheckImageSpace(image, 0);
+  ASSERT_TRUE(after.available.has_value());
+  // Without the replaced file's 64 MiB counted, `after` would be 64 MiB lower.
+  EXPECT_GT(*after.available + (32 << 20), *before.available);
 }
 
 }  // namespace
