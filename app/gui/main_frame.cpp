@@ -50,7 +50,7 @@ constexpr const char* kImageTaskText =
     "Please wait while Restorix is creating drive image.\nThis process may take several minutes.";
 constexpr int kStatusPaneWidth = 310;
 
-struct CommandSpec {
+struct CommandInfo {
   Command command;
   const char* text;
   const char* tip;  // shown in the status bar and, for toolbar buttons, as a tooltip
@@ -64,7 +64,7 @@ QKeySequence Ctrl(Qt::Key key) {
 }
 
 // The menus' commands: their texts, shortcuts and toolbar pictures.
-const CommandSpec kCommands[] = {
+const CommandInfo kCommands[] = {
     {Command::RunWizard, "Run &Wizard\tCtrl + W", "Choose what to recover and from where",
      Ctrl(Qt::Key_W), Icons::Wizard, "Run Wizard"},
     {Command::OpenScanInformation, "&Open Scan Information", "Open a saved scan", Ctrl(Qt::Key_O)},
@@ -231,14 +231,14 @@ MainFrame::MainFrame() {
 MainFrame::~MainFrame() = default;
 
 void MainFrame::CreateActions() {
-  for (const CommandSpec& spec : kCommands) {
-    auto* action = new QAction(spec.text, this);
-    if (!spec.shortcut.isEmpty()) action->setShortcut(spec.shortcut);
-    if (spec.icon >= 0) action->setIcon(Icons::Get(static_cast<Icons::Id>(spec.icon)));
-    if (spec.iconText) action->setIconText(spec.iconText);
-    action->setStatusTip(spec.tip);
-    if (spec.iconText) action->setToolTip(QString("<b>%1</b><br>%2").arg(spec.iconText, spec.tip));
-    actions_[static_cast<std::size_t>(spec.command)] = action;
+  for (const CommandInfo& info : kCommands) {
+    auto* action = new QAction(info.text, this);
+    if (!info.shortcut.isEmpty()) action->setShortcut(info.shortcut);
+    if (info.icon >= 0) action->setIcon(Icons::Get(static_cast<Icons::Id>(info.icon)));
+    if (info.iconText) action->setIconText(info.iconText);
+    action->setStatusTip(info.tip);
+    if (info.iconText) action->setToolTip(QString("<b>%1</b><br>%2").arg(info.iconText, info.tip));
+    actions_[static_cast<std::size_t>(info.command)] = action;
   }
   const auto on = [this](Command command, auto&& slot) {
     connect(action(command), &QAction::triggered, this, slot);

@@ -69,9 +69,9 @@ int OpenThroughUDisks(const std::filesystem::path& device, int& error) {
   QDBusMessage resolve =
       QDBusMessage::createMethodCall(kService, "/org/freedesktop/UDisks2/Manager",
                                      "org.freedesktop.UDisks2.Manager", "ResolveDevice");
-  QVariantMap spec;
-  spec["path"] = QString::fromStdString(device.string());
-  resolve << spec << QVariantMap();
+  QVariantMap blockSpec;
+  blockSpec["path"] = QString::fromStdString(device.string());
+  resolve << blockSpec << QVariantMap();
   const QDBusReply<QList<QDBusObjectPath>> objects = bus.call(resolve);
   if (!objects.isValid() || objects.value().isEmpty()) {
     error = ENODEV;
