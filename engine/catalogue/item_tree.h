@@ -59,6 +59,9 @@ struct NtfsRecord {
 };
 struct FatChain {
   std::uint32_t firstCluster = 0;
+  // exFAT: the file's clusters follow one another and the FAT holds no
+  // chain for them.
+  bool contiguous = false;
 };
 struct Carved {
   std::uint64_t firstSector = 0;

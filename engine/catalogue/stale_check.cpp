@@ -35,7 +35,8 @@ bool StaleItemCheck::Changed(const ItemNode& item) {
     return NtfsChanged(item, *record);
   }
   if (const auto* chain = std::get_if<FatChain>(&item.location)) {
-    return FatChanged(item, chain->firstCluster);
+    return volume_.context().isExfat() ? ExfatChanged(item, *chain)
+                                       : FatChanged(item, chain->firstCluster);
   }
   return false;
 }
@@ -111,6 +112,33 @@ const std::vector<StaleItemCheck::FatEntry>& StaleItemCheck::FatFolder(std::uint
     return false;
   });
   return entries;
+}
+
+bool StaleItemCheck::ExfatChanged(const ItemNode& item, const FatChain& chain) {
+  const ItemNode* folder = item.parent;
+  if (folder == nullptr) return true;
+  const auto [found, added] = exfatFolders_.try_emplace(folder);
+  if (added) {
+    const VolumeContext& c = volume_.context();
+    const auto* folderChain = std::get_if<FatChain>(&folder->location);
+    const bool root = folder->parent == nullptr;
+    const auto first = root          ? static_cast<std::uint32_t>(c.exfatRootCluster())
+                       : folderChain ? folderChain->firstCluster
+                                     : 0;
+    found->second = ParseExfatFolder(ReadExfatFolder(
+        volume_, first, folderChain && folderChain->contiguous, root ? 0 : folder->size));
+  }
+  const std::uint64_t size = item.claimedSize != 0 ? item.claimedSize : item.size;
+  const bool inDeletedFolder = folder->flags == ItemFlags::Folder;
+  const auto& sets = found->second;
+  const auto set = std::find_if(sets.begin(), sets.end(), [&](const ExfatEntrySet& s) {
+    return s.firstCluster == chain.firstCluster && s.size == size && s.name == item.name &&
+           (s.deleted || inDeletedFolder);
+  });
+  if (set == sets.end()) return true;
+  if (!set->deleted) return false;
+  if (!exfatBitmap_) exfatBitmap_ = ExfatBitmap::Load(volume_);
+  return exfatBitmap_->InUse(chain.firstCluster).value_or(false);
 }
 
 bool StaleItemCheck::CarvedChanged(const ItemNode& item, std::uint64_t firstSector) {

@@ -42,7 +42,7 @@ struct OpenedScan {
 OpenedScan OpenScanSource(const ScanRequest& request);
 
 // Builds the tree: the root ".", then the file-system scan that fsType calls
-// for (NTFS or FAT), then, for Format and Advanced (and always on a source
+// for (NTFS, FAT or exFAT), then, for Format and Advanced (and always on a source
 // without a file system), the signature search for `types`. Whatever
 // happens, the tree is finished afterwards: placeholders hung under the
 // root, folders without files pruned. A lost device (DeviceLostError) passes
@@ -52,7 +52,7 @@ void RunScan(const Volume& volume, ScanMode mode, const std::vector<SignatureRec
              std::uint32_t assumedSize, ItemTree& tree, TaskControl task);
 
 // The root id of each file system: 5 for NTFS and for a source without one,
-// 1 for FAT16, 2 for FAT32.
-std::uint32_t RootIdFor(FsType fsType);
+// 1 for FAT16, 2 for FAT32, the root folder's first cluster for exFAT.
+std::uint32_t RootIdFor(const VolumeContext& context);
 
 }  // namespace restorix
