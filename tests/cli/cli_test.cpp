@@ -56,8 +56,9 @@ TEST(CliTest, FailuresAndUsageErrorsSayWhy) {
   test::TempDir dir;
   test::WriteFile(dir / "empty", {});
   test::WriteFile(dir / "file", {1});
-  test::MakeSparseFile(dir / "exfat.img", 8 << 20);
-  const bool exfat = test::Run("mkfs.exfat " + Quote((dir / "exfat.img").string())).exitCode == 0;
+  test::MakeSparseFile(dir / "ext4.img", 8 << 20);
+  const bool ext4 =
+      test::Run("mkfs.ext4 -q -F " + Quote((dir / "ext4.img").string())).exitCode == 0;
   const std::string to = " --to " + Quote(dir.path().string());
   const std::tuple<std::string, int, std::string> cases[] = {
       {"info " + Quote((dir / "missing").string()), 1, "No such file or directory"},
@@ -67,8 +68,8 @@ TEST(CliTest, FailuresAndUsageErrorsSayWhy) {
       {"info " + kDemo, 1, "--partition 2  28.00 MB  NTFS"},
       {"info " + kDemo + " --partition 7", 1, "has no partition 7"},
       {"image " + kDemo + " " + Quote((dir / "x.qni").string()), 1, kWholeDisk},
-      {exfat ? "info " + Quote((dir / "exfat.img").string()) : "info " + kDemo, 1,
-       exfat ? "holds exfat, not a FAT16, FAT32 or NTFS volume" : kWholeDisk},
+      {ext4 ? "info " + Quote((dir / "ext4.img").string()) : "info " + kDemo, 1,
+       ext4 ? "holds ext4, not a FAT16, FAT32, exFAT or NTFS volume" : kWholeDisk},
       {"image " + kDemo + " -p 1 --force " + Quote(dir.path().string()), 1,
        "Imaging of logical drive aborted.\nrestorix: 'OUT' must be a file"},
       {"scan " + kDemo + " -p 2 --mode format --types xyz", 2, "unknown file type 'xyz'"},
