@@ -41,6 +41,22 @@ void AppendJsonDate(std::string& out, std::uint16_t fatDate) {
   }
 }
 
+// The verdict's name; null where there is none (live items, folders, a
+// saved scan whose source is not open).
+const char* RecoverableName(Recoverable state) {
+  switch (state) {
+    case Recoverable::Intact:
+      return "intact";
+    case Recoverable::Partial:
+      return "partial";
+    case Recoverable::Overwritten:
+      return "overwritten";
+    case Recoverable::Unknown:
+      break;
+  }
+  return nullptr;
+}
+
 // One item, written straight into `out` (a scan can list millions).
 void AppendItemJson(std::string& out, const ItemNode& node, std::string_view path,
                     std::size_t nameStart) {
@@ -67,6 +83,14 @@ void AppendItemJson(std::string& out, const ItemNode& node, std::string_view pat
   out += ",\"accessDate\":";
   AppendJsonDate(out, node.accessDate);
   out += node.checked ? ",\"checked\":true" : ",\"checked\":false";
+  if (const char* verdict = RecoverableName(node.recoverable.state)) {
+    out += ",\"recoverable\":";
+    AppendJsonString(out, verdict);
+    out += ",\"recoverablePercent\":";
+    number(node.recoverable.percent);
+  } else {
+    out += ",\"recoverable\":null,\"recoverablePercent\":null";
+  }
   if (const auto* carved = std::get_if<Carved>(&node.location); carved && !node.isFolder()) {
     out += ",\"firstSector\":";
     number(carved->firstSector);
@@ -237,6 +261,8 @@ void PrintTree(const ScanView& scan) {
       if (node.claimedSize != 0)
         text += " (cut: the disk claims " + std::to_string(node.claimedSize) + ")";
       text += std::string("  [") + state + "]";
+      if (const char* verdict = RecoverableName(node.recoverable.state))
+        text += std::string("  ") + verdict + " " + std::to_string(node.recoverable.percent) + "%";
       if (node.createDate != 0) text += "  " + IsoDateFromFatDate(node.createDate);
       text += '\n';
     }

@@ -68,6 +68,17 @@ struct Carved {
 };
 using ItemLocation = std::variant<std::monostate, NtfsRecord, FatChain, Carved>;
 
+// How much of a deleted file the volume still holds, from what its
+// allocation structures say now: the share of the file's clusters still
+// free, and whether its record or entry was reused. Worked out after a scan
+// and after a saved scan's source is opened again; scan-information files
+// do not keep it.
+enum class Recoverable : std::uint8_t { Unknown = 0, Intact, Partial, Overwritten };
+struct Recoverability {
+  Recoverable state = Recoverable::Unknown;
+  std::uint8_t percent = 0;  // of the file's clusters still free
+};
+
 struct ItemNode {
   // The bytes the item gives: what the disk claims, cut to what its data on
   // the volume holds (see CutClaimedSizes).
@@ -90,6 +101,7 @@ struct ItemNode {
   std::uint8_t checked = 0;
   ItemOrigin origin = ItemOrigin::FileSystem;
   ItemLocation location;
+  Recoverability recoverable;
 
   bool isFolder() const { return Has(flags, ItemFlags::Folder); }
   bool isLive() const { return Has(flags, ItemFlags::Live); }

@@ -9,6 +9,7 @@
 #include "disk/imaging.h"
 #include "disk/partitions.h"
 #include "fs/item_reader.h"
+#include "fs/recoverability.h"
 #include "platform/file_io.h"
 #include "util/text.h"
 
@@ -360,6 +361,7 @@ LoadResult LoadScanInfo(const std::filesystem::path& path,
     result.volume = result.reopened.volume;
     try {
       CutClaimedSizes(*result.volume, result.tree, StopToken{});
+      AssessRecoverability(*result.volume, result.tree, StopToken{});
     } catch (const DeviceLostError& lost) {
       result.reopened = {nullptr, OpenFailure::CannotOpen, lost.error()};
       result.volume = Volume::Detached(result.sourceName, result.context);

@@ -26,7 +26,7 @@ StaleItemCheck::StaleItemCheck(const Volume& volume,
     : volume_(volume), signatures_(std::move(signatures)) {
 }
 
-bool StaleItemCheck::Changed(const ItemNode& item) {
+bool StaleItemCheck::Check(const ItemNode& item, bool firstCluster) {
   if (item.isFolder()) return false;
   if (const auto* carved = std::get_if<Carved>(&item.location)) {
     return CarvedChanged(item, carved->firstSector);
@@ -35,8 +35,8 @@ bool StaleItemCheck::Changed(const ItemNode& item) {
     return NtfsChanged(item, *record);
   }
   if (const auto* chain = std::get_if<FatChain>(&item.location)) {
-    return volume_.context().isExfat() ? ExfatChanged(item, *chain)
-                                       : FatChanged(item, chain->firstCluster);
+    return volume_.context().isExfat() ? ExfatChanged(item, *chain, firstCluster)
+                                       : FatChanged(item, chain->firstCluster, firstCluster);
   }
   return false;
 }
@@ -83,7 +83,8 @@ bool StaleItemCheck::NtfsChanged(const ItemNode& item, const NtfsRecord& record)
   return false;
 }
 
-bool StaleItemCheck::FatChanged(const ItemNode& item, std::uint32_t firstCluster) {
+bool StaleItemCheck::FatChanged(const ItemNode& item, std::uint32_t firstCluster,
+                                bool checkCluster) {
   const std::uint64_t size = item.claimedSize != 0 ? item.claimedSize : item.size;
   // Inside a deleted folder the scan took live entries as deleted too.
   const bool inDeletedFolder = item.parent != nullptr && item.parent->flags == ItemFlags::Folder;
@@ -94,7 +95,7 @@ bool StaleItemCheck::FatChanged(const ItemNode& item, std::uint32_t firstCluster
   if (entry == entries.end()) return true;
   // A new file can take a deleted file's clusters and leave its entry be:
   // the deleted file's first cluster is then no longer free.
-  return entry->deleted && ReadFatEntry(volume_, firstCluster).value_or(1) != 0;
+  return checkCluster && entry->deleted && ReadFatEntry(volume_, firstCluster).value_or(1) != 0;
 }
 
 const std::vector<StaleItemCheck::FatEntry>& StaleItemCheck::FatFolder(std::uint32_t id) {
@@ -114,7 +115,7 @@ const std::vector<StaleItemCheck::FatEntry>& StaleItemCheck::FatFolder(std::uint
   return entries;
 }
 
-bool StaleItemCheck::ExfatChanged(const ItemNode& item, const FatChain& chain) {
+bool StaleItemCheck::ExfatChanged(const ItemNode& item, const FatChain& chain, bool checkCluster) {
   const ItemNode* folder = item.parent;
   if (folder == nullptr) return true;
   const auto [found, added] = exfatFolders_.try_emplace(folder);
@@ -136,7 +137,7 @@ bool StaleItemCheck::ExfatChanged(const ItemNode& item, const FatChain& chain) {
            (s.deleted || inDeletedFolder);
   });
   if (set == sets.end()) return true;
-  if (!set->deleted) return false;
+  if (!set->deleted || !checkCluster) return false;
   if (!exfatBitmap_) exfatBitmap_ = ExfatBitmap::Load(volume_);
   return exfatBitmap_->InUse(chain.firstCluster).value_or(false);
 }

@@ -40,12 +40,16 @@ class StaleItemCheck {
   //   type (or, where the type is not in the table, of its category); one
   //   whose type the table does not know cannot be checked.
   // Raises DeviceLostError when the source has gone away.
-  bool Changed(const ItemNode& item);
+  bool Changed(const ItemNode& item) { return Check(item, true); }
+  // The same without the FAT and exFAT first-cluster test: whether the
+  // item's record or entry (or a carved item's signature) is gone.
+  bool EntryReused(const ItemNode& item) { return Check(item, false); }
 
  private:
+  bool Check(const ItemNode& item, bool firstCluster);
   bool NtfsChanged(const ItemNode& item, const NtfsRecord& record);
-  bool FatChanged(const ItemNode& item, std::uint32_t firstCluster);
-  bool ExfatChanged(const ItemNode& item, const FatChain& chain);
+  bool FatChanged(const ItemNode& item, std::uint32_t firstCluster, bool checkCluster);
+  bool ExfatChanged(const ItemNode& item, const FatChain& chain, bool checkCluster);
   bool CarvedChanged(const ItemNode& item, std::uint64_t firstSector);
 
   // One 32-byte entry of a FAT folder, as the check needs it.

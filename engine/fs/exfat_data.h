@@ -53,6 +53,8 @@ class ExfatBitmap {
   // names none.
   static ExfatBitmap Load(const Volume& volume);
   bool empty() const { return bits_.empty(); }
+  // Bit n (of byte n / 8, from its lowest bit) is cluster n + 2.
+  const std::vector<std::uint8_t>& bits() const { return bits_; }
   // nullopt for a cluster the bitmap does not cover.
   std::optional<bool> InUse(std::uint32_t cluster) const;
 

@@ -67,6 +67,8 @@ class ItemReader {
   // read from the source reads as zeros. Raises DeviceLostError when the
   // source has gone away.
   std::size_t read(std::uint64_t offset, MutableBytes out);
+  // Where the bytes come from.
+  const StreamMap& map() const { return map_; }
 
  private:
   void ReadSegment(const StreamSegment& segment, std::uint64_t within, MutableBytes out);

@@ -4,6 +4,7 @@
 #include "fs/fat_scan.h"
 #include "fs/item_reader.h"
 #include "fs/ntfs_scan.h"
+#include "fs/recoverability.h"
 #include "platform/file_io.h"
 #include "signature/search.h"
 
@@ -68,6 +69,7 @@ void RunScan(const Volume& volume, ScanMode mode, const std::vector<SignatureRec
   }
   tree.FinishScan();
   CutClaimedSizes(volume, tree, task.stop);
+  AssessRecoverability(volume, tree, task.stop);
 }
 
 }  // namespace restorix
