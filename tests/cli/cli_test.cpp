@@ -315,6 +315,31 @@ TEST(CliScanTest, RecoverWritesTheDemoFilesAndASavedScanRecoversTheSame) {
       << "the reason, with the item that could not be written";
 }
 
+// The verdict of each deleted file of the exFAT card in --json, and
+// --intact-only writing only the intact ones.
+TEST(CliScanTest, IntactOnlyWritesTheIntactFilesAndJsonNamesEachVerdict) {
+  test::TempDir dir;
+  const std::string card = Quote(test::Fixture("exfat-card.img").string());
+  const auto scan = Restorix("scan " + card + " --json");
+  ASSERT_EQ(scan.exitCode, 0) << scan.err;
+  std::map<std::string, int> states;
+  const auto document = Json::parse(scan.out);
+  for (const auto& item : document["items"]) {
+    if (item["folder"].get<bool>()) continue;
+    ++states[item["recoverable"].get<std::string>() + " " +
+             std::to_string(item["recoverablePercent"].get<int>())];
+  }
+  EXPECT_EQ(states,
+            (std::map<std::string, int>{
+                {"intact 100", 14}, {"partial 50", 1}, {"partial 60", 1}, {"overwritten 0", 1}}));
+  const auto recover =
+      Restorix("recover " + card + " --intact-only --json --to " + Quote(dir.path().string()));
+  ASSERT_EQ(recover.exitCode, 0) << recover.err;
+  EXPECT_EQ(Json::parse(recover.out)["files"], 14);
+  EXPECT_FALSE(std::filesystem::exists(dir / "#" / "reused whole.dat"));
+  EXPECT_TRUE(std::filesystem::exists(dir / "#" / "DCIM" / "100CANON" / "IMG_0002.JPG"));
+}
+
 // A command that fails exits 1 and says why, and with --json it prints a
 // document with the reason under "error" rather than nothing.
 TEST(CliScanTest, FailuresExitOneAndPrintAJsonErrorToo) {

@@ -26,7 +26,7 @@ void Put32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
 
 // Boot region with its checksum sector, the FAT, and room for the heap:
 // 512-byte sectors and clusters.
-std::vector<std::uint8_t> Volume() {
+std::vector<std::uint8_t> SmallVolume() {
   std::vector<std::uint8_t> b(std::size_t{kHeapOffset + kClusters} * kSector, 0);
   const std::uint8_t jump[] = {0xEB, 0x76, 0x90, 'E', 'X', 'F', 'A', 'T', ' ', ' ', ' '};
   std::memcpy(b.data(), jump, sizeof jump);
@@ -55,7 +55,7 @@ std::vector<std::uint8_t> Volume() {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace restorix;
   ParseExfatFolder(Bytes(data, size));
-  std::vector<std::uint8_t> bytes = Volume();
+  std::vector<std::uint8_t> bytes = SmallVolume();
   std::memcpy(bytes.data() + kHeapOffset * kSector, data,
               std::min<std::size_t>(size, kClusters * kSector));
   const OpenResult opened = Volume::Open(
