@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "util/fat_date.h"
+#include "util/item_time.h"
 #include "util/text.h"
 
 namespace restorix::cli {
@@ -82,6 +83,16 @@ void AppendItemJson(std::string& out, const ItemNode& node, std::string_view pat
   AppendJsonDate(out, node.createDate);
   out += ",\"accessDate\":";
   AppendJsonDate(out, node.accessDate);
+  for (const auto& [key, time] : {std::pair{",\"created\":", &node.times.created},
+                                  std::pair{",\"modified\":", &node.times.modified},
+                                  std::pair{",\"accessed\":", &node.times.accessed}}) {
+    out += key;
+    if (time->known()) {
+      AppendJsonString(out, IsoTime(*time));
+    } else {
+      out += "null";
+    }
+  }
   out += node.checked ? ",\"checked\":true" : ",\"checked\":false";
   if (const char* verdict = RecoverableName(node.recoverable.state)) {
     out += ",\"recoverable\":";
@@ -263,7 +274,11 @@ void PrintTree(const ScanView& scan) {
       text += std::string("  [") + state + "]";
       if (const char* verdict = RecoverableName(node.recoverable.state))
         text += std::string("  ") + verdict + " " + std::to_string(node.recoverable.percent) + "%";
-      if (node.createDate != 0) text += "  " + IsoDateFromFatDate(node.createDate);
+      if (node.times.modified.known()) {
+        text += "  " + IsoTime(node.times.modified);
+      } else if (node.createDate != 0) {
+        text += "  " + IsoDateFromFatDate(node.createDate);
+      }
       text += '\n';
     }
     if (text.size() > (1 << 20)) {

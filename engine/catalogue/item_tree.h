@@ -17,6 +17,8 @@
 #include <variant>
 #include <vector>
 
+#include "util/item_time.h"
+
 namespace restorix {
 
 // Bits of ItemNode::flags. Other bits that a file system sets are kept as
@@ -97,6 +99,9 @@ struct ItemNode {
   std::u16string name;           // at most 255 units
   std::uint16_t createDate = 0;  // FAT packed dates
   std::uint16_t accessDate = 0;
+  // The full times where the file system keeps them; not stored in
+  // scan-information files.
+  ItemTimes times;
   ItemFlags flags = ItemFlags::None;
   std::uint8_t checked = 0;
   ItemOrigin origin = ItemOrigin::FileSystem;

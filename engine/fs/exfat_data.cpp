@@ -35,14 +35,6 @@ std::uint16_t SetChecksum(Bytes set) {
   return sum;
 }
 
-// A UTC offset byte: bit 7 says it is given, the low seven bits are a signed
-// count of 15-minute steps.
-std::optional<std::int8_t> UtcOffset(std::uint8_t byte) {
-  if ((byte & 0x80) == 0) return std::nullopt;
-  const int steps = byte & 0x7F;
-  return static_cast<std::int8_t>(steps >= 64 ? steps - 128 : steps);
-}
-
 // The set at the start of `set` (file entry, stream, names), or nullopt.
 std::optional<ExfatEntrySet> ParseSet(Bytes set) {
   const std::size_t secondaries = set[1];
@@ -69,9 +61,9 @@ std::optional<ExfatEntrySet> ParseSet(Bytes set) {
   entry.accessed = le32(set, 16);
   entry.created10ms = set[20];
   entry.modified10ms = set[21];
-  entry.createdUtc = UtcOffset(set[22]);
-  entry.modifiedUtc = UtcOffset(set[23]);
-  entry.accessedUtc = UtcOffset(set[24]);
+  entry.createdUtc = set[22];
+  entry.modifiedUtc = set[23];
+  entry.accessedUtc = set[24];
   return entry;
 }
 

@@ -26,11 +26,11 @@ struct ExfatEntrySet {
   std::uint64_t validSize = 0;  // bytes written; later ones read as zeros
   std::uint32_t firstCluster = 0;
   // FAT-style timestamps (date in the high half, time of day in 2-second
-  // steps in the low half), with the 10 ms steps beyond them and the offsets
-  // from UTC in 15-minute steps (nullopt where the entry gives none).
+  // steps in the low half), with the 10 ms steps beyond them and the UTC
+  // offset bytes (see ExfatItemTime).
   std::uint32_t created = 0, modified = 0, accessed = 0;
   std::uint8_t created10ms = 0, modified10ms = 0;
-  std::optional<std::int8_t> createdUtc, modifiedUtc, accessedUtc;
+  std::uint8_t createdUtc = 0, modifiedUtc = 0, accessedUtc = 0;
 };
 
 // The entry sets of a whole folder, in the folder's order, the deleted ones

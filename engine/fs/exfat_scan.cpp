@@ -25,6 +25,9 @@ void AddFolderItems(ItemTree& tree, ItemNode* folder, const std::vector<ExfatEnt
     node->parentId = folder->id;
     node->createDate = static_cast<std::uint16_t>(set.created >> 16);
     node->accessDate = static_cast<std::uint16_t>(set.accessed >> 16);
+    node->times = {ExfatItemTime(set.created, set.created10ms, set.createdUtc),
+                   ExfatItemTime(set.modified, set.modified10ms, set.modifiedUtc),
+                   ExfatItemTime(set.accessed, 0, set.accessedUtc)};
     node->flags = (set.folder ? ItemFlags::Folder : ItemFlags::None) |
                   (set.deleted || inDeletedFolder ? ItemFlags::None : ItemFlags::Live);
     node->location = FatChain{set.firstCluster, set.contiguous};

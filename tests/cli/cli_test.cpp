@@ -2,6 +2,7 @@
 // JSON it prints, on the demo disk; and the printing of names from damaged or
 // hostile disks.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -323,9 +324,11 @@ TEST(CliScanTest, IntactOnlyWritesTheIntactFilesAndJsonNamesEachVerdict) {
   const auto scan = Restorix("scan " + card + " --json");
   ASSERT_EQ(scan.exitCode, 0) << scan.err;
   std::map<std::string, int> states;
+  std::string photoModified;
   const auto document = Json::parse(scan.out);
   for (const auto& item : document["items"]) {
     if (item["folder"].get<bool>()) continue;
+    if (item["name"] == "IMG_0002.JPG") photoModified = item["modified"].get<std::string>();
     ++states[item["recoverable"].get<std::string>() + " " +
              std::to_string(item["recoverablePercent"].get<int>())];
   }
@@ -337,7 +340,13 @@ TEST(CliScanTest, IntactOnlyWritesTheIntactFilesAndJsonNamesEachVerdict) {
   ASSERT_EQ(recover.exitCode, 0) << recover.err;
   EXPECT_EQ(Json::parse(recover.out)["files"], 14);
   EXPECT_FALSE(std::filesystem::exists(dir / "#" / "reused whole.dat"));
-  EXPECT_TRUE(std::filesystem::exists(dir / "#" / "DCIM" / "100CANON" / "IMG_0002.JPG"));
+  // The recovered file carries the modification time the listing shows.
+  struct stat written {};
+  ASSERT_EQ(::stat((dir / "#" / "DCIM" / "100CANON" / "IMG_0002.JPG").c_str(), &written), 0);
+  char iso[32];
+  std::tm utc{};
+  std::strftime(iso, sizeof iso, "%Y-%m-%dT%H:%M:%SZ", gmtime_r(&written.st_mtime, &utc));
+  EXPECT_EQ(iso, photoModified);
 }
 
 // A command that fails exits 1 and says why, and with --json it prints a
