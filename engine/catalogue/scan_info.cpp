@@ -360,8 +360,7 @@ LoadResult LoadScanInfo(const std::filesystem::path& path,
   if (result.reopened) {
     result.volume = result.reopened.volume;
     try {
-      CutClaimedSizes(*result.volume, result.tree, StopToken{});
-      AssessRecoverability(*result.volume, result.tree, StopToken{});
+      CutSizesAndAssess(*result.volume, result.tree, StopToken{}, true);
     } catch (const DeviceLostError& lost) {
       result.reopened = {nullptr, OpenFailure::CannotOpen, lost.error()};
       result.volume = Volume::Detached(result.sourceName, result.context);

@@ -105,14 +105,12 @@ std::optional<bool> AllocationMap::SectorInUse(std::uint64_t sector) {
   return entry != 0;
 }
 
-Recoverability AssessItem(const Volume& volume, const ItemNode& item, AllocationMap& allocation,
-                          StaleItemCheck& check) {
+Recoverability AssessItem(const Volume& volume, const ItemNode& item, const ItemReader& reader,
+                          AllocationMap& allocation) {
   if (item.isFolder() || item.isLive()) return {};
-  if (check.EntryReused(item)) return {Recoverable::Overwritten, 0};
   if (item.isCarved()) return {Recoverable::Intact, 100};
 
   const VolumeContext& c = volume.context();
-  const ItemReader reader(volume, item);
   std::uint64_t clusters = 0, known = 0, taken = 0;
   const auto count = [&](std::optional<bool> inUse) {
     ++clusters;
@@ -145,13 +143,15 @@ Recoverability AssessItem(const Volume& volume, const ItemNode& item, Allocation
   return {Recoverable::Partial, percent};
 }
 
-void AssessRecoverability(const Volume& volume, ItemTree& tree, const StopToken& stop) {
+void CutSizesAndAssess(const Volume& volume, ItemTree& tree, const StopToken& stop,
+                       bool checkEntries) {
   if (tree.root() == nullptr) return;
   AllocationMap allocation(volume);
   StaleItemCheck check(volume);
-  WalkTree(tree.root(), [&](ItemNode& node, int) {
-    if (!stop.running()) return;
-    node.recoverable = AssessItem(volume, node, allocation, check);
+  CutClaimedSizes(volume, tree, stop, [&](ItemNode& node, const ItemReader& reader) {
+    const bool reused = checkEntries && !node.isLive() && check.EntryReused(node);
+    node.recoverable = reused ? Recoverability{Recoverable::Overwritten, 0}
+                              : AssessItem(volume, node, reader, allocation);
   });
 }
 

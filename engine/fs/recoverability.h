@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "catalogue/item_tree.h"
+#include "fs/item_reader.h"
 #include "task.h"
 
 namespace restorix {
@@ -34,16 +35,19 @@ class AllocationMap {
   std::uint64_t fatSectorAt_ = ~std::uint64_t{0};
 };
 
-// The verdict on one deleted file: Overwritten when its record or entry was
-// reused (or, for a carved file, its signature is gone), else by the share
-// of its clusters still free: all (Intact), none (Overwritten), some
-// (Partial). A file with no clusters (resident, empty) whose entry stands is
-// Intact. Live items and folders get Unknown.
-Recoverability AssessItem(const Volume& volume, const ItemNode& item, AllocationMap& allocation,
-                          class StaleItemCheck& check);
+// The verdict on one deleted file whose data `reader` maps: by the share of
+// its clusters still free: all (Intact), none (Overwritten), some (Partial).
+// A file with no clusters (resident, empty) is Intact, and so is a carved
+// file. Live items and folders get Unknown.
+Recoverability AssessItem(const Volume& volume, const ItemNode& item, const ItemReader& reader,
+                          AllocationMap& allocation);
 
-// Gives every deleted file of the tree its verdict. Returns early once
-// `stop` is cleared; lets DeviceLostError pass.
-void AssessRecoverability(const Volume& volume, ItemTree& tree, const StopToken& stop);
+// Cuts the claimed sizes (CutClaimedSizes) and gives every deleted file its
+// verdict in the same pass. With `checkEntries` (a saved scan whose source
+// was opened again) a file whose record or entry was reused since, or a
+// carved file whose signature is gone, is Overwritten; a scan has just read
+// them. Returns early once `stop` is cleared; lets DeviceLostError pass.
+void CutSizesAndAssess(const Volume& volume, ItemTree& tree, const StopToken& stop,
+                       bool checkEntries);
 
 }  // namespace restorix

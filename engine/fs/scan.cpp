@@ -68,8 +68,7 @@ void RunScan(const Volume& volume, ScanMode mode, const std::vector<SignatureRec
     throw;
   }
   tree.FinishScan();
-  CutClaimedSizes(volume, tree, task.stop);
-  AssessRecoverability(volume, tree, task.stop);
+  CutSizesAndAssess(volume, tree, task.stop, false);
 }
 
 }  // namespace restorix

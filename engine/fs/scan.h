@@ -47,7 +47,8 @@ OpenedScan OpenScanSource(const ScanRequest& request);
 // happens, the tree is finished afterwards: placeholders hung under the
 // root, folders without files pruned. A lost device (DeviceLostError) passes
 // up once the tree is finished. A scan that ran to its end has its claimed
-// sizes cut to what the volume holds (CutClaimedSizes).
+// sizes cut to what the volume holds and every deleted file its
+// recoverability verdict (CutSizesAndAssess).
 void RunScan(const Volume& volume, ScanMode mode, const std::vector<SignatureRecord>& types,
              std::uint32_t assumedSize, ItemTree& tree, TaskControl task);
 

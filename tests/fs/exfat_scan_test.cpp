@@ -3,6 +3,8 @@
 // keeps of an exFAT item.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -185,6 +187,37 @@ TEST(ExfatScanInfoTest, ASavedScanKeepsWhereEachItemLies) {
   }
   EXPECT_GT(contiguous, 0);
   EXPECT_GT(chained, 0);  // the fragmented file
+}
+
+// A saved scan reopened judges each file by what the volume says now: a
+// file whose entry set is gone since the scan is overwritten.
+TEST(ExfatScanInfoTest, AReopenedScanSeesAnEntrySetGone) {
+  test::TempDir dir;
+  Buffer card = CardBytes();
+  test::WriteFile(dir / "card.img", card);
+  const auto volume = Volume::Open(SourceKind::LogicalDrive, dir / "card.img").volume;
+  ASSERT_TRUE(volume);
+  const test::ScanRun scan = test::ScanVolume(*volume);
+  ASSERT_TRUE(SaveScanInfo(dir / "card.qns", volume->sourceName(), volume->context(), scan.tree));
+
+  // The photo's name in its folder's entries (UTF-16): one letter changed.
+  const std::u16string name = u"IMG_0002.JPG";
+  const Buffer units(reinterpret_cast<const std::uint8_t*>(name.data()),
+                     reinterpret_cast<const std::uint8_t*>(name.data() + name.size()));
+  const auto at = std::search(card.begin(), card.end(), units.begin(), units.end());
+  ASSERT_NE(at, card.end());
+  *at = 'J';
+  test::WriteFile(dir / "card.img", card);
+
+  const LoadResult loaded = LoadScanInfo(dir / "card.qns");
+  ASSERT_TRUE(loaded.reopened);
+  std::map<std::string, Recoverable> states;
+  WalkTree(loaded.tree.root(), [&](const ItemNode& n, int) {
+    if (!n.isFolder()) states[Utf8FromUtf16(n.name)] = n.recoverable.state;
+  });
+  EXPECT_EQ(states.at("IMG_0002.JPG"), Recoverable::Overwritten);
+  EXPECT_EQ(states.at("IMG_0004.JPG"), Recoverable::Intact);
+  EXPECT_EQ(states.at("reused half.dat"), Recoverable::Partial);
 }
 
 }  // namespace
