@@ -126,8 +126,9 @@ bool StaleItemCheck::ExfatChanged(const ItemNode& item, const FatChain& chain, b
     const auto first = root          ? static_cast<std::uint32_t>(c.exfatRootCluster())
                        : folderChain ? folderChain->firstCluster
                                      : 0;
-    found->second = ParseExfatFolder(ReadExfatFolder(
-        volume_, first, folderChain && folderChain->contiguous, root ? 0 : folder->size));
+    found->second =
+        ParseExfatFolder(ReadExfatFolder(volume_, first, folderChain && folderChain->contiguous,
+                                         root ? std::nullopt : std::optional(folder->size)));
   }
   const std::uint64_t size = item.claimedSize != 0 ? item.claimedSize : item.size;
   const bool inDeletedFolder = folder->flags == ItemFlags::Folder;

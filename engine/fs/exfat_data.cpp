@@ -98,11 +98,11 @@ std::vector<ExfatEntrySet> ParseExfatFolder(Bytes folder) {
 }
 
 std::vector<std::uint8_t> ReadExfatFolder(const Volume& volume, std::uint32_t firstCluster,
-                                          bool contiguous, std::uint64_t size) {
+                                          bool contiguous, std::optional<std::uint64_t> size) {
   std::vector<std::uint8_t> bytes;
   const std::uint32_t clusterBytes = volume.context().clusterBytes();
   if (clusterBytes == 0 || firstCluster < 2) return bytes;
-  if (size == 0) {
+  if (!size) {
     // The root folder: its FAT chain says how long it is.
     for (const std::uint32_t cell :
          BuildClusterChain(volume, firstCluster, kMaxFolderBytes / clusterBytes)) {
@@ -115,7 +115,7 @@ std::vector<std::uint8_t> ReadExfatFolder(const Volume& volume, std::uint32_t fi
     return bytes;
   }
   ItemNode node;
-  node.size = std::min(size, kMaxFolderBytes);
+  node.size = std::min(*size, kMaxFolderBytes);
   node.location = FatChain{firstCluster, contiguous};
   ItemReader reader(volume, node);
   bytes.resize(static_cast<std::size_t>(reader.length()));
@@ -128,7 +128,7 @@ ExfatBitmap ExfatBitmap::Load(const Volume& volume) {
   const VolumeContext& c = volume.context();
   if (!c.isExfat()) return bitmap;
   const std::vector<std::uint8_t> root =
-      ReadExfatFolder(volume, static_cast<std::uint32_t>(c.exfatRootCluster()), false, 0);
+      ReadExfatFolder(volume, static_cast<std::uint32_t>(c.exfatRootCluster()), false, {});
   // Of the two bitmaps of a two-FAT volume (bit 0 of the entry's flags
   // names the FAT), the first is taken: such volumes keep both up to date.
   for (std::size_t o = 0; o + kEntryBytes <= root.size(); o += kEntryBytes) {

@@ -40,10 +40,11 @@ struct ExfatEntrySet {
 std::vector<ExfatEntrySet> ParseExfatFolder(Bytes folder);
 
 // The folder bytes of the folder whose data starts at `firstCluster`: the
-// root folder (`size` 0) along its FAT chain, any other as a file of `size`
-// bytes (see MapFatItem). At most 256 MiB, the largest folder exFAT allows.
+// root folder (no `size`: its entry is the boot sector's) along its FAT
+// chain, any other as a file of `size` bytes (see MapFatItem). At most
+// 256 MiB, the largest folder exFAT allows.
 std::vector<std::uint8_t> ReadExfatFolder(const Volume& volume, std::uint32_t firstCluster,
-                                          bool contiguous, std::uint64_t size);
+                                          bool contiguous, std::optional<std::uint64_t> size);
 
 // The allocation bitmap that the root folder names: one bit a cluster, set
 // for a cluster in use.

@@ -56,7 +56,8 @@ void ScanExfatFolderTree(const Volume& volume, ItemTree& tree, TaskControl task)
     const bool taken = !folder->isLive() && bitmap.InUse(first).value_or(false);
     if (first >= 2 && !taken && read.insert(first).second) {
       const std::vector<std::uint8_t> bytes =
-          ReadExfatFolder(volume, first, chain && chain->contiguous, root ? 0 : folder->size);
+          ReadExfatFolder(volume, first, chain && chain->contiguous,
+                          root ? std::nullopt : std::optional(folder->size));
       AddFolderItems(tree, folder, ParseExfatFolder(bytes));
     }
     for (const ItemNode* child = folder->firstChild; child; child = child->next)
