@@ -87,6 +87,6 @@ awk -v d="$deleted" -v fd="$fls_deleted" -v r="$rx" -v f="$fls_t" -v runs="$runs
   printf "exFAT 64 GiB image, 100,000 files, deleted files: restorix %d, fls %d (best of %d)\n", d, fd, runs
   printf "restorix scan --json: %.3f s  (%.0f deleted files/s)\n", r, d / r
   printf "fls -r -d:            %.3f s\n", f
-  printf "ratio restorix/fls:   %.2f  (target < 1)\n", r / f
+  printf "ratio restorix/fls:   %.4f  (target < 1)\n", r / f
 }'
 echo "verdict: $verdict"
