@@ -4,6 +4,7 @@
 #include <string_view>
 #include <vector>
 
+#include "fs/recoverability.h"
 #include "util/fat_date.h"
 #include "util/item_time.h"
 #include "util/text.h"
@@ -40,22 +41,6 @@ void AppendJsonDate(std::string& out, std::uint16_t fatDate) {
   } else {
     AppendJsonString(out, IsoDateFromFatDate(fatDate));
   }
-}
-
-// The verdict's name; null where there is none (live items, folders, a
-// saved scan whose source is not open).
-const char* RecoverableName(Recoverable state) {
-  switch (state) {
-    case Recoverable::Intact:
-      return "intact";
-    case Recoverable::Partial:
-      return "partial";
-    case Recoverable::Overwritten:
-      return "overwritten";
-    case Recoverable::Unknown:
-      break;
-  }
-  return nullptr;
 }
 
 // One item, written straight into `out` (a scan can list millions).

@@ -58,6 +58,20 @@ std::vector<std::uint8_t> ReadNtfsBitmap(const Volume& volume) {
 
 }  // namespace
 
+const char* RecoverableName(Recoverable state) {
+  switch (state) {
+    case Recoverable::Intact:
+      return "intact";
+    case Recoverable::Partial:
+      return "partial";
+    case Recoverable::Overwritten:
+      return "overwritten";
+    case Recoverable::Unknown:
+      break;
+  }
+  return nullptr;
+}
+
 AllocationMap::AllocationMap(const Volume& volume) : volume_(volume) {
   const VolumeContext& c = volume.context();
   if (c.fsType() == FsType::Ntfs) {

@@ -14,6 +14,10 @@ namespace restorix {
 
 class Volume;
 
+// "intact", "partial", "overwritten"; null for Unknown (live items,
+// folders, a saved scan whose source is not open).
+const char* RecoverableName(Recoverable state);
+
 // Which clusters a volume's allocation structures mark as in use: the NTFS
 // $Bitmap, the FAT, the exFAT allocation bitmap.
 class AllocationMap {
