@@ -20,7 +20,7 @@ nlohmann::ordered_json ContextJson(const Volume& volume, unsigned partition) {
   json["fsType"] = static_cast<int>(c.fsType());
   json["fileSystem"] = FileSystemName(c.fsType());
   json["bytesPerSector"] = c.bytesPerSector();
-  json["sectorsPerCluster"] = c.sectorsPerCluster();
+  json["sectorsPerCluster"] = c.clusterSectors();
   json["totalSectors"] = c.totalSectors();
   if (volume.claimedSectors() > c.totalSectors()) json["claimedSectors"] = volume.claimedSectors();
   json["firstSector"] = c.firstSector();
@@ -36,6 +36,12 @@ nlohmann::ordered_json ContextJson(const Volume& volume, unsigned partition) {
     for (const RunNode& run : volume.mftRuns()) {
       runs.push_back({{"startCluster", run.startCluster}, {"clusterCount", run.clusterCount}});
     }
+  } else if (c.isExfat()) {
+    json["volumeSerial"] = c.volumeSerial();
+    json["fatStart"] = c.fatStart();
+    json["dataStart"] = c.dataStart();
+    json["clusterCount"] = c.fatEntryCount() - 1;
+    json["rootCluster"] = c.exfatRootCluster();
   } else {
     json["fatKind"] = c.fatKind();
     json["fatStart"] = c.fatStart();
@@ -68,7 +74,7 @@ void PrintText(const Volume& volume, unsigned partition) {
                         num(static_cast<std::uint64_t>(c.fsType())) + ")");
   row("size", SizeText(c.totalSectors() * c.bytesPerSector()));
   row("bytesPerSector", num(c.bytesPerSector()));
-  row("sectorsPerCluster", num(c.sectorsPerCluster()));
+  row("sectorsPerCluster", num(c.clusterSectors()));
   row("totalSectors", num(c.totalSectors()));
   if (volume.claimedSectors() > c.totalSectors())
     row("claimedSectors", num(volume.claimedSectors()) + " (more than the source holds)");
@@ -89,6 +95,15 @@ void PrintText(const Volume& volume, unsigned partition) {
       runs += num(run.startCluster) + "+" + num(run.clusterCount);
     }
     row("mftRuns", runs);
+  } else if (c.isExfat()) {
+    char serial[12];
+    std::snprintf(serial, sizeof serial, "%08llX",
+                  static_cast<unsigned long long>(c.volumeSerial()));
+    row("volumeSerial", serial);
+    row("fatStart", num(c.fatStart()));
+    row("dataStart", num(c.dataStart()));
+    row("clusterCount", num(c.fatEntryCount() - 1));
+    row("rootCluster", num(c.exfatRootCluster()));
   } else {
     row("fatKind", num(c.fatKind()));
     row("fatStart", num(c.fatStart()));

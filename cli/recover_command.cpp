@@ -131,6 +131,9 @@ void AddRecoverCommand(CLI::App& app, int& status) {
           "Folder (on another disk, made if missing) in which the run folder #, #0, ... is made")
       ->required();
   AddSelectionOptions(*command, options->selection, true);
+  command->add_flag("--intact-only", options->selection.intactOnly,
+                    "Write only the deleted files whose clusters the volume has not given to "
+                    "anything since (recoverable: intact)");
   AddLogOption(*command, options->log);
   command->add_flag("--json", options->json, "Print one JSON document");
   command->footer(
@@ -177,7 +180,7 @@ void AddRecoverCommand(CLI::App& app, int& status) {
     std::vector<std::u16string> patterns;
     for (const auto& p : options->selection.patterns)
       patterns.push_back(Utf16FromUtf8(p));
-    if (SelectItems(session.tree.root(), patterns, *filter) == 0) {
+    if (SelectItems(session.tree.root(), patterns, *filter, options->selection.intactOnly) == 0) {
       PrintError("nothing to recover: no file is selected");
       session.SaveLog();
       status = 1;

@@ -72,7 +72,7 @@ std::optional<FindQuery> SizeFilter(const SelectionOptions& options) {
 }
 
 std::size_t SelectItems(ItemNode* root, const std::vector<std::u16string>& patterns,
-                        const FindQuery& filter) {
+                        const FindQuery& filter, bool intactOnly) {
   if (root == nullptr) return 0;
   std::vector<std::vector<std::u16string>> split;
   for (const auto& p : patterns)
@@ -96,6 +96,7 @@ std::size_t SelectItems(ItemNode* root, const std::vector<std::u16string>& patte
     if (node.isFolder() || !hit) return;
     if (filter.sizeMode == FindQuery::Size::AtLeast && node.size < filter.sizeLimit) return;
     if (filter.sizeMode == FindQuery::Size::AtMost && node.size > filter.sizeLimit) return;
+    if (intactOnly && node.recoverable.state != Recoverable::Intact) return;
     node.checked = 1;
     ++files;
     for (const ItemNode* above : path)

@@ -15,6 +15,7 @@ struct SelectionOptions {
   std::vector<std::string> patterns;  // --select
   std::string atLeast, atMost;        // --at-least, --at-most
   bool matchCase = false;
+  bool intactOnly = false;  // --intact-only (recover)
 };
 
 void AddSelectionOptions(CLI::App& command, SelectionOptions& options, bool repeatablePattern);
@@ -26,8 +27,9 @@ std::optional<FindQuery> SizeFilter(const SelectionOptions& options);
 // or by its path when the pattern has a "/", each component matched alone),
 // or that lies in a folder a pattern names, and that passes the size filter;
 // then every folder above a checked file. Without patterns every file is
-// named. Returns the number of files checked.
+// named. With `intactOnly`, only files whose verdict is intact are checked.
+// Returns the number of files checked.
 std::size_t SelectItems(ItemNode* root, const std::vector<std::u16string>& patterns,
-                        const FindQuery& filter);
+                        const FindQuery& filter, bool intactOnly = false);
 
 }  // namespace restorix::cli

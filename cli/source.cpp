@@ -15,8 +15,8 @@ namespace {
 constexpr const char* kCorruptVolume =
     "Failed to open drive.\nCritical disk structures corrupted\nPlease use Advanced File Recovery.";
 
-// What libblkid finds on a whole source that is no FAT16, FAT32 or NTFS
-// volume ("exfat", "ext4", "crypto_LUKS", ...); empty when nothing.
+// What libblkid finds on a whole source that is no FAT16, FAT32, exFAT or
+// NTFS volume ("ext4", "crypto_LUKS", ...); empty when nothing.
 std::string ForeignContent(const std::string& path) {
   const auto opened = BlkidProbe::Open(path);
   if (!opened.probe || !opened.probe->FindSuperblock()) return {};
@@ -45,7 +45,7 @@ void PrintPartitionChoice(const std::string& path, const PartitionList& list) {
         Volume::Open(SourceKind::LogicalDrive, path, static_cast<unsigned>(entry.number));
     text += "\n  --partition " + std::to_string(entry.number) + "  " +
             SizeText(entry.byteLength()) + "  " +
-            (volume ? FileSystemName(volume.volume->context().fsType()) : "no FAT or NTFS");
+            (volume ? FileSystemName(volume.volume->context().fsType()) : "no FAT, exFAT or NTFS");
   }
   PrintMessage(text);
 }
@@ -123,10 +123,11 @@ bool ExplainOpen(const OpenResult& result, const SourceOptions& options) {
       return false;
     }
     if (const std::string found = ForeignContent(options.path); !found.empty()) {
-      PrintError("'" + options.path + "' holds " + found +
-                 ", not a FAT16, FAT32 or NTFS volume; its files can still be searched for by "
-                 "type: restorix scan --mode advanced " +
-                 options.path);
+      PrintError(
+          "'" + options.path + "' holds " + found +
+          ", not a FAT16, FAT32, exFAT or NTFS volume; its files can still be searched for by "
+          "type: restorix scan --mode advanced " +
+          options.path);
       return false;
     }
   }
@@ -142,6 +143,8 @@ const char* FileSystemName(FsType fsType) {
       return "FAT32";
     case FsType::Ntfs:
       return "NTFS";
+    case FsType::Exfat:
+      return "exFAT";
     default:
       return "none";
   }

@@ -4,7 +4,9 @@
 #include <string_view>
 #include <vector>
 
+#include "fs/recoverability.h"
 #include "util/fat_date.h"
+#include "util/item_time.h"
 #include "util/text.h"
 
 namespace restorix::cli {
@@ -66,7 +68,25 @@ void AppendItemJson(std::string& out, const ItemNode& node, std::string_view pat
   AppendJsonDate(out, node.createDate);
   out += ",\"accessDate\":";
   AppendJsonDate(out, node.accessDate);
+  for (const auto& [key, time] : {std::pair{",\"created\":", &node.times.created},
+                                  std::pair{",\"modified\":", &node.times.modified},
+                                  std::pair{",\"accessed\":", &node.times.accessed}}) {
+    out += key;
+    if (time->known()) {
+      AppendJsonString(out, IsoTime(*time));
+    } else {
+      out += "null";
+    }
+  }
   out += node.checked ? ",\"checked\":true" : ",\"checked\":false";
+  if (const char* verdict = RecoverableName(node.recoverable.state)) {
+    out += ",\"recoverable\":";
+    AppendJsonString(out, verdict);
+    out += ",\"recoverablePercent\":";
+    number(node.recoverable.percent);
+  } else {
+    out += ",\"recoverable\":null,\"recoverablePercent\":null";
+  }
   if (const auto* carved = std::get_if<Carved>(&node.location); carved && !node.isFolder()) {
     out += ",\"firstSector\":";
     number(carved->firstSector);
@@ -237,7 +257,13 @@ void PrintTree(const ScanView& scan) {
       if (node.claimedSize != 0)
         text += " (cut: the disk claims " + std::to_string(node.claimedSize) + ")";
       text += std::string("  [") + state + "]";
-      if (node.createDate != 0) text += "  " + IsoDateFromFatDate(node.createDate);
+      if (const char* verdict = RecoverableName(node.recoverable.state))
+        text += std::string("  ") + verdict + " " + std::to_string(node.recoverable.percent) + "%";
+      if (node.times.modified.known()) {
+        text += "  " + IsoTime(node.times.modified);
+      } else if (node.createDate != 0) {
+        text += "  " + IsoDateFromFatDate(node.createDate);
+      }
       text += '\n';
     }
     if (text.size() > (1 << 20)) {

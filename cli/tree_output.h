@@ -51,7 +51,9 @@ void WalkWithPaths(const ItemNode* root, const PathVisit& visit);
 // The whole scan document (source, fsType, mode, completed, volumeCut where
 // the volume was cut to its source, totals, items; each item with path,
 // name, folder, live, size, claimedSize where the size was cut, id,
-// parentId, origin, dates, check state, and firstSector for carved items),
+// parentId, origin, dates, full times (ISO 8601, null where the file system
+// keeps none), check state, recoverability verdict and its
+// percentage (null where there is none), and firstSector for carved items),
 // written item by item so that a large scan is never held twice in memory.
 void WriteScanJson(std::ostream& out, const ScanView& scan, const std::string& mode,
                    bool completed);

@@ -5,6 +5,7 @@
 #include <unordered_map>
 
 #include "catalogue/item_tree.h"
+#include "fs/recoverability.h"
 #include "gui/folder_tree_model.h"
 #include "gui/icons.h"
 #include "gui/qt_text.h"
@@ -82,6 +83,14 @@ QVariant ContentsModel::data(const QModelIndex& index, int role) const {
           return DateText(item->accessDate);
         case kCreated:
           return DateText(item->createDate);
+      }
+      return {};
+    case Qt::ToolTipRole:
+      // The verdict on a deleted file: how much of it the volume still holds.
+      if (const char* verdict = RecoverableName(item->recoverable.state)) {
+        return QString("Recoverable: %1 (%2%)")
+            .arg(QString::fromLatin1(verdict))
+            .arg(item->recoverable.percent);
       }
       return {};
     case Qt::DecorationRole:

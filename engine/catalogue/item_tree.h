@@ -17,6 +17,8 @@
 #include <variant>
 #include <vector>
 
+#include "util/item_time.h"
+
 namespace restorix {
 
 // Bits of ItemNode::flags. Other bits that a file system sets are kept as
@@ -59,11 +61,25 @@ struct NtfsRecord {
 };
 struct FatChain {
   std::uint32_t firstCluster = 0;
+  // exFAT: the file's clusters follow one another and the FAT holds no
+  // chain for them.
+  bool contiguous = false;
 };
 struct Carved {
   std::uint64_t firstSector = 0;
 };
 using ItemLocation = std::variant<std::monostate, NtfsRecord, FatChain, Carved>;
+
+// How much of a deleted file the volume still holds, from what its
+// allocation structures say now: the share of the file's clusters still
+// free, and whether its record or entry was reused. Worked out after a scan
+// and after a saved scan's source is opened again; scan-information files
+// do not keep it.
+enum class Recoverable : std::uint8_t { Unknown = 0, Intact, Partial, Overwritten };
+struct Recoverability {
+  Recoverable state = Recoverable::Unknown;
+  std::uint8_t percent = 0;  // of the file's clusters still free
+};
 
 struct ItemNode {
   // The bytes the item gives: what the disk claims, cut to what its data on
@@ -83,10 +99,14 @@ struct ItemNode {
   std::u16string name;           // at most 255 units
   std::uint16_t createDate = 0;  // FAT packed dates
   std::uint16_t accessDate = 0;
+  // The full times where the file system keeps them; not stored in
+  // scan-information files.
+  ItemTimes times;
   ItemFlags flags = ItemFlags::None;
   std::uint8_t checked = 0;
   ItemOrigin origin = ItemOrigin::FileSystem;
   ItemLocation location;
+  Recoverability recoverable;
 
   bool isFolder() const { return Has(flags, ItemFlags::Folder); }
   bool isLive() const { return Has(flags, ItemFlags::Live); }

@@ -16,6 +16,7 @@
 #include "platform/storage.h"
 #include "task.h"
 #include "util/fat_date.h"
+#include "util/item_time.h"
 #include "util/text.h"
 
 namespace restorix {
@@ -36,9 +37,16 @@ struct SaveAborted {
   int error;
 };
 
-// The item's date as the file's modification (and access) time: the date
-// the listing shows as modified, else its creation date.
+// The item's modification and access times where the scan kept them in
+// full; else its date (the date the listing shows as modified, else its
+// creation date) as both.
 void SetTimes(int fd, const ItemNode& item) {
+  const auto modified = UnixTime(item.times.modified);
+  if (modified) {
+    const timespec times[2] = {UnixTime(item.times.accessed).value_or(*modified), *modified};
+    (void)::futimens(fd, times);
+    return;
+  }
   const auto time = LocalTimeFromFatDate(item.accessDate ? item.accessDate : item.createDate);
   if (!time) return;
   const timespec times[2] = {{*time, 0}, {*time, 0}};

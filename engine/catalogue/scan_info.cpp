@@ -9,6 +9,7 @@
 #include "disk/imaging.h"
 #include "disk/partitions.h"
 #include "fs/item_reader.h"
+#include "fs/recoverability.h"
 #include "platform/file_io.h"
 #include "util/text.h"
 
@@ -34,6 +35,16 @@ std::vector<Extent> StoredExtents(const ItemNode& node) {
   return {};
 }
 
+// An exFAT item whose clusters have no FAT chain keeps that in a bit of its
+// stored flags that no other file system uses there.
+constexpr std::uint8_t kStoredContiguous = 0x04;
+
+std::uint8_t StoredFlags(const ItemNode& node) {
+  const auto* chain = std::get_if<FatChain>(&node.location);
+  return static_cast<std::uint8_t>(static_cast<std::uint8_t>(node.flags) |
+                                   (chain && chain->contiguous ? kStoredContiguous : 0));
+}
+
 // Where a loaded item's data lies, from what the file stores.
 ItemLocation LocationOf(const ItemNode& node, FsType fsType, std::vector<Extent> extents) {
   if (node.isCarved()) {
@@ -46,6 +57,8 @@ ItemLocation LocationOf(const ItemNode& node, FsType fsType, std::vector<Extent>
     case FsType::Fat16:
     case FsType::Fat32:
       return FatChain{node.id};
+    case FsType::Exfat:
+      return FatChain{node.id, (static_cast<std::uint8_t>(node.flags) & kStoredContiguous) != 0};
     default:
       return std::monostate{};
   }
@@ -95,7 +108,7 @@ void PutNode(Writer& out, const ItemNode& node, bool moreSiblings, bool isRoot,
   out.Put<std::uint32_t>(node.name.empty() ? 0 : kLinkPresent);
   out.Put<std::uint16_t>(node.createDate);
   out.Put<std::uint16_t>(node.accessDate);
-  out.Put<std::uint8_t>(static_cast<std::uint8_t>(node.flags));
+  out.Put<std::uint8_t>(StoredFlags(node));
   out.Put<std::uint8_t>(node.nameLength());
   out.Put<std::uint8_t>(node.checked);
   out.Put<std::uint8_t>(static_cast<std::uint8_t>(node.origin));
@@ -211,6 +224,9 @@ void GetChildren(Reader& in, ItemTree& tree, FsType fsType) {
       std::vector<Extent> extents;
       if (withExtents && slots.extents) extents = GetExtents(in);
       node->location = LocationOf(*node, fsType, std::move(extents));
+      if (fsType == FsType::Exfat)
+        node->flags =
+            static_cast<ItemFlags>(static_cast<std::uint8_t>(node->flags) & ~kStoredContiguous);
       tree.AddChildAfter(folder, previous, node);
       previous = node;
       if (slots.firstChild) withBlocks.push_back(node);
@@ -344,7 +360,7 @@ LoadResult LoadScanInfo(const std::filesystem::path& path,
   if (result.reopened) {
     result.volume = result.reopened.volume;
     try {
-      CutClaimedSizes(*result.volume, result.tree, StopToken{});
+      CutSizesAndAssess(*result.volume, result.tree, StopToken{}, true);
     } catch (const DeviceLostError& lost) {
       result.reopened = {nullptr, OpenFailure::CannotOpen, lost.error()};
       result.volume = Volume::Detached(result.sourceName, result.context);

@@ -47,7 +47,8 @@ LoadResult ReadScanInfo(const std::filesystem::path& path);
 // when given, is opened instead of the stored path. A source whose volume
 // differs from the stored context (geometry or serial number) is refused
 // with OpenFailure::OtherVolume. The items' stored sizes are then cut to
-// what the reopened volume holds (CutClaimedSizes).
+// what the reopened volume holds, and every deleted file its verdict from
+// what the volume says now (CutSizesAndAssess).
 LoadResult LoadScanInfo(const std::filesystem::path& path,
                         const std::filesystem::path& sourceOverride = {});
 

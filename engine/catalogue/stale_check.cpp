@@ -26,7 +26,7 @@ StaleItemCheck::StaleItemCheck(const Volume& volume,
     : volume_(volume), signatures_(std::move(signatures)) {
 }
 
-bool StaleItemCheck::Changed(const ItemNode& item) {
+bool StaleItemCheck::Check(const ItemNode& item, bool firstCluster) {
   if (item.isFolder()) return false;
   if (const auto* carved = std::get_if<Carved>(&item.location)) {
     return CarvedChanged(item, carved->firstSector);
@@ -35,7 +35,8 @@ bool StaleItemCheck::Changed(const ItemNode& item) {
     return NtfsChanged(item, *record);
   }
   if (const auto* chain = std::get_if<FatChain>(&item.location)) {
-    return FatChanged(item, chain->firstCluster);
+    return volume_.context().isExfat() ? ExfatChanged(item, *chain, firstCluster)
+                                       : FatChanged(item, chain->firstCluster, firstCluster);
   }
   return false;
 }
@@ -82,7 +83,8 @@ bool StaleItemCheck::NtfsChanged(const ItemNode& item, const NtfsRecord& record)
   return false;
 }
 
-bool StaleItemCheck::FatChanged(const ItemNode& item, std::uint32_t firstCluster) {
+bool StaleItemCheck::FatChanged(const ItemNode& item, std::uint32_t firstCluster,
+                                bool checkCluster) {
   const std::uint64_t size = item.claimedSize != 0 ? item.claimedSize : item.size;
   // Inside a deleted folder the scan took live entries as deleted too.
   const bool inDeletedFolder = item.parent != nullptr && item.parent->flags == ItemFlags::Folder;
@@ -93,7 +95,7 @@ bool StaleItemCheck::FatChanged(const ItemNode& item, std::uint32_t firstCluster
   if (entry == entries.end()) return true;
   // A new file can take a deleted file's clusters and leave its entry be:
   // the deleted file's first cluster is then no longer free.
-  return entry->deleted && ReadFatEntry(volume_, firstCluster).value_or(1) != 0;
+  return checkCluster && entry->deleted && ReadFatEntry(volume_, firstCluster).value_or(1) != 0;
 }
 
 const std::vector<StaleItemCheck::FatEntry>& StaleItemCheck::FatFolder(std::uint32_t id) {
@@ -111,6 +113,34 @@ const std::vector<StaleItemCheck::FatEntry>& StaleItemCheck::FatFolder(std::uint
     return false;
   });
   return entries;
+}
+
+bool StaleItemCheck::ExfatChanged(const ItemNode& item, const FatChain& chain, bool checkCluster) {
+  const ItemNode* folder = item.parent;
+  if (folder == nullptr) return true;
+  const auto [found, added] = exfatFolders_.try_emplace(folder);
+  if (added) {
+    const VolumeContext& c = volume_.context();
+    const auto* folderChain = std::get_if<FatChain>(&folder->location);
+    const bool root = folder->parent == nullptr;
+    const auto first = root          ? static_cast<std::uint32_t>(c.exfatRootCluster())
+                       : folderChain ? folderChain->firstCluster
+                                     : 0;
+    found->second =
+        ParseExfatFolder(ReadExfatFolder(volume_, first, folderChain && folderChain->contiguous,
+                                         root ? std::nullopt : std::optional(folder->size)));
+  }
+  const std::uint64_t size = item.claimedSize != 0 ? item.claimedSize : item.size;
+  const bool inDeletedFolder = folder->flags == ItemFlags::Folder;
+  const auto& sets = found->second;
+  const auto set = std::find_if(sets.begin(), sets.end(), [&](const ExfatEntrySet& s) {
+    return s.firstCluster == chain.firstCluster && s.size == size && s.name == item.name &&
+           (s.deleted || inDeletedFolder);
+  });
+  if (set == sets.end()) return true;
+  if (!set->deleted || !checkCluster) return false;
+  if (!exfatBitmap_) exfatBitmap_ = ExfatBitmap::Load(volume_);
+  return exfatBitmap_->InUse(chain.firstCluster).value_or(false);
 }
 
 bool StaleItemCheck::CarvedChanged(const ItemNode& item, std::uint64_t firstSector) {

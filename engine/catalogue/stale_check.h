@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "catalogue/item_tree.h"
+#include "fs/exfat_data.h"
 #include "signature/signature_record.h"
 
 namespace restorix {
@@ -32,15 +33,23 @@ class StaleItemCheck {
   // - FAT: its folder no longer holds a deleted entry (or, inside a deleted
   //   folder, any entry) with its first cluster and size, or that cluster
   //   is no longer free;
+  // - exFAT: its folder no longer holds a deleted entry set (or, inside a
+  //   deleted folder, any set) with its name, first cluster and size, or the
+  //   allocation bitmap gives that cluster to something else now;
   // - carved: its first sector no longer starts with a signature of its
   //   type (or, where the type is not in the table, of its category); one
   //   whose type the table does not know cannot be checked.
   // Raises DeviceLostError when the source has gone away.
-  bool Changed(const ItemNode& item);
+  bool Changed(const ItemNode& item) { return Check(item, true); }
+  // The same without the FAT and exFAT first-cluster test: whether the
+  // item's record or entry (or a carved item's signature) is gone.
+  bool EntryReused(const ItemNode& item) { return Check(item, false); }
 
  private:
+  bool Check(const ItemNode& item, bool firstCluster);
   bool NtfsChanged(const ItemNode& item, const NtfsRecord& record);
-  bool FatChanged(const ItemNode& item, std::uint32_t firstCluster);
+  bool FatChanged(const ItemNode& item, std::uint32_t firstCluster, bool checkCluster);
+  bool ExfatChanged(const ItemNode& item, const FatChain& chain, bool checkCluster);
   bool CarvedChanged(const ItemNode& item, std::uint64_t firstSector);
 
   // One 32-byte entry of a FAT folder, as the check needs it.
@@ -54,6 +63,8 @@ class StaleItemCheck {
   const Volume& volume_;
   std::optional<std::vector<SignatureRecord>> signatures_;
   std::unordered_map<std::uint32_t, std::vector<FatEntry>> fatFolders_;
+  std::unordered_map<const ItemNode*, std::vector<ExfatEntrySet>> exfatFolders_;
+  std::optional<ExfatBitmap> exfatBitmap_;
   std::vector<std::uint8_t> buffer_;
 };
 

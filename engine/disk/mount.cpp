@@ -1,5 +1,6 @@
 #include "disk/mount.h"
 
+#include <algorithm>
 #include <array>
 #include <vector>
 
@@ -117,6 +118,47 @@ bool LooksLikeFat32(Bytes b) {
          le16(b, 0x30) == 1;
 }
 
+bool LooksLikeExfat(Bytes b) {
+  static constexpr char kName[] = "EXFAT   ";
+  if (b.size() < kBootSectorBytes || b[0] != 0xEB || b[1] != 0x76 || b[2] != 0x90 ||
+      !std::equal(kName, kName + 8, b.begin() + 3) || le16(b, 0x1FE) != 0xAA55) {
+    return false;
+  }
+  // Where FAT keeps its parameter block, exFAT must be zero: no FAT driver
+  // takes the volume for its own.
+  if (std::any_of(b.begin() + 0x0B, b.begin() + 0x40, [](std::uint8_t x) { return x != 0; }))
+    return false;
+  const std::uint8_t sectorShift = b[0x6C];
+  const std::uint8_t clusterShift = b[0x6D];
+  const std::uint8_t fats = b[0x6E];
+  const std::uint64_t fatOffset = le32(b, 0x50);
+  const std::uint64_t fatLength = le32(b, 0x54);
+  const std::uint64_t heapOffset = le32(b, 0x58);
+  const std::uint64_t clusters = le32(b, 0x5C);
+  const std::uint32_t root = le32(b, 0x60);
+  // Sectors of 512 bytes to 4 KiB, clusters of at most 32 MiB, the FATs
+  // after the boot regions and before the cluster heap, and a FAT with an
+  // entry for every cluster.
+  return sectorShift >= 9 && sectorShift <= 12 && clusterShift <= 25 - sectorShift &&
+         (fats == 1 || fats == 2) && fatOffset >= 24 && fatLength != 0 &&
+         heapOffset >= fatOffset + fatLength * fats && clusters != 0 && clusters <= 0xFFFFFFF5 &&
+         clusters + 2 <= (fatLength << sectorShift) / 4 && root >= 2 && root <= clusters + 1;
+}
+
+bool ExfatBootRegionOk(Bytes region, std::uint32_t sectorBytes) {
+  if (sectorBytes == 0 || region.size() < std::size_t{12} * sectorBytes) return false;
+  std::uint32_t sum = 0;
+  for (std::size_t i = 0; i < std::size_t{11} * sectorBytes; ++i) {
+    // The volume flags and the share in use change without a new checksum.
+    if (i == 0x6A || i == 0x6B || i == 0x70) continue;
+    sum = ((sum & 1) ? 0x80000000u : 0) + (sum >> 1) + region[i];
+  }
+  const Bytes stored = region.subspan(std::size_t{11} * sectorBytes, sectorBytes);
+  for (std::size_t o = 0; o + 4 <= stored.size(); o += 4)
+    if (le32(stored, o) != sum) return false;
+  return true;
+}
+
 bool LooksLikeNtfs(Bytes b) {
   const std::uint16_t bytesPerSector = le16(b, 0x0B);
   if (!(HasJump(b) && le32(b, 0x20) == 0 && le16(b, 0x24) == 0x0080 &&
@@ -176,6 +218,26 @@ std::optional<VolumeContext> RecogniseVolume(Bytes boot) {
     context.setFatStart(le16(boot, 0x0E));
     context.setFat2Start(context.fatStart() + fatSectors);
     context.setDataStart(context.fat2Start() + fatSectors);
+  } else if (LooksLikeExfat(boot)) {
+    const std::uint8_t sectorShift = u8(boot, 0x6C);
+    const std::uint8_t clusterShift = u8(boot, 0x6D);
+    const std::uint32_t fatLength = le32(boot, 0x54);
+    // The second FAT of a two-FAT volume is the one in use when bit 0 of
+    // the volume flags says so.
+    const bool secondFat = u8(boot, 0x6E) == 2 && (le16(boot, 0x6A) & 1) != 0;
+    context.setFsType(FsType::Exfat);
+    context.setTotalSectors(le64(boot, 0x48));
+    context.setVolumeSerial(le32(boot, 0x64));
+    context.setFatStart(std::uint64_t{le32(boot, 0x50)} + (secondFat ? fatLength : 0));
+    context.setFatSectors(static_cast<std::uint16_t>(fatLength));
+    context.setDataStart(le32(boot, 0x58));
+    context.setFatEntryCount(le32(boot, 0x5C) + 1);
+    context.setExfatRootCluster(le32(boot, 0x60));
+    context.setExfatClusterShift(clusterShift);
+    context.setBytesPerSector(static_cast<std::uint16_t>(1u << sectorShift));
+    context.setSectorsPerCluster(clusterShift <= 7 ? static_cast<std::uint8_t>(1u << clusterShift)
+                                                   : 0);
+    return context;
   } else if (LooksLikeNtfs(boot)) {
     context.setFsType(FsType::Ntfs);
     context.setTotalSectors(le64(boot, 0x28));

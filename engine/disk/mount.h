@@ -17,6 +17,10 @@ class Volume;
 bool LooksLikeFat16(Bytes boot);
 bool LooksLikeFat32(Bytes boot);
 bool LooksLikeNtfs(Bytes boot);
+bool LooksLikeExfat(Bytes boot);
+// The exFAT boot region (`region`: its first 12 sectors) against its
+// checksum sector, the 12th.
+bool ExfatBootRegionOk(Bytes region, std::uint32_t sectorBytes);
 
 // Sectors per MFT or index record from the signed byte at 0x40 or 0x44: a
 // count of clusters when positive, 2^-v bytes when negative. 0 when the value
@@ -25,7 +29,7 @@ std::uint8_t RecordSectors(std::int8_t encoded, std::uint8_t sectorsPerCluster,
                            std::uint16_t bytesPerSector);
 
 // The volume context of a volume whose boot sector is `boot`, for a volume
-// starting at sector 0; nullopt when it is no FAT16, FAT32 or NTFS boot
+// starting at sector 0; nullopt when it is no FAT16, FAT32, exFAT or NTFS boot
 // sector.
 std::optional<VolumeContext> RecogniseVolume(Bytes boot);
 

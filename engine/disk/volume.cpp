@@ -66,7 +66,14 @@ OpenResult Volume::Mount(SourceKind kind, std::shared_ptr<SectorSource> source, 
   } catch (const DeviceLostError& lost) {
     return {nullptr, OpenFailure::CannotOpen, lost.error()};
   }
-  const std::optional<VolumeContext> recognised = RecogniseVolume(boot);
+  std::optional<VolumeContext> recognised = RecogniseVolume(boot);
+  if (recognised && recognised->isExfat()) {
+    try {
+      recognised = volume->CheckedExfatBoot(*recognised);
+    } catch (const DeviceLostError& lost) {
+      return {nullptr, OpenFailure::CannotOpen, lost.error()};
+    }
+  }
   if (!recognised) return {nullptr, OpenFailure::NotRecognised, 0};
   context = *recognised;
   volume->claimedSectors_ = context.totalSectors();
@@ -85,6 +92,24 @@ OpenResult Volume::Mount(SourceKind kind, std::shared_ptr<SectorSource> source, 
   }
   volume->imageFile_ = wholeFile && context.fsType() != FsType::None;
   return {std::move(volume)};
+}
+
+std::optional<VolumeContext> Volume::CheckedExfatBoot(const VolumeContext& main) {
+  // The backup boot region follows the main one; it stands in when the main
+  // one fails its checksum.
+  constexpr std::uint64_t kRegionSectors = 12;
+  const std::uint32_t sectorBytes = main.bytesPerSector();
+  std::vector<std::uint8_t> region(kRegionSectors * sectorBytes);
+  context_ = main;
+  ReadSectors(region, 0);
+  if (ExfatBootRegionOk(region, sectorBytes)) return main;
+  ReadSectors(region, kRegionSectors);
+  const std::optional<VolumeContext> backup = RecogniseVolume(region);
+  if (backup && backup->isExfat() && backup->bytesPerSector() == sectorBytes &&
+      ExfatBootRegionOk(region, sectorBytes)) {
+    return backup;
+  }
+  return std::nullopt;
 }
 
 std::shared_ptr<const Volume> Volume::Detached(std::u16string name, const VolumeContext& context) {

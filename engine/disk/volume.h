@@ -27,7 +27,7 @@ enum class OpenFailure {
   None,
   CannotOpen,       // the path cannot be opened for reading (error holds errno)
   NoSuchPartition,  // the partition number is not in the partition table
-  NotRecognised,    // no FAT16, FAT32 or NTFS boot sector
+  NotRecognised,    // no FAT16, FAT32, exFAT or NTFS boot sector
   MftNotFound,      // NTFS whose master file table cannot be located
   OtherVolume,      // a saved scan's source opened, but it is not the scanned volume
 };
@@ -91,6 +91,10 @@ class Volume {
   Volume(std::shared_ptr<SectorSource> source, std::u16string name);
   static OpenResult Mount(SourceKind kind, std::shared_ptr<SectorSource> source,
                           std::u16string name, bool wholeFile);
+  // The exFAT context of the main boot region when it passes its checksum,
+  // else that of the backup region when that one does; nullopt when
+  // neither does.
+  std::optional<VolumeContext> CheckedExfatBoot(const VolumeContext& main);
 
   std::shared_ptr<SectorSource> source_;
   std::u16string sourceName_;

@@ -4,7 +4,11 @@
 // FAT and NTFS give some bytes different meanings, and two NTFS fields overlap
 // the FAT data-area start, so the block is kept as its bytes and read and
 // written through named accessors. Setting an NTFS field never touches the
-// bytes a FAT field shares with it beyond the overlap itself.
+// bytes a FAT field shares with it beyond the overlap itself. exFAT uses the
+// FAT fields (one FAT, at fatStart; dataStart the cluster heap) and keeps
+// its root folder's cluster where FAT keeps the second FAT, and its cluster
+// size as a power of two in the first reserved byte: its clusters may hold
+// more sectors than the sectors-per-cluster byte can count.
 #pragma once
 
 #include <array>
@@ -17,7 +21,7 @@ namespace restorix {
 
 // The file system of a volume as its context stores it; None for a whole
 // disk.
-enum class FsType : std::uint8_t { None = 0, Fat16 = 1, Fat32 = 2, Ntfs = 3 };
+enum class FsType : std::uint8_t { None = 0, Fat16 = 1, Fat32 = 2, Ntfs = 3, Exfat = 4 };
 
 class VolumeContext {
  public:
@@ -36,12 +40,14 @@ class VolumeContext {
   std::uint64_t mftCluster() const { return Get<std::uint64_t>(0x20); }
   std::uint64_t fat2Start() const { return Get<std::uint64_t>(0x28); }
   std::uint64_t mftMirrorCluster() const { return Get<std::uint64_t>(0x28); }
+  std::uint64_t exfatRootCluster() const { return Get<std::uint64_t>(0x28); }
   std::uint64_t dataStart() const { return Get<std::uint64_t>(0x30); }
   std::uint8_t mftRecordSectors() const { return Get<std::uint8_t>(0x34); }
   std::uint8_t indexRecordSectors() const { return Get<std::uint8_t>(0x35); }
   std::uint32_t fatEntryCount() const { return Get<std::uint32_t>(0x38); }
   std::uint16_t fatSectors() const { return Get<std::uint16_t>(0x3C); }
   std::uint8_t fatKind() const { return Get<std::uint8_t>(0x3E); }
+  std::uint8_t exfatClusterShift() const { return Get<std::uint8_t>(0x3F); }
   std::uint16_t bytesPerSector() const { return Get<std::uint16_t>(0x43); }
   std::uint8_t sectorsPerCluster() const { return Get<std::uint8_t>(0x45); }
   FsType fsType() const { return static_cast<FsType>(Get<std::uint8_t>(0x46)); }
@@ -54,19 +60,27 @@ class VolumeContext {
   void setMftCluster(std::uint64_t v) { Set(0x20, v); }
   void setFat2Start(std::uint64_t v) { Set(0x28, v); }
   void setMftMirrorCluster(std::uint64_t v) { Set(0x28, v); }
+  void setExfatRootCluster(std::uint64_t v) { Set(0x28, v); }
   void setDataStart(std::uint64_t v) { Set(0x30, v); }
   void setMftRecordSectors(std::uint8_t v) { Set(0x34, v); }
   void setIndexRecordSectors(std::uint8_t v) { Set(0x35, v); }
   void setFatEntryCount(std::uint32_t v) { Set(0x38, v); }
   void setFatSectors(std::uint16_t v) { Set(0x3C, v); }
   void setFatKind(std::uint8_t v) { Set(0x3E, v); }
+  void setExfatClusterShift(std::uint8_t v) { Set(0x3F, v); }
   void setBytesPerSector(std::uint16_t v) { Set(0x43, v); }
   void setSectorsPerCluster(std::uint8_t v) { Set(0x45, v); }
   void setFsType(FsType v) { Set(0x46, static_cast<std::uint8_t>(v)); }
 
   // Derived values used throughout the readers.
+  bool isExfat() const { return fsType() == FsType::Exfat; }
+  // Sectors a cluster: on exFAT up to 2^16 (32 MiB clusters of 512-byte
+  // sectors), which the sectors-per-cluster byte cannot hold.
+  std::uint32_t clusterSectors() const {
+    return isExfat() ? std::uint32_t{1} << (exfatClusterShift() & 31) : sectorsPerCluster();
+  }
   std::uint32_t clusterBytes() const {
-    return static_cast<std::uint32_t>(bytesPerSector()) * sectorsPerCluster();
+    return static_cast<std::uint32_t>(bytesPerSector()) * clusterSectors();
   }
   std::uint32_t mftRecordBytes() const {
     return static_cast<std::uint32_t>(bytesPerSector()) * mftRecordSectors();

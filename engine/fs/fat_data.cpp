@@ -23,6 +23,8 @@ bool IsFat16(const VolumeContext& c) {
 bool EndsChain(std::uint32_t entry, std::uint32_t current, const VolumeContext& c) {
   if (entry == current || entry == 0) return true;
   if (IsFat16(c)) return entry >= 0xFFF8 || entry > c.fatEntryCount() || entry < 2;
+  // exFAT entries are whole 32-bit cluster numbers.
+  if (c.isExfat()) return entry > c.fatEntryCount() || entry < 2;
   const std::uint32_t low = entry & 0x0FFFFFFF;
   return low >= 0x0FFFFFF8 || entry == 0x0FFFFFFF || low > c.fatEntryCount() || low < 2;
 }
@@ -67,7 +69,7 @@ std::optional<std::uint64_t> FatClusterSector(const VolumeContext& c, std::uint3
   if (cluster < 2) return std::nullopt;
   const std::uint64_t rootSectors =
       IsFat16(c) && c.bytesPerSector() ? kFat16RootBytes / c.bytesPerSector() : 0;
-  const auto within = CheckedMul(cluster - 2u, c.sectorsPerCluster());
+  const auto within = CheckedMul(cluster - 2u, c.clusterSectors());
   const auto start = CheckedAdd(c.dataStart(), rootSectors);
   return within && start ? CheckedAdd(*start, *within) : std::nullopt;
 }
@@ -83,7 +85,7 @@ std::vector<std::uint32_t> BuildClusterChain(const Volume& volume, std::uint32_t
   while (chain.size() <= c.fatEntryCount() && chain.size() < limit) {
     const auto entry = fat.Get(current);
     if (!entry || EndsChain(*entry, current, c)) break;
-    current = IsFat16(c) ? *entry : *entry & 0x0FFFFFFF;
+    current = IsFat16(c) || c.isExfat() ? *entry : *entry & 0x0FFFFFFF;
     chain.push_back(current);
   }
   return chain;
@@ -121,11 +123,13 @@ StreamMap MapFatItem(const Volume& volume, const FatChain& item, std::uint64_t s
   if (size == 0 || clusterBytes == 0 || item.firstCluster < 2) return map;
   const std::uint64_t clusters = (size + clusterBytes - 1) / clusterBytes;
   // A chain longer than the file's clusters and one more is not followed, so
-  // one cell past that tells enough.
+  // one cell past that tells enough. An exFAT file marked contiguous has no
+  // chain in the FAT at all.
   const std::vector<std::uint32_t> chain =
-      BuildClusterChain(volume, item.firstCluster, clusters + 2);
+      item.contiguous ? std::vector<std::uint32_t>{}
+                      : BuildClusterChain(volume, item.firstCluster, clusters + 2);
   const std::uint64_t chained = clusterBytes * chain.size();
-  const bool followChain = chained - clusterBytes <= size && size <= chained;
+  const bool followChain = !chain.empty() && chained - clusterBytes <= size && size <= chained;
 
   // Runs of clusters that lie one after another become one segment each.
   std::uint64_t left = size;

@@ -46,7 +46,8 @@ inline std::uint32_t FatFirstCluster(Bytes entry) {
 
 // Where a FAT item's `size` bytes lie: along its chain when the chain fits
 // the size, else in consecutive clusters from the first one on (a deleted
-// file, whose chain the file system cleared).
+// file, whose chain the file system cleared, or an exFAT file kept in
+// consecutive clusters without a chain).
 StreamMap MapFatItem(const Volume& volume, const FatChain& item, std::uint64_t size);
 
 }  // namespace restorix

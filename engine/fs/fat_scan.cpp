@@ -164,6 +164,8 @@ bool ParseFatDirectoryBuffer(const VolumeContext& c, ItemTree& tree, Bytes buffe
     node->parentId = folder->id;
     node->createDate = le16(entry, 16);
     node->accessDate = le16(entry, 18);
+    node->times = {FatItemTime(le16(entry, 16), le16(entry, 14), entry[13]),
+                   FatItemTime(le16(entry, 24), le16(entry, 22)), FatItemTime(le16(entry, 18), 0)};
     node->flags = (entry[11] & kAttributeFolder ? ItemFlags::Folder : ItemFlags::None) |
                   (entry[0] != kDeletedMark ? ItemFlags::Live : ItemFlags::None);
     // Everything inside a deleted folder counts as deleted.

@@ -195,14 +195,17 @@ Bytes ItemReader::DecodedUnit(const StreamSegment& segment) {
   return unit_;
 }
 
-void CutClaimedSizes(const Volume& volume, ItemTree& tree, const StopToken& stop) {
+void CutClaimedSizes(const Volume& volume, ItemTree& tree, const StopToken& stop,
+                     const std::function<void(ItemNode&, const ItemReader&)>& also) {
   WalkTree(tree.root(), [&](ItemNode& node, int) {
     if (node.isFolder() || !stop.running()) return;
-    const std::uint64_t length = ItemReader(volume, node).length();
+    const ItemReader reader(volume, node);
+    const std::uint64_t length = reader.length();
     if (length < node.size) {
       node.claimedSize = std::max(node.claimedSize, node.size);
       node.size = length;
     }
+    if (also) also(node, reader);
   });
 }
 

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "catalogue/item_tree.h"
@@ -67,6 +68,8 @@ class ItemReader {
   // read from the source reads as zeros. Raises DeviceLostError when the
   // source has gone away.
   std::size_t read(std::uint64_t offset, MutableBytes out);
+  // Where the bytes come from.
+  const StreamMap& map() const { return map_; }
 
  private:
   void ReadSegment(const StreamSegment& segment, std::uint64_t within, MutableBytes out);
@@ -83,7 +86,9 @@ class ItemReader {
 // holds (ItemReader::length), keeping the claim in claimedSize: a claimed
 // size is never trusted, so that the listing shows, and a recovery writes,
 // only what can be read. Returns early once `stop` is cleared; lets
-// DeviceLostError pass.
-void CutClaimedSizes(const Volume& volume, ItemTree& tree, const StopToken& stop);
+// DeviceLostError pass. `also` sees each file with its reader once its size
+// is cut, for work that needs the same map of the item's data.
+void CutClaimedSizes(const Volume& volume, ItemTree& tree, const StopToken& stop,
+                     const std::function<void(ItemNode&, const ItemReader&)>& also = {});
 
 }  // namespace restorix

@@ -26,6 +26,7 @@ std::u16string FileNameOf(const Attribute& attribute) {
 void CopyRecordFields(ItemNode& to, const ItemNode& from) {
   to.createDate = from.createDate;
   to.accessDate = from.accessDate;
+  to.times = from.times;
   to.parentId = from.parentId;
   to.id = from.id;
   to.flags = from.flags;
@@ -291,6 +292,8 @@ bool ParseMftRecord(Bytes record, ItemNode& node) {
         const Bytes value = attribute->value();
         node.createDate = FatDateFromNtfsTime(le64(value, 0x00));
         node.accessDate = FatDateFromNtfsTime(le64(value, 0x18));
+        node.times = {NtfsItemTime(le64(value, 0x00)), NtfsItemTime(le64(value, 0x08)),
+                      NtfsItemTime(le64(value, 0x18))};
         break;
       }
       case ATTR_ATTRIBUTE_LIST:

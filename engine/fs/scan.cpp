@@ -1,19 +1,23 @@
 #include "fs/scan.h"
 
+#include "fs/exfat_scan.h"
 #include "fs/fat_scan.h"
 #include "fs/item_reader.h"
 #include "fs/ntfs_scan.h"
+#include "fs/recoverability.h"
 #include "platform/file_io.h"
 #include "signature/search.h"
 
 namespace restorix {
 
-std::uint32_t RootIdFor(FsType fsType) {
-  switch (fsType) {
+std::uint32_t RootIdFor(const VolumeContext& context) {
+  switch (context.fsType()) {
     case FsType::Fat16:
       return 1;
     case FsType::Fat32:
       return 2;
+    case FsType::Exfat:
+      return static_cast<std::uint32_t>(context.exfatRootCluster());
     default:
       return 5;
   }
@@ -36,7 +40,7 @@ OpenedScan OpenScanSource(const ScanRequest& request) {
 void RunScan(const Volume& volume, ScanMode mode, const std::vector<SignatureRecord>& types,
              std::uint32_t assumedSize, ItemTree& tree, TaskControl task) {
   const FsType fsType = volume.context().fsType();
-  tree.StartScan(RootIdFor(fsType));
+  tree.StartScan(RootIdFor(volume.context()));
   // The tree is finished however the scan ends, a lost device included.
   try {
     bool fileSystemScanned = true;
@@ -47,6 +51,9 @@ void RunScan(const Volume& volume, ScanMode mode, const std::vector<SignatureRec
       case FsType::Fat16:
       case FsType::Fat32:
         ScanFatFolderTree(volume, tree, task);
+        break;
+      case FsType::Exfat:
+        ScanExfatFolderTree(volume, tree, task);
         break;
       default:
         fileSystemScanned = false;
@@ -61,7 +68,7 @@ void RunScan(const Volume& volume, ScanMode mode, const std::vector<SignatureRec
     throw;
   }
   tree.FinishScan();
-  CutClaimedSizes(volume, tree, task.stop);
+  CutSizesAndAssess(volume, tree, task.stop, false);
 }
 
 }  // namespace restorix

@@ -42,17 +42,18 @@ struct OpenedScan {
 OpenedScan OpenScanSource(const ScanRequest& request);
 
 // Builds the tree: the root ".", then the file-system scan that fsType calls
-// for (NTFS or FAT), then, for Format and Advanced (and always on a source
+// for (NTFS, FAT or exFAT), then, for Format and Advanced (and always on a source
 // without a file system), the signature search for `types`. Whatever
 // happens, the tree is finished afterwards: placeholders hung under the
 // root, folders without files pruned. A lost device (DeviceLostError) passes
 // up once the tree is finished. A scan that ran to its end has its claimed
-// sizes cut to what the volume holds (CutClaimedSizes).
+// sizes cut to what the volume holds and every deleted file its
+// recoverability verdict (CutSizesAndAssess).
 void RunScan(const Volume& volume, ScanMode mode, const std::vector<SignatureRecord>& types,
              std::uint32_t assumedSize, ItemTree& tree, TaskControl task);
 
 // The root id of each file system: 5 for NTFS and for a source without one,
-// 1 for FAT16, 2 for FAT32.
-std::uint32_t RootIdFor(FsType fsType);
+// 1 for FAT16, 2 for FAT32, the root folder's first cluster for exFAT.
+std::uint32_t RootIdFor(const VolumeContext& context);
 
 }  // namespace restorix

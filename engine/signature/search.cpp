@@ -190,8 +190,8 @@ class SignatureWalk {
 };
 
 // The parent id the "Raw Data" folder carries: the NTFS root's (5) on NTFS
-// and on a source without a file system, the FAT16 root's (1) on FAT16 and
-// FAT32 alike. Scan-information files keep it as it is.
+// and on a source without a file system, the FAT16 root's (1) on FAT16,
+// FAT32 and exFAT alike. Scan-information files keep it as it is.
 std::uint32_t RawDataParentId(FsType fsType) {
   return fsType == FsType::None || fsType == FsType::Ntfs ? 5 : 1;
 }
@@ -220,8 +220,8 @@ ItemNode* AddCarvedItem(ItemTree& tree, const VolumeContext& context, ItemNode* 
   const bool onVolume = context.fsType() != FsType::None;
   item->origin = onVolume ? ItemOrigin::CarvedVolume : ItemOrigin::CarvedRaw;
   item->location = Carved{start};
-  // On FAT the item's id is where it starts (the low 32 bits).
-  if (context.fsType() == FsType::Fat16 || context.fsType() == FsType::Fat32) {
+  // On FAT and exFAT the item's id is where it starts (the low 32 bits).
+  if (context.fsType() == FsType::Fat16 || context.fsType() == FsType::Fat32 || context.isExfat()) {
     item->id = static_cast<std::uint32_t>(start);
   }
   // What runs past the source's end is cut once the scan is done

@@ -2,6 +2,7 @@
 // JSON it prints, on the demo disk; and the printing of names from damaged or
 // hostile disks.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -56,8 +57,9 @@ TEST(CliTest, FailuresAndUsageErrorsSayWhy) {
   test::TempDir dir;
   test::WriteFile(dir / "empty", {});
   test::WriteFile(dir / "file", {1});
-  test::MakeSparseFile(dir / "exfat.img", 8 << 20);
-  const bool exfat = test::Run("mkfs.exfat " + Quote((dir / "exfat.img").string())).exitCode == 0;
+  test::MakeSparseFile(dir / "ext4.img", 8 << 20);
+  const bool ext4 =
+      test::Run("mkfs.ext4 -q -F " + Quote((dir / "ext4.img").string())).exitCode == 0;
   const std::string to = " --to " + Quote(dir.path().string());
   const std::tuple<std::string, int, std::string> cases[] = {
       {"info " + Quote((dir / "missing").string()), 1, "No such file or directory"},
@@ -67,8 +69,8 @@ TEST(CliTest, FailuresAndUsageErrorsSayWhy) {
       {"info " + kDemo, 1, "--partition 2  28.00 MB  NTFS"},
       {"info " + kDemo + " --partition 7", 1, "has no partition 7"},
       {"image " + kDemo + " " + Quote((dir / "x.qni").string()), 1, kWholeDisk},
-      {exfat ? "info " + Quote((dir / "exfat.img").string()) : "info " + kDemo, 1,
-       exfat ? "holds exfat, not a FAT16, FAT32 or NTFS volume" : kWholeDisk},
+      {ext4 ? "info " + Quote((dir / "ext4.img").string()) : "info " + kDemo, 1,
+       ext4 ? "holds ext4, not a FAT16, FAT32, exFAT or NTFS volume" : kWholeDisk},
       {"image " + kDemo + " -p 1 --force " + Quote(dir.path().string()), 1,
        "Imaging of logical drive aborted.\nrestorix: 'OUT' must be a file"},
       {"scan " + kDemo + " -p 2 --mode format --types xyz", 2, "unknown file type 'xyz'"},
@@ -334,6 +336,39 @@ TEST(CliScanTest, RecoverWritesTheDemoFilesAndASavedScanRecoversTheSame) {
   EXPECT_EQ(failed["completed"], false);
   EXPECT_NE(failed["error"].get<std::string>().find("File too large ("), std::string::npos)
       << "the reason, with the item that could not be written";
+}
+
+// The verdict of each deleted file of the exFAT card in --json, and
+// --intact-only writing only the intact ones.
+TEST(CliScanTest, IntactOnlyWritesTheIntactFilesAndJsonNamesEachVerdict) {
+  test::TempDir dir;
+  const std::string card = Quote(test::Fixture("exfat-card.img").string());
+  const auto scan = Restorix("scan " + card + " --json");
+  ASSERT_EQ(scan.exitCode, 0) << scan.err;
+  std::map<std::string, int> states;
+  std::string photoModified;
+  const auto document = Json::parse(scan.out);
+  for (const auto& item : document["items"]) {
+    if (item["folder"].get<bool>()) continue;
+    if (item["name"] == "IMG_0002.JPG") photoModified = item["modified"].get<std::string>();
+    ++states[item["recoverable"].get<std::string>() + " " +
+             std::to_string(item["recoverablePercent"].get<int>())];
+  }
+  EXPECT_EQ(states,
+            (std::map<std::string, int>{
+                {"intact 100", 14}, {"partial 50", 1}, {"partial 60", 1}, {"overwritten 0", 1}}));
+  const auto recover =
+      Restorix("recover " + card + " --intact-only --json --to " + Quote(dir.path().string()));
+  ASSERT_EQ(recover.exitCode, 0) << recover.err;
+  EXPECT_EQ(Json::parse(recover.out)["files"], 14);
+  EXPECT_FALSE(std::filesystem::exists(dir / "#" / "reused whole.dat"));
+  // The recovered file carries the modification time the listing shows.
+  struct stat written {};
+  ASSERT_EQ(::stat((dir / "#" / "DCIM" / "100CANON" / "IMG_0002.JPG").c_str(), &written), 0);
+  char iso[32];
+  std::tm utc{};
+  std::strftime(iso, sizeof iso, "%Y-%m-%dT%H:%M:%SZ", gmtime_r(&written.st_mtime, &utc));
+  EXPECT_EQ(iso, photoModified);
 }
 
 // A command that fails exits 1 and says why, and with --json it prints a

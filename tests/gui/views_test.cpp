@@ -36,6 +36,7 @@ struct Shown {
     test::At(tree, "Docs/Alpha.txt")->accessDate = PackFatDate(2001, 7, 4);
     test::At(tree, "Docs/zeta.txt")->flags = ItemFlags::Live;
     test::At(tree, "empty.bin")->size = 0;
+    test::At(tree, "Docs/Alpha.txt")->recoverable = {Recoverable::Partial, 40};
     views.resize(900, 500);
     views.SetTree(tree.root());
     views.show();
@@ -100,6 +101,10 @@ class ViewsTest : public QObject {
              Icons::Item(false, false).cacheKey());
     QCOMPARE(list.index(3, 0).data(Qt::DecorationRole).value<QIcon>().cacheKey(),
              Icons::Item(true, false).cacheKey());
+    // A deleted file's verdict shows on its row; a live one has none.
+    QCOMPARE(list.index(1, 2).data(Qt::ToolTipRole).toString(),
+             QString("Recoverable: partial (40%)"));
+    QVERIFY(!list.index(0, 0).data(Qt::ToolTipRole).isValid());
     // Alternating rows; a file of 0 bytes shows 0.
     QCOMPARE(list.index(0, 2).data(Qt::BackgroundRole).value<QColor>(), QColor(232, 232, 244));
     QCOMPARE(list.index(1, 2).data(Qt::BackgroundRole).value<QColor>(), QColor(Qt::white));
