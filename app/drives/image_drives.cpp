@@ -19,6 +19,8 @@ const char* FileSystemName(FsType type) {
       return "FAT32";
     case FsType::Ntfs:
       return "NTFS";
+    case FsType::Exfat:
+      return "exFAT";
     case FsType::None:
       break;
   }
