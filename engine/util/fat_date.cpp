@@ -1,25 +1,12 @@
 #include "util/fat_date.h"
 
+#include "util/civil_date.h"
+
 namespace restorix {
 
 namespace {
 
-// The civil date of a day count from 1970-01-01 (proleptic Gregorian).
-void CivilFromDays(std::int64_t days, int& year, int& month, int& day) {
-  days += 719468;
-  const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-  const auto dayOfEra = static_cast<unsigned>(days - era * 146097);
-  const unsigned yearOfEra =
-      (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-  const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-  const unsigned shifted = (5 * dayOfYear + 2) / 153;
-  day = static_cast<int>(dayOfYear - (153 * shifted + 2) / 5 + 1);
-  month = static_cast<int>(shifted < 10 ? shifted + 3 : shifted - 9);
-  year = static_cast<int>(static_cast<std::int64_t>(yearOfEra) + era * 400 + (month <= 2 ? 1 : 0));
-}
-
 constexpr std::uint64_t kTicksPerDay = 864000000000ull;
-constexpr std::int64_t kDaysFrom1601To1970 = 134774;
 
 }  // namespace
 
