@@ -119,7 +119,8 @@ void AddRecoverCommand(CLI::App& app, int& status) {
                                             "Recover from a saved scan-information file (.qns)")
                                ->excludes("SOURCE");
   // A saved scan already says what was scanned and how.
-  for (const char* scanOption : {"--partition", "--mode", "--types", "--category", "--file-size"})
+  for (const char* scanOption :
+       {"--partition", "--offset", "--mode", "--types", "--category", "--file-size"})
     savedScan->excludes(command->get_option(scanOption));
   command
       ->add_option("--source", options->sourceOverride,

@@ -13,6 +13,7 @@ namespace restorix {
 
 namespace {
 constexpr std::size_t kBootSectorBytes = 512;
+constexpr std::uint64_t kOffsetUnit = 512;
 }  // namespace
 
 Volume::Volume(std::shared_ptr<SectorSource> source, std::u16string name)
@@ -20,7 +21,7 @@ Volume::Volume(std::shared_ptr<SectorSource> source, std::u16string name)
 }
 
 OpenResult Volume::Open(SourceKind kind, const std::filesystem::path& path, unsigned partition,
-                        bool orWholeDisk) {
+                        bool orWholeDisk, std::uint64_t offset) {
   auto opened = FileSource::Open(path);
   if (!opened.source) return {nullptr, OpenFailure::CannotOpen, opened.error};
   if (partition != 0) {
@@ -31,8 +32,14 @@ OpenResult Volume::Open(SourceKind kind, const std::filesystem::path& path, unsi
     if (entry == list.entries.end()) return {nullptr, OpenFailure::NoSuchPartition, 0};
     opened.source->Narrow(entry->firstByte(), entry->byteLength());
   }
+  FileSource& window = *opened.source;
+  if (offset != 0) {
+    const auto first = CheckedMul(offset, kOffsetUnit);
+    if (!first || *first >= window.size()) return {nullptr, OpenFailure::NotRecognised, 0};
+    window.Narrow(*first, window.size() - *first);
+  }
   const bool wholeFile =
-      partition == 0 && opened.source->identity().kind == SourceIdentity::Kind::File;
+      partition == 0 && offset == 0 && window.identity().kind == SourceIdentity::Kind::File;
   std::error_code ec;
   const auto absolute = std::filesystem::absolute(path, ec).lexically_normal();
   const std::u16string name = Utf16FromUtf8((ec ? path : absolute).string());
@@ -41,6 +48,15 @@ OpenResult Volume::Open(SourceKind kind, const std::filesystem::path& path, unsi
   const bool unrecognised =
       result.failure == OpenFailure::NotRecognised || result.failure == OpenFailure::MftNotFound;
   if (orWholeDisk && unrecognised) result = Mount(SourceKind::PhysicalDisk, source, name, false);
+  if (result && offset != 0) {
+    // A volume found at an offset ends where its boot sector says, NTFS's
+    // backup boot sector after the last counted sector included.
+    const VolumeContext& context = result.volume->context();
+    const bool ntfs = context.fsType() == FsType::Ntfs;
+    const auto sectors = CheckedAdd(result.volume->claimedSectors(), ntfs ? 1 : 0);
+    const auto bytes = sectors ? CheckedMul(*sectors, context.bytesPerSector()) : std::nullopt;
+    if (context.fsType() != FsType::None && bytes) window.Narrow(0, *bytes);
+  }
   return result;
 }
 

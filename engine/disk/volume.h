@@ -48,8 +48,12 @@ class Volume {
   // gets its size. A nonzero partition opens that partition of a whole-disk
   // image or device as a volume starting at its sector 0. With `orWholeDisk`,
   // a volume whose file system is not recognised is opened as a whole disk.
+  // A nonzero `offset` (512-byte units, as partition tables count) opens the
+  // volume that starts there, inside the partition when one is given; the
+  // source is then seen as the volume's own bytes only, so that its identity
+  // names them.
   static OpenResult Open(SourceKind kind, const std::filesystem::path& path, unsigned partition = 0,
-                         bool orWholeDisk = false);
+                         bool orWholeDisk = false, std::uint64_t offset = 0);
   // The same over a source made elsewhere (tests inject faulty ones).
   static OpenResult Open(SourceKind kind, std::shared_ptr<SectorSource> source,
                          std::u16string name);
