@@ -14,6 +14,19 @@ namespace restorix {
 namespace {
 constexpr std::size_t kBootSectorBytes = 512;
 constexpr std::uint64_t kOffsetUnit = 512;
+
+// The backup boot sector FAT32 keeps at its sector 6, in whichever sector
+// size the copy itself gives.
+std::optional<VolumeContext> RecogniseFat32Backup(SectorSource& source, MutableBytes boot) {
+  constexpr std::uint32_t kBackupSector = 6;
+  for (const std::uint32_t sectorBytes : {512u, 1024u, 2048u, 4096u}) {
+    if (source.ReadAt(boot, std::uint64_t{kBackupSector} * sectorBytes) != 0) continue;
+    if (LooksLikeFat32(boot) && le16(boot, 0x0B) == sectorBytes &&
+        le16(boot, 0x32) == kBackupSector)
+      return RecogniseVolume(boot);
+  }
+  return std::nullopt;
+}
 }  // namespace
 
 Volume::Volume(std::shared_ptr<SectorSource> source, std::u16string name)
@@ -44,7 +57,8 @@ OpenResult Volume::Open(SourceKind kind, const std::filesystem::path& path, unsi
   const auto absolute = std::filesystem::absolute(path, ec).lexically_normal();
   const std::u16string name = Utf16FromUtf8((ec ? path : absolute).string());
   const std::shared_ptr<SectorSource> source = std::move(opened.source);
-  OpenResult result = Mount(kind, source, name, wholeFile);
+  // A volume found at an offset may have been found by its backup alone.
+  OpenResult result = Mount(kind, source, name, wholeFile, offset != 0);
   const bool unrecognised =
       result.failure == OpenFailure::NotRecognised || result.failure == OpenFailure::MftNotFound;
   if (orWholeDisk && unrecognised) result = Mount(SourceKind::PhysicalDisk, source, name, false);
@@ -66,7 +80,7 @@ OpenResult Volume::Open(SourceKind kind, std::shared_ptr<SectorSource> source,
 }
 
 OpenResult Volume::Mount(SourceKind kind, std::shared_ptr<SectorSource> source, std::u16string name,
-                         bool wholeFile) {
+                         bool wholeFile, bool orBackup) {
   std::shared_ptr<Volume> volume(new Volume(std::move(source), std::move(name)));
   VolumeContext& context = volume->context_;
   if (kind == SourceKind::PhysicalDisk) {
@@ -82,7 +96,8 @@ OpenResult Volume::Mount(SourceKind kind, std::shared_ptr<SectorSource> source, 
   } catch (const DeviceLostError& lost) {
     return {nullptr, OpenFailure::CannotOpen, lost.error()};
   }
-  const std::optional<VolumeContext> recognised = RecogniseVolume(boot);
+  std::optional<VolumeContext> recognised = RecogniseVolume(boot);
+  if (!recognised && orBackup) recognised = RecogniseFat32Backup(*volume->source_, boot);
   if (!recognised) return {nullptr, OpenFailure::NotRecognised, 0};
   context = *recognised;
   volume->claimedSectors_ = context.totalSectors();

@@ -93,8 +93,10 @@ class Volume {
 
  private:
   Volume(std::shared_ptr<SectorSource> source, std::u16string name);
+  // With `orBackup`, a FAT32 volume whose boot sector is unreadable is
+  // mounted from the backup copy at its sector 6.
   static OpenResult Mount(SourceKind kind, std::shared_ptr<SectorSource> source,
-                          std::u16string name, bool wholeFile);
+                          std::u16string name, bool wholeFile, bool orBackup = false);
 
   std::shared_ptr<SectorSource> source_;
   std::u16string sourceName_;

@@ -135,6 +135,16 @@ TEST(VolumeSearchTest, OffsetOpensTheVolumeAsItsPartitionDoes) {
   const OpenResult tail = Volume::Open(SourceKind::PhysicalDisk, disk, 0, false, kNtfsStart);
   ASSERT_TRUE(tail);
   EXPECT_EQ(tail.volume->context().totalSectors(), kDiskSectors - kNtfsStart);
+
+  // A FAT32 volume found by its backup opens from it.
+  test::TempDir dir;
+  const auto image = dir / "disk.img";
+  std::filesystem::copy_file(disk, image);
+  ZeroSectors(image, kFatStart);
+  const OpenResult fromBackup = Volume::Open(SourceKind::LogicalDrive, image, 0, false, kFatStart);
+  ASSERT_TRUE(fromBackup);
+  EXPECT_EQ(fromBackup.volume->context(),
+            Volume::Open(SourceKind::LogicalDrive, disk, 1).volume->context());
 }
 
 // Devices with 4096-byte sectors read in whole sectors; volumes and their
