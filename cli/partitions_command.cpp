@@ -145,6 +145,7 @@ void AddPartitionsCommand(CLI::App& app, int& status) {
         status = 1;
         return;
       }
+      json["searchCompleted"] = searched->completed;
       json["volumes"] = VolumesJson(searched->volumes);
     }
     if (options->json) {

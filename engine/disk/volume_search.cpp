@@ -221,27 +221,23 @@ void TryBootSector(const Volume& disk, std::uint64_t position, Bytes sector, Sea
     for (const auto& start : starts) {
       if (!start || *start % kSearchUnit != 0) continue;
       const bool primary = *start == position;
-      const std::pair key{*start, recogniser.fsType};
-      const auto known = std::find_if(state.found.begin(), state.found.end(), [&](auto& v) {
-        return v.start == key.first / kSearchUnit && v.fsType == key.second;
-      });
-      if (known != state.found.end()) {
-        (primary ? known->primaryBoot : known->backupBoot) = true;
+      const SearchState::Key key{*start / kSearchUnit, recogniser.fsType};
+      if (const auto known = state.found.find(key); known != state.found.end()) {
+        (primary ? known->second.primaryBoot : known->second.backupBoot) = true;
         continue;
       }
-      if (std::find(state.refuted.begin(), state.refuted.end(), key) != state.refuted.end())
-        continue;
+      if (state.refuted.contains(key)) continue;
       FoundVolume volume;
       if (!recogniser.verify(disk, *start, sector, volume.label)) {
-        state.refuted.push_back(key);
+        state.refuted.insert(key);
         continue;
       }
-      volume.start = *start / kSearchUnit;
+      volume.start = key.first;
       volume.sectors = volumeBytes / kSearchUnit;
       volume.fsType = recogniser.fsType;
       volume.primaryBoot = primary;
       volume.backupBoot = !primary;
-      state.found.push_back(std::move(volume));
+      state.found.emplace(key, std::move(volume));
     }
   }
 }
@@ -274,10 +270,10 @@ std::vector<FoundVolume> SearchVolumes(const Volume& disk, TaskControl task) {
     }
     task.events.ScanProgress(read->piece.sector + read->piece.bytes / sectorBytes, total);
   }
-  std::sort(state.found.begin(), state.found.end(), [](const FoundVolume& a, const FoundVolume& b) {
-    return a.start != b.start ? a.start < b.start : a.fsType < b.fsType;
-  });
-  return std::move(state.found);
+  std::vector<FoundVolume> found;
+  for (auto& [key, volume] : state.found)
+    found.push_back(std::move(volume));
+  return found;
 }
 
 void MarkPartitions(std::vector<FoundVolume>& volumes, const PartitionList& table) {

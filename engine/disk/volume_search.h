@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <set>
 #include <span>
 #include <string>
 #include <vector>
@@ -61,10 +63,11 @@ std::span<const BootRecogniser> BootRecognisers();
 // the backup boot sector of each known file system; adds what it proves to
 // `found` (a volume seen again only gains the copy that was seen) and
 // remembers starts that failed in `refuted`, so that they are not read
-// again.
+// again. Both are keyed by start (512-byte units) and file system.
 struct SearchState {
-  std::vector<FoundVolume> found;
-  std::vector<std::pair<std::uint64_t, FsType>> refuted;
+  using Key = std::pair<std::uint64_t, FsType>;
+  std::map<Key, FoundVolume> found;
+  std::set<Key> refuted;
 };
 void TryBootSector(const Volume& disk, std::uint64_t position, Bytes sector, SearchState& state);
 

@@ -326,6 +326,25 @@ TEST(CliScanTest, LostVolumesAreFoundAndScannedAtTheirOffsets) {
   EXPECT_NE(text.out.find("DEMONTFS         both            none (lost)"), std::string::npos)
       << text.out;
 
+  // A saved scan of such a volume is recovered from where it starts.
+  const std::string saved = Quote((dir / "lost.qns").string());
+  ASSERT_EQ(
+      Restorix("scan " + Quote(image.string()) + " --offset 83968 --save-scan " + saved).exitCode,
+      0);
+  const auto lostStart =
+      Restorix("recover --scan " + saved + " --to " + Quote((dir / "a").string()));
+  EXPECT_EQ(lostStart.exitCode, 1);
+  EXPECT_NE(lostStart.err.find("--offset SECTOR"), std::string::npos) << lostStart.err;
+  const auto recovered = Restorix("recover --scan " + saved + " --offset 83968 --to " +
+                                  Quote((dir / "b").string()) + " --select tiny-note.txt");
+  EXPECT_EQ(recovered.exitCode, 0) << recovered.err;
+  EXPECT_TRUE(std::filesystem::exists(dir / "b" / "#" / "tiny-note.txt"));
+  EXPECT_EQ(
+      Restorix("recover --scan " + saved + " --offset 2048 --to " + Quote((dir / "c").string()))
+          .exitCode,
+      1)
+      << "another volume";
+
   const auto nothing = Restorix("info " + Quote(image.string()) + " --offset 2049");
   EXPECT_EQ(nothing.exitCode, 1);
   EXPECT_NE(nothing.err.find("no FAT16, FAT32 or NTFS volume starts at sector 2049"),
