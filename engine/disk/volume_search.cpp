@@ -248,7 +248,8 @@ std::vector<FoundVolume> SearchVolumes(const Volume& disk, TaskControl task) {
   const std::uint64_t total = context.totalSectors();
   SearchState state;
   if (sectorBytes == 0 || total == 0) return {};
-  const std::uint64_t pieceSectors = std::max<std::uint64_t>(kPieceBytes / sectorBytes, 1);
+  const std::uint64_t pieceSectors =
+      std::min<std::uint64_t>(std::max<std::uint64_t>(kPieceBytes / sectorBytes, 1), total);
   ReadAhead ahead(
       disk, task.stop,
       [next = std::uint64_t{0}, total, pieceSectors,
