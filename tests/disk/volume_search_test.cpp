@@ -166,5 +166,42 @@ TEST(VolumeSearchTest, LargeDeviceSectorsAndPartialLastSector) {
       << "a stopped search reads nothing";
 }
 
+// FAT16 keeps no backup: its one boot sector, its FATs and its fixed root
+// folder are what the search goes by. A search stopped part way keeps what
+// it found.
+TEST(VolumeSearchTest, Fat16VolumeAndAStopPartWay) {
+  if (!test::HaveTool("mkfs.fat")) GTEST_SKIP() << "needs mkfs.fat";
+  test::TempDir dir;
+  test::MakeVolume(dir / "fat16.img", 32 << 20, "mkfs.fat -F 16 -n LOSTFAT16 --invariant");
+  const std::vector<std::uint8_t> volume = test::ReadFile(dir / "fat16.img");
+  constexpr std::uint64_t kStart = 16384;  // 8 MiB in: past the first piece read
+  std::vector<std::uint8_t> bytes(kStart * 512);
+  bytes.insert(bytes.end(), volume.begin(), volume.end());
+  bytes.resize(bytes.size() + (8 << 20));
+  const auto disk =
+      Volume::Open(SourceKind::PhysicalDisk, std::make_shared<test::FakeSource>(bytes), u"memory");
+  ASSERT_TRUE(disk);
+
+  struct StopAfterFirstPiece : TaskEvents {
+    StopToken* stop = nullptr;
+    void ScanProgress(std::uint64_t, std::uint64_t) override {
+      if (stop) stop->RequestStop();
+    }
+  };
+  for (const bool stopEarly : {false, true}) {
+    StopToken stop;
+    StopAfterFirstPiece events;
+    if (stopEarly) events.stop = &stop;
+    const std::vector<FoundVolume> found = SearchVolumes(*disk.volume, {stop, events});
+    if (stopEarly) {
+      EXPECT_TRUE(found.empty()) << "the volume starts after the first piece";
+      continue;
+    }
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(Show(found),
+              Show({{kStart, volume.size() / 512, FsType::Fat16, u"LOSTFAT16", true, false, 0}}));
+  }
+}
+
 }  // namespace
 }  // namespace restorix
