@@ -26,12 +26,15 @@ std::uint32_t RootIdFor(const VolumeContext& context) {
 OpenedScan OpenScanSource(const ScanRequest& request) {
   OpenedScan scan;
   if (request.mode == ScanMode::Advanced) {
-    scan.opened = Volume::Open(SourceKind::PhysicalDisk, request.source, request.partition);
+    scan.opened = Volume::Open(SourceKind::PhysicalDisk, request.source, request.partition, false,
+                               request.offset);
     scan.mode = ScanMode::Advanced;
     return scan;
   }
-  const bool orDisk = !request.mode && request.partition == 0 && IsWholeDiskDevice(request.source);
-  scan.opened = Volume::Open(SourceKind::LogicalDrive, request.source, request.partition, orDisk);
+  const bool orDisk = !request.mode && request.partition == 0 && request.offset == 0 &&
+                      IsWholeDiskDevice(request.source);
+  scan.opened = Volume::Open(SourceKind::LogicalDrive, request.source, request.partition, orDisk,
+                             request.offset);
   const bool disk = scan.opened && scan.opened.volume->context().fsType() == FsType::None;
   scan.mode = request.mode.value_or(disk ? ScanMode::Advanced : ScanMode::DeletedFiles);
   return scan;
