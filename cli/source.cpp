@@ -5,16 +5,13 @@
 
 #include "disk/partitions.h"
 #include "platform/blkid_probe.h"
+#include "tasks/messages.h"
 #include "util/size_text.h"
 #include "util/text.h"
 
 namespace restorix::cli {
 
 namespace {
-// The message the wizard shows for a drive it cannot open.
-constexpr const char* kCorruptVolume =
-    "Failed to open drive.\nCritical disk structures corrupted\nPlease use Advanced File Recovery.";
-
 // What libblkid finds on a whole source that is no FAT16, FAT32, exFAT or
 // NTFS volume ("ext4", "crypto_LUKS", ...); empty when nothing.
 std::string ForeignContent(const std::string& path) {
