@@ -40,28 +40,30 @@ OpenedScan OpenScanSource(const ScanRequest& request) {
   return scan;
 }
 
+bool ScanFileSystem(const Volume& volume, ItemTree& tree, TaskControl task) {
+  switch (volume.context().fsType()) {
+    case FsType::Ntfs:
+      ScanMft(volume, tree, task);
+      return true;
+    case FsType::Fat16:
+    case FsType::Fat32:
+      ScanFatFolderTree(volume, tree, task);
+      return true;
+    case FsType::Exfat:
+      ScanExfatFolderTree(volume, tree, task);
+      return true;
+    case FsType::None:
+      break;
+  }
+  return false;
+}
+
 void RunScan(const Volume& volume, ScanMode mode, const std::vector<SignatureRecord>& types,
              std::uint32_t assumedSize, ItemTree& tree, TaskControl task) {
-  const FsType fsType = volume.context().fsType();
   tree.StartScan(RootIdFor(volume.context()));
   // The tree is finished however the scan ends, a lost device included.
   try {
-    bool fileSystemScanned = true;
-    switch (fsType) {
-      case FsType::Ntfs:
-        ScanMft(volume, tree, task);
-        break;
-      case FsType::Fat16:
-      case FsType::Fat32:
-        ScanFatFolderTree(volume, tree, task);
-        break;
-      case FsType::Exfat:
-        ScanExfatFolderTree(volume, tree, task);
-        break;
-      default:
-        fileSystemScanned = false;
-        break;
-    }
+    const bool fileSystemScanned = ScanFileSystem(volume, tree, task);
     if (!fileSystemScanned || mode != ScanMode::DeletedFiles) {
       if (fileSystemScanned) task.events.TaskPhase(2, 2);
       RunSignatureSearch(volume, tree, SearchOrder(types, assumedSize), task);

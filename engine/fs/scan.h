@@ -44,6 +44,11 @@ struct OpenedScan {
 // Opens the request's source, once, the way its mode needs it.
 OpenedScan OpenScanSource(const ScanRequest& request);
 
+// The file-system scan that fsType calls for (NTFS, FAT or exFAT) into a
+// started tree; false, having done nothing, for a source without a file
+// system.
+bool ScanFileSystem(const Volume& volume, ItemTree& tree, TaskControl task);
+
 // Builds the tree: the root ".", then the file-system scan that fsType calls
 // for (NTFS, FAT or exFAT), then, for Format and Advanced (and always on a source
 // without a file system), the signature search for `types`. Whatever
