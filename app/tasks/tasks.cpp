@@ -39,7 +39,7 @@ TaskReport ScanTask(const Volume& volume, const ScanJob& job, ItemTree& tree, co
     entry.processName = kSearching;
     entry.description = kNoDescription;
     text = "searching for known file type(s)";
-    sink.TaskPhase(1, job.mode == ScanMode::Format ? 2 : 1);
+    sink.TaskPhase(1, job.mode == ScanMode::Format ? kFormatScanPhases : 1);
   } else {
     // An image file keeps the row its owner made for it.
     if (!volume.isImageFile()) {

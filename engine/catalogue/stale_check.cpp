@@ -95,14 +95,19 @@ bool StaleItemCheck::FatChanged(const ItemNode& item, std::uint32_t firstCluster
   if (entry == entries.end()) return true;
   // A new file can take a deleted file's clusters and leave its entry be:
   // the deleted file's first cluster is then no longer free.
-  return checkCluster && entry->deleted && ReadFatEntry(volume_, firstCluster).value_or(1) != 0;
+  return checkCluster && (entry->deleted || inDeletedFolder) &&
+         ReadFatEntry(volume_, firstCluster).value_or(1) != 0;
 }
 
 const std::vector<StaleItemCheck::FatEntry>& StaleItemCheck::FatFolder(std::uint32_t id) {
   const auto [found, added] = fatFolders_.try_emplace(id);
   std::vector<FatEntry>& entries = found->second;
   if (!added) return entries;
-  ReadFatFolderBuffers(volume_, id, [&](Bytes buffer) {
+  // A folder whose first cluster is free is read as the scan read it: on
+  // into the clusters after it while they go on with its entries.
+  const bool fixedRoot = volume_.context().fsType() == FsType::Fat16 && id == 1;
+  const bool unchained = !fixedRoot && ReadFatEntry(volume_, id).value_or(1) == 0;
+  (unchained ? ReadFatFolderOnward : ReadFatFolderBuffers)(volume_, id, [&](Bytes buffer) {
     for (std::size_t o = 0; o + kEntryBytes <= buffer.size(); o += kEntryBytes) {
       const Bytes entry = buffer.subspan(o, kEntryBytes);
       if (entry[0] == 0) return true;  // the end of the folder
@@ -138,7 +143,7 @@ bool StaleItemCheck::ExfatChanged(const ItemNode& item, const FatChain& chain, b
            (s.deleted || inDeletedFolder);
   });
   if (set == sets.end()) return true;
-  if (!set->deleted || !checkCluster) return false;
+  if ((!set->deleted && !inDeletedFolder) || !checkCluster) return false;
   if (!exfatBitmap_) exfatBitmap_ = ExfatBitmap::Load(volume_);
   return exfatBitmap_->InUse(chain.firstCluster).value_or(false);
 }

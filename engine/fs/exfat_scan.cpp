@@ -8,12 +8,7 @@
 
 namespace restorix {
 
-namespace {
-
-// Adds the entry sets of `folder` as its children, in the folder's order.
-// Live files are not listed; everything inside a deleted folder counts as
-// deleted.
-void AddFolderItems(ItemTree& tree, ItemNode* folder, const std::vector<ExfatEntrySet>& sets) {
+void AddExfatFolderItems(ItemTree& tree, ItemNode* folder, const std::vector<ExfatEntrySet>& sets) {
   const bool inDeletedFolder = folder->flags == ItemFlags::Folder;
   ItemNode* previous = nullptr;
   for (const ExfatEntrySet& set : sets) {
@@ -36,8 +31,6 @@ void AddFolderItems(ItemTree& tree, ItemNode* folder, const std::vector<ExfatEnt
   }
 }
 
-}  // namespace
-
 void ScanExfatFolderTree(const Volume& volume, ItemTree& tree, TaskControl task) {
   const ExfatBitmap bitmap = ExfatBitmap::Load(volume);
   const auto rootCluster = static_cast<std::uint32_t>(volume.context().exfatRootCluster());
@@ -58,7 +51,7 @@ void ScanExfatFolderTree(const Volume& volume, ItemTree& tree, TaskControl task)
       const std::vector<std::uint8_t> bytes =
           ReadExfatFolder(volume, first, chain && chain->contiguous,
                           root ? std::nullopt : std::optional(folder->size));
-      AddFolderItems(tree, folder, ParseExfatFolder(bytes));
+      AddExfatFolderItems(tree, folder, ParseExfatFolder(bytes));
     }
     for (const ItemNode* child = folder->firstChild; child; child = child->next)
       found += !child->isFolder();

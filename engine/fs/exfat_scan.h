@@ -3,7 +3,10 @@
 // checksum becomes an item.
 #pragma once
 
+#include <vector>
+
 #include "catalogue/item_tree.h"
+#include "fs/exfat_data.h"
 #include "task.h"
 
 namespace restorix {
@@ -16,5 +19,10 @@ class Volume;
 // its clusters no longer hold its entries. Stops when the task is stopped;
 // lets DeviceLostError pass.
 void ScanExfatFolderTree(const Volume& volume, ItemTree& tree, TaskControl task);
+
+// Adds the entry sets of `folder` as its children, in the folder's order.
+// Live files are not listed; everything inside a deleted folder counts as
+// deleted.
+void AddExfatFolderItems(ItemTree& tree, ItemNode* folder, const std::vector<ExfatEntrySet>& sets);
 
 }  // namespace restorix

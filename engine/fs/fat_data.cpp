@@ -116,6 +116,73 @@ void ReadFatFolderBuffers(const Volume& volume, std::uint32_t id,
   }
 }
 
+bool StartsFatFolder(Bytes cluster, std::uint32_t number) {
+  static constexpr char kDot[] = ".          ";
+  static constexpr char kDotDot[] = "..         ";
+  constexpr std::uint8_t kFolder = 0x10;
+  return cluster.size() >= 64 && std::equal(kDot, kDot + 11, cluster.begin()) &&
+         std::equal(kDotDot, kDotDot + 11, cluster.begin() + 32) && (cluster[11] & kFolder) &&
+         (cluster[43] & kFolder) && FatFirstCluster(cluster) == number;
+}
+
+namespace {
+
+// Whether a 32-byte entry could open a folder's next cluster: a long-name
+// piece, or a short entry (deleted or not) whose name bytes are characters
+// and whose attribute byte a file or folder carries.
+bool ContinuesFolder(Bytes entry) {
+  const std::uint8_t attribute = entry[11];
+  if (attribute == 0x0F) return entry[12] == 0 && le16(entry, 26) == 0;
+  if (attribute > 0x30 || attribute == 0x18 || (attribute & 0x08)) return false;
+  if (entry[0] != 0xE5 && entry[0] <= ' ') return false;
+  return std::all_of(entry.begin() + 1, entry.begin() + 11,
+                     [](std::uint8_t b) { return b >= ' ' && b != 0x7F; });
+}
+
+}  // namespace
+
+bool HoldsFatEntries(Bytes cluster, const VolumeContext& c) {
+  bool anyShort = false;
+  for (std::size_t o = 0; o + 32 <= cluster.size(); o += 32) {
+    const Bytes entry = cluster.subspan(o, 32);
+    if (entry[0] == 0) break;
+    if (!ContinuesFolder(entry)) return false;
+    if (entry[11] == 0x0F) {
+      const std::uint8_t order = entry[0] & 0x1F;
+      if (entry[0] != 0xE5 && (order == 0 || order > 20)) return false;
+      continue;
+    }
+    const bool folder = (entry[11] & 0x10) != 0;
+    if (FatFirstCluster(entry) > c.fatEntryCount() || (entry[12] & ~0x18) != 0 ||
+        (folder && le32(entry, 28) != 0)) {
+      return false;
+    }
+    anyShort = true;
+  }
+  return anyShort;
+}
+
+void ReadFatFolderOnward(const Volume& volume, std::uint32_t first,
+                         const std::function<bool(Bytes buffer)>& parse) {
+  const VolumeContext& c = volume.context();
+  std::vector<std::uint8_t> cluster(c.clusterBytes());
+  if (cluster.empty() || first < 2) return;
+  const std::uint64_t reach = (kMaxFolderBytes + cluster.size() - 1) / cluster.size();
+  FatEntries fat(volume);
+  for (std::uint64_t n = first; n < first + reach && n <= c.fatEntryCount(); ++n) {
+    const auto number = static_cast<std::uint32_t>(n);
+    const auto sector = FatClusterSector(c, number);
+    if (!sector) return;
+    std::fill(cluster.begin(), cluster.end(), 0);
+    volume.ReadSectors(cluster, *sector);
+    if (n != first && (fat.Get(number).value_or(1) != 0 || StartsFatFolder(cluster, number) ||
+                       !ContinuesFolder(Bytes(cluster).first(32)))) {
+      return;
+    }
+    if (parse(cluster)) return;
+  }
+}
+
 StreamMap MapFatItem(const Volume& volume, const FatChain& item, std::uint64_t size) {
   StreamMap map;
   const VolumeContext& c = volume.context();

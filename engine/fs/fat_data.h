@@ -39,6 +39,27 @@ std::optional<std::uint32_t> ReadFatEntry(const Volume& volume, std::uint32_t cl
 void ReadFatFolderBuffers(const Volume& volume, std::uint32_t id,
                           const std::function<bool(Bytes buffer)>& parse);
 
+// Reads the buffers of a folder whose chain the FAT no longer holds (its
+// first cluster is free: a deleted folder, or one a format left behind),
+// handing each to `parse` until it returns true: the first cluster, then, as
+// a bounded guess that the folder was written in one piece, each cluster
+// after it while the last was used up without an end, and the next one is
+// free, does not start a folder of its own (a "." entry) and opens with an
+// entry a folder could hold. At most 65,536 entries of 32 bytes.
+void ReadFatFolderOnward(const Volume& volume, std::uint32_t first,
+                         const std::function<bool(Bytes buffer)>& parse);
+
+// Whether a cluster opens with the "." entry of a folder that names it, and
+// the ".." entry after it: the first cluster of a sub-folder.
+bool StartsFatFolder(Bytes cluster, std::uint32_t number);
+
+// Whether a cluster holds nothing but folder entries up to its end or an end
+// marker, at least one of them a short entry: long-name pieces shaped as the
+// file system writes them, short entries whose names are characters, whose
+// attributes and case bits a file or folder carries and whose first clusters
+// lie on the volume. A folder's later cluster, met without its first.
+bool HoldsFatEntries(Bytes cluster, const VolumeContext& context);
+
 // The first cluster a 32-byte folder entry names.
 inline std::uint32_t FatFirstCluster(Bytes entry) {
   return (std::uint32_t{le16(entry, 20)} << 16) | le16(entry, 26);

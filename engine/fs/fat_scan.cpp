@@ -79,6 +79,15 @@ std::u16string ShortName(Bytes entry) {
   return name;
 }
 
+// The checksum of the 11 name bytes that every long-name entry of the name
+// carries at byte 13.
+std::uint8_t ShortNameSum(Bytes entry) {
+  std::uint8_t sum = 0;
+  for (int i = 0; i < 11; ++i)
+    sum = static_cast<std::uint8_t>(((sum & 1) << 7) + (sum >> 1) + entry[i]);
+  return sum;
+}
+
 bool Skipped(Bytes entry, std::uint32_t cluster, const VolumeContext& c) {
   const std::uint8_t attribute = entry[11];
   const std::uint8_t caseBits = entry[12];
@@ -115,6 +124,7 @@ bool ParseFatDirectoryBuffer(const VolumeContext& c, ItemTree& tree, Bytes buffe
   const auto ended = [&] {
     parse.longName.clear();
     parse.collecting = parse.longNameTooLong = false;
+    parse.longNameSum.reset();
     return true;
   };
 
@@ -135,6 +145,7 @@ bool ParseFatDirectoryBuffer(const VolumeContext& c, ItemTree& tree, Bytes buffe
     const Bytes entry = buffer.subspan(o, kEntryBytes);
     const std::uint8_t attribute = entry[11];
     // The entry after a run of long-name entries is taken as its short entry.
+    const bool firstPiece = !parse.collecting;
     if (!parse.collecting) {
       if (entry[0] == 0 || attribute > kMaxEntryAttribute || attribute == kFolderAndLabel)
         return ended();
@@ -144,15 +155,22 @@ bool ParseFatDirectoryBuffer(const VolumeContext& c, ItemTree& tree, Bytes buffe
       // Past the longest name the pieces are no longer kept: a damaged
       // folder can hold tens of thousands of them.
       if (!parse.longNameTooLong) {
+        // A name's pieces run from the one marked last (0x40) down: a run
+        // that starts elsewhere lost its first pieces.
+        const bool marked = entry[0] == kDeletedMark || (entry[0] & 0x40) != 0;
+        if (firstPiece) parse.longNameSum = marked ? std::optional(entry[13]) : std::nullopt;
+        if (parse.longNameSum != entry[13]) parse.longNameSum.reset();
         parse.longName.insert(0, LongNamePiece(entry));
         parse.longNameTooLong = parse.longName.size() > kMaxLongName;
       }
       continue;
     }
-    std::u16string longName = parse.longNameTooLong ? std::u16string() : parse.longName;
+    const bool sumFails = entry[0] != kDeletedMark && parse.longNameSum != ShortNameSum(entry);
+    std::u16string longName = parse.longNameTooLong || sumFails ? std::u16string() : parse.longName;
     TrimLongName(longName);
     parse.longName.clear();
     parse.collecting = parse.longNameTooLong = false;
+    parse.longNameSum.reset();
 
     const std::uint32_t cluster = FatFirstCluster(entry);
     if (Skipped(entry, cluster, c)) continue;

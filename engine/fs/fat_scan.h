@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <unordered_map>
 
 #include "catalogue/item_tree.h"
@@ -36,10 +37,17 @@ struct FolderParse {
   std::u16string longName;
   bool collecting = false;  // inside a run of long-name entries
   bool longNameTooLong = false;
+  // The checksum of the short name that the pieces carry; nullopt once two
+  // pieces disagree.
+  std::optional<std::uint8_t> longNameSum;
 };
 
 // Parses the 32-byte entries of one buffer of `folder`, the buffers of a
-// folder in order with the same `parse`. True when the folder ends inside
+// folder in order with the same `parse`. A long name whose pieces do not
+// carry the checksum of the short entry after them, or whose first piece is
+// not the one marked last, is not the entry's whole name: the short name is
+// taken (for an entry not deleted: a deleted one has lost the first byte the
+// sum counts). True when the folder ends inside
 // it (an end marker, an invalid entry or a failed folder check); false when
 // the buffer was used up and the next cluster should be read.
 bool ParseFatDirectoryBuffer(const VolumeContext& context, ItemTree& tree, Bytes buffer,

@@ -3,6 +3,7 @@
 #include "fs/exfat_scan.h"
 #include "fs/fat_scan.h"
 #include "fs/item_reader.h"
+#include "fs/lost_folders.h"
 #include "fs/ntfs_scan.h"
 #include "fs/recoverability.h"
 #include "platform/file_io.h"
@@ -64,10 +65,16 @@ void RunScan(const Volume& volume, ScanMode mode, const std::vector<SignatureRec
   // The tree is finished however the scan ends, a lost device included.
   try {
     const bool fileSystemScanned = ScanFileSystem(volume, tree, task);
+    const bool format = fileSystemScanned && mode == ScanMode::Format;
+    if (format && task.running()) {
+      task.events.TaskPhase(2, kFormatScanPhases);
+      RebuildLostTree(volume, tree, task);
+    }
     if (!fileSystemScanned || mode != ScanMode::DeletedFiles) {
-      if (fileSystemScanned) task.events.TaskPhase(2, 2);
+      if (format) task.events.TaskPhase(3, kFormatScanPhases);
       RunSignatureSearch(volume, tree, SearchOrder(types, assumedSize), task);
     }
+    if (format) DropCarvedDuplicates(volume, tree);
   } catch (...) {
     tree.FinishScan();
     throw;

@@ -49,9 +49,17 @@ OpenedScan OpenScanSource(const ScanRequest& request);
 // system.
 bool ScanFileSystem(const Volume& volume, ItemTree& tree, TaskControl task);
 
+// The phases of a Format Recovery scan of a volume: the file-system scan,
+// the rebuild of what an old file system left (RebuildLostTree), the
+// signature search.
+inline constexpr std::uint32_t kFormatScanPhases = 3;
+
 // Builds the tree: the root ".", then the file-system scan that fsType calls
-// for (NTFS, FAT or exFAT), then, for Format and Advanced (and always on a source
-// without a file system), the signature search for `types`. Whatever
+// for (NTFS, FAT or exFAT), then, for Format, the rebuild of the old
+// folders (RebuildLostTree), then, for Format and Advanced (and always on a
+// source without a file system), the signature search for `types`; a
+// Format scan drops the carved files that it lists by name as well
+// (DropCarvedDuplicates). Whatever
 // happens, the tree is finished afterwards: placeholders hung under the
 // root, folders without files pruned. A lost device (DeviceLostError) passes
 // up once the tree is finished. A scan that ran to its end has its claimed

@@ -103,9 +103,9 @@ TEST(TasksTest, SignatureSearchPhasesForAVolumeAndAWholeDisk) {
     EXPECT_TRUE(demo.Scan(advanced ? ScanMode::Advanced : ScanMode::Format, entry).completed);
     const std::string start = "log 0 Searching for known file type(s)";
     const std::string end = "log 2 Completed searching for known file type(s)";
-    EXPECT_EQ(demo.events,
-              (advanced ? Events{"phase 1/1", start, end, "tree", "finished 0"}
-                        : Events{"phase 1/2", start, "phase 2/2", end, "tree", "finished 0"}));
+    EXPECT_EQ(demo.events, (advanced ? Events{"phase 1/1", start, end, "tree", "finished 0"}
+                                     : Events{"phase 1/3", start, "phase 2/3", "phase 3/3", end,
+                                              "tree", "finished 0"}));
     EXPECT_EQ(entry.description, "----------------------------");
   }
 }
