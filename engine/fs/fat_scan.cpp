@@ -79,15 +79,6 @@ std::u16string ShortName(Bytes entry) {
   return name;
 }
 
-// The checksum of the 11 name bytes that every long-name entry of the name
-// carries at byte 13.
-std::uint8_t ShortNameSum(Bytes entry) {
-  std::uint8_t sum = 0;
-  for (int i = 0; i < 11; ++i)
-    sum = static_cast<std::uint8_t>(((sum & 1) << 7) + (sum >> 1) + entry[i]);
-  return sum;
-}
-
 bool Skipped(Bytes entry, std::uint32_t cluster, const VolumeContext& c) {
   const std::uint8_t attribute = entry[11];
   const std::uint8_t caseBits = entry[12];
@@ -117,6 +108,13 @@ void KeepOrMerge(ItemTree& tree, ItemNode* node, ItemNode* folder,
 }
 
 }  // namespace
+
+std::uint8_t FatShortNameSum(Bytes entry) {
+  std::uint8_t sum = 0;
+  for (int i = 0; i < 11; ++i)
+    sum = static_cast<std::uint8_t>(((sum & 1) << 7) + (sum >> 1) + entry[i]);
+  return sum;
+}
 
 bool ParseFatDirectoryBuffer(const VolumeContext& c, ItemTree& tree, Bytes buffer, ItemNode* folder,
                              FolderParse& parse) {
@@ -165,7 +163,7 @@ bool ParseFatDirectoryBuffer(const VolumeContext& c, ItemTree& tree, Bytes buffe
       }
       continue;
     }
-    const bool sumFails = entry[0] != kDeletedMark && parse.longNameSum != ShortNameSum(entry);
+    const bool sumFails = entry[0] != kDeletedMark && parse.longNameSum != FatShortNameSum(entry);
     std::u16string longName = parse.longNameTooLong || sumFails ? std::u16string() : parse.longName;
     TrimLongName(longName);
     parse.longName.clear();

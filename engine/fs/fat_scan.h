@@ -42,6 +42,10 @@ struct FolderParse {
   std::optional<std::uint8_t> longNameSum;
 };
 
+// The checksum of a short entry's 11 name bytes that each long-name piece of
+// its name carries at byte 13.
+std::uint8_t FatShortNameSum(Bytes entry);
+
 // Parses the 32-byte entries of one buffer of `folder`, the buffers of a
 // folder in order with the same `parse`. A long name whose pieces do not
 // carry the checksum of the short entry after them, or whose first piece is

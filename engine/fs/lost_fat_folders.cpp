@@ -1,9 +1,11 @@
 #include "fs/lost_fat_folders.h"
 
 #include <algorithm>
+#include <array>
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "disk/volume.h"
@@ -19,6 +21,8 @@ namespace restorix {
 namespace {
 
 constexpr std::size_t kEntryBytes = 32;
+constexpr std::uint8_t kLongNameAttribute = 0x0F;
+constexpr std::uint8_t kLastPiece = 0x40;
 constexpr std::uint64_t kReadBytes = 1 << 20;
 // How far an exFAT folder that no entry names is read on: as far as a FAT
 // folder can reach. One that an entry names is read as far as the entry
@@ -184,7 +188,11 @@ class LostFolderRebuild {
         // A later cluster of a folder whose first one is gone, or that does
         // not follow it: its files are listed in a folder of their own,
         // unless a folder found is read on into it.
-        if (HoldsFatEntries(bytes, c_)) later_[cluster] = NewFolder(cluster);
+        if (HoldsFatEntries(bytes, c_)) {
+          Later& later = later_[cluster];
+          later.node = NewFolder(cluster);
+          std::copy_n(bytes.begin(), kEntryBytes, later.head.begin());
+        }
         return;
       }
       // Its parentId stays 0 until it is linked: no folder check of the
@@ -212,30 +220,76 @@ class LostFolderRebuild {
   // Reads the folders found, then the later clusters that none of them was
   // read on into, each with those after it.
   void ReadFatFolders() {
+    for (const auto& [cluster, later] : later_) {
+      const Bytes head = later.head;
+      // A long-name piece not marked last goes on with a name; a short entry
+      // ends one (order 0 here).
+      if (head[11] != kLongNameAttribute) {
+        continuations_[{0, FatShortNameSum(head)}].push_back(cluster);
+      } else if ((head[0] & kLastPiece) == 0) {
+        continuations_[{head[0], head[13]}].push_back(cluster);
+      }
+    }
     for (auto& [cluster, found] : found_) {
       if (!task_.running()) return;
       ReadFatFolder(cluster, found.node, true);
     }
-    for (auto [cluster, node] : later_) {
+    for (auto& [cluster, later] : later_) {
       if (!task_.running()) return;
-      if (node == nullptr) continue;
+      if (later.node == nullptr) continue;
+      ItemNode* node = std::exchange(later.node, nullptr);
       ReadFatFolder(cluster, node, false);
       found_[cluster] = {node, std::nullopt, false};
     }
   }
 
+  // Reads a folder on from its first cluster. Where its clusters are used up
+  // inside a long name, the folder goes on in the later cluster that opens
+  // with the rest of that name (the next piece down, or the short entry,
+  // with the same checksum), when one is found.
   void ReadFatFolder(std::uint32_t first, ItemNode* folder, bool dotted) {
     FolderParse parse;
+    std::array<std::uint8_t, kEntryBytes> last{};
+    for (std::uint32_t run = first;;) {
+      ItemNode* before = folder->firstChild;
+      const bool usedUp = ReadFatRun(run, folder, dotted && run == first, parse, last);
+      // The entries of a later run are found again there (the stale-scan
+      // check reads each run as a folder of its own).
+      for (ItemNode* item = folder->firstChild; run != first && item != before; item = item->next)
+        item->parentId = run;
+      if (!usedUp || !parse.collecting || last[11] != kLongNameAttribute) return;
+      const std::uint8_t order = last[0] & 0x1F;
+      const auto next = continuations_.find({static_cast<std::uint8_t>(order - 1), last[13]});
+      if (order == 0 || next == continuations_.end()) return;
+      const auto taken = std::find_if(next->second.begin(), next->second.end(), [&](auto cluster) {
+        return later_.at(cluster).node != nullptr;
+      });
+      if (taken == next->second.end()) return;
+      run = *taken;
+      tree_.Discard(std::exchange(later_.at(run).node, nullptr));
+    }
+  }
+
+  // Reads one run of clusters from `first` (see ReadFatFolderOnward) into
+  // the folder; true when its last cluster was used up without an end.
+  // `last` ends as the last entry read.
+  bool ReadFatRun(std::uint32_t first, ItemNode* folder, bool dotted, FolderParse& parse,
+                  std::array<std::uint8_t, kEntryBytes>& last) {
     std::uint32_t cluster = first;
+    bool usedUp = false;
     ReadFatFolderOnward(volume_, first, [&](Bytes buffer) {
-      const Bytes entries = dotted && cluster == first ? buffer.subspan(2 * kEntryBytes) : buffer;
-      if (const auto later = later_.find(cluster); later != later_.end() && cluster != first) {
-        if (later->second != nullptr) tree_.Discard(later->second);
-        later->second = nullptr;
-      }
+      if (const auto later = later_.find(cluster); later != later_.end() && cluster != first)
+        tree_.Discard(std::exchange(later->second.node, nullptr));
       ++cluster;
-      return ParseFatDirectoryBuffer(c_, tree_, entries, folder, parse);
+      const Bytes entries =
+          dotted && cluster == first + 1 ? buffer.subspan(2 * kEntryBytes) : buffer;
+      const bool ended = ParseFatDirectoryBuffer(c_, tree_, entries, folder, parse);
+      usedUp = !ended;
+      if (entries.size() >= kEntryBytes)
+        std::copy_n(entries.end() - kEntryBytes, kEntryBytes, last.begin());
+      return ended;
     });
+    return usedUp;
   }
 
   // Reads each exFAT folder found, in cluster order. A found cluster inside
@@ -353,8 +407,16 @@ class LostFolderRebuild {
   ClusterRuns known_;
   std::map<std::uint32_t, Found> found_;
   // FAT: clusters of entries that start no folder, each with the node that
-  // lists them on their own (null once a folder was read on into it).
-  std::map<std::uint32_t, ItemNode*> later_;
+  // lists them on their own (null once a folder was read on into it) and
+  // its first entry.
+  struct Later {
+    ItemNode* node = nullptr;
+    std::array<std::uint8_t, kEntryBytes> head{};
+  };
+  std::map<std::uint32_t, Later> later_;
+  // The later clusters that open with a long-name piece not marked last, by
+  // its order byte and checksum.
+  std::map<std::pair<std::uint8_t, std::uint8_t>, std::vector<std::uint32_t>> continuations_;
   // exFAT: the size each sub-folder's entry gives it, by first cluster.
   std::map<std::uint32_t, std::uint64_t> named_;
 };
