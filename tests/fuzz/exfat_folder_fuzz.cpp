@@ -1,7 +1,8 @@
 // exFAT entry sets from hostile bytes: the input is parsed as a folder on
 // its own, and is the cluster heap of a small exFAT volume (root folder at
 // cluster 2, one FAT of zeros but for the root's end of chain) that is then
-// scanned, every item read, and every item checked against the source.
+// scanned (for deleted files, and as Format Recovery rebuilds lost folders),
+// every item read, and every item checked against the source.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -65,8 +66,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const StopToken stop;
   TaskEvents events;
   ItemTree tree;
-  RunScan(*opened.volume, ScanMode::DeletedFiles, {}, 1024, tree, {stop, events});
-  StaleItemCheck check(*opened.volume, std::vector<SignatureRecord>{});
-  WalkTree(tree.root(), [&](const ItemNode& node, int) { check.Changed(node); });
+  for (const ScanMode mode : {ScanMode::DeletedFiles, ScanMode::Format}) {
+    RunScan(*opened.volume, mode, {}, 1024, tree, {stop, events});
+    StaleItemCheck check(*opened.volume, std::vector<SignatureRecord>{});
+    WalkTree(tree.root(), [&](const ItemNode& node, int) { check.Changed(node); });
+  }
   return 0;
 }
