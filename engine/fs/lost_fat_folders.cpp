@@ -173,6 +173,10 @@ class LostFolderRebuild {
     }
   }
 
+  // A folder found carries its first cluster as its id, as every FAT and
+  // exFAT folder does, and the stale-scan check reads it again from there.
+  // No folder of the live tree has that id: the cluster is free, and no
+  // folder the file-system scan read starts there (Free).
   ItemNode* NewFolder(std::uint32_t cluster) {
     ItemNode* node = tree_.NewNode();
     node->id = cluster;
