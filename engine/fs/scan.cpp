@@ -3,6 +3,7 @@
 #include "fs/exfat_scan.h"
 #include "fs/fat_scan.h"
 #include "fs/item_reader.h"
+#include "fs/ntfs_old_records.h"
 #include "fs/ntfs_scan.h"
 #include "fs/recoverability.h"
 #include "platform/file_io.h"
@@ -40,6 +41,22 @@ OpenedScan OpenScanSource(const ScanRequest& request) {
   return scan;
 }
 
+namespace {
+
+// The folder under the root that holds the old tree a format left.
+// Stands in for the shared "Lost Folders" item of the FAT and exFAT format
+// pass, which replaces it when the two meet.
+ItemNode* LostFolders(ItemTree& tree) {
+  ItemNode* folder = tree.NewNode();
+  folder->name = u"Lost Folders";
+  folder->flags = ItemFlags::Live | ItemFlags::Folder;
+  folder->parentId = tree.root()->id;
+  tree.AddChild(tree.root(), folder);
+  return folder;
+}
+
+}  // namespace
+
 bool ScanFileSystem(const Volume& volume, ItemTree& tree, TaskControl task) {
   switch (volume.context().fsType()) {
     case FsType::Ntfs:
@@ -64,6 +81,8 @@ void RunScan(const Volume& volume, ScanMode mode, const std::vector<SignatureRec
   // The tree is finished however the scan ends, a lost device included.
   try {
     const bool fileSystemScanned = ScanFileSystem(volume, tree, task);
+    if (mode == ScanMode::Format && volume.context().fsType() == FsType::Ntfs && task.running())
+      ScanOldMftRecords(volume, tree, LostFolders(tree), task);
     if (!fileSystemScanned || mode != ScanMode::DeletedFiles) {
       if (fileSystemScanned) task.events.TaskPhase(2, 2);
       RunSignatureSearch(volume, tree, SearchOrder(types, assumedSize), task);

@@ -50,7 +50,9 @@ OpenedScan OpenScanSource(const ScanRequest& request);
 bool ScanFileSystem(const Volume& volume, ItemTree& tree, TaskControl task);
 
 // Builds the tree: the root ".", then the file-system scan that fsType calls
-// for (NTFS, FAT or exFAT), then, for Format and Advanced (and always on a source
+// for (NTFS, FAT or exFAT), then, for Format on NTFS, the old MFT records a
+// quick format left in the data area (ScanOldMftRecords), then, for Format
+// and Advanced (and always on a source
 // without a file system), the signature search for `types`. Whatever
 // happens, the tree is finished afterwards: placeholders hung under the
 // root, folders without files pruned. A lost device (DeviceLostError) passes
