@@ -52,6 +52,12 @@ std::optional<ChosenName> ChooseName(Bytes record) {
   return chosen;
 }
 
+bool HasAttributeList(Bytes record) {
+  for (AttributeWalk walk(record, FirstAttributeOffset(record)); auto a = walk.Next();)
+    if (a->type() == ATTR_ATTRIBUTE_LIST) return true;
+  return false;
+}
+
 // One old base record kept for the tree.
 struct OldRecord {
   ItemNode* node = nullptr;  // a folder, or the first stream of a file
@@ -177,7 +183,8 @@ class OldRecordScan {
     ItemNode* node = tree_.NewNode();
     node->id = number.value_or(0);
     node->location = NtfsRecord{node->id, {}, old.sequence};
-    old.listed = ParseMftRecord(record, *node);
+    ParseMftRecord(record, *node);
+    old.listed = HasAttributeList(record);
     node->name = name->name;
     node->parentId = NumberOf(name->parent);
     node->flags = folder ? ItemFlags::Folder : ItemFlags::None;

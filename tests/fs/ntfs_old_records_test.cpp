@@ -138,6 +138,15 @@ TEST(OldMftRecords, RebuildsFoldersAndSurvivesHostileRecords) {
   auto far = FormattedVolume::Named(91, 1, Ref(5), u"far.bin");
   far.NonResident(0x80, 0, 99, EncodeRunList({{100, 2040}}), 100 * 4096, 3);
   v.Old(far.Build());
+  // Data that an attribute list places in an extension record of the old
+  // table.
+  auto listed = FormattedVolume::Named(76, 1, Ref(5), u"listed.bin");
+  listed.Resident(0x20, test::AttributeListEntryBytes(0x80, 0, 77, 3), 4);
+  v.Old(listed.Build());
+  test::MftRecordBuilder extension(1024, 1);
+  extension.BaseReference(Ref(76)).Number(77);
+  extension.Resident(0x80, Text("listed data"), 3);
+  v.Old(extension.Build());
   // The same number as a deleted file of the current MFT: each reads its own.
   v.OldFile(40, Ref(5), u"old forty.txt", "old forty");
   auto current = FileRecord(0, 5, u"new forty.txt");
@@ -150,13 +159,14 @@ TEST(OldMftRecords, RebuildsFoldersAndSurvivesHostileRecords) {
   const ItemNode* lost = Child(scan.tree.root(), u"Lost Folders");
   ASSERT_NE(lost, nullptr);
   EXPECT_EQ(test::Render(lost),
-            "Lost Folders+(old forty.txt far.bin B(A(in loop.txt)) at root.txt "
+            "Lost Folders+(old forty.txt listed.bin far.bin B(A(in loop.txt)) at root.txt "
             "#99(orphan.txt) Gone(in gone.txt) Old folder(in folder.txt))");
 
   const ItemNode* far_ = Child(lost, u"far.bin");
   EXPECT_EQ(far_->size, (16383u - 2040 * 8) * 512);
   EXPECT_EQ(far_->claimedSize, 100u * 4096);
   EXPECT_EQ(test::ReadItem(*opened.volume, *Child(lost, u"old forty.txt")), Text("old forty"));
+  EXPECT_EQ(test::ReadItem(*opened.volume, *Child(lost, u"listed.bin")), Text("listed data"));
   EXPECT_EQ(test::ReadItem(*opened.volume, *Child(scan.tree.root(), u"new forty.txt")),
             Text("new forty"));
 }
