@@ -171,22 +171,5 @@ TEST(OldMftRecords, RebuildsFoldersAndSurvivesHostileRecords) {
             Text("new forty"));
 }
 
-// The pass stops between pieces and keeps what it found.
-TEST(OldMftRecords, StoppedPassKeepsTheTreeWhole) {
-  FormattedVolume v;
-  v.OldFile(75, Ref(5), u"at root.txt", "r");
-  const OpenResult opened = v.Open();
-  ASSERT_TRUE(opened);
-  ItemTree tree;
-  tree.StartScan(5);
-  ItemNode* lost = tree.NewNode();
-  tree.AddChild(tree.root(), lost);
-  StopToken stop;
-  stop.RequestStop();
-  TaskEvents events;
-  ScanOldMftRecords(*opened.volume, tree, lost, {stop, events});
-  EXPECT_EQ(lost->firstChild, nullptr);
-}
-
 }  // namespace
 }  // namespace restorix
