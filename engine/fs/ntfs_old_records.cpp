@@ -170,14 +170,11 @@ class OldRecordScan {
 
     // A second copy of a record (an old MFT fragment that was moved, an
     // older format's table): the newer one stands.
+    const std::uint64_t key = std::uint64_t{number.value_or(0)} << 16 | old.sequence;
     std::optional<std::size_t> replaced;
-    if (number) {
-      const std::uint64_t key = std::uint64_t{*number} << 16 | old.sequence;
-      const auto [at, added] = byKey_.try_emplace(key, records_.size());
-      if (!added) {
-        if (records_[at->second].logSequence >= old.logSequence) return;
-        replaced = at->second;
-      }
+    if (const auto kept = byKey_.find(key); number && kept != byKey_.end()) {
+      if (records_[kept->second].logSequence >= old.logSequence) return;
+      replaced = kept->second;
     }
 
     ItemNode* node = tree_.NewNode();
@@ -205,6 +202,7 @@ class OldRecordScan {
       tree_.Discard(records_[*replaced].node);
       records_[*replaced] = old;
     } else {
+      if (number) byKey_.emplace(key, records_.size());
       records_.push_back(old);
     }
   }

@@ -103,11 +103,14 @@ struct FormattedVolume : test::MemoryNtfsVolume {
     record.Number(number);
     return record;
   }
+  // `logSequence` tells two copies of one record apart: the higher is newer.
   void OldFile(std::uint32_t number, std::uint64_t parent, const std::u16string& name,
-               const std::string& data) {
+               const std::string& data, std::uint8_t logSequence = 1) {
     auto record = Named(number, 1, parent, name);
-    record.Resident(0x80, Text(data), 3);
-    Old(record.Build());
+    if (!data.empty()) record.Resident(0x80, Text(data), 3);
+    Bytes8 bytes = record.Build();
+    bytes[0x08] = logSequence;
+    Old(bytes);
   }
 };
 
@@ -123,7 +126,12 @@ TEST(OldMftRecords, RebuildsFoldersAndSurvivesHostileRecords) {
   v.Old(FormattedVolume::Named(72, 2, Ref(5), u"Gone").Number(72, 2).Build());
   v.OldFile(73, Ref(72, 1), u"in gone.txt", "g");
   v.OldFile(74, Ref(99), u"orphan.txt", "o");  // its folder record is gone
+  // Copies of one record: the newest stands, and one without data yields
+  // nothing, whichever comes first.
+  v.OldFile(60, Ref(5), u"copied.txt", "", 3);
   v.OldFile(75, Ref(5), u"at root.txt", "r");
+  v.OldFile(60, Ref(5), u"copied.txt", "newer", 2);
+  v.OldFile(60, Ref(5), u"copied.txt", "older", 1);
   // Two folders each other's parent.
   v.Old(FormattedVolume::Named(80, 3, Ref(81), u"A").Build());
   v.Old(FormattedVolume::Named(81, 3, Ref(80), u"B").Build());
@@ -158,15 +166,17 @@ TEST(OldMftRecords, RebuildsFoldersAndSurvivesHostileRecords) {
   test::ScanRun scan = test::ScanVolume(*opened.volume, ScanMode::Format);
   const ItemNode* lost = Child(scan.tree.root(), u"Lost Folders");
   ASSERT_NE(lost, nullptr);
-  EXPECT_EQ(test::Render(lost),
-            "Lost Folders+(old forty.txt listed.bin far.bin B(A(in loop.txt)) at root.txt "
-            "#99(orphan.txt) Gone(in gone.txt) Old folder(in folder.txt))");
+  EXPECT_EQ(
+      test::Render(lost),
+      "Lost Folders+(old forty.txt listed.bin far.bin B(A(in loop.txt)) copied.txt at root.txt "
+      "#99(orphan.txt) Gone(in gone.txt) Old folder(in folder.txt))");
 
   const ItemNode* far_ = Child(lost, u"far.bin");
   EXPECT_EQ(far_->size, (16383u - 2040 * 8) * 512);
   EXPECT_EQ(far_->claimedSize, 100u * 4096);
   EXPECT_EQ(test::ReadItem(*opened.volume, *Child(lost, u"old forty.txt")), Text("old forty"));
   EXPECT_EQ(test::ReadItem(*opened.volume, *Child(lost, u"listed.bin")), Text("listed data"));
+  EXPECT_EQ(test::ReadItem(*opened.volume, *Child(lost, u"copied.txt")), Text("newer"));
   EXPECT_EQ(test::ReadItem(*opened.volume, *Child(scan.tree.root(), u"new forty.txt")),
             Text("new forty"));
 }
