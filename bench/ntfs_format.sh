@@ -121,7 +121,7 @@ read -r r_named r_whole total < <(count "$(echo "$work"/restorix/*/"Lost Folders
 tsk_recover -e "$volume" "$work/tsk" >/dev/null 2>&1 || true
 read -r t_named t_whole _ < <(count "$work/tsk")
 mkdir -p "$work/photorec"
-t_photorec=$(seconds photorec /log /d "$work/photorec/out" /cmd "$volume" \
+t_photorec=$(seconds photorec /d "$work/photorec/out" /cmd "$volume" \
   partition_none,options,paranoid,fileopt,everything,enable,wholespace,search)
 read -r _ p_whole _ < <(count "$work/photorec")
 
