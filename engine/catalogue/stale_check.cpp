@@ -4,6 +4,7 @@
 
 #include "disk/volume.h"
 #include "fs/fat_data.h"
+#include "fs/ntfs_old_records.h"
 #include "fs/ntfs_record.h"
 #include "fs/ntfs_scan.h"
 #include "signature/detectors/detectors.h"
@@ -43,21 +44,35 @@ bool StaleItemCheck::Check(const ItemNode& item, bool firstCluster) {
 
 bool StaleItemCheck::NtfsChanged(const ItemNode& item, const NtfsRecord& record) {
   const VolumeContext& c = volume_.context();
-  const auto base = MftRecordSector(volume_, record.number);
+  // An item of an old MFT that a format left in the data area lies in that
+  // old record, which its first extent names; the record may have been in
+  // use when the volume was formatted.
+  const bool old = !record.extents.empty() && !InCurrentMft(volume_, record.extents.front().start);
+  const auto base =
+      old ? std::optional(record.extents.front().start) : MftRecordSector(volume_, record.number);
   buffer_.assign(c.mftRecordBytes(), 0);
   if (!base || buffer_.empty()) return true;
   volume_.ReadSectors(buffer_, *base);
-  // Still a deleted file's own record: a record the volume has given to a
-  // new file is in use, or was freed again with another sequence number,
-  // folder or creation date.
-  if (!CheckMftRecord(buffer_, c) || BaseRecordReference(buffer_) != 0 ||
-      RecordFlags(buffer_) != 0 ||
-      (record.sequence && SequenceNumber(buffer_) != *record.sequence)) {
+  if (!CheckMftRecord(buffer_, c)) return true;
+  const bool own = BaseRecordReference(buffer_) == 0;
+  if (own && record.sequence && SequenceNumber(buffer_) != *record.sequence) return true;
+  if (old) {
+    // Its own record, or an extension record of it (an attribute list's).
+    if (OwnRecordNumber(buffer_).value_or(record.number) != record.number &&
+        (BaseRecordReference(buffer_) & 0xFFFFFFFFFFFF) != record.number) {
+      return true;
+    }
+  } else if (!own || RecordFlags(buffer_) != 0) {
+    // Still a deleted file's own record: a record the volume has given to a
+    // new file is in use, or was freed again with another sequence number,
+    // folder or creation date.
     return true;
   }
-  ItemNode now;
-  ParseMftRecord(buffer_, now);
-  if (now.parentId != item.parentId || now.createDate != item.createDate) return true;
+  if (own) {
+    ItemNode now;
+    ParseMftRecord(buffer_, now);
+    if ((!old && now.parentId != item.parentId) || now.createDate != item.createDate) return true;
+  }
 
   const std::uint64_t size = item.claimedSize != 0 ? item.claimedSize : item.size;
   std::vector<std::uint8_t> other;  // a further record that holds a piece of the data
@@ -66,7 +81,8 @@ bool StaleItemCheck::NtfsChanged(const ItemNode& item, const NtfsRecord& record)
     if (extent.start != *base) {
       other.assign(buffer_.size(), 0);
       volume_.ReadSectors(other, extent.start);
-      if (!CheckMftRecord(other, c) || (RecordFlags(other) & kMftRecordInUse) != 0) return true;
+      if (!CheckMftRecord(other, c) || (!old && (RecordFlags(other) & kMftRecordInUse) != 0))
+        return true;
       holder = other;
     }
     const Attribute data{holder, extent.length};

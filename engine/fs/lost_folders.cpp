@@ -6,6 +6,7 @@
 #include "disk/volume.h"
 #include "fs/item_reader.h"
 #include "fs/lost_fat_folders.h"
+#include "fs/ntfs_old_records.h"
 
 namespace restorix {
 
@@ -33,6 +34,7 @@ void RebuildLostTree(const Volume& volume, ItemTree& tree, TaskControl task) {
       RebuildLostFatFolders(volume, tree, task);
       break;
     case FsType::Ntfs:
+      ScanOldMftRecords(volume, tree, LostFoldersIn(tree), task);
       break;
     case FsType::None:
       break;

@@ -42,7 +42,8 @@ ItemNode* AppendStreamNode(ItemTree& tree, ItemNode* previous) {
   return stream;
 }
 
-// The data of a file whose attributes all lie in its own record at `sector`.
+}  // namespace
+
 void LocateDataInRecord(ItemTree& tree, Bytes record, std::uint64_t sector, ItemNode* node) {
   ItemNode* current = node;
   ItemNode* previous = nullptr;
@@ -77,9 +78,8 @@ void LocateDataInRecord(ItemTree& tree, Bytes record, std::uint64_t sector, Item
   }
 }
 
-// The data of a file whose record carries an attribute list: each listed
-// $DATA attribute is found in the record that holds it, by type and id.
-void LocateDataThroughList(const Volume& volume, ItemTree& tree, Bytes record, ItemNode* node) {
+void LocateDataThroughList(const Volume& volume, ItemTree& tree, Bytes record, ItemNode* node,
+                           const RecordSectorOf& sectorOf) {
   std::optional<Attribute> list;
   for (AttributeWalk walk(record, FirstAttributeOffset(record)); auto a = walk.Next();) {
     if (a->type() == ATTR_ATTRIBUTE_LIST) {
@@ -101,7 +101,7 @@ void LocateDataThroughList(const Volume& volume, ItemTree& tree, Bytes record, I
     handled = true;
     if (held != entry.recordNumber) {
       held = entry.recordNumber;
-      sector = MftRecordSector(volume, entry.recordNumber);
+      sector = sectorOf(entry.recordNumber);
       if (sector) volume.ReadSectors(holder, *sector);
       if (sector && !CheckMftRecord(holder, volume.context())) sector.reset();
     }
@@ -127,6 +127,8 @@ void LocateDataThroughList(const Volume& volume, ItemTree& tree, Bytes record, I
     if (stop) break;
   }
 }
+
+namespace {
 
 class MftScan {
  public:
@@ -239,7 +241,9 @@ class MftScan {
     node->location = NtfsRecord{node->id, {}};
     try {
       if (ParseMftRecord(record, *node)) {
-        LocateDataThroughList(volume_, tree_, record, node);
+        LocateDataThroughList(volume_, tree_, record, node, [this](std::uint32_t number) {
+          return MftRecordSector(volume_, number);
+        });
       } else {
         LocateDataInRecord(tree_, record, sector, node);
       }

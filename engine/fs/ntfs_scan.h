@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 #include "catalogue/item_tree.h"
@@ -35,6 +36,20 @@ std::optional<std::uint64_t> MftRecordSector(const Volume& volume, std::uint32_t
 // Appends an extent to the node's record location (made from its id when it
 // has none yet); a start of 0 clears the extents instead.
 void AddExtent(ItemNode& node, std::uint64_t start, std::uint16_t length);
+
+// Locates a deleted file's data in its own record at `sector`: each $DATA
+// attribute becomes an extent (sector, attribute offset), and each further
+// stream a node of its own, chained behind `node` through `next`.
+void LocateDataInRecord(ItemTree& tree, Bytes record, std::uint64_t sector, ItemNode* node);
+
+// Where a record of a given number lies; nullopt where none is known.
+using RecordSectorOf = std::function<std::optional<std::uint64_t>(std::uint32_t)>;
+
+// Locates the data of a file whose record carries an attribute list: each
+// listed $DATA attribute is found by type and id in the record that holds
+// it, wherever `sectorOf` says that record lies.
+void LocateDataThroughList(const Volume& volume, ItemTree& tree, Bytes record, ItemNode* node,
+                           const RecordSectorOf& sectorOf);
 
 // Runs the scan over the MFT runs located when the volume was opened, adding
 // folders and deleted files to the tree, whose scan has started. Reports

@@ -120,13 +120,20 @@ MftRecordBuilder& MftRecordBuilder::UpdateSequenceOffset(std::uint16_t offset) {
   return *this;
 }
 
+MftRecordBuilder& MftRecordBuilder::Number(std::uint32_t number, std::uint16_t sequence) {
+  number_ = number;
+  sequence_ = sequence;
+  return *this;
+}
+
 std::vector<std::uint8_t> MftRecordBuilder::Build(std::uint16_t checkWord) const {
   std::vector<std::uint8_t> r(recordBytes_, 0);
   const std::uint16_t count = static_cast<std::uint16_t>(recordBytes_ / 512 + 1);
   std::copy_n("FILE", 4, r.begin());
   Put16(r, 0x04, usaOffset_);
   Put16(r, 0x06, count);
-  Put16(r, 0x10, 1);  // sequence number
+  Put16(r, 0x10, sequence_);
+  if (usaOffset_ == 0x30) Put32(r, 0x2C, number_);
   Put16(r, 0x12, 1);  // hard links
   Put16(r, 0x14, static_cast<std::uint16_t>(FirstAttribute()));
   Put16(r, 0x16, flags_);

@@ -31,6 +31,9 @@ class MftRecordBuilder {
 
   MftRecordBuilder& BaseReference(std::uint64_t reference);
   MftRecordBuilder& UpdateSequenceOffset(std::uint16_t offset);  // 0x30 (default) or 0x2A
+  // The record's own number (kept at 0x2C in the 0x30 layout) and sequence
+  // number (1 unless given).
+  MftRecordBuilder& Number(std::uint32_t number, std::uint16_t sequence = 1);
 
   // The record as it lies on disk: end marker, bytes in use, fixups applied.
   std::vector<std::uint8_t> Build(std::uint16_t checkWord = 0x0042) const;
@@ -43,6 +46,8 @@ class MftRecordBuilder {
   std::uint16_t flags_;
   std::uint16_t usaOffset_ = 0x30;
   std::uint64_t base_ = 0;
+  std::uint32_t number_ = 0;
+  std::uint16_t sequence_ = 1;
   std::vector<std::vector<std::uint8_t>> attributes_;
 };
 

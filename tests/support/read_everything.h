@@ -12,11 +12,8 @@
 
 namespace restorix::test {
 
-inline void ScanAndReadEverything(const Volume& volume, std::uint64_t maxBytesPerItem) {
-  const StopToken stop;
-  TaskEvents events;
-  ItemTree tree;
-  RunScan(volume, ScanMode::DeletedFiles, {}, 1024, tree, {stop, events});
+inline void ReadEveryItem(const Volume& volume, const ItemTree& tree,
+                          std::uint64_t maxBytesPerItem) {
   std::vector<std::uint8_t> buffer(1 << 16);
   WalkTree(tree.root(), [&](const ItemNode& node, int) {
     if (node.isFolder()) return;
@@ -27,6 +24,14 @@ inline void ScanAndReadEverything(const Volume& volume, std::uint64_t maxBytesPe
       at += n;
     }
   });
+}
+
+inline void ScanAndReadEverything(const Volume& volume, std::uint64_t maxBytesPerItem) {
+  const StopToken stop;
+  TaskEvents events;
+  ItemTree tree;
+  RunScan(volume, ScanMode::DeletedFiles, {}, 1024, tree, {stop, events});
+  ReadEveryItem(volume, tree, maxBytesPerItem);
 }
 
 }  // namespace restorix::test
