@@ -350,8 +350,9 @@ class LostFolderRebuild {
     return clusters;
   }
 
-  // Hangs every folder found: under the entry of a parent that names it,
-  // else (FAT) under the folder its ".." names, else under "Lost Folders".
+  // Hangs every folder found: under the entry of a parent that names it
+  // (on FAT one its ".." names back), else (FAT) under the folder its ".."
+  // names, else under "Lost Folders".
   // No link is made that would close a loop.
   void Link() {
     for (auto& [cluster, found] : found_) {
@@ -359,7 +360,10 @@ class LostFolderRebuild {
         if (!entry->isFolder()) continue;
         const auto child = found_.find(entry->id);
         if (child == found_.end() || child->first == cluster || child->second.placed) continue;
-        if (!exfat_ && child->second.parent != cluster) continue;
+        // A later cluster whose entry names a folder of the root (".." 0)
+        // is a later cluster of the old root.
+        const bool ofRoot = !found.parent && child->second.parent == 0;
+        if (!exfat_ && child->second.parent != cluster && !ofRoot) continue;
         if (Reaches(entry, child->second.node)) continue;
         Claim(entry, child->second);
       }

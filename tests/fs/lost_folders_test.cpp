@@ -202,8 +202,14 @@ TEST(LostFoldersTest, PlantedFatFoldersThatLieStopAndHangUnderLostFolders) {
   StoreLE<std::uint16_t>(piece, 14, 0);
   Plant(image, *volume, 130,
         FolderCluster(130, 0, {piece, ShortEntry("RIGHT   TXT", 0x20, 304, 10)}, k));
+  // A later cluster of the old root names a folder whose ".." is the root.
+  Buffer rootPart = ShortEntry("TOP        ", 0x10, 141, 0);
+  rootPart.resize(k, 0);
+  Plant(image, *volume, 140, rootPart);
+  Plant(image, *volume, 141, FolderCluster(141, 0, {ShortEntry("E       TXT", 0x20, 305, 10)}, k));
   EXPECT_EQ(LostTree(image),
-            "Lost Folders+(#100(SUBB(B.TXT) A.TXT) #110(C.TXT) #120(D.TXT) #130(RIGHT.TXT))");
+            "Lost Folders+(#100(SUBB(B.TXT) A.TXT) #110(C.TXT) #120(D.TXT) #130(RIGHT.TXT) "
+            "#140(TOP(E.TXT)))");
 }
 
 // An exFAT entry set with its checksum.

@@ -1,7 +1,6 @@
 // The wizard: each page's enable rules and messages, and the four modes
 // driven from the mode page to the finished task, with image files of the
 // demo disk standing in for the machine's drives.
-#include "gui/web_pages.h"
 #include "gui/wizard.h"
 
 #include <QAbstractButton>
@@ -22,6 +21,7 @@
 #include "gui/main_frame.h"
 #include "gui/process_log_pane.h"
 #include "gui/qt_text.h"
+#include "gui/web_pages.h"
 #include "gui_test.h"
 #include "tasks/image_space.h"
 #include "tasks/messages.h"
@@ -544,11 +544,16 @@ class WizardTest : public QObject {
     const QStringList pictures{"6f1a890c692ed3d5f785c2bdc9cc3c01ea866b8f2f67135619453a8b534c29dc",
                                "8cdbac47d36894c8d58e79169204b394849177f4fda3d071dc4bc9dd9824f9cd",
                                "6f954554fbfd7c3eddd2b4c524f2a1c4263817bbefb114fe79f275dfc73b0a8e"};
-    const QStringList files = Files(carved);
+    // A picture that Format Recovery lists by name (a deleted one) comes back
+    // under its name and is not carved again.
+    QStringList files;
+    for (const QString& file : Files(carved))
+      files << carved + file;
+    for (const QString& file : Files(out + "/#/corpus"))
+      if (file.endsWith(".jpg")) files << out + "/#/corpus" + file;
     QVERIFY(files.size() >= 2);
     for (const QString& file : files)
-      QVERIFY2(pictures.contains(Sha256(carved + file)),
-               qPrintable(file + " is no corpus picture"));
+      QVERIFY2(pictures.contains(Sha256(file)), qPrintable(file + " is no corpus picture"));
   }
 
   void createImageEndToEnd() {

@@ -122,7 +122,8 @@ std::optional<std::uint64_t> FindOnVolume(const Bytes8& volume, const Bytes8& fi
 }
 
 // Format recovery: the file-system scan, then the search over the volume,
-// which finds live and deleted files alike.
+// which finds live and deleted files alike; a deleted file that the scan
+// lists by name is not carved again.
 void CheckVolume(const std::filesystem::path& image, const std::string& label) {
   const auto files = Corpus();
   const Bytes8 volume = test::ReadFile(image);
