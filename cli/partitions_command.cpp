@@ -62,7 +62,13 @@ std::optional<Searched> SearchDisk(const std::string& path, const PartitionList&
   return searched;
 }
 
-nlohmann::ordered_json VolumesJson(const std::vector<FoundVolume>& volumes) {
+// How a found volume is scanned.
+std::string ScanCommand(const std::string& path, const FoundVolume& volume) {
+  return "restorix scan " + path + " --offset " + std::to_string(volume.start);
+}
+
+nlohmann::ordered_json VolumesJson(const std::string& path,
+                                   const std::vector<FoundVolume>& volumes) {
   auto json = nlohmann::ordered_json::array();
   for (const FoundVolume& v : volumes) {
     json.push_back({{"start", v.start},
@@ -72,30 +78,32 @@ nlohmann::ordered_json VolumesJson(const std::vector<FoundVolume>& volumes) {
                     {"label", Utf8FromUtf16(v.label)},
                     {"primaryBootSector", v.primaryBoot},
                     {"backupBootSector", v.backupBoot},
-                    {"partition", v.partition ? nlohmann::ordered_json(v.partition)
-                                              : nlohmann::ordered_json()}});
+                    {"partition",
+                     v.partition ? nlohmann::ordered_json(v.partition) : nlohmann::ordered_json()},
+                    {"offset", v.start},
+                    {"scan", ScanCommand(path, v)}});
   }
   return json;
 }
 
 void PrintVolumes(const std::string& path, const std::vector<FoundVolume>& volumes) {
   if (volumes.empty()) {
-    std::printf("\nNo FAT16, FAT32 or NTFS volume found on '%s'.\n", path.c_str());
+    std::printf("\nNo FAT16, FAT32, exFAT or NTFS volume found on '%s'.\n", path.c_str());
     return;
   }
   std::printf("\nVolumes found by their boot sectors:\n");
-  std::printf("%12s  %12s  %12s  %-6s  %-16s %-15s %s\n", "Start", "Sectors", "Size", "FS", "Label",
-              "Boot sector", "Partition");
+  std::printf("%12s  %12s  %12s  %-6s  %-16s %-15s %-12s %s\n", "Start", "Sectors", "Size", "FS",
+              "Label", "Boot sector", "Partition", "Scan with");
   for (const FoundVolume& v : volumes) {
     const char* boot = v.primaryBoot ? (v.backupBoot ? "both" : "primary") : "backup only";
     const std::string partition = v.partition ? std::to_string(v.partition) : "none (lost)";
-    std::printf("%12llu  %12llu  %12s  %-6s  %-16s %-15s %s\n",
+    std::printf("%12llu  %12llu  %12s  %-6s  %-16s %-15s %-12s --offset %llu\n",
                 static_cast<unsigned long long>(v.start),
                 static_cast<unsigned long long>(v.sectors), SizeText(v.bytes()).c_str(),
                 FileSystemName(v.fsType), Printable(Utf8FromUtf16(v.label)).c_str(), boot,
-                partition.c_str());
+                partition.c_str(), static_cast<unsigned long long>(v.start));
   }
-  std::printf("\nScan one with: restorix scan %s --offset START\n", path.c_str());
+  std::printf("\nScan one with: %s\n", ScanCommand(path, volumes.front()).c_str());
 }
 
 }  // namespace
@@ -110,9 +118,10 @@ void AddPartitionsCommand(CLI::App& app, int& status) {
   CLI::App* command =
       app.add_subcommand("partitions", "List the partitions of a whole disk or disk image");
   command->add_option("IMAGE", options->path, "Whole-disk block device or disk image")->required();
-  command->add_flag("--search", options->search,
-                    "Also read the whole disk for FAT16, FAT32 and NTFS volumes by their boot "
-                    "sectors and backups, the partition table's or not");
+  command->add_flag(
+      "--search", options->search,
+      "Also read the whole disk for FAT16, FAT32, exFAT and NTFS volumes by their boot "
+      "sectors and backups, the partition table's or not");
   command->add_flag("--json", options->json, "Print one JSON document");
   command->footer(
       "Example:\n  restorix partitions disk.img\n  restorix partitions /dev/sdb --search");
@@ -146,7 +155,7 @@ void AddPartitionsCommand(CLI::App& app, int& status) {
         return;
       }
       json["searchCompleted"] = searched->completed;
-      json["volumes"] = VolumesJson(searched->volumes);
+      json["volumes"] = VolumesJson(options->path, searched->volumes);
     }
     if (options->json) {
       PrintJson(json);

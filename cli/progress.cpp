@@ -29,8 +29,8 @@ void CatchInterrupts() {
   sigaction(SIGTERM, &action, nullptr);
 }
 
-void StopOnInterrupt(StopToken* stop) {
-  interruptStop.store(stop);
+StopToken* StopOnInterrupt(StopToken* stop) {
+  return interruptStop.exchange(stop);
 }
 
 ProgressLine::ProgressLine(std::string what, std::string unit, std::uint64_t bytesPerUnit)

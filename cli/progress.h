@@ -38,8 +38,9 @@ class ProgressLine : public TaskEvents {
 // below), a second one ends the program at once.
 void CatchInterrupts();
 // The first Ctrl-C stops `*stop`'s task so that it ends as aborted with what
-// it found; nullptr detaches it before its owner goes away.
-void StopOnInterrupt(StopToken* stop);
+// it found; nullptr detaches it before its owner goes away. Returns the
+// token that was attached before.
+StopToken* StopOnInterrupt(StopToken* stop);
 // Whether Ctrl-C was pressed: a task that starts afterwards (the program
 // was still getting ready, or between two tasks) ends at once as aborted.
 bool Interrupted();

@@ -132,7 +132,11 @@ std::optional<PreparedScan> PrepareScan(Session& session, const ScanOptions& opt
   request.partition = options.source.partition;
   request.offset = options.source.offset;
   request.mode = ModeFromName(options.mode);
-  const OpenedScan opened = OpenScanSource(request);
+  OpenedScan opened;
+  {
+    const BackupReading reading;
+    opened = OpenScanSource(request, reading.search());
+  }
   if (!ExplainOpen(opened.opened, options.source)) {
     status = 1;
     return std::nullopt;

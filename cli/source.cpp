@@ -97,9 +97,24 @@ void AddSourceOptions(CLI::App& command, SourceOptions& options, const std::stri
       ->excludes(partition);
 }
 
+BackupReading::BackupReading()
+    : progress_("Looking for the backup boot sector", "sectors", 512),
+      previous_(StopOnInterrupt(&stop_)) {
+  if (Interrupted()) stop_.RequestStop();
+}
+
+BackupReading::~BackupReading() {
+  progress_.Finish();
+  StopOnInterrupt(previous_);
+}
+
 std::shared_ptr<const Volume> OpenSourceOrExplain(SourceKind kind, const SourceOptions& options) {
-  const OpenResult result =
-      Volume::Open(kind, options.path, options.partition, false, options.offset);
+  OpenResult result;
+  {
+    const BackupReading reading;
+    result = Volume::Open(kind, options.path, options.partition, false, options.offset,
+                          reading.search());
+  }
   ExplainOpen(result, options);
   return result.volume;
 }
@@ -120,10 +135,14 @@ bool ExplainOpen(const OpenResult& result, const SourceOptions& options) {
     case OpenFailure::OtherVolume:  // only reopening a saved scan gives it
       break;
   }
+  if (options.offset != 0 && Interrupted()) {
+    PrintError("stopped while looking for the volume at sector " + std::to_string(options.offset));
+    return false;
+  }
   if (options.offset != 0) {
-    PrintError("no FAT16, FAT32 or NTFS volume starts at sector " + std::to_string(options.offset) +
-               " of '" + options.path + "' (see: restorix partitions " + options.path +
-               " --search)");
+    PrintError("no FAT16, FAT32, exFAT or NTFS volume starts at sector " +
+               std::to_string(options.offset) + " of '" + options.path +
+               "' (see: restorix partitions " + options.path + " --search)");
     return false;
   }
   if (options.partition == 0) {
@@ -144,21 +163,6 @@ bool ExplainOpen(const OpenResult& result, const SourceOptions& options) {
   }
   PrintMessage(kCorruptVolume);
   return false;
-}
-
-const char* FileSystemName(FsType fsType) {
-  switch (fsType) {
-    case FsType::Fat16:
-      return "FAT16";
-    case FsType::Fat32:
-      return "FAT32";
-    case FsType::Ntfs:
-      return "NTFS";
-    case FsType::Exfat:
-      return "exFAT";
-    default:
-      return "none";
-  }
 }
 
 std::string DriveName(const std::u16string& sourceName, const SourceOptions& options) {

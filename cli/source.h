@@ -9,6 +9,7 @@
 #include "catalogue/scan_info.h"
 #include "disk/partitions.h"
 #include "disk/volume.h"
+#include "progress.h"
 
 namespace restorix::cli {
 
@@ -20,6 +21,25 @@ struct SourceOptions {
 
 void AddSourceOptions(CLI::App& command, SourceOptions& options, const std::string& what);
 
+// For as long as a source is being opened: a volume at an offset whose boot
+// sector is gone is looked for by reading forward for its NTFS backup, with
+// a progress line, until Ctrl-C.
+class BackupReading {
+ public:
+  BackupReading();
+  ~BackupReading();
+  BackupReading(const BackupReading&) = delete;
+  BackupReading& operator=(const BackupReading&) = delete;
+  const BackupSearch& search() const { return search_; }
+
+ private:
+  StopToken stop_;
+  ProgressLine progress_;
+  TaskControl task_{stop_, progress_};
+  BackupSearch search_{0, &task_};
+  StopToken* previous_;
+};
+
 // Opens the source; on failure prints why to stderr and returns null.
 std::shared_ptr<const Volume> OpenSourceOrExplain(SourceKind kind, const SourceOptions& options);
 // Prints why an open failed; false unless it succeeded.
@@ -28,9 +48,6 @@ bool ExplainOpen(const OpenResult& result, const SourceOptions& options);
 // Whether a saved scan was read; on failure prints why, and warns when the
 // file ended early.
 bool ScanFileReadOrExplain(const LoadResult& loaded, const std::string& file);
-
-// "NTFS", "FAT32", "FAT16" or "none".
-const char* FileSystemName(FsType fsType);
 
 // How a partition, or a volume at an offset, of the source is named in the
 // log.

@@ -11,7 +11,8 @@ namespace restorix {
 
 namespace {
 
-const char* FileSystemName(FsType type) {
+// As the drive lists name file systems: FAT16 is "FAT".
+const char* ListedFileSystem(FsType type) {
   switch (type) {
     case FsType::Fat16:
       return "FAT";
@@ -58,7 +59,7 @@ LogicalDiskInfo ImageVolume(const std::filesystem::path& image, unsigned partiti
   const OpenResult opened = Volume::Open(SourceKind::LogicalDrive, image, partition);
   if (opened) {
     const VolumeContext& context = opened.volume->context();
-    disk.fileSystem = FileSystemName(context.fsType());
+    disk.fileSystem = ListedFileSystem(context.fsType());
     disk.volumeSerialNumber = SerialText(context);
     disk.blockBytes = context.clusterBytes();
     disk.blockSize = std::to_string(context.clusterBytes());

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "disk/volume.h"
+#include "disk/volume_search.h"
 #include "drives/drive_lists.h"
 #include "signature/signature_record.h"
 #include "tasks/process_log.h"
@@ -24,6 +25,7 @@
 class QButtonGroup;
 class QCheckBox;
 class QComboBox;
+class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -31,6 +33,8 @@ class QTreeWidget;
 class QTreeWidgetItem;
 
 namespace restorix {
+
+class TaskRunner;
 
 enum class RecoveryMode : std::uint8_t { None, DeletedFiles, Format, Advanced, CreateImage };
 
@@ -100,10 +104,10 @@ class CWizardSheet : public QWizard {
   WizardResult result_;
 };
 
-// Opens a source; when the device may not be read, offers the other way in
-// and tries once more.
+// Opens a source (or the volume found at `found`'s start of it); when the
+// device may not be read, offers the other way in and tries once more.
 OpenResult OpenDriveSource(QWidget* parent, SourceKind kind, const std::string& path,
-                           unsigned partition);
+                           unsigned partition, const FoundVolume* found = nullptr);
 
 // The "&Run wizard on startup" box of a page, tied to the sheet's setting.
 class StartupBox;
@@ -153,16 +157,34 @@ class CWizardDriveSelectionPage : public QWizardPage {
   // Marks the drive at `index` of the page's list (-1: none), as a click does.
   void SelectDrive(int index);
 
+  // Advanced File Recovery: "Volumes found on this disk". The search reads
+  // the marked disk as a task with the progress dialog; choosing a volume
+  // found scans that volume with its file system instead of the disk.
+  QGroupBox* volumesBox() const { return volumesBox_; }
+  QPushButton* searchButton() const { return search_; }
+  QTreeWidget* volumeList() const { return volumes_; }
+  TaskRunner& searchRunner() { return *runner_; }
+  void SearchForVolumes();
+  // The volume chosen in the list; null for the whole disk.
+  const FoundVolume* chosenVolume() const;
+
  private:
   bool physical() const { return sheet_.recoveryMode() == RecoveryMode::Advanced; }
   void OnSelectionChanged(int index);
   void ShowInformation();
+  void ShowVolumes();
 
   CWizardSheet& sheet_;
   DriveTree* tree_;
   HelpList* info_;
   QLabel* status_;
   StartupBox* startup_;
+  QGroupBox* volumesBox_;
+  QPushButton* search_;
+  QTreeWidget* volumes_;
+  std::vector<FoundVolume> found_;
+  StopToken searchStop_;
+  std::unique_ptr<TaskRunner> runner_;
   int selected_ = -1;
   bool failed_ = false;  // the chosen drive failed to open: choose again
 };

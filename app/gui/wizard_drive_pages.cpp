@@ -1,5 +1,6 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -9,11 +10,13 @@
 #include "disk/imaging.h"
 #include "gui/icons.h"
 #include "gui/qt_text.h"
+#include "gui/task_runner.h"
 #include "gui/wizard.h"
 #include "gui/wizard_parts.h"
 #include "platform/storage.h"
 #include "tasks/image_space.h"
 #include "tasks/messages.h"
+#include "util/size_text.h"
 #include "util/text.h"
 
 namespace restorix {
@@ -23,6 +26,9 @@ namespace {
 constexpr const char* kNoLogicalDrive = "Please select logical drive to process";
 constexpr const char* kNoPhysicalDrive = "Please select physical drive to process";
 constexpr const char* kFilePath = "File Path :";
+constexpr const char* kSearchText =
+    "Please wait while Restorix is searching the disk for volumes.\nThis process may take "
+    "several minutes.";
 
 QString Q(const std::string& text) {
   return QString::fromStdString(text);
@@ -127,10 +133,34 @@ CWizardDriveSelectionPage::CWizardDriveSelectionPage(CWizardSheet& sheet) : shee
   status_ = new QLabel(this);
   status_->setObjectName("status");
   startup_ = new StartupBox(sheet, this);
+  volumesBox_ = new QGroupBox("Volumes found on this disk", this);
+  search_ = new QPushButton("&Search for Volumes", volumesBox_);
+  auto* hint = new QLabel(
+      "Choose a volume to scan it with its file system, or none to search the whole disk.",
+      volumesBox_);
+  hint->setWordWrap(true);
+  volumes_ = new QTreeWidget(volumesBox_);
+  volumes_->setHeaderLabels({"Start", "Length", "File System", "Label", "Partition Table"});
+  volumes_->setRootIsDecorated(false);
+  volumes_->setSelectionMode(QAbstractItemView::SingleSelection);
+  volumes_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  auto* searchRow = new QHBoxLayout;
+  searchRow->addWidget(hint, 1);
+  searchRow->addWidget(search_);
+  auto* box = new QVBoxLayout(volumesBox_);
+  box->addLayout(searchRow);
+  box->addWidget(volumes_);
+  runner_ = std::make_unique<TaskRunner>(searchStop_, this);
   auto* layout = new QVBoxLayout(this);
-  layout->addLayout(DriveArea(tree_, info_, status_));
+  layout->addLayout(DriveArea(tree_, info_, status_), 3);
+  layout->addWidget(volumesBox_, 2);
   layout->addWidget(startup_);
   tree_->changed = [this](int index) { OnSelectionChanged(index); };
+  connect(search_, &QPushButton::clicked, this, &CWizardDriveSelectionPage::SearchForVolumes);
+  connect(volumes_, &QTreeWidget::itemSelectionChanged, this, [this] {
+    failed_ = false;
+    emit completeChanged();
+  });
 }
 
 CWizardDriveSelectionPage::~CWizardDriveSelectionPage() {
@@ -151,6 +181,7 @@ void CWizardDriveSelectionPage::initializePage() {
   }
   tree_->Fill(names, Icons::Get(Icons::Disk));
   startup_->Show();
+  volumesBox_->setVisible(physical());
   OnSelectionChanged(-1);
 }
 
@@ -165,8 +196,61 @@ void CWizardDriveSelectionPage::SelectDrive(int index) {
 void CWizardDriveSelectionPage::OnSelectionChanged(int index) {
   selected_ = index;
   failed_ = false;
+  found_.clear();
+  ShowVolumes();
   ShowInformation();
   emit completeChanged();
+}
+
+void CWizardDriveSelectionPage::SearchForVolumes() {
+  if (selected_ < 0 || !physical()) return;
+  const PhysicalDiskInfo& disk = sheet_.drives().physicalDisks[static_cast<std::size_t>(selected_)];
+  const OpenResult opened = OpenDriveSource(this, SourceKind::PhysicalDisk, disk.devicePath, 0);
+  if (!opened) {
+    QMessageBox::critical(this, "Error", kCorruptDisk);
+    return;
+  }
+  std::vector<FoundVolume> found;
+  bool lost = false;
+  runner_->Run({kSearchText, Q(disk.displayName)}, [&](TaskSink& sink) {
+    try {
+      found = SearchVolumes(*opened.volume, {searchStop_, sink});
+    } catch (const DeviceLostError&) {
+      lost = true;
+    }
+    sink.TaskFinished(TaskOutcome::None);
+    return TaskReport{};
+  });
+  MarkPartitions(found, ListPartitions(disk.devicePath));
+  found_ = std::move(found);
+  ShowVolumes();
+  if (lost) QMessageBox::critical(this, "Error", "The disk is no longer available.");
+}
+
+void CWizardDriveSelectionPage::ShowVolumes() {
+  volumes_->clear();
+  search_->setEnabled(selected_ >= 0);
+  for (const FoundVolume& volume : found_) {
+    auto* row = new QTreeWidgetItem(volumes_);
+    row->setText(0, QString::number(volume.start));
+    row->setText(1, Q(SizeText(volume.bytes())));
+    row->setText(2, FileSystemName(volume.fsType));
+    row->setText(3, QStringFromUtf16(volume.label));
+    row->setText(4, volume.partition ? "Partition " + QString::number(volume.partition)
+                                     : QString("Not listed (lost)"));
+    row->setTextAlignment(0, Qt::AlignRight | Qt::AlignVCenter);
+    row->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
+  }
+}
+
+const FoundVolume* CWizardDriveSelectionPage::chosenVolume() const {
+  if (!physical()) return nullptr;
+  const QList<QTreeWidgetItem*> chosen = volumes_->selectedItems();
+  if (chosen.isEmpty()) return nullptr;
+  const int row = volumes_->indexOfTopLevelItem(chosen.front());
+  return row >= 0 && static_cast<std::size_t>(row) < found_.size()
+             ? &found_[static_cast<std::size_t>(row)]
+             : nullptr;
 }
 
 void CWizardDriveSelectionPage::ShowInformation() {
@@ -209,16 +293,21 @@ bool CWizardDriveSelectionPage::validatePage() {
     path = drive.devicePath;
     partition = drive.partition;
   }
+  // A volume found on the disk is scanned as a volume, at its start.
+  const FoundVolume* volume = chosenVolume();
+  if (volume) name += " (offset " + std::to_string(volume->start) + ")";
   ProcessLogEntry& entry = sheet_.logEntry();
   entry = {"Selected " + name, std::string("Processing Mode: ") + ModeName(mode), "", LOG_STARTED};
   WizardResult& result = sheet_.result();
   result.volume.reset();
-  const OpenResult opened = OpenDriveSource(
-      this, physical() ? SourceKind::PhysicalDisk : SourceKind::LogicalDrive, path, partition);
+  const SourceKind kind =
+      physical() && !volume ? SourceKind::PhysicalDisk : SourceKind::LogicalDrive;
+  const OpenResult opened = OpenDriveSource(this, kind, path, partition, volume);
   if (!opened) {
     failed_ = true;
     emit completeChanged();
-    QMessageBox::critical(this, "Error", physical() ? kCorruptDisk : kCorruptVolume);
+    QMessageBox::critical(this, "Error",
+                          kind == SourceKind::PhysicalDisk ? kCorruptDisk : kCorruptVolume);
     return false;
   }
   if (mode != RecoveryMode::DeletedFiles && !sheet_.LoadTypes()) {

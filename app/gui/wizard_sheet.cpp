@@ -189,15 +189,21 @@ void QuietChildren(QWidget* page) {
 }
 
 OpenResult OpenDriveSource(QWidget* parent, SourceKind kind, const std::string& path,
-                           unsigned partition) {
+                           unsigned partition, const FoundVolume* found) {
+  // A found volume's length tells where an NTFS backup boot sector lies.
+  const auto open = [&] {
+    return found ? Volume::Open(kind, path, partition, false, found->start,
+                                BackupSearch{found->sectors, nullptr})
+                 : Volume::Open(kind, path, partition);
+  };
   QApplication::setOverrideCursor(Qt::WaitCursor);
-  OpenResult opened = Volume::Open(kind, path, partition);
+  OpenResult opened = open();
   QApplication::restoreOverrideCursor();
   struct stat status {};
   const bool device = ::stat(path.c_str(), &status) == 0 && S_ISBLK(status.st_mode);
   const bool refused = opened.failure == OpenFailure::CannotOpen &&
                        (opened.error == EACCES || opened.error == EPERM);
-  if (device && refused && OfferDeviceAccess(parent)) opened = Volume::Open(kind, path, partition);
+  if (device && refused && OfferDeviceAccess(parent)) opened = open();
   return opened;
 }
 

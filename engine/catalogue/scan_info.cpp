@@ -259,7 +259,14 @@ OpenResult Reopen(const std::filesystem::path& path, const VolumeContext& stored
   if (offset != 0) {
     const SourceKind kind =
         stored.fsType() == FsType::None ? SourceKind::PhysicalDisk : SourceKind::LogicalDrive;
-    OpenResult result = Volume::Open(kind, path, 0, false, offset);
+    // A volume found by its NTFS backup ends with it, where the stored
+    // geometry says.
+    BackupSearch backup;
+    if (stored.fsType() == FsType::Ntfs) {
+      const auto bytes = CheckedMul(stored.totalSectors() + 1, stored.bytesPerSector());
+      backup.length = bytes ? *bytes / 512 : 0;
+    }
+    OpenResult result = Volume::Open(kind, path, 0, false, offset, backup);
     return !result || SameVolume(stored, result.volume->context()) ? result : other;
   }
   if (stored.fsType() == FsType::None) {

@@ -159,6 +159,52 @@ bool ExfatBootRegionOk(Bytes region, std::uint32_t sectorBytes) {
   return true;
 }
 
+std::optional<VolumeContext> ReadExfatBootRegion(const VolumeBytesReader& read,
+                                                 std::uint64_t firstSector,
+                                                 std::uint32_t sectorBytes) {
+  std::vector<std::uint8_t> region(kExfatRegionSectors * sectorBytes);
+  read(firstSector * sectorBytes, region);
+  const Bytes boot = Bytes(region).first(kBootSectorBytes);
+  if (!LooksLikeExfat(boot) || (1u << boot[0x6C]) != sectorBytes) return std::nullopt;
+  // The cluster heap ends inside the volume.
+  const std::uint64_t heapEnd =
+      std::uint64_t{le32(boot, 0x58)} + (std::uint64_t{le32(boot, 0x5C)} << boot[0x6D]);
+  if (le64(boot, 0x48) < heapEnd || !ExfatBootRegionOk(region, sectorBytes)) return std::nullopt;
+  return RecogniseVolume(boot);
+}
+
+bool ExfatRootFolderOk(const VolumeBytesReader& read, const VolumeContext& context,
+                       std::u16string& label) {
+  constexpr std::size_t kEntryBytes = 32;
+  constexpr std::uint8_t kBitmap = 0x81, kUpCase = 0x82, kLabel = 0x83;
+  // The root's first entries are these; one sector's worth holds them.
+  const std::uint64_t clusters = context.fatEntryCount() - 1;
+  const std::uint64_t root = context.exfatRootCluster();
+  if (root < 2 || root > clusters + 1) return false;
+  const std::uint64_t sector = context.dataStart() + ((root - 2) << context.exfatClusterShift());
+  std::vector<std::uint8_t> first(context.bytesPerSector());
+  read(sector * context.bytesPerSector(), first);
+  const auto inHeap = [&](Bytes entry) {
+    const std::uint32_t cluster = le32(entry, 20);
+    return cluster >= 2 && cluster <= clusters + 1 && le64(entry, 24) != 0;
+  };
+  bool bitmap = false, upCase = false;
+  std::u16string name;
+  for (std::size_t at = 0; at + kEntryBytes <= first.size(); at += kEntryBytes) {
+    const Bytes entry = Bytes(first).subspan(at, kEntryBytes);
+    if (entry[0] == 0) break;
+    if (entry[0] == kBitmap) bitmap = bitmap || inHeap(entry);
+    if (entry[0] == kUpCase) upCase = upCase || inHeap(entry);
+    if (entry[0] == kLabel && entry[1] <= 11 && name.empty()) {
+      for (std::size_t i = 0; i < entry[1]; ++i)
+        name.push_back(static_cast<char16_t>(le16(entry, 2 + 2 * i)));
+    }
+  }
+  if (!bitmap || !upCase) return false;
+  label = std::move(name);
+  return true;
+}
+
 bool LooksLikeNtfs(Bytes b) {
   const std::uint16_t bytesPerSector = le16(b, 0x0B);
   if (!(HasJump(b) && le32(b, 0x20) == 0 && le16(b, 0x24) == 0x0080 &&

@@ -2,7 +2,9 @@
 // NTFS master file table.
 #pragma once
 
+#include <functional>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "disk/volume_context.h"
@@ -21,6 +23,29 @@ bool LooksLikeExfat(Bytes boot);
 // The exFAT boot region (`region`: its first 12 sectors) against its
 // checksum sector, the 12th.
 bool ExfatBootRegionOk(Bytes region, std::uint32_t sectorBytes);
+
+// Reads bytes at a byte offset from the start of a volume; what cannot be
+// read is zeros.
+using VolumeBytesReader = std::function<void(std::uint64_t offset, MutableBytes buffer)>;
+
+// exFAT keeps its boot region twice: the main one at sector 0 and the backup
+// at sector 12, in the volume's own sector size.
+inline constexpr std::uint64_t kExfatRegionSectors = 12;
+
+// The context of the exFAT boot region that starts at sector `firstSector`
+// (0 or kExfatRegionSectors) of `sectorBytes` bytes: its boot sector is an
+// exFAT one with that sector size, its geometry fits in the volume it
+// claims, and the region passes its checksum. nullopt otherwise.
+std::optional<VolumeContext> ReadExfatBootRegion(const VolumeBytesReader& read,
+                                                 std::uint64_t firstSector,
+                                                 std::uint32_t sectorBytes);
+
+// Whether the first cluster of the root folder of the exFAT volume
+// `context` holds what every exFAT root holds: an allocation bitmap and an
+// up-case table inside the cluster heap. Sets `label` from the volume label
+// entry, when there is one.
+bool ExfatRootFolderOk(const VolumeBytesReader& read, const VolumeContext& context,
+                       std::u16string& label);
 
 // Sectors per MFT or index record from the signed byte at 0x40 or 0x44: a
 // count of clusters when positive, 2^-v bytes when negative. 0 when the value

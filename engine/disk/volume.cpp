@@ -14,18 +14,92 @@ namespace restorix {
 namespace {
 constexpr std::size_t kBootSectorBytes = 512;
 constexpr std::uint64_t kOffsetUnit = 512;
+constexpr std::array<std::uint32_t, 4> kSectorSizes{512, 1024, 2048, 4096};
+// Large enough that the disk, not the calls, sets the pace of a read forward.
+constexpr std::size_t kForwardPieceBytes = std::size_t{4} << 20;
+
+VolumeBytesReader SourceReader(SectorSource& source) {
+  return [&source](std::uint64_t offset, MutableBytes buffer) {
+    const int error = source.ReadAt(buffer, offset);
+    if (error == 0) return;
+    if (IsDeviceLostError(error)) throw DeviceLostError(DeviceLostError::Side::Source, error);
+    std::fill(buffer.begin(), buffer.end(), 0);
+  };
+}
 
 // The backup boot sector FAT32 keeps at its sector 6, in whichever sector
 // size the copy itself gives.
 std::optional<VolumeContext> RecogniseFat32Backup(SectorSource& source, MutableBytes boot) {
   constexpr std::uint32_t kBackupSector = 6;
-  for (const std::uint32_t sectorBytes : {512u, 1024u, 2048u, 4096u}) {
+  for (const std::uint32_t sectorBytes : kSectorSizes) {
     if (source.ReadAt(boot, std::uint64_t{kBackupSector} * sectorBytes) != 0) continue;
     if (LooksLikeFat32(boot) && le16(boot, 0x0B) == sectorBytes &&
         le16(boot, 0x32) == kBackupSector)
       return RecogniseVolume(boot);
   }
   return std::nullopt;
+}
+
+// The exFAT backup boot region at sector 12, in whichever sector size it
+// gives, when the root folder it leads to is an exFAT root.
+std::optional<VolumeContext> RecogniseExfatBackup(SectorSource& source) {
+  const VolumeBytesReader read = SourceReader(source);
+  for (const std::uint32_t sectorBytes : kSectorSizes) {
+    const auto context = ReadExfatBootRegion(read, kExfatRegionSectors, sectorBytes);
+    std::u16string label;
+    if (context && ExfatRootFolderOk(read, *context, label)) return context;
+  }
+  return std::nullopt;
+}
+
+// Whether `sector`, lying at byte `position` of a volume, is the NTFS backup
+// boot sector of that volume: its count of sectors ends right there.
+bool IsNtfsBackupAt(Bytes sector, std::uint64_t position) {
+  if (!LooksLikeNtfs(sector) || le16(sector, 0x1FE) != 0xAA55) return false;
+  const auto end = CheckedMul(le64(sector, 0x28), le16(sector, 0x0B));
+  return end && *end == position;
+}
+
+// The NTFS backup boot sector of the volume at byte 0 of `source`, where
+// `search` says to look for it.
+std::optional<VolumeContext> RecogniseNtfsBackup(SectorSource& source, MutableBytes boot,
+                                                 const BackupSearch& search) {
+  const VolumeBytesReader read = SourceReader(source);
+  if (search.length != 0) {
+    const auto end = CheckedMul(search.length, kOffsetUnit);
+    for (const std::uint32_t sectorBytes : kSectorSizes) {
+      if (!end || *end < 2 * sectorBytes) break;
+      read(*end - sectorBytes, boot);
+      if (IsNtfsBackupAt(boot, *end - sectorBytes)) return RecogniseVolume(boot);
+    }
+    return std::nullopt;
+  }
+  if (search.task == nullptr) return std::nullopt;
+  const TaskControl& task = *search.task;
+  const std::uint64_t size = source.size();
+  std::vector<std::uint8_t> piece(kForwardPieceBytes);
+  for (std::uint64_t first = 0; first < size && task.running(); first += piece.size()) {
+    read(first, piece);
+    const std::size_t bytes =
+        static_cast<std::size_t>(std::min<std::uint64_t>(piece.size(), size - first));
+    for (std::size_t at = first == 0 ? kOffsetUnit : 0; at + kBootSectorBytes <= bytes;
+         at += kOffsetUnit) {
+      const Bytes sector = Bytes(piece).subspan(at, kBootSectorBytes);
+      if (!IsNtfsBackupAt(sector, first + at)) continue;
+      std::copy(sector.begin(), sector.end(), boot.begin());
+      return RecogniseVolume(boot);
+    }
+    task.events.ScanProgress((first + bytes) / kOffsetUnit, size / kOffsetUnit);
+  }
+  return std::nullopt;
+}
+
+// The exFAT context of the main boot region when it passes its checks, else
+// that of the backup region when that one does.
+std::optional<VolumeContext> CheckedExfatBoot(SectorSource& source, std::uint32_t sectorBytes) {
+  const VolumeBytesReader read = SourceReader(source);
+  if (auto main = ReadExfatBootRegion(read, 0, sectorBytes)) return main;
+  return ReadExfatBootRegion(read, kExfatRegionSectors, sectorBytes);
 }
 }  // namespace
 
@@ -34,7 +108,7 @@ Volume::Volume(std::shared_ptr<SectorSource> source, std::u16string name)
 }
 
 OpenResult Volume::Open(SourceKind kind, const std::filesystem::path& path, unsigned partition,
-                        bool orWholeDisk, std::uint64_t offset) {
+                        bool orWholeDisk, std::uint64_t offset, const BackupSearch& backup) {
   auto opened = FileSource::Open(path);
   if (!opened.source) return {nullptr, OpenFailure::CannotOpen, opened.error};
   if (partition != 0) {
@@ -58,7 +132,7 @@ OpenResult Volume::Open(SourceKind kind, const std::filesystem::path& path, unsi
   const std::u16string name = Utf16FromUtf8((ec ? path : absolute).string());
   const std::shared_ptr<SectorSource> source = std::move(opened.source);
   // A volume found at an offset may have been found by its backup alone.
-  OpenResult result = Mount(kind, source, name, wholeFile, offset != 0);
+  OpenResult result = Mount(kind, source, name, wholeFile, offset != 0 ? &backup : nullptr);
   const bool unrecognised =
       result.failure == OpenFailure::NotRecognised || result.failure == OpenFailure::MftNotFound;
   if (orWholeDisk && unrecognised) result = Mount(SourceKind::PhysicalDisk, source, name, false);
@@ -80,7 +154,7 @@ OpenResult Volume::Open(SourceKind kind, std::shared_ptr<SectorSource> source,
 }
 
 OpenResult Volume::Mount(SourceKind kind, std::shared_ptr<SectorSource> source, std::u16string name,
-                         bool wholeFile, bool orBackup) {
+                         bool wholeFile, const BackupSearch* backup) {
   std::shared_ptr<Volume> volume(new Volume(std::move(source), std::move(name)));
   VolumeContext& context = volume->context_;
   if (kind == SourceKind::PhysicalDisk) {
@@ -96,14 +170,17 @@ OpenResult Volume::Mount(SourceKind kind, std::shared_ptr<SectorSource> source, 
   } catch (const DeviceLostError& lost) {
     return {nullptr, OpenFailure::CannotOpen, lost.error()};
   }
-  std::optional<VolumeContext> recognised = RecogniseVolume(boot);
-  if (!recognised && orBackup) recognised = RecogniseFat32Backup(*volume->source_, boot);
-  if (recognised && recognised->isExfat()) {
-    try {
-      recognised = volume->CheckedExfatBoot(*recognised);
-    } catch (const DeviceLostError& lost) {
-      return {nullptr, OpenFailure::CannotOpen, lost.error()};
-    }
+  std::optional<VolumeContext> recognised;
+  try {
+    SectorSource& from = *volume->source_;
+    recognised = RecogniseVolume(boot);
+    if (recognised && recognised->isExfat())
+      recognised = CheckedExfatBoot(from, recognised->bytesPerSector());
+    if (!recognised && backup) recognised = RecogniseFat32Backup(from, boot);
+    if (!recognised && backup) recognised = RecogniseExfatBackup(from);
+    if (!recognised && backup) recognised = RecogniseNtfsBackup(from, boot, *backup);
+  } catch (const DeviceLostError& lost) {
+    return {nullptr, OpenFailure::CannotOpen, lost.error()};
   }
   if (!recognised) return {nullptr, OpenFailure::NotRecognised, 0};
   context = *recognised;
@@ -123,24 +200,6 @@ OpenResult Volume::Mount(SourceKind kind, std::shared_ptr<SectorSource> source, 
   }
   volume->imageFile_ = wholeFile && context.fsType() != FsType::None;
   return {std::move(volume)};
-}
-
-std::optional<VolumeContext> Volume::CheckedExfatBoot(const VolumeContext& main) {
-  // The backup boot region follows the main one; it stands in when the main
-  // one fails its checksum.
-  constexpr std::uint64_t kRegionSectors = 12;
-  const std::uint32_t sectorBytes = main.bytesPerSector();
-  std::vector<std::uint8_t> region(kRegionSectors * sectorBytes);
-  context_ = main;
-  ReadSectors(region, 0);
-  if (ExfatBootRegionOk(region, sectorBytes)) return main;
-  ReadSectors(region, kRegionSectors);
-  const std::optional<VolumeContext> backup = RecogniseVolume(region);
-  if (backup && backup->isExfat() && backup->bytesPerSector() == sectorBytes &&
-      ExfatBootRegionOk(region, sectorBytes)) {
-    return backup;
-  }
-  return std::nullopt;
 }
 
 std::shared_ptr<const Volume> Volume::Detached(std::u16string name, const VolumeContext& context) {

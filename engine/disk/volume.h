@@ -14,6 +14,7 @@
 #include "disk/sector_source.h"
 #include "disk/volume_context.h"
 #include "fs/ntfs_record.h"
+#include "task.h"
 
 namespace restorix {
 
@@ -34,6 +35,21 @@ enum class OpenFailure {
 
 class Volume;
 
+// How a volume at an offset whose own boot sector is gone is found from its
+// NTFS backup, the volume's last sector (FAT32 and exFAT keep theirs near
+// the start, where they are always tried).
+struct BackupSearch {
+  // The volume's length in 512-byte units, its last sector included, when
+  // it is known (the volume search found it, a saved scan kept it): the
+  // backup is looked for there alone.
+  std::uint64_t length = 0;
+  // Else, with a task, the source is read forward from the offset to its end
+  // for the NTFS boot sector whose count of sectors ends where it lies; the
+  // task's token stops the reading, its events get the progress (in
+  // 512-byte units). Without either, no NTFS backup is looked for.
+  const TaskControl* task = nullptr;
+};
+
 struct OpenResult {
   std::shared_ptr<const Volume> volume;
   OpenFailure failure = OpenFailure::None;
@@ -51,9 +67,12 @@ class Volume {
   // A nonzero `offset` (512-byte units, as partition tables count) opens the
   // volume that starts there, inside the partition when one is given; the
   // source is then seen as the volume's own bytes only, so that its identity
-  // names them.
+  // names them. A volume at an offset may also be opened from the backup of
+  // its boot sector: FAT32's at sector 6, exFAT's boot region at sector 12,
+  // NTFS's at its end as `backup` says.
   static OpenResult Open(SourceKind kind, const std::filesystem::path& path, unsigned partition = 0,
-                         bool orWholeDisk = false, std::uint64_t offset = 0);
+                         bool orWholeDisk = false, std::uint64_t offset = 0,
+                         const BackupSearch& backup = {});
   // The same over a source made elsewhere (tests inject faulty ones).
   static OpenResult Open(SourceKind kind, std::shared_ptr<SectorSource> source,
                          std::u16string name);
@@ -93,14 +112,11 @@ class Volume {
 
  private:
   Volume(std::shared_ptr<SectorSource> source, std::u16string name);
-  // With `orBackup`, a FAT32 volume whose boot sector is unreadable is
-  // mounted from the backup copy at its sector 6.
+  // With `backup`, a volume whose boot sector is unreadable is mounted from
+  // a backup copy.
   static OpenResult Mount(SourceKind kind, std::shared_ptr<SectorSource> source,
-                          std::u16string name, bool wholeFile, bool orBackup = false);
-  // The exFAT context of the main boot region when it passes its checksum,
-  // else that of the backup region when that one does; nullopt when
-  // neither does.
-  std::optional<VolumeContext> CheckedExfatBoot(const VolumeContext& main);
+                          std::u16string name, bool wholeFile,
+                          const BackupSearch* backup = nullptr);
 
   std::shared_ptr<SectorSource> source_;
   std::u16string sourceName_;

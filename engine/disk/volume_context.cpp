@@ -10,4 +10,20 @@ VolumeContext VolumeContext::Decode(Bytes block) {
   return context;
 }
 
+const char* FileSystemName(FsType fsType) {
+  switch (fsType) {
+    case FsType::Fat16:
+      return "FAT16";
+    case FsType::Fat32:
+      return "FAT32";
+    case FsType::Ntfs:
+      return "NTFS";
+    case FsType::Exfat:
+      return "exFAT";
+    case FsType::None:
+      break;
+  }
+  return "none";
+}
+
 }  // namespace restorix

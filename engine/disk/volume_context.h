@@ -114,6 +114,9 @@ inline std::uint64_t VolumeEndSector(const VolumeContext& context) {
   return CheckedAdd(context.firstSector(), context.totalSectors()).value_or(~std::uint64_t{0});
 }
 
+// "FAT16", "FAT32", "NTFS", "exFAT", or "none".
+const char* FileSystemName(FsType fsType);
+
 // The MFT records that `clusters` clusters hold; 0 when a forged count
 // overflows or the record size is unknown.
 inline std::uint64_t MftRecordsIn(std::uint64_t clusters, const VolumeContext& context) {

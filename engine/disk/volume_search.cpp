@@ -34,7 +34,7 @@ std::optional<std::uint64_t> At(std::uint64_t start, std::uint64_t sectors,
 // ---- FAT16 and FAT32 ----
 
 std::uint64_t FatBackup(Bytes boot) {
-  return le16(boot, 0x32);
+  return std::uint64_t{le16(boot, 0x32)} * le16(boot, 0x0B);
 }
 
 std::uint64_t FatBytes(Bytes boot) {
@@ -132,7 +132,7 @@ bool VerifyFat(const Volume& disk, std::uint64_t start, Bytes boot, std::u16stri
 // ---- NTFS ----
 
 std::uint64_t NtfsBackup(Bytes boot) {
-  return le64(boot, 0x28);
+  return CheckedMul(le64(boot, 0x28), le16(boot, 0x0B)).value_or(0);
 }
 
 // The volume and the backup boot sector after it.
@@ -176,10 +176,40 @@ bool VerifyNtfs(const Volume& disk, std::uint64_t start, Bytes boot, std::u16str
   return false;
 }
 
-const std::array<BootRecogniser, 3> kRecognisers{{
+// ---- exFAT ----
+
+// The backup boot region follows the main one.
+std::uint64_t ExfatBackup(Bytes boot) {
+  return kExfatRegionSectors << boot[0x6C];
+}
+
+std::uint64_t ExfatBytes(Bytes boot) {
+  return CheckedMul(le64(boot, 0x48), std::uint64_t{1} << boot[0x6C]).value_or(0);
+}
+
+// Either boot region passes its checksum, and the root folder it leads to
+// holds the allocation bitmap and the up-case table.
+bool VerifyExfat(const Volume& disk, std::uint64_t start, Bytes boot, std::u16string& label) {
+  const VolumeBytesReader read = [&](std::uint64_t offset, MutableBytes buffer) {
+    const auto at = CheckedAdd(start, offset);
+    if (at)
+      ReadDiskBytes(disk, *at, buffer);
+    else
+      std::fill(buffer.begin(), buffer.end(), 0);
+  };
+  const std::uint32_t sectorBytes = 1u << boot[0x6C];
+  for (const std::uint64_t region : {std::uint64_t{0}, kExfatRegionSectors}) {
+    const std::optional<VolumeContext> context = ReadExfatBootRegion(read, region, sectorBytes);
+    if (context && ExfatRootFolderOk(read, *context, label)) return true;
+  }
+  return false;
+}
+
+const std::array<BootRecogniser, 4> kRecognisers{{
     {FsType::Ntfs, LooksLikeNtfs, NtfsBackup, NtfsBytes, VerifyNtfs},
     {FsType::Fat32, LooksLikeFat32, FatBackup, FatBytes, VerifyFat},
     {FsType::Fat16, LooksLikeFat16, [](Bytes) -> std::uint64_t { return 0; }, FatBytes, VerifyFat},
+    {FsType::Exfat, LooksLikeExfat, ExfatBackup, ExfatBytes, VerifyExfat},
 }};
 
 }  // namespace
@@ -214,9 +244,9 @@ void TryBootSector(const Volume& disk, std::uint64_t position, Bytes sector, Sea
     // The sector is the volume's own boot sector, or the backup of one that
     // starts that many sectors before it.
     std::array<std::optional<std::uint64_t>, 2> starts{position};
-    if (const std::uint64_t backup = recogniser.backupSector(sector); backup != 0) {
-      const auto distance = CheckedMul(backup, le16(sector, 0x0B));
-      if (distance && *distance <= position) starts[1] = position - *distance;
+    if (const std::uint64_t distance = recogniser.backupBytes(sector);
+        distance != 0 && distance <= position) {
+      starts[1] = position - distance;
     }
     for (const auto& start : starts) {
       if (!start || *start % kSearchUnit != 0) continue;

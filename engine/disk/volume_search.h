@@ -45,9 +45,9 @@ void ReadDiskBytes(const Volume& disk, std::uint64_t offset, MutableBytes buffer
 struct BootRecogniser {
   FsType fsType;
   bool (*looks)(Bytes boot);
-  // The volume sector that holds the backup of this boot sector; 0 when the
-  // file system keeps none.
-  std::uint64_t (*backupSector)(Bytes boot);
+  // How far into the volume the backup of this boot sector lies, in bytes;
+  // 0 when the file system keeps none.
+  std::uint64_t (*backupBytes)(Bytes boot);
   // The volume's length in bytes as the boot sector gives it; 0 if unusable.
   std::uint64_t (*volumeBytes)(Bytes boot);
   // Checks a volume with this boot sector starting at byte `start` of the

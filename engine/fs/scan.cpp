@@ -24,7 +24,7 @@ std::uint32_t RootIdFor(const VolumeContext& context) {
   }
 }
 
-OpenedScan OpenScanSource(const ScanRequest& request) {
+OpenedScan OpenScanSource(const ScanRequest& request, const BackupSearch& backup) {
   OpenedScan scan;
   if (request.mode == ScanMode::Advanced) {
     scan.opened = Volume::Open(SourceKind::PhysicalDisk, request.source, request.partition, false,
@@ -35,7 +35,7 @@ OpenedScan OpenScanSource(const ScanRequest& request) {
   const bool orDisk = !request.mode && request.partition == 0 && request.offset == 0 &&
                       IsWholeDiskDevice(request.source);
   scan.opened = Volume::Open(SourceKind::LogicalDrive, request.source, request.partition, orDisk,
-                             request.offset);
+                             request.offset, backup);
   const bool disk = scan.opened && scan.opened.volume->context().fsType() == FsType::None;
   scan.mode = request.mode.value_or(disk ? ScanMode::Advanced : ScanMode::DeletedFiles);
   return scan;

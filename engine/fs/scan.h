@@ -41,8 +41,9 @@ struct OpenedScan {
   ScanMode mode = ScanMode::DeletedFiles;
 };
 
-// Opens the request's source, once, the way its mode needs it.
-OpenedScan OpenScanSource(const ScanRequest& request);
+// Opens the request's source, once, the way its mode needs it; a volume at
+// an offset may be found from a backup boot sector as `backup` says.
+OpenedScan OpenScanSource(const ScanRequest& request, const BackupSearch& backup = {});
 
 // The file-system scan that fsType calls for (NTFS, FAT or exFAT) into a
 // started tree; false, having done nothing, for a source without a file

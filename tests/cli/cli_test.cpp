@@ -328,6 +328,15 @@ TEST(CliScanTest, LostVolumesAreFoundAndScannedAtTheirOffsets) {
   EXPECT_NE(text.out.find("DEMONTFS         both            none (lost)"), std::string::npos)
       << text.out;
 
+  // With its first boot sector gone too, the NTFS volume is read forward to
+  // from its start, to the backup at its end, and lists the same items.
+  test::RunOk("dd if=/dev/zero of=" + Quote(image.string()) +
+              " bs=512 seek=83968 count=1 conv=notrunc status=none");
+  const auto fromBackup = Restorix("scan " + Quote(image.string()) + " --offset 83968 --json");
+  ASSERT_EQ(fromBackup.exitCode, 0) << fromBackup.err;
+  EXPECT_EQ(Json::parse(fromBackup.out)["items"],
+            Json::parse(Restorix("scan " + kDemo + " -p 2 --json").out)["items"]);
+
   // A saved scan of such a volume is recovered from where it starts.
   const std::string saved = Quote((dir / "lost.qns").string());
   ASSERT_EQ(
@@ -349,7 +358,7 @@ TEST(CliScanTest, LostVolumesAreFoundAndScannedAtTheirOffsets) {
 
   const auto nothing = Restorix("info " + Quote(image.string()) + " --offset 2049");
   EXPECT_EQ(nothing.exitCode, 1);
-  EXPECT_NE(nothing.err.find("no FAT16, FAT32 or NTFS volume starts at sector 2049"),
+  EXPECT_NE(nothing.err.find("no FAT16, FAT32, exFAT or NTFS volume starts at sector 2049"),
             std::string::npos)
       << nothing.err;
   EXPECT_EQ(Restorix("info " + kDemo + " --offset 2048 --partition 1").exitCode, 2);

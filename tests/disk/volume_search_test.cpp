@@ -1,6 +1,7 @@
 // The volume search over copies of the demo disk (a FAT32 volume at sector
-// 2048 and an NTFS one at 83968, made by mkfs.fat and mkntfs) whose tables
-// and boot sectors were damaged the ways a user meets.
+// 2048 and an NTFS one at 83968, made by mkfs.fat and mkntfs), with an exFAT
+// volume made by mkfs.exfat after them, whose tables and boot sectors were
+// damaged the ways a user meets.
 #include "disk/volume_search.h"
 
 #include <gtest/gtest.h>
@@ -19,6 +20,8 @@ namespace {
 constexpr std::uint64_t kFatStart = 2048, kFatSectors = 81920;
 constexpr std::uint64_t kNtfsStart = 83968, kNtfsSectors = 57344;
 constexpr std::uint64_t kDiskSectors = 147456;
+constexpr std::uint64_t kExfatStart = kDiskSectors, kExfatSectors = 32768;
+constexpr std::uint64_t kLargerDiskSectors = kExfatStart + kExfatSectors + 2048;
 
 void ZeroSectors(const std::filesystem::path& image, std::uint64_t sector,
                  std::uint64_t count = 1) {
@@ -55,6 +58,10 @@ FoundVolume Ntfs(bool primary, bool backup, int partition) {
   return {kNtfsStart, kNtfsSectors, FsType::Ntfs, u"DEMONTFS", primary, backup, partition};
 }
 
+FoundVolume Exfat(bool primary, bool backup, int partition) {
+  return {kExfatStart, kExfatSectors, FsType::Exfat, u"LOSTEXFAT", primary, backup, partition};
+}
+
 std::string Show(const std::vector<FoundVolume>& volumes) {
   std::string text;
   for (const FoundVolume& v : volumes) {
@@ -67,14 +74,23 @@ std::string Show(const std::vector<FoundVolume>& volumes) {
 }
 
 TEST(VolumeSearchTest, FindsEachVolumeWhateverHappenedToTheTable) {
-  if (!test::HaveTool("sfdisk")) GTEST_SKIP() << "needs sfdisk";
-  const auto gpt = [](const std::filesystem::path& image) {
-    test::RunOk(
-        "printf 'label: gpt\\nstart=2048, size=81920, type=L\\nstart=83968, size=57344, "
-        "type=L\\n' | sfdisk -q " +
-        test::Quote(image.string()));
-    ZeroSectors(image, 1);                 // the primary header
-    ZeroSectors(image, kDiskSectors - 1);  // the backup header
+  if (!test::HaveTool("sfdisk") || !test::HaveTool("mkfs.exfat"))
+    GTEST_SKIP() << "needs sfdisk and mkfs.exfat";
+  test::TempDir dir;
+  test::MakeVolume(dir / "exfat.img", kExfatSectors * 512, "mkfs.exfat -L LOSTEXFAT");
+  const std::vector<std::uint8_t> exfat = test::ReadFile(dir / "exfat.img");
+  const auto table = [](const char* label) {
+    return [label](const std::filesystem::path& image) {
+      test::RunOk("printf 'label: " + std::string(label) +
+                  "\\nstart=2048, size=81920\\nstart=83968, size=57344"
+                  "\\nstart=147456, size=32768\\n' | sfdisk -q " +
+                  test::Quote(image.string()));
+    };
+  };
+  const auto gpt = [&](const std::filesystem::path& image) {
+    table("gpt")(image);
+    ZeroSectors(image, 1);                       // the primary header
+    ZeroSectors(image, kLargerDiskSectors - 1);  // the backup header
   };
   struct Case {
     const char* what;
@@ -82,31 +98,48 @@ TEST(VolumeSearchTest, FindsEachVolumeWhateverHappenedToTheTable) {
     std::vector<FoundVolume> expected;
   };
   const Case cases[] = {
-      {"table intact", [](auto&) {}, {Fat(true, true, 1), Ntfs(true, true, 2)}},
+      {"table intact",
+       table("dos"),
+       {Fat(true, true, 1), Ntfs(true, true, 2), Exfat(true, true, 3)}},
       {"table zeroed",
-       [](auto& image) { ZeroSectors(image, 0); },
-       {Fat(true, true, 0), Ntfs(true, true, 0)}},
-      {"GPT with both headers wiped", gpt, {Fat(true, true, 0), Ntfs(true, true, 0)}},
+       [&](auto& image) {
+         table("dos")(image);
+         ZeroSectors(image, 0);
+       },
+       {Fat(true, true, 0), Ntfs(true, true, 0), Exfat(true, true, 0)}},
+      {"GPT with both headers wiped",
+       gpt,
+       {Fat(true, true, 0), Ntfs(true, true, 0), Exfat(true, true, 0)}},
       {"table and first boot sectors zeroed",
        [](auto& image) {
          ZeroSectors(image, 0);
          ZeroSectors(image, kFatStart);
          ZeroSectors(image, kNtfsStart);
+         ZeroSectors(image, kExfatStart);
        },
-       {Fat(false, true, 0), Ntfs(false, true, 0)}},
+       {Fat(false, true, 0), Ntfs(false, true, 0), Exfat(false, true, 0)}},
+      {"exFAT boot region failing its checksum, its backup intact",
+       [](auto& image) { ZeroSectors(image, kExfatStart + 5); },
+       {Fat(true, true, 1), Ntfs(true, true, 2), Exfat(true, true, 0)}},
       {"boot sectors copied where no volume is",
        [](auto& image) {
          ZeroSectors(image, 0);
          CopySector(image, kFatStart, 100);
          CopySector(image, kNtfsStart, 200);
          CopySector(image, kNtfsStart, kDiskSectors - 2);
+         CopySector(image, kExfatStart, 300);
+         CopySector(image, kExfatStart + 12, 400);
        },
-       {Fat(true, true, 0), Ntfs(true, true, 0)}},
+       {Fat(true, true, 0), Ntfs(true, true, 0), Exfat(true, true, 0)}},
   };
   for (const Case& c : cases) {
-    test::TempDir dir;
     const auto image = dir / "disk.img";
+    std::filesystem::remove(image);
     std::filesystem::copy_file(test::Fixture("demo-disk.img"), image);
+    std::vector<std::uint8_t> bytes = test::ReadFile(image);
+    bytes.insert(bytes.end(), exfat.begin(), exfat.end());
+    bytes.resize(kLargerDiskSectors * 512);
+    test::WriteFile(image, bytes);
     c.damage(image);
     EXPECT_EQ(Show(Search(image)), Show(c.expected)) << c.what;
   }
@@ -145,6 +178,40 @@ TEST(VolumeSearchTest, OffsetOpensTheVolumeAsItsPartitionDoes) {
   ASSERT_TRUE(fromBackup);
   EXPECT_EQ(fromBackup.volume->context(),
             Volume::Open(SourceKind::LogicalDrive, disk, 1).volume->context());
+
+  // An NTFS volume opens from the backup at its end: at the length the
+  // search gave, or read forward to it until the task is stopped.
+  ZeroSectors(image, kNtfsStart);
+  const auto ntfs = Volume::Open(SourceKind::LogicalDrive, disk, 2).volume;
+  StopToken stop;
+  TaskEvents events;
+  const TaskControl task{stop, events};
+  const auto open = [&](BackupSearch search) {
+    return Volume::Open(SourceKind::LogicalDrive, image, 0, false, kNtfsStart, search);
+  };
+  for (const BackupSearch& search : {BackupSearch{kNtfsSectors, nullptr}, BackupSearch{0, &task}}) {
+    const OpenResult opened = open(search);
+    ASSERT_TRUE(opened) << search.length;
+    EXPECT_EQ(opened.volume->context(), ntfs->context());
+    EXPECT_EQ(opened.volume->mftRuns(), ntfs->mftRuns());
+    EXPECT_EQ(opened.volume->identity().length, kNtfsSectors * 512);
+  }
+  EXPECT_FALSE(open({}));
+  EXPECT_FALSE(open({kNtfsSectors - 8, nullptr})) << "a wrong length finds nothing";
+  stop.RequestStop();
+  EXPECT_FALSE(open({0, &task}));
+
+  // An exFAT volume opens from its backup boot region, 12 sectors in.
+  std::vector<std::uint8_t> bytes(kFatStart * 512);
+  const std::vector<std::uint8_t> card = test::ReadFile(test::Fixture("exfat-card.img"));
+  bytes.insert(bytes.end(), card.begin(), card.end());
+  std::fill_n(bytes.begin() + kFatStart * 512, 512, 0);
+  test::WriteFile(image, bytes);
+  const OpenResult exfat = Volume::Open(SourceKind::LogicalDrive, image, 0, false, kFatStart);
+  ASSERT_TRUE(exfat);
+  EXPECT_EQ(
+      exfat.volume->context(),
+      Volume::Open(SourceKind::LogicalDrive, test::Fixture("exfat-card.img")).volume->context());
 }
 
 // Devices with 4096-byte sectors read in whole sectors; volumes and their

@@ -14,6 +14,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QTreeView>
+#include <QTreeWidget>
 #include <cstdio>
 #include <thread>
 
@@ -82,8 +83,12 @@ void ShootWizard(MainFrame& frame, const QString& disk, const QString& imageFold
         drives, [](const ProcessLogEntry&) {}, &frame);
     show(sheet, RecoveryMode::Advanced);
     sheet.next();
-    static_cast<CWizardDriveSelectionPage*>(sheet.currentPage())->SelectDrive(0);
+    auto* page = static_cast<CWizardDriveSelectionPage*>(sheet.currentPage());
+    page->SelectDrive(0);
     Shoot("wizard-disks", &sheet);
+    page->SearchForVolumes();
+    page->volumeList()->setCurrentItem(page->volumeList()->topLevelItem(1));
+    Shoot("wizard-found-volumes", &sheet);
   }
   {
     CWizardSheet sheet(

@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QCryptographicHash>
 #include <QDirIterator>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -276,6 +277,51 @@ class WizardTest : public QObject {
     QCOMPARE(page->statusLine()->text(), QString("Please select logical drive to process"));
     QVERIFY(!Button(sheet, QWizard::NextButton)->isEnabled());
     QVERIFY(sheet.result().volume == nullptr);
+  }
+
+  // A disk whose table and NTFS boot sector were zeroed: the search lists
+  // both volumes as lost, and the one chosen opens as a volume from its
+  // backup boot sector, not as the disk.
+  void foundVolumesAreScannedAsVolumes() {
+    test::TempDir folder;
+    const auto image = folder.path() / "lost.img";
+    std::filesystem::copy_file(test::Fixture("demo-disk.img"), image);
+    for (const std::uint64_t sector : {0, 83968}) {
+      std::fstream file(image, std::ios::in | std::ios::out | std::ios::binary);
+      file.seekp(static_cast<std::streamoff>(sector * 512));
+      file.write(std::string(512, '\0').data(), 512);
+    }
+    DriveLists lists;
+    AddImageFile(lists, image);
+    QCOMPARE(lists.physicalDisks.size(), std::size_t{1});
+    CWizardSheet sheet(lists, [](const ProcessLogEntry&) {});
+    Choose(sheet, RecoveryMode::Advanced);
+    sheet.next();
+    auto* page = static_cast<CWizardDriveSelectionPage*>(sheet.currentPage());
+    QVERIFY(page->volumesBox()->isVisibleTo(page));
+    QVERIFY(!page->searchButton()->isEnabled());
+    Tick(page->tree(), 0);
+    page->searchButton()->click();
+    QTreeWidget* found = page->volumeList();
+    QStringList rows;
+    for (int row = 0; row < found->topLevelItemCount(); ++row) {
+      const QTreeWidgetItem* item = found->topLevelItem(row);
+      rows << QStringList{item->text(0), item->text(1), item->text(2), item->text(3), item->text(4)}
+                  .join(" | ");
+    }
+    QCOMPARE(rows, (QStringList{"2048 | 40.00 MB | FAT32 | DEMOFAT32 | Not listed (lost)",
+                                "83968 | 28.00 MB | NTFS | DEMONTFS | Not listed (lost)"}));
+    found->setCurrentItem(found->topLevelItem(1));
+    sheet.next();
+    QCOMPARE(sheet.currentId(), int(CWizardSheet::SignaturesPage));
+    QCOMPARE(sheet.result().volume->context(),
+             Volume::Open(SourceKind::LogicalDrive, test::Fixture("demo-disk.img"), 2)
+                 .volume->context());
+    QCOMPARE(sheet.logEntry().processName,
+             "Selected " + lists.physicalDisks[0].displayName + " (offset 83968)");
+    // Choosing the drive afresh forgets what was found.
+    sheet.back();
+    QCOMPARE(found->topLevelItemCount(), 0);
   }
 
   void spaceAvailableTexts_data() {
