@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "overlay_source.h"
 #include "support/ntfs_volume.h"
 #include "support/read_everything.h"
 
@@ -16,18 +17,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (data[0] & 1)
     test::Protect(record, restorix::le16(record, 0x04) == 0x2A ? 0x2A : 0x30, 0x0101);
 
-  static const test::MemoryNtfsVolume* base = [] {
-    auto* v = new test::MemoryNtfsVolume(8, 16, 3 << 19);
-    return v;
-  }();
-  test::MemoryNtfsVolume volume = *base;
-  volume.Record(20, record);
-  if (data[0] & 2) volume.Record(21, record);  // an extension record it may point to
-  if (size > 1025) {
-    volume.Place(200 * 4096, std::vector<std::uint8_t>(data + 1025, data + size));
-  }
+  // The volume is made once; each input is laid over it.
+  static const test::MemoryNtfsVolume base(8, 16, 3 << 19);
+  auto source = std::make_shared<test::OverlaySource>(base.bytes(), base.bytes().size());
+  source->Put(base.RecordSector(20) * 512, record);
+  if (data[0] & 2) source->Put(base.RecordSector(21) * 512, record);  // an extension record
+  if (size > 1025) source->Put(200 * 4096, Bytes(data + 1025, size - 1025));
 
-  const OpenResult opened = volume.Open();
+  const OpenResult opened = Volume::Open(SourceKind::LogicalDrive, source, u"fuzz");
   if (!opened) return 0;
   test::ScanAndReadEverything(*opened.volume, 16u << 20);
   return 0;

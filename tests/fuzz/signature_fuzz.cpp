@@ -28,9 +28,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<std::uint8_t> disk(data + 1, data + size);
   disk.resize((disk.size() + 511) / 512 * 512 + 1024, 0);
 
-  const auto volume =
-      Volume::Open(SourceKind::PhysicalDisk, std::make_shared<test::FakeSource>(disk), u"fuzz")
-          .volume;
+  const auto volume = Volume::Open(SourceKind::PhysicalDisk,
+                                   std::make_shared<test::FakeSource>(std::move(disk)), u"fuzz")
+                          .volume;
   const StopToken stop;
   if (choice < 128) {
     TaskEvents events;
