@@ -20,9 +20,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The volume is made once; each input is laid over it.
   static const test::MemoryNtfsVolume base(8, 16, 3 << 19);
   auto source = std::make_shared<test::OverlaySource>(base.bytes(), base.bytes().size());
-  source->Put(base.RecordSector(20) * 512, record);
-  if (data[0] & 2) source->Put(base.RecordSector(21) * 512, record);  // an extension record
-  if (size > 1025) source->Put(200 * 4096, Bytes(data + 1025, size - 1025));
+  source->Put(base.RecordSector(20), record);
+  if (data[0] & 2) source->Put(base.RecordSector(21), record);  // an extension record
+  if (size > 1025) source->Put(200 * 8, Bytes(data + 1025, size - 1025));
 
   const OpenResult opened = Volume::Open(SourceKind::LogicalDrive, source, u"fuzz");
   if (!opened) return 0;

@@ -1,13 +1,12 @@
 // A source in memory made of a base that is never copied (zeros past its
-// end) and patches laid over it, later ones over earlier ones. The fuzz
+// end) and sectors laid over it, later ones over earlier ones. The fuzz
 // targets build a volume per input this way: copying a whole base image for
 // every input would cost more than parsing it.
 #pragma once
 
 #include <algorithm>
 #include <cstdint>
-#include <utility>
-#include <vector>
+#include <map>
 
 #include "disk/sector_source.h"
 
@@ -15,23 +14,31 @@ namespace restorix::test {
 
 class OverlaySource : public SectorSource {
  public:
-  // `base` must outlive the source.
-  OverlaySource(Bytes base, std::uint64_t size, std::uint32_t sectorSize = 512)
-      : base_(base), size_(size), sectorSize_(sectorSize) {}
+  static constexpr std::uint32_t kSector = 512;
 
-  // `bytes` must outlive the source.
-  void Put(std::uint64_t offset, Bytes bytes) { patches_.emplace_back(offset, bytes); }
+  // `base` must outlive the source.
+  OverlaySource(Bytes base, std::uint64_t size) : base_(base), size_(size) {}
+
+  // Lays `bytes` over the source from the start of `sector` on; the bytes
+  // must outlive the source.
+  void Put(std::uint64_t sector, Bytes bytes) {
+    for (std::size_t at = 0; at < bytes.size(); at += kSector, ++sector)
+      sectors_.insert_or_assign(
+          sector, bytes.subspan(at, std::min<std::size_t>(kSector, bytes.size() - at)));
+  }
 
   int ReadAt(MutableBytes buffer, std::uint64_t offset) override {
     std::fill(buffer.begin(), buffer.end(), 0);
     if (offset >= size_) return 0;
     Copy(base_, 0, buffer, offset);
-    for (const auto& [at, bytes] : patches_)
-      Copy(bytes, at, buffer, offset);
+    const std::uint64_t end = offset + buffer.size();
+    for (auto it = sectors_.lower_bound(offset / kSector);
+         it != sectors_.end() && it->first * kSector < end; ++it)
+      Copy(it->second, it->first * kSector, buffer, offset);
     return 0;
   }
   std::uint64_t size() const override { return size_; }
-  std::uint32_t sectorSize() const override { return sectorSize_; }
+  std::uint32_t sectorSize() const override { return kSector; }
   SourceIdentity identity() const override { return {}; }
 
  private:
@@ -47,8 +54,7 @@ class OverlaySource : public SectorSource {
 
   Bytes base_;
   std::uint64_t size_;
-  std::uint32_t sectorSize_;
-  std::vector<std::pair<std::uint64_t, Bytes>> patches_;
+  std::map<std::uint64_t, Bytes> sectors_;
 };
 
 }  // namespace restorix::test

@@ -2,24 +2,11 @@
 // detector alone at sector 0 (the first input byte picks which).
 #include <cstddef>
 #include <cstdint>
-#include <fstream>
 
 #include "fs/scan.h"
 #include "signature/detectors/detectors.h"
-#include "signature/signature_file.h"
+#include "signature_table.h"
 #include "support/fake_source.h"
-
-namespace {
-
-const std::vector<restorix::SignatureRecord>& Table() {
-  static const std::vector<restorix::SignatureRecord> table = [] {
-    std::ifstream tsv(RESTORIX_SIGNATURE_TABLE);
-    return restorix::ParseSignatureTable(tsv);
-  }();
-  return table;
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace restorix;
@@ -35,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (choice < 128) {
     TaskEvents events;
     ItemTree tree;
-    RunScan(*volume, ScanMode::Advanced, Table(), 1024, tree, {stop, events});
+    RunScan(*volume, ScanMode::Advanced, test::FuzzSignatureTable(), 1024, tree, {stop, events});
     return 0;
   }
   // Every registered detector, whatever the table holds.
