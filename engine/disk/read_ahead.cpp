@@ -8,9 +8,11 @@ namespace restorix {
 
 ReadAhead::ReadAhead(const Volume& volume, const StopToken& stop, Planner plan,
                      std::size_t maxBytes, unsigned depth)
-    : volume_(volume), stop_(stop), plan_(std::move(plan)), slots_(std::max(depth, 2u)) {
-  for (Slot& slot : slots_)
-    slot.buffer.resize(maxBytes);
+    : volume_(volume),
+      stop_(stop),
+      plan_(std::move(plan)),
+      maxBytes_(maxBytes),
+      slots_(std::max(depth, 2u)) {
   helper_ = std::thread([this] { Work(); });
 }
 
@@ -38,8 +40,11 @@ void ReadAhead::Work() {
       const std::optional<Piece> piece = stop_.running() ? plan_() : std::nullopt;
       if (piece) {
         slot.read.piece = *piece;
-        slot.read.bytes =
-            MutableBytes(slot.buffer).first(std::min(piece->bytes, slot.buffer.size()));
+        // A slot grows to the pieces it holds: a short plan (a small MFT, a
+        // small disk) costs what it reads, not depth x maxBytes.
+        const std::size_t bytes = std::min(piece->bytes, maxBytes_);
+        if (slot.buffer.size() < bytes) slot.buffer.resize(bytes);
+        slot.read.bytes = MutableBytes(slot.buffer).first(bytes);
         slot.read.error = volume_.ReadSectors(slot.read.bytes, piece->sector);
         read = true;
       }

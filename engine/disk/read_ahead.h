@@ -62,6 +62,7 @@ class ReadAhead {
   const Volume& volume_;
   const StopToken& stop_;
   Planner plan_;
+  std::size_t maxBytes_;
   std::vector<Slot> slots_;
   std::mutex mutex_;
   std::condition_variable changed_;

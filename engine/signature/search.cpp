@@ -30,7 +30,11 @@ class SignatureWalk {
 
   void Run() {
     if (sectorBytes_ == 0 || groups_.empty()) return;
-    buffer_.resize(std::size_t{kRunsPerRead} * kSearchRunSectors * sectorBytes_);
+    // As many runs as one read takes, or as the source has if fewer: a small
+    // source needs no megabyte of buffer.
+    const std::uint64_t runs =
+        std::min<std::uint64_t>((total_ + kSearchRunSectors - 1) / kSearchRunSectors, kRunsPerRead);
+    buffer_.resize(static_cast<std::size_t>(runs) * kSearchRunSectors * sectorBytes_);
     std::uint64_t run = 0;
     while (run < total_ && task_.running()) {
       if (run < bufferStart_ || run + kSearchRunSectors > bufferStart_ + bufferSectors_) Read(run);

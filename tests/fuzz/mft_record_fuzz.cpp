@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "fs/ntfs_old_records.h"
+#include "overlay_source.h"
 #include "support/ntfs_volume.h"
 #include "support/read_everything.h"
 
@@ -19,26 +20,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (data[0] & 1)
     test::Protect(record, restorix::le16(record, 0x04) == 0x2A ? 0x2A : 0x30, 0x0101);
 
-  static const test::MemoryNtfsVolume* base = [] {
-    auto* v = new test::MemoryNtfsVolume(8, 16, 3 << 19);
-    return v;
-  }();
-  test::MemoryNtfsVolume volume = *base;
+  // The volume is made once; each input is laid over it, in the MFT or, as
+  // a record a format left behind, in the data area.
+  static const test::MemoryNtfsVolume base(8, 16, 3 << 19);
+  auto source = std::make_shared<test::OverlaySource>(base.bytes(), base.bytes().size());
   const bool old = (data[0] & 4) != 0;
   const auto place = [&](std::uint32_t number) {
-    if (old) {
-      volume.Place(100 * 4096 + (number - 20) * 1024, record);
-    } else {
-      volume.Record(number, record);
-    }
+    source->Put(old ? 100 * 8 + (number - 20) * 2 : base.RecordSector(number), record);
   };
   place(20);
   if (data[0] & 2) place(21);  // an extension record it may point to
-  if (size > 1025) {
-    volume.Place(200 * 4096, std::vector<std::uint8_t>(data + 1025, data + size));
-  }
+  if (size > 1025) source->Put(200 * 8, Bytes(data + 1025, size - 1025));
 
-  const OpenResult opened = volume.Open();
+  const OpenResult opened = Volume::Open(SourceKind::LogicalDrive, source, u"fuzz");
   if (!opened) return 0;
   if (!old) {
     test::ScanAndReadEverything(*opened.volume, 16u << 20);

@@ -2,24 +2,11 @@
 // detector alone at sector 0 (the first input byte picks which).
 #include <cstddef>
 #include <cstdint>
-#include <fstream>
 
 #include "fs/scan.h"
 #include "signature/detectors/detectors.h"
-#include "signature/signature_file.h"
+#include "signature_table.h"
 #include "support/fake_source.h"
-
-namespace {
-
-const std::vector<restorix::SignatureRecord>& Table() {
-  static const std::vector<restorix::SignatureRecord> table = [] {
-    std::ifstream tsv(RESTORIX_SIGNATURE_TABLE);
-    return restorix::ParseSignatureTable(tsv);
-  }();
-  return table;
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace restorix;
@@ -28,14 +15,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<std::uint8_t> disk(data + 1, data + size);
   disk.resize((disk.size() + 511) / 512 * 512 + 1024, 0);
 
-  const auto volume =
-      Volume::Open(SourceKind::PhysicalDisk, std::make_shared<test::FakeSource>(disk), u"fuzz")
-          .volume;
+  const auto volume = Volume::Open(SourceKind::PhysicalDisk,
+                                   std::make_shared<test::FakeSource>(std::move(disk)), u"fuzz")
+                          .volume;
   const StopToken stop;
   if (choice < 128) {
     TaskEvents events;
     ItemTree tree;
-    RunScan(*volume, ScanMode::Advanced, Table(), 1024, tree, {stop, events});
+    RunScan(*volume, ScanMode::Advanced, test::FuzzSignatureTable(), 1024, tree, {stop, events});
     return 0;
   }
   // Every registered detector, whatever the table holds.

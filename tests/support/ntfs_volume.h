@@ -32,6 +32,7 @@ class MemoryNtfsVolume {
   void Cluster(std::uint64_t cluster, const std::vector<std::uint8_t>& data);
   void Place(std::uint64_t byte, const std::vector<std::uint8_t>& data);
 
+  const std::vector<std::uint8_t>& bytes() const { return bytes_; }
   std::shared_ptr<FakeSource> Source() const;
   // Opens a copy of the volume; `source` receives the fake source to inject
   // faults into.

@@ -17,15 +17,16 @@ constexpr std::uint64_t kSearchSectors = 63;
 // Packs longer than this are not looked for past the first pack's length.
 constexpr std::uint64_t kMinimumReach = 64 * 1024;
 
-// The first pack start or program end code in [from, to), or `to`.
+// The first pack start, or also program end code where `orEnd`, in
+// [from, to); `to` when there is none.
 std::uint64_t NextCode(SourceBytes& bytes, std::uint64_t from, std::uint64_t to,
-                       DetectorContext& context) {
+                       DetectorContext& context, bool orEnd) {
   for (std::uint64_t pos = from; pos + 4 <= to && context.running();) {
     const Bytes run = bytes.Run(pos, 4);
     const std::size_t usable = std::min<std::uint64_t>(run.size(), to - pos);
     for (std::size_t i = 0; i + 4 <= usable; ++i) {
       if (run[i] != 0 || run[i + 1] != 0 || run[i + 2] != 1) continue;
-      if (run[i + 3] == 0xBA || run[i + 3] == 0xB9) return pos + i;
+      if (run[i + 3] == 0xBA || (orEnd && run[i + 3] == 0xB9)) return pos + i;
     }
     pos += usable >= 4 ? usable - 3 : 1;  // codes that straddle the end of a run are seen next time
   }
@@ -42,14 +43,8 @@ std::uint32_t DetectMpegProgramStream(DetectorContext& context, std::uint64_t hi
   if (sector == 0 || bytes.be32(0) != kPackStart) return 0;
 
   const std::uint64_t searchEnd = kSearchSectors * sector;
-  std::uint64_t packLength = 0;
-  for (std::uint64_t pos = 4; pos + 4 <= searchEnd && context.running(); ++pos) {
-    if (bytes.be32(pos) == kPackStart) {
-      packLength = pos;
-      break;
-    }
-  }
-  if (packLength == 0) return 0;
+  const std::uint64_t packLength = NextCode(bytes, 4, searchEnd, context, false);
+  if (packLength == searchEnd) return 0;
 
   const std::uint64_t reach = std::max(4 * packLength, kMinimumReach);
   const std::uint64_t sourceEnd = bytes.sectorsLeft() * sector;
@@ -57,7 +52,7 @@ std::uint32_t DetectMpegProgramStream(DetectorContext& context, std::uint64_t hi
   while (context.running() && pos < sourceEnd && bytes.be32(pos) == kPackStart) {
     if (pos % sector == 0) context.claims.programStream.insert(hit + pos / sector);
     const std::uint64_t limit = std::min(pos + reach, sourceEnd);
-    const std::uint64_t next = NextCode(bytes, pos + 4, limit, context);
+    const std::uint64_t next = NextCode(bytes, pos + 4, limit, context, true);
     if (next == limit) {
       pos += packLength;  // no code follows: the last pack is taken to be as long as the first
       break;
