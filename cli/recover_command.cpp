@@ -6,6 +6,7 @@
 #include "commands.h"
 #include "scan_options.h"
 #include "selection.h"
+#include "session.h"
 #include "tree_output.h"
 #include "util/text.h"
 
@@ -63,7 +64,7 @@ bool LoadSavedScan(Session& session, const std::string& file, const std::string&
   return true;
 }
 
-void PrintReport(const SaveResult& result, bool json) {
+void PrintReport(const SaveResult& result, const std::vector<SectorRange>& unreadable, bool json) {
   const bool completed = result.completed();
   if (json) {
     nlohmann::ordered_json out;
@@ -79,6 +80,7 @@ void PrintReport(const SaveResult& result, bool json) {
     for (const auto& [from, to] : result.renamed)
       out["renamed"].push_back({{"from", from}, {"to", to}});
     out["changed"] = result.changed;
+    out["unreadableSectors"] = UnreadableJson(unreadable);
     out["completed"] = completed;
     if (!completed) out["error"] = Reason(result);
     PrintJson(out);
@@ -94,6 +96,7 @@ void PrintReport(const SaveResult& result, bool json) {
     std::cout << "written into " << Printable(orphan.string()) << "\n";
   for (const auto& path : result.changed)
     std::cout << "not written (changed on the source since the scan): " << Printable(path) << "\n";
+  PrintUnreadable(unreadable);
 }
 
 }  // namespace
@@ -150,6 +153,8 @@ void AddRecoverCommand(CLI::App& app, int& status) {
     Session session;
     session.logFile = options->log;
     session.jsonOutput = options->json;
+    // What the scan and the save could not read, together.
+    ReadFaults unreadable;
     if (!options->savedScan.empty()) {
       if (!LoadSavedScan(session, options->savedScan, options->sourceOverride) ||
           !session.OutputsClear({options->destination})) {
@@ -169,6 +174,8 @@ void AddRecoverCommand(CLI::App& app, int& status) {
         return;
       }
       const TaskReport report = RunScanTask(session, *scan);
+      for (const SectorRange& range : report.unreadable)
+        unreadable.AddUnreadable(range.first, range.count);
       if (!report.completed) {
         PrintError(report.deviceLost ? "the source is no longer available; nothing was saved"
                                      : "the scan was stopped; nothing was saved");
@@ -191,7 +198,9 @@ void AddRecoverCommand(CLI::App& app, int& status) {
     const TaskReport report = session.Run("Saving", "items", 0, [&](TaskSink& sink) {
       return SaveTask(*session.volume, session.tree, save, session.stop, sink);
     });
-    PrintReport(report.save, options->json);
+    for (const SectorRange& range : report.unreadable)
+      unreadable.AddUnreadable(range.first, range.count);
+    PrintReport(report.save, unreadable.unreadable(), options->json);
     if (!report.completed) PrintError(Reason(report.save));
     if (!report.save.changed.empty()) {
       PrintError(std::to_string(report.save.changed.size()) +

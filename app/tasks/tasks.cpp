@@ -1,7 +1,5 @@
 #include "tasks/tasks.h"
 
-#include <unistd.h>
-
 #include <exception>
 #include <thread>
 
@@ -27,7 +25,29 @@ void EndedByLoss(const DeviceLostError& lost, Result& result, TaskReport& report
   report.deviceLost = source;
 }
 
+// Sends the row of the unreadable sectors, if there were any.
+void LogUnreadable(TaskSink& sink, const TaskReport& report) {
+  if (report.unreadable.empty()) return;
+  sink.LogEntry(UnreadableEntry(report.unreadable, report.completed ? LOG_COMPLETED : LOG_ABORTED));
+}
+
 }  // namespace
+
+ProcessLogEntry UnreadableEntry(const std::vector<SectorRange>& ranges, std::uint8_t status) {
+  constexpr std::size_t kRangesShown = 8;
+  ProcessLogEntry entry;
+  entry.processName = "Unreadable sectors: " + std::to_string(SectorCount(ranges));
+  entry.description = "Sectors ";
+  for (std::size_t i = 0; i < ranges.size() && i < kRangesShown; ++i) {
+    if (i > 0) entry.description += ", ";
+    entry.description += std::to_string(ranges[i].first);
+    if (ranges[i].count > 1)
+      entry.description += "-" + std::to_string(ranges[i].first + ranges[i].count - 1);
+  }
+  if (ranges.size() > kRangesShown) entry.description += ", ...";
+  entry.status = status;
+  return entry;
+}
 
 TaskReport ScanTask(const Volume& volume, const ScanJob& job, ItemTree& tree, const StopToken& stop,
                     TaskSink& sink, ProcessLogEntry& entry) {
@@ -50,14 +70,17 @@ TaskReport ScanTask(const Volume& volume, const ScanJob& job, ItemTree& tree, co
   }
   entry.status = LOG_STARTED;
   sink.LogEntry(entry);
+  volume.faults().Clear();
   try {
     RunScan(volume, job.mode, job.types, job.assumedSize, tree, TaskControl{stop, sink});
   } catch (const DeviceLostError&) {
     report.deviceLost = true;
   }
   report.completed = !report.deviceLost && stop.running();
+  report.unreadable = volume.faults().unreadable();
   Conclude(entry, report.completed, text);
   sink.LogEntry(entry);
+  LogUnreadable(sink, report);
   sink.TreeRefreshed();
   sink.TaskFinished(TaskOutcome::None);
   return report;
@@ -67,34 +90,37 @@ TaskReport SaveTask(const Volume& volume, const ItemTree& tree, const SaveOption
                     const StopToken& stop, TaskSink& sink) {
   TaskReport report;
   sink.TaskPhase(1, 1);
+  volume.faults().Clear();
   try {
     SaveCheckedItems(volume, tree, options, TaskControl{stop, sink}, report.save);
   } catch (const DeviceLostError& lost) {
     EndedByLoss(lost, report.save, report);
   }
   report.completed = report.save.completed();
+  report.unreadable = volume.faults().unreadable();
+  LogUnreadable(sink, report);
   report.outcome = report.completed ? TaskOutcome::SaveCompleted : TaskOutcome::SaveAborted;
   sink.TaskFinished(report.outcome);
   return report;
 }
 
 TaskReport ImagingTask(const Volume& volume, const std::filesystem::path& image,
-                       const StopToken& stop, TaskSink& sink, ProcessLogEntry& entry) {
+                       const StopToken& stop, TaskSink& sink, ProcessLogEntry& entry, bool resume) {
   TaskReport report;
   entry.status = LOG_STARTED;
   sink.TaskPhase(1, 1);
   sink.LogEntry(entry);
   try {
-    ImageVolume(volume, image, TaskControl{stop, sink}, report.image);
+    ImageVolume(volume, image, TaskControl{stop, sink}, report.image, resume);
   } catch (const DeviceLostError& lost) {
     EndedByLoss(lost, report.image, report);
   }
   report.completed = report.image.completed();
   report.outcome = report.completed ? TaskOutcome::ImagingCompleted : TaskOutcome::ImagingAborted;
-  // An image that was not finished is no image: it is removed.
-  if (!report.completed && report.image.created) ::unlink(image.c_str());
+  report.unreadable = report.image.unreadable;
   Conclude(entry, report.completed, entry.processName);
   sink.LogEntry(entry);
+  LogUnreadable(sink, report);
   sink.TaskFinished(report.outcome);
   return report;
 }

@@ -119,29 +119,49 @@ std::shared_ptr<const Volume> Volume::Detached(std::u16string name, const Volume
   return volume;
 }
 
-int Volume::ReadSectors(MutableBytes buffer, std::uint64_t sector) const {
-  const auto cleared = [&](int error) {
-    std::fill(buffer.begin(), buffer.end(), 0);
-    return error;
-  };
-  if (!source_) return cleared(EBADF);
-  const std::uint16_t sectorBytes = context_.bytesPerSector();
-  const auto offset = CheckedMul(sector, sectorBytes);
-  if (!offset) return cleared(EOVERFLOW);
-  const int error = source_->ReadAt(buffer, *offset);
-  if (error == 0) return 0;
+namespace {
+
+// Raises DeviceLostError when a read's error, or the run of failures it ends,
+// means the device is gone.
+void CheckLost(ReadFaults& faults, int error) {
   if (IsDeviceLostError(error)) throw DeviceLostError(DeviceLostError::Side::Source, error);
-  if (sectorBytes == 0 || buffer.size() <= sectorBytes) return cleared(error);
+  if (faults.NoteRead(error == 0)) throw DeviceLostError(DeviceLostError::Side::Source, error);
+}
+
+}  // namespace
+
+int Volume::ReadSectorsOnce(MutableBytes buffer, std::uint64_t sector) const {
+  if (!source_) {
+    std::fill(buffer.begin(), buffer.end(), 0);
+    return EBADF;
+  }
+  const auto offset = CheckedMul(sector, context_.bytesPerSector());
+  const int error = offset ? source_->ReadAt(buffer, *offset) : EOVERFLOW;
+  if (error != 0) std::fill(buffer.begin(), buffer.end(), 0);
+  if (offset) CheckLost(*faults_, error);
+  return error;
+}
+
+int Volume::ReadSectors(MutableBytes buffer, std::uint64_t sector) const {
+  const std::uint16_t sectorBytes = context_.bytesPerSector();
+  const int error = ReadSectorsOnce(buffer, sector);
+  if (error == 0 || !source_ || error == EOVERFLOW) return error;
+  if (sectorBytes == 0 || buffer.size() <= sectorBytes) {
+    faults_->AddUnreadable(sector, 1);
+    return error;
+  }
 
   // Salvage what can be read around a bad spot, one sector at a time.
+  const std::uint64_t offset = sector * sectorBytes;
   for (std::size_t done = 0; done < buffer.size(); done += sectorBytes) {
     const MutableBytes part =
         buffer.subspan(done, std::min<std::size_t>(sectorBytes, buffer.size() - done));
-    const int partError = source_->ReadAt(part, *offset + done);
-    if (IsDeviceLostError(partError)) {
-      throw DeviceLostError(DeviceLostError::Side::Source, partError);
+    const int partError = source_->ReadUncached(part, offset + done);
+    CheckLost(*faults_, partError);
+    if (partError != 0) {
+      std::fill(part.begin(), part.end(), 0);
+      faults_->AddUnreadable(sector + done / sectorBytes, 1);
     }
-    if (partError != 0) std::fill(part.begin(), part.end(), 0);
   }
   return error;
 }
@@ -154,6 +174,7 @@ int Volume::CopySectors(int outFd, std::uint64_t sector, std::uint64_t bytes) co
   const std::uint64_t present = *offset >= size ? 0 : std::min(bytes, size - *offset);
   const int error = present ? source_->CopyTo(outFd, *offset, present) : 0;
   if (IsDeviceLostError(error)) throw DeviceLostError(DeviceLostError::Side::Source, error);
+  if (error == 0) faults_->NoteRead(true);
   return error;
 }
 

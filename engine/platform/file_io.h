@@ -67,6 +67,9 @@ class FileSource final : public SectorSource {
   void Narrow(std::uint64_t firstByte, std::uint64_t length);
 
   int ReadAt(MutableBytes buffer, std::uint64_t offset) override;
+  // On a block device, reads with O_DIRECT (through an aligned buffer) so
+  // that only the sectors asked for are read.
+  int ReadUncached(MutableBytes buffer, std::uint64_t offset) override;
   std::uint64_t size() const override { return length_; }
   std::uint32_t sectorSize() const override { return sectorSize_; }
   SourceIdentity identity() const override;
@@ -74,6 +77,7 @@ class FileSource final : public SectorSource {
 
  private:
   UniqueFd fd_;
+  UniqueFd directFd_;  // the block device opened again with O_DIRECT, if it could be
   std::uint64_t base_ = 0;
   std::uint64_t length_ = 0;
   std::uint32_t sectorSize_ = 512;
