@@ -155,16 +155,23 @@ class Rescue {
 
   // Reads one sector and marks it copied or bad.
   bool Sector(std::uint64_t position) {
-    const bool good = ReadAndWrite(position, sectorBytes_);
+    const bool good = ReadAndWrite(position, sectorBytes_, false);
     map_.Set(position, sectorBytes_, good ? BlockStatus::Finished : BlockStatus::Bad);
     return good;
   }
 
   // One read of [position, position + length) into the image at the same
-  // place; false when the read failed (nothing is then written).
-  bool ReadAndWrite(std::uint64_t position, std::uint64_t length) {
+  // place; false when the read failed (nothing is then written). Only the
+  // failures of the copying passes count towards taking the source for
+  // lost: trimming and scraping read where reads failed before, and fail
+  // there in long runs on a source that is alive.
+  bool ReadAndWrite(std::uint64_t position, std::uint64_t length, bool untried = true) {
     const MutableBytes data = MutableBytes(buffer_).first(length);
-    if (volume_.ReadSectorsOnce(data, position / sectorBytes_) != 0) return false;
+    const int error = volume_.ReadSectorsOnce(data, position / sectorBytes_);
+    if ((error == 0 || untried) && volume_.faults().NoteRead(error == 0)) {
+      throw DeviceLostError(DeviceLostError::Side::Source, error);
+    }
+    if (error != 0) return false;
     Seek(position);
     WriteOrAbort(file_, data);
     return true;

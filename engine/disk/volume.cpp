@@ -137,15 +137,18 @@ int Volume::ReadSectorsOnce(MutableBytes buffer, std::uint64_t sector) const {
   }
   const auto offset = CheckedMul(sector, context_.bytesPerSector());
   const int error = offset ? source_->ReadAt(buffer, *offset) : EOVERFLOW;
-  if (error != 0) std::fill(buffer.begin(), buffer.end(), 0);
-  if (offset) CheckLost(*faults_, error);
+  if (error == 0) return 0;
+  std::fill(buffer.begin(), buffer.end(), 0);
+  if (IsDeviceLostError(error)) throw DeviceLostError(DeviceLostError::Side::Source, error);
   return error;
 }
 
 int Volume::ReadSectors(MutableBytes buffer, std::uint64_t sector) const {
   const std::uint16_t sectorBytes = context_.bytesPerSector();
   const int error = ReadSectorsOnce(buffer, sector);
-  if (error == 0 || !source_ || error == EOVERFLOW) return error;
+  if (!source_ || error == EOVERFLOW) return error;
+  CheckLost(*faults_, error);
+  if (error == 0) return 0;
   if (sectorBytes == 0 || buffer.size() <= sectorBytes) {
     faults_->AddUnreadable(sector, 1);
     return error;

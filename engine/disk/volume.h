@@ -66,9 +66,10 @@ class Volume {
   // are recorded in faults(). Raises DeviceLostError when the device has gone
   // away, or fails every read (ReadFaults).
   int ReadSectors(MutableBytes buffer, std::uint64_t sector) const;
-  // One read of the sectors, without the retry or the record of unreadable
-  // sectors (imaging keeps its own); what cannot be read is zeros. Raises
-  // DeviceLostError like ReadSectors.
+  // One read of the sectors, without the retry, the record of unreadable
+  // sectors or the count of failures in a row (imaging keeps its own); what
+  // cannot be read is zeros. Raises DeviceLostError when the read's error
+  // says the device is gone.
   int ReadSectorsOnce(MutableBytes buffer, std::uint64_t sector) const;
 
   // Copies `bytes` bytes from the absolute sector straight into the file
