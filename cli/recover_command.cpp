@@ -66,6 +66,7 @@ bool LoadSavedScan(Session& session, const std::string& file, const std::string&
 
 void PrintReport(const SaveResult& result, const std::vector<SectorRange>& unreadable, bool json) {
   const bool completed = result.completed();
+  PrintUnreadable(unreadable);
   if (json) {
     nlohmann::ordered_json out;
     out["runFolder"] = result.runFolder.empty() ? nlohmann::ordered_json()
@@ -96,7 +97,6 @@ void PrintReport(const SaveResult& result, const std::vector<SectorRange>& unrea
     std::cout << "written into " << Printable(orphan.string()) << "\n";
   for (const auto& path : result.changed)
     std::cout << "not written (changed on the source since the scan): " << Printable(path) << "\n";
-  PrintUnreadable(unreadable);
 }
 
 }  // namespace
