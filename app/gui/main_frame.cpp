@@ -797,6 +797,7 @@ void MainFrame::RunImageTask(const Volume& volume, const std::filesystem::path& 
       break;
     case ImageResult::Stop::None:
     case ImageResult::Stop::Cancelled:
+    case ImageResult::Stop::NoMap:  // the desktop program starts every image afresh
       break;
   }
   if (!reason.isEmpty()) QMessageBox::critical(this, "Error", reason);
