@@ -34,7 +34,7 @@ class Rescue {
         task_(task),
         sectorBytes_(volume.context().bytesPerSector()),
         volumeBytes_(volume.context().totalSectors() * sectorBytes_),
-        buffer_(kImageStepBytes) {}
+        buffer_(std::max<std::uint64_t>(kImageStepBytes, kRescueClusterSectors * sectorBytes_)) {}
 
   // The passes, each one over what the ones before left; false when stopped.
   bool Run() {
