@@ -22,20 +22,7 @@ using namespace restorix;
 // RunScan's deleted-file scan without the verdicts.
 void ScanWithoutVerdicts(const Volume& volume, ItemTree& tree, TaskControl task) {
   tree.StartScan(RootIdFor(volume.context()));
-  switch (volume.context().fsType()) {
-    case FsType::Ntfs:
-      ScanMft(volume, tree, task);
-      break;
-    case FsType::Fat16:
-    case FsType::Fat32:
-      ScanFatFolderTree(volume, tree, task);
-      break;
-    case FsType::Exfat:
-      ScanExfatFolderTree(volume, tree, task);
-      break;
-    case FsType::None:
-      break;
-  }
+  ScanFileSystem(volume, tree, task);
   tree.FinishScan();
   CutClaimedSizes(volume, tree, task.stop);
 }

@@ -101,7 +101,7 @@ void AddImageCommand(CLI::App& app, int& status) {
       status = 1;
       return;
     }
-    const std::string drive = DriveName(volume.sourceName(), options->source.partition);
+    const std::string drive = DriveName(volume.sourceName(), options->source);
     const auto out = std::filesystem::absolute(options->output);
     session.entry = {"Imaging Disk :" + drive, "To Location " + out.string(), "", LOG_STARTED};
     session.Log();

@@ -12,11 +12,13 @@ namespace restorix::cli {
 
 namespace {
 
-nlohmann::ordered_json ContextJson(const Volume& volume, unsigned partition) {
+nlohmann::ordered_json ContextJson(const Volume& volume, const SourceOptions& source) {
+  const unsigned partition = source.partition;
   const VolumeContext& c = volume.context();
   nlohmann::ordered_json json;
   json["source"] = Utf8FromUtf16(volume.sourceName());
   json["partition"] = partition == 0 ? nlohmann::ordered_json() : nlohmann::ordered_json(partition);
+  if (source.offset != 0) json["offset"] = source.offset;
   json["fsType"] = static_cast<int>(c.fsType());
   json["fileSystem"] = FileSystemName(c.fsType());
   json["bytesPerSector"] = c.bytesPerSector();
@@ -62,7 +64,8 @@ nlohmann::ordered_json ContextJson(const Volume& volume, unsigned partition) {
   return json;
 }
 
-void PrintText(const Volume& volume, unsigned partition) {
+void PrintText(const Volume& volume, const SourceOptions& source) {
+  const unsigned partition = source.partition;
   const VolumeContext& c = volume.context();
   const auto row = [](const char* name, const std::string& value) {
     std::printf("%-20s %s\n", name, value.c_str());
@@ -70,6 +73,7 @@ void PrintText(const Volume& volume, unsigned partition) {
   const auto num = [](std::uint64_t v) { return std::to_string(v); };
   row("source", Utf8FromUtf16(volume.sourceName()));
   if (partition != 0) row("partition", num(partition));
+  if (source.offset != 0) row("offset", num(source.offset));
   row("fileSystem", FileSystemName(c.fsType()) + std::string(" (fsType ") +
                         num(static_cast<std::uint64_t>(c.fsType())) + ")");
   row("size", SizeText(c.totalSectors() * c.bytesPerSector()));
@@ -126,7 +130,8 @@ void AddInfoCommand(CLI::App& app, int& status) {
   AddSourceOptions(*command, options->source, "Volume: block device, volume image or image file");
   command->add_flag("--json", options->json, "Print one JSON document");
   command->footer(
-      "Example:\n  restorix info /dev/sdb1\n  restorix info disk.img --partition 2 --json");
+      "Example:\n  restorix info /dev/sdb1\n  restorix info disk.img --partition 2 --json\n"
+      "  restorix info disk.img --offset 2048");
   command->callback([options, &status] {
     const auto volume = OpenSourceOrExplain(SourceKind::LogicalDrive, options->source);
     if (!volume) {
@@ -134,9 +139,9 @@ void AddInfoCommand(CLI::App& app, int& status) {
       return;
     }
     if (options->json) {
-      PrintJson(ContextJson(*volume, options->source.partition));
+      PrintJson(ContextJson(*volume, options->source));
     } else {
-      PrintText(*volume, options->source.partition);
+      PrintText(*volume, options->source);
     }
     status = 0;
   });

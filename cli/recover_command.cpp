@@ -40,8 +40,9 @@ std::string Reason(const SaveResult& result) {
 }
 
 // Loads a saved scan and opens its source again; explains any failure.
-bool LoadSavedScan(Session& session, const std::string& file, const std::string& sourceOverride) {
-  LoadResult loaded = LoadScanInfo(file, sourceOverride);
+bool LoadSavedScan(Session& session, const std::string& file, const std::string& sourceOverride,
+                   std::uint64_t offset) {
+  LoadResult loaded = LoadScanInfo(file, sourceOverride, offset);
   if (!ScanFileReadOrExplain(loaded, file)) return false;
   const std::string stored = Utf8FromUtf16(loaded.sourceName);
   if (loaded.reopened.failure == OpenFailure::OtherVolume) {
@@ -56,7 +57,8 @@ bool LoadSavedScan(Session& session, const std::string& file, const std::string&
         "the scanned source '" + (sourceOverride.empty() ? stored : sourceOverride) +
         "' cannot be opened" +
         (loaded.reopened.error ? std::string(": ") + std::strerror(loaded.reopened.error) : "") +
-        "; point at it with --source PATH");
+        "; point at it with --source PATH (and --offset SECTOR for a volume found by restorix "
+        "partitions --search)");
     return false;
   }
   session.volume = loaded.volume;
@@ -143,7 +145,8 @@ void AddRecoverCommand(CLI::App& app, int& status) {
       "Example:\n  restorix recover /dev/sdb1 --to /mnt/rescue\n"
       "  restorix recover disk.img --partition 2 --to ./recovered --select '*.jpg' --at-least "
       "100KB\n"
-      "  restorix recover --scan sdb1.qns --to /mnt/rescue --select 'Photos/2026/*'");
+      "  restorix recover --scan sdb1.qns --to /mnt/rescue --select 'Photos/2026/*'\n"
+      "  restorix recover --scan lost.qns --offset 83968 --to /mnt/rescue");
   command->callback([options, &status] {
     const auto filter = SizeFilter(options->selection);
     if (!filter) {
@@ -156,7 +159,8 @@ void AddRecoverCommand(CLI::App& app, int& status) {
     // What the scan and the save could not read, together.
     ReadFaults unreadable;
     if (!options->savedScan.empty()) {
-      if (!LoadSavedScan(session, options->savedScan, options->sourceOverride) ||
+      if (!LoadSavedScan(session, options->savedScan, options->sourceOverride,
+                         options->scan.source.offset) ||
           !session.OutputsClear({options->destination})) {
         status = 1;
         return;

@@ -130,6 +130,7 @@ std::optional<PreparedScan> PrepareScan(Session& session, const ScanOptions& opt
   ScanRequest request;
   request.source = options.source.path;
   request.partition = options.source.partition;
+  request.offset = options.source.offset;
   request.mode = ModeFromName(options.mode);
   const OpenedScan opened = OpenScanSource(request);
   if (!ExplainOpen(opened.opened, options.source)) {
@@ -169,7 +170,7 @@ std::optional<PreparedScan> PrepareScan(Session& session, const ScanOptions& opt
   scan.modeName = ModeName(opened.mode);
   scan.job.mode = opened.mode;
   scan.job.assumedSize = request.assumedSize;
-  scan.job.driveName = DriveName(volume.sourceName(), options.source.partition);
+  scan.job.driveName = DriveName(volume.sourceName(), options.source);
   scan.job.types = std::move(request.types);
   if (!search && volume.isImageFile()) {
     session.entry = {"Processing Image file :" + Utf8FromUtf16(volume.sourceName()),

@@ -5,16 +5,13 @@
 
 #include "disk/partitions.h"
 #include "platform/blkid_probe.h"
+#include "tasks/messages.h"
 #include "util/size_text.h"
 #include "util/text.h"
 
 namespace restorix::cli {
 
 namespace {
-// The message the wizard shows for a drive it cannot open.
-constexpr const char* kCorruptVolume =
-    "Failed to open drive.\nCritical disk structures corrupted\nPlease use Advanced File Recovery.";
-
 // What libblkid finds on a whole source that is no FAT16, FAT32, exFAT or
 // NTFS volume ("ext4", "crypto_LUKS", ...); empty when nothing.
 std::string ForeignContent(const std::string& path) {
@@ -87,14 +84,22 @@ const std::vector<std::string>& PrintedErrors() {
 
 void AddSourceOptions(CLI::App& command, SourceOptions& options, const std::string& what) {
   command.add_option("SOURCE", options.path, what)->required();
+  CLI::Option* partition =
+      command
+          .add_option("-p,--partition", options.partition,
+                      "Open partition N of a whole-disk image or device as the volume")
+          ->check(kPartitionNumber);
   command
-      .add_option("-p,--partition", options.partition,
-                  "Open partition N of a whole-disk image or device as the volume")
-      ->check(kPartitionNumber);
+      .add_option("-o,--offset", options.offset,
+                  "Open the volume that starts at SECTOR (512-byte units) of the source, as "
+                  "restorix partitions SOURCE --search lists it")
+      ->type_name("SECTOR")
+      ->excludes(partition);
 }
 
 std::shared_ptr<const Volume> OpenSourceOrExplain(SourceKind kind, const SourceOptions& options) {
-  const OpenResult result = Volume::Open(kind, options.path, options.partition);
+  const OpenResult result =
+      Volume::Open(kind, options.path, options.partition, false, options.offset);
   ExplainOpen(result, options);
   return result.volume;
 }
@@ -114,6 +119,12 @@ bool ExplainOpen(const OpenResult& result, const SourceOptions& options) {
     case OpenFailure::MftNotFound:
     case OpenFailure::OtherVolume:  // only reopening a saved scan gives it
       break;
+  }
+  if (options.offset != 0) {
+    PrintError("no FAT16, FAT32 or NTFS volume starts at sector " + std::to_string(options.offset) +
+               " of '" + options.path + "' (see: restorix partitions " + options.path +
+               " --search)");
+    return false;
   }
   if (options.partition == 0) {
     // Not damaged: a whole disk, or a file system this program does not read.
@@ -150,9 +161,10 @@ const char* FileSystemName(FsType fsType) {
   }
 }
 
-std::string DriveName(const std::u16string& sourceName, unsigned partition) {
+std::string DriveName(const std::u16string& sourceName, const SourceOptions& options) {
   const std::string path = Utf8FromUtf16(sourceName);
-  return partition ? path + " (partition " + std::to_string(partition) + ")" : path;
+  if (options.offset != 0) return path + " (offset " + std::to_string(options.offset) + ")";
+  return options.partition ? path + " (partition " + std::to_string(options.partition) + ")" : path;
 }
 
 }  // namespace restorix::cli

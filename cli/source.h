@@ -15,6 +15,7 @@ namespace restorix::cli {
 struct SourceOptions {
   std::string path;
   unsigned partition = 0;
+  std::uint64_t offset = 0;  // 512-byte units, as `partitions --search` lists starts
 };
 
 void AddSourceOptions(CLI::App& command, SourceOptions& options, const std::string& what);
@@ -31,8 +32,9 @@ bool ScanFileReadOrExplain(const LoadResult& loaded, const std::string& file);
 // "NTFS", "FAT32", "FAT16" or "none".
 const char* FileSystemName(FsType fsType);
 
-// How a partition of the source is named in the log.
-std::string DriveName(const std::u16string& sourceName, unsigned partition);
+// How a partition, or a volume at an offset, of the source is named in the
+// log.
+std::string DriveName(const std::u16string& sourceName, const SourceOptions& options);
 
 // Tells which volumes of a whole disk can be opened: the --partition line of
 // each, with its size and file system.

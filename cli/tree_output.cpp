@@ -94,15 +94,6 @@ void AppendItemJson(std::string& out, const ItemNode& node, std::string_view pat
   out += '}';
 }
 
-void Count(Totals& totals, const ItemNode& node) {
-  if (node.isFolder()) {
-    ++totals.folders;
-  } else {
-    ++totals.files;
-    totals.bytes += node.size;
-  }
-}
-
 }  // namespace
 
 nlohmann::ordered_json UnreadableJson(const std::vector<SectorRange>& ranges) {
@@ -116,23 +107,8 @@ nlohmann::ordered_json UnreadableJson(const std::vector<SectorRange>& ranges) {
 
 Totals CountItems(const ItemNode* root) {
   Totals totals;
-  WalkTree(root, [&](const ItemNode& node, int) { Count(totals, node); });
+  WalkTree(root, [&](const ItemNode& node, int) { AddToTotals(totals, node); });
   return totals;
-}
-
-std::string TotalsLine(const Totals& totals) {
-  constexpr double kKB = 1024.0, kMB = 1048576.0, kGB = 1073741824.0;
-  const char* unit = "KB";
-  double value = static_cast<double>(totals.bytes) / kKB;
-  if (totals.bytes >= 1073741824ull) {
-    unit = "GB", value = static_cast<double>(totals.bytes) / kGB;
-  } else if (totals.bytes >= 1048576ull) {
-    unit = "MB", value = static_cast<double>(totals.bytes) / kMB;
-  }
-  char text[128];
-  std::snprintf(text, sizeof text, "Total %7.3f %s in %u Files in %u Folders", value, unit,
-                static_cast<unsigned>(totals.files), static_cast<unsigned>(totals.folders));
-  return text;
 }
 
 void WalkWithPaths(const ItemNode* root, const PathVisit& visit) {
@@ -197,7 +173,7 @@ void WriteItemsJson(std::ostream& out, const ScanView& scan, const std::string& 
                     bool completed, const std::vector<const ItemNode*>& items) {
   Totals totals;
   for (const ItemNode* node : items)
-    Count(totals, *node);
+    AddToTotals(totals, *node);
   WriteDocument(out, scan, mode, completed, totals, [&](const auto& add) {
     for (const ItemNode* node : items) {
       const std::string path = PathOf(*node);
@@ -281,7 +257,7 @@ void PrintTree(const ScanView& scan) {
       text.clear();
     }
   });
-  text += TotalsLine(CountItems(root)) + "\n";
+  text += TotalsLine("Total", CountItems(root)) + "\n";
   std::fwrite(text.data(), 1, text.size(), stdout);
 }
 

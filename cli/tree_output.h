@@ -14,6 +14,7 @@
 #include "catalogue/item_tree.h"
 #include "disk/read_faults.h"
 #include "disk/volume_context.h"
+#include "tasks/totals.h"
 
 namespace restorix::cli {
 
@@ -38,16 +39,7 @@ nlohmann::ordered_json UnreadableJson(const std::vector<SectorRange>& ranges);
 // as M sectors", or empty when the volume was not cut.
 std::string VolumeCutNote(const ScanView& scan);
 
-struct Totals {
-  std::uint64_t files = 0;
-  std::uint64_t folders = 0;
-  std::uint64_t bytes = 0;
-};
-
 Totals CountItems(const ItemNode* root);
-
-// "Total %7.3f KB in %u Files in %u Folders" and its MB and GB forms.
-std::string TotalsLine(const Totals& totals);
 
 // Walks the tree in order with each item's path (names from below the root
 // joined with "/") and where in the path its own name starts.

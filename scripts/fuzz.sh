@@ -16,7 +16,7 @@ run() {
   log=$(mktemp)
   set +e
   "$target" -max_total_time="$seconds" -max_len=65536 -rss_limit_mb=2048 -print_final_stats=1 \
-    "$corpus" >"$log" 2>&1
+    -artifact_prefix="$artifacts/" "$corpus" >"$log" 2>&1
   status=$?
   set -e
   grep -E "^(Done|stat::number_of_executed_units|==.*ERROR|SUMMARY)" "$log" || true
@@ -25,6 +25,9 @@ run() {
   return "$status"
 }
 
+# Inputs that crash a target are kept here, not in the working folder.
+artifacts=build/fuzz/artifacts
+mkdir -p "$artifacts"
 canary=$(mktemp -d)
 trap 'rm -rf "$canary"' EXIT
 printf 'CRASH' >"$canary/planted"

@@ -15,15 +15,6 @@ void WalkSubtree(ItemNode& node, Visit&& visit) {
   WalkTree(&node, [&](ItemNode& below, int) { visit(below); });
 }
 
-void Count(const ItemNode& node, Totals& totals) {
-  if (node.isFolder()) {
-    ++totals.folders;
-  } else {
-    ++totals.files;
-    totals.bytes += node.size;
-  }
-}
-
 }  // namespace
 
 void CheckMarks::Rebuild(const ItemNode* root) {
@@ -90,7 +81,7 @@ Totals CountAll(const ItemNode* root) {
   Totals totals;
   if (root == nullptr) return totals;
   ++totals.folders;
-  WalkTree(root, [&](const ItemNode& node, int) { Count(node, totals); });
+  WalkTree(root, [&](const ItemNode& node, int) { AddToTotals(totals, node); });
   return totals;
 }
 
@@ -99,7 +90,7 @@ Totals CountChecked(const ItemNode* root) {
   if (root == nullptr) return totals;
   if (root->checked) ++totals.folders;
   WalkTree(root, [&](const ItemNode& node, int) {
-    if (node.checked) Count(node, totals);
+    if (node.checked) AddToTotals(totals, node);
   });
   return totals;
 }

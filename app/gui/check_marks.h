@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <unordered_set>
 
+#include "tasks/totals.h"
+
 namespace restorix {
 
 struct ItemNode;
@@ -34,14 +36,6 @@ class CheckMarks {
   bool Recompute(ItemNode& folder);
 
   std::unordered_set<const ItemNode*> partly_;
-};
-
-// Bytes of files, files and folders.
-struct Totals {
-  std::uint64_t bytes = 0;
-  std::uint64_t files = 0;
-  std::uint64_t folders = 0;
-  friend bool operator==(const Totals&, const Totals&) = default;
 };
 
 // Every node of the tree, the root counted as a folder.

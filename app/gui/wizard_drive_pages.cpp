@@ -20,11 +20,6 @@ namespace restorix {
 
 namespace {
 
-constexpr const char* kCorrupted =
-    "Failed to open drive.\nCritical disk structures corrupted\nPlease use Advanced File "
-    "Recovery.";
-constexpr const char* kSeverelyCorrupted =
-    "Drive is severely corrupted, unable\nto process drive. Please contact support.";
 constexpr const char* kNoLogicalDrive = "Please select logical drive to process";
 constexpr const char* kNoPhysicalDrive = "Please select physical drive to process";
 constexpr const char* kFilePath = "File Path :";
@@ -223,7 +218,7 @@ bool CWizardDriveSelectionPage::validatePage() {
   if (!opened) {
     failed_ = true;
     emit completeChanged();
-    QMessageBox::critical(this, "Error", physical() ? kSeverelyCorrupted : kCorrupted);
+    QMessageBox::critical(this, "Error", physical() ? kCorruptDisk : kCorruptVolume);
     return false;
   }
   if (mode != RecoveryMode::DeletedFiles && !sheet_.LoadTypes()) {

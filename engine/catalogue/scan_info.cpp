@@ -253,8 +253,15 @@ bool SameVolume(const VolumeContext& stored, const VolumeContext& now) {
 // image is found among the image's partitions by its geometry. A source that
 // opens but holds no volume like the scanned one is refused: the scan's
 // items would be read from the wrong places.
-OpenResult Reopen(const std::filesystem::path& path, const VolumeContext& stored) {
+OpenResult Reopen(const std::filesystem::path& path, const VolumeContext& stored,
+                  std::uint64_t offset) {
   const OpenResult other{nullptr, OpenFailure::OtherVolume, 0};
+  if (offset != 0) {
+    const SourceKind kind =
+        stored.fsType() == FsType::None ? SourceKind::PhysicalDisk : SourceKind::LogicalDrive;
+    OpenResult result = Volume::Open(kind, path, 0, false, offset);
+    return !result || SameVolume(stored, result.volume->context()) ? result : other;
+  }
   if (stored.fsType() == FsType::None) {
     OpenResult disk = Volume::Open(SourceKind::PhysicalDisk, path);
     return !disk || SameVolume(stored, disk.volume->context()) ? disk : other;
@@ -350,13 +357,13 @@ LoadResult ReadScanInfo(const std::filesystem::path& path) {
 }
 
 LoadResult LoadScanInfo(const std::filesystem::path& path,
-                        const std::filesystem::path& sourceOverride) {
+                        const std::filesystem::path& sourceOverride, std::uint64_t offset) {
   LoadResult result = ReadScanInfo(path);
   if (!result.loaded) return result;
   const std::filesystem::path source = sourceOverride.empty()
                                            ? std::filesystem::path(Utf8FromUtf16(result.sourceName))
                                            : sourceOverride;
-  result.reopened = Reopen(source, result.context);
+  result.reopened = Reopen(source, result.context, offset);
   if (result.reopened) {
     result.volume = result.reopened.volume;
     try {

@@ -48,9 +48,11 @@ LoadResult ReadScanInfo(const std::filesystem::path& path);
 // differs from the stored context (geometry or serial number) is refused
 // with OpenFailure::OtherVolume. The items' stored sizes are then cut to
 // what the reopened volume holds, and every deleted file its verdict from
-// what the volume says now (CutSizesAndAssess).
+// what the volume says now (CutSizesAndAssess). A nonzero `offset`
+// (512-byte units) opens the volume that starts there, for a scan of a
+// volume that no partition table lists.
 LoadResult LoadScanInfo(const std::filesystem::path& path,
-                        const std::filesystem::path& sourceOverride = {});
+                        const std::filesystem::path& sourceOverride = {}, std::uint64_t offset = 0);
 
 // "QN_RSX_Scan_Info# Sat, 05-Dec-2026"
 std::string ScanInfoFileName(const std::tm& local);

@@ -13,6 +13,20 @@ namespace restorix {
 
 namespace {
 constexpr std::size_t kBootSectorBytes = 512;
+constexpr std::uint64_t kOffsetUnit = 512;
+
+// The backup boot sector FAT32 keeps at its sector 6, in whichever sector
+// size the copy itself gives.
+std::optional<VolumeContext> RecogniseFat32Backup(SectorSource& source, MutableBytes boot) {
+  constexpr std::uint32_t kBackupSector = 6;
+  for (const std::uint32_t sectorBytes : {512u, 1024u, 2048u, 4096u}) {
+    if (source.ReadAt(boot, std::uint64_t{kBackupSector} * sectorBytes) != 0) continue;
+    if (LooksLikeFat32(boot) && le16(boot, 0x0B) == sectorBytes &&
+        le16(boot, 0x32) == kBackupSector)
+      return RecogniseVolume(boot);
+  }
+  return std::nullopt;
+}
 }  // namespace
 
 Volume::Volume(std::shared_ptr<SectorSource> source, std::u16string name)
@@ -20,7 +34,7 @@ Volume::Volume(std::shared_ptr<SectorSource> source, std::u16string name)
 }
 
 OpenResult Volume::Open(SourceKind kind, const std::filesystem::path& path, unsigned partition,
-                        bool orWholeDisk) {
+                        bool orWholeDisk, std::uint64_t offset) {
   auto opened = FileSource::Open(path);
   if (!opened.source) return {nullptr, OpenFailure::CannotOpen, opened.error};
   if (partition != 0) {
@@ -31,16 +45,32 @@ OpenResult Volume::Open(SourceKind kind, const std::filesystem::path& path, unsi
     if (entry == list.entries.end()) return {nullptr, OpenFailure::NoSuchPartition, 0};
     opened.source->Narrow(entry->firstByte(), entry->byteLength());
   }
+  FileSource& window = *opened.source;
+  if (offset != 0) {
+    const auto first = CheckedMul(offset, kOffsetUnit);
+    if (!first || *first >= window.size()) return {nullptr, OpenFailure::NotRecognised, 0};
+    window.Narrow(*first, window.size() - *first);
+  }
   const bool wholeFile =
-      partition == 0 && opened.source->identity().kind == SourceIdentity::Kind::File;
+      partition == 0 && offset == 0 && window.identity().kind == SourceIdentity::Kind::File;
   std::error_code ec;
   const auto absolute = std::filesystem::absolute(path, ec).lexically_normal();
   const std::u16string name = Utf16FromUtf8((ec ? path : absolute).string());
   const std::shared_ptr<SectorSource> source = std::move(opened.source);
-  OpenResult result = Mount(kind, source, name, wholeFile);
+  // A volume found at an offset may have been found by its backup alone.
+  OpenResult result = Mount(kind, source, name, wholeFile, offset != 0);
   const bool unrecognised =
       result.failure == OpenFailure::NotRecognised || result.failure == OpenFailure::MftNotFound;
   if (orWholeDisk && unrecognised) result = Mount(SourceKind::PhysicalDisk, source, name, false);
+  if (result && offset != 0) {
+    // A volume found at an offset ends where its boot sector says, NTFS's
+    // backup boot sector after the last counted sector included.
+    const VolumeContext& context = result.volume->context();
+    const bool ntfs = context.fsType() == FsType::Ntfs;
+    const auto sectors = CheckedAdd(result.volume->claimedSectors(), ntfs ? 1 : 0);
+    const auto bytes = sectors ? CheckedMul(*sectors, context.bytesPerSector()) : std::nullopt;
+    if (context.fsType() != FsType::None && bytes) window.Narrow(0, *bytes);
+  }
   return result;
 }
 
@@ -50,7 +80,7 @@ OpenResult Volume::Open(SourceKind kind, std::shared_ptr<SectorSource> source,
 }
 
 OpenResult Volume::Mount(SourceKind kind, std::shared_ptr<SectorSource> source, std::u16string name,
-                         bool wholeFile) {
+                         bool wholeFile, bool orBackup) {
   std::shared_ptr<Volume> volume(new Volume(std::move(source), std::move(name)));
   VolumeContext& context = volume->context_;
   if (kind == SourceKind::PhysicalDisk) {
@@ -67,6 +97,7 @@ OpenResult Volume::Mount(SourceKind kind, std::shared_ptr<SectorSource> source, 
     return {nullptr, OpenFailure::CannotOpen, lost.error()};
   }
   std::optional<VolumeContext> recognised = RecogniseVolume(boot);
+  if (!recognised && orBackup) recognised = RecogniseFat32Backup(*volume->source_, boot);
   if (recognised && recognised->isExfat()) {
     try {
       recognised = volume->CheckedExfatBoot(*recognised);

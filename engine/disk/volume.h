@@ -49,8 +49,12 @@ class Volume {
   // gets its size. A nonzero partition opens that partition of a whole-disk
   // image or device as a volume starting at its sector 0. With `orWholeDisk`,
   // a volume whose file system is not recognised is opened as a whole disk.
+  // A nonzero `offset` (512-byte units, as partition tables count) opens the
+  // volume that starts there, inside the partition when one is given; the
+  // source is then seen as the volume's own bytes only, so that its identity
+  // names them.
   static OpenResult Open(SourceKind kind, const std::filesystem::path& path, unsigned partition = 0,
-                         bool orWholeDisk = false);
+                         bool orWholeDisk = false, std::uint64_t offset = 0);
   // The same over a source made elsewhere (tests inject faulty ones).
   static OpenResult Open(SourceKind kind, std::shared_ptr<SectorSource> source,
                          std::u16string name);
@@ -98,8 +102,10 @@ class Volume {
 
  private:
   Volume(std::shared_ptr<SectorSource> source, std::u16string name);
+  // With `orBackup`, a FAT32 volume whose boot sector is unreadable is
+  // mounted from the backup copy at its sector 6.
   static OpenResult Mount(SourceKind kind, std::shared_ptr<SectorSource> source,
-                          std::u16string name, bool wholeFile);
+                          std::u16string name, bool wholeFile, bool orBackup = false);
   // The exFAT context of the main boot region when it passes its checksum,
   // else that of the backup region when that one does; nullopt when
   // neither does.

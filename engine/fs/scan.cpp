@@ -26,39 +26,44 @@ std::uint32_t RootIdFor(const VolumeContext& context) {
 OpenedScan OpenScanSource(const ScanRequest& request) {
   OpenedScan scan;
   if (request.mode == ScanMode::Advanced) {
-    scan.opened = Volume::Open(SourceKind::PhysicalDisk, request.source, request.partition);
+    scan.opened = Volume::Open(SourceKind::PhysicalDisk, request.source, request.partition, false,
+                               request.offset);
     scan.mode = ScanMode::Advanced;
     return scan;
   }
-  const bool orDisk = !request.mode && request.partition == 0 && IsWholeDiskDevice(request.source);
-  scan.opened = Volume::Open(SourceKind::LogicalDrive, request.source, request.partition, orDisk);
+  const bool orDisk = !request.mode && request.partition == 0 && request.offset == 0 &&
+                      IsWholeDiskDevice(request.source);
+  scan.opened = Volume::Open(SourceKind::LogicalDrive, request.source, request.partition, orDisk,
+                             request.offset);
   const bool disk = scan.opened && scan.opened.volume->context().fsType() == FsType::None;
   scan.mode = request.mode.value_or(disk ? ScanMode::Advanced : ScanMode::DeletedFiles);
   return scan;
 }
 
+bool ScanFileSystem(const Volume& volume, ItemTree& tree, TaskControl task) {
+  switch (volume.context().fsType()) {
+    case FsType::Ntfs:
+      ScanMft(volume, tree, task);
+      return true;
+    case FsType::Fat16:
+    case FsType::Fat32:
+      ScanFatFolderTree(volume, tree, task);
+      return true;
+    case FsType::Exfat:
+      ScanExfatFolderTree(volume, tree, task);
+      return true;
+    case FsType::None:
+      break;
+  }
+  return false;
+}
+
 void RunScan(const Volume& volume, ScanMode mode, const std::vector<SignatureRecord>& types,
              std::uint32_t assumedSize, ItemTree& tree, TaskControl task) {
-  const FsType fsType = volume.context().fsType();
   tree.StartScan(RootIdFor(volume.context()));
   // The tree is finished however the scan ends, a lost device included.
   try {
-    bool fileSystemScanned = true;
-    switch (fsType) {
-      case FsType::Ntfs:
-        ScanMft(volume, tree, task);
-        break;
-      case FsType::Fat16:
-      case FsType::Fat32:
-        ScanFatFolderTree(volume, tree, task);
-        break;
-      case FsType::Exfat:
-        ScanExfatFolderTree(volume, tree, task);
-        break;
-      default:
-        fileSystemScanned = false;
-        break;
-    }
+    const bool fileSystemScanned = ScanFileSystem(volume, tree, task);
     if (!fileSystemScanned || mode != ScanMode::DeletedFiles) {
       if (fileSystemScanned) task.events.TaskPhase(2, 2);
       RunSignatureSearch(volume, tree, SearchOrder(types, assumedSize), task);

@@ -24,6 +24,9 @@ enum class ScanMode : std::uint8_t {
 struct ScanRequest {
   std::filesystem::path source;
   unsigned partition = 0;  // a partition of a whole-disk image or device, from 1
+  // Where the volume starts, in 512-byte units from the start of the source
+  // (or of the partition): a volume that no partition table lists.
+  std::uint64_t offset = 0;
   // Unset: a whole-disk device that holds no volume of its own is searched
   // as a disk (Advanced); anything else is scanned as a volume.
   std::optional<ScanMode> mode;
@@ -40,6 +43,11 @@ struct OpenedScan {
 
 // Opens the request's source, once, the way its mode needs it.
 OpenedScan OpenScanSource(const ScanRequest& request);
+
+// The file-system scan that fsType calls for (NTFS, FAT or exFAT) into a
+// started tree; false, having done nothing, for a source without a file
+// system.
+bool ScanFileSystem(const Volume& volume, ItemTree& tree, TaskControl task);
 
 // Builds the tree: the root ".", then the file-system scan that fsType calls
 // for (NTFS, FAT or exFAT), then, for Format and Advanced (and always on a source

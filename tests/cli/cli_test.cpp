@@ -243,6 +243,8 @@ TEST(CliTest, OutputsOntoTheSourceAreRefusedNamingBoth) {
   const Case cases[] = {
       {loopB, "recover SRC -p 2 --to OUT", mnt + "/rescue"},
       {image, "recover SRC -p 2 --to OUT", mnt + "/rescue"},
+      {loopB, "recover SRC --offset 83968 --to OUT", mnt + "/rescue"},
+      {image, "image SRC --offset 83968 OUT", mnt + "/p2.qni"},
       {loopB, "image SRC -p 2 OUT", mnt + "/p2.qni"},
       {loopB, "scan SRC -p 2 --save-scan OUT", mnt + "/p2.qns"},
       {loopB, "scan SRC -p 2 --log OUT", mnt + "/run.log"},
@@ -262,6 +264,9 @@ TEST(CliTest, OutputsOntoTheSourceAreRefusedNamingBoth) {
   }
   const auto beside = Restorix("recover " + loopB + " -p 1 --to " + Quote(mnt + "/rescue"));
   EXPECT_EQ(beside.exitCode, 0) << beside.err;
+  const auto besideByOffset =
+      Restorix("recover " + Quote(image) + " --offset 2048 --to " + Quote(mnt + "/rescue"));
+  EXPECT_EQ(besideByOffset.exitCode, 0) << besideByOffset.err;
   EXPECT_TRUE(std::filesystem::exists(mnt + "/rescue/#"));
   test::Run("umount " + Quote(mnt));
   detach();
@@ -291,6 +296,63 @@ TEST(CliScanTest, ListsTheDeletedFilesOfBothDemoPartitions) {
   ASSERT_EQ(fat.exitCode, 0) << fat.err;
   EXPECT_NE(fat.out.find("R\xC3\xA9sum\xC3\xA9 draft 2026.txt"), std::string::npos) << fat.out;
   EXPECT_NE(fat.out.find("Total "), std::string::npos);
+}
+
+// A disk whose partition table was zeroed: the search lists both volumes,
+// and each scans at the start it gives as its partition did.
+TEST(CliScanTest, LostVolumesAreFoundAndScannedAtTheirOffsets) {
+  test::TempDir dir;
+  const auto image = dir / "lost.img";
+  std::filesystem::copy_file(test::Fixture("demo-disk.img"), image);
+  test::RunOk("dd if=/dev/zero of=" + Quote(image.string()) +
+              " bs=512 count=1 conv=notrunc status=none");
+  const auto search = Restorix("partitions " + Quote(image.string()) + " --search --json");
+  ASSERT_EQ(search.exitCode, 0) << search.err;
+  const auto volumes = Json::parse(search.out)["volumes"];
+  ASSERT_EQ(volumes.size(), 2u) << search.out;
+  for (std::size_t i = 0; i < volumes.size(); ++i) {
+    const auto& volume = volumes[i];
+    EXPECT_EQ(Kinds(volume, {"start", "sectors", "bytes", "fileSystem", "label",
+                             "primaryBootSector", "backupBootSector", "partition"}),
+              "uuussbbn");
+    const std::string offset = std::to_string(volume["start"].get<std::uint64_t>());
+    const auto byOffset =
+        Restorix("scan " + Quote(image.string()) + " --offset " + offset + " --json");
+    const auto byTable = Restorix("scan " + kDemo + " -p " + std::to_string(i + 1) + " --json");
+    ASSERT_EQ(byOffset.exitCode, 0) << byOffset.err;
+    const auto found = Json::parse(byOffset.out), expected = Json::parse(byTable.out);
+    EXPECT_EQ(found["items"], expected["items"]) << offset;
+    EXPECT_FALSE(found["items"].empty());
+  }
+  const auto text = Restorix("partitions " + Quote(image.string()) + " --search");
+  EXPECT_NE(text.out.find("DEMONTFS         both            none (lost)"), std::string::npos)
+      << text.out;
+
+  // A saved scan of such a volume is recovered from where it starts.
+  const std::string saved = Quote((dir / "lost.qns").string());
+  ASSERT_EQ(
+      Restorix("scan " + Quote(image.string()) + " --offset 83968 --save-scan " + saved).exitCode,
+      0);
+  const auto lostStart =
+      Restorix("recover --scan " + saved + " --to " + Quote((dir / "a").string()));
+  EXPECT_EQ(lostStart.exitCode, 1);
+  EXPECT_NE(lostStart.err.find("--offset SECTOR"), std::string::npos) << lostStart.err;
+  const auto recovered = Restorix("recover --scan " + saved + " --offset 83968 --to " +
+                                  Quote((dir / "b").string()) + " --select tiny-note.txt");
+  EXPECT_EQ(recovered.exitCode, 0) << recovered.err;
+  EXPECT_TRUE(std::filesystem::exists(dir / "b" / "#" / "tiny-note.txt"));
+  EXPECT_EQ(
+      Restorix("recover --scan " + saved + " --offset 2048 --to " + Quote((dir / "c").string()))
+          .exitCode,
+      1)
+      << "another volume";
+
+  const auto nothing = Restorix("info " + Quote(image.string()) + " --offset 2049");
+  EXPECT_EQ(nothing.exitCode, 1);
+  EXPECT_NE(nothing.err.find("no FAT16, FAT32 or NTFS volume starts at sector 2049"),
+            std::string::npos)
+      << nothing.err;
+  EXPECT_EQ(Restorix("info " + kDemo + " --offset 2048 --partition 1").exitCode, 2);
 }
 
 // The bytes recovered from the demo disk are the files' own, as its manifest

@@ -23,7 +23,8 @@ int FakeSource::ReadAt(MutableBytes buffer, std::uint64_t offset) {
   }
   const std::size_t n =
       offset >= bytes_.size() ? 0 : std::min<std::uint64_t>(buffer.size(), bytes_.size() - offset);
-  std::copy_n(bytes_.begin() + static_cast<std::ptrdiff_t>(offset), n, buffer.begin());
+  // An offset far past the end must not even be added to the start.
+  if (n != 0) std::copy_n(bytes_.begin() + static_cast<std::ptrdiff_t>(offset), n, buffer.begin());
   std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(n), buffer.end(), 0);
   return 0;
 }
