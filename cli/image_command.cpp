@@ -39,6 +39,28 @@ std::string Reason(const ImageResult& result) {
   return "";
 }
 
+// A word as a POSIX shell reads it back: as it is when that is safe, else
+// in single quotes.
+std::string ShellWord(const std::string& word) {
+  const bool plain = !word.empty() && word.find_first_not_of(
+                                          "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+                                          "0123456789_-+=.,/:@%") == std::string::npos;
+  if (plain) return word;
+  std::string quoted = "'";
+  for (const char c : word)
+    quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+// The command that carries on this image: the same source, volume and image.
+std::string ResumeCommand(const SourceOptions& source, const std::filesystem::path& image) {
+  std::string command = "restorix image --resume";
+  if (source.partition != 0) command += " --partition " + std::to_string(source.partition);
+  if (source.offset != 0) command += " --offset " + std::to_string(source.offset);
+  return command + " " + ShellWord(std::filesystem::absolute(source.path).string()) + " " +
+         ShellWord(image.string());
+}
+
 }  // namespace
 
 void AddImageCommand(CLI::App& app, int& status) {
@@ -107,7 +129,8 @@ void AddImageCommand(CLI::App& app, int& status) {
     session.Log();
     const TaskReport report =
         session.Run("Imaging", "sectors", volume.context().bytesPerSector(), [&](TaskSink& sink) {
-          return ImagingTask(volume, out, session.stop, sink, session.entry, options->resume);
+          return ImagingTask(volume, out, session.stop, sink, session.entry,
+                             options->resume ? ImagingRun::Resume : ImagingRun::Resumable);
         });
     const ImageResult& image = report.image;
     if (options->json) {
@@ -127,8 +150,8 @@ void AddImageCommand(CLI::App& app, int& status) {
     if (!report.completed) PrintError(Reason(image));
     PrintUnreadable(image.unreadable);
     if (!report.completed && image.created && image.stop != ImageResult::Stop::NoMap) {
-      PrintMessage("the image and its map stay; carry on with: restorix image --resume " +
-                   Utf8FromUtf16(volume.sourceName()) + " " + out.string());
+      PrintMessage("The partial image and its map " + ShellWord(RescueMapPath(out).string()) +
+                   " stay. Carry on with: " + ResumeCommand(options->source, out));
     }
     status = report.completed ? 0 : 1;
     if (!session.SaveLog()) status = 1;

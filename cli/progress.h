@@ -40,6 +40,9 @@ void CatchInterrupts();
 // The first Ctrl-C stops `*stop`'s task so that it ends as aborted with what
 // it found; nullptr detaches it before its owner goes away.
 void StopOnInterrupt(StopToken* stop);
+// For a command that only reads and prints (find): the first Ctrl-C ends
+// the program at once, as stopped (status 130), whatever it is doing.
+void EndOnInterrupt();
 // Whether Ctrl-C was pressed: a task that starts afterwards (the program
 // was still getting ready, or between two tasks) ends at once as aborted.
 bool Interrupted();

@@ -1,7 +1,11 @@
 #include "tasks/tasks.h"
 
+#include <unistd.h>
+
 #include <exception>
 #include <thread>
+
+#include "disk/rescue_map.h"
 
 namespace restorix {
 
@@ -24,6 +28,22 @@ void EndedByLoss(const DeviceLostError& lost, Result& result, TaskReport& report
   result.error = lost.error();
   report.deviceLost = source;
 }
+
+// The volume's read faults for the length of one task: cleared when it
+// starts, its stop token watched until it ends.
+class TaskFaults {
+ public:
+  TaskFaults(const Volume& volume, const StopToken& stop) : faults_(volume.faults()) {
+    faults_.Clear();
+    faults_.Watch(&stop);
+  }
+  ~TaskFaults() { faults_.Watch(nullptr); }
+  TaskFaults(const TaskFaults&) = delete;
+  TaskFaults& operator=(const TaskFaults&) = delete;
+
+ private:
+  ReadFaults& faults_;
+};
 
 // Sends the row of the unreadable sectors, if there were any.
 void LogUnreadable(TaskSink& sink, const TaskReport& report) {
@@ -70,7 +90,7 @@ TaskReport ScanTask(const Volume& volume, const ScanJob& job, ItemTree& tree, co
   }
   entry.status = LOG_STARTED;
   sink.LogEntry(entry);
-  volume.faults().Clear();
+  const TaskFaults faults(volume, stop);
   try {
     RunScan(volume, job.mode, job.types, job.assumedSize, tree, TaskControl{stop, sink});
   } catch (const DeviceLostError&) {
@@ -90,7 +110,7 @@ TaskReport SaveTask(const Volume& volume, const ItemTree& tree, const SaveOption
                     const StopToken& stop, TaskSink& sink) {
   TaskReport report;
   sink.TaskPhase(1, 1);
-  volume.faults().Clear();
+  const TaskFaults faults(volume, stop);
   try {
     SaveCheckedItems(volume, tree, options, TaskControl{stop, sink}, report.save);
   } catch (const DeviceLostError& lost) {
@@ -105,19 +125,24 @@ TaskReport SaveTask(const Volume& volume, const ItemTree& tree, const SaveOption
 }
 
 TaskReport ImagingTask(const Volume& volume, const std::filesystem::path& image,
-                       const StopToken& stop, TaskSink& sink, ProcessLogEntry& entry, bool resume) {
+                       const StopToken& stop, TaskSink& sink, ProcessLogEntry& entry,
+                       ImagingRun run) {
   TaskReport report;
   entry.status = LOG_STARTED;
   sink.TaskPhase(1, 1);
   sink.LogEntry(entry);
   try {
-    ImageVolume(volume, image, TaskControl{stop, sink}, report.image, resume);
+    ImageVolume(volume, image, TaskControl{stop, sink}, report.image, run == ImagingRun::Resume);
   } catch (const DeviceLostError& lost) {
     EndedByLoss(lost, report.image, report);
   }
   report.completed = report.image.completed();
   report.outcome = report.completed ? TaskOutcome::ImagingCompleted : TaskOutcome::ImagingAborted;
   report.unreadable = report.image.unreadable;
+  if (!report.completed && report.image.created && run == ImagingRun::Single) {
+    ::unlink(image.c_str());
+    ::unlink(RescueMapPath(image).c_str());
+  }
   Conclude(entry, report.completed, entry.processName);
   sink.LogEntry(entry);
   LogUnreadable(sink, report);

@@ -71,11 +71,17 @@ TaskReport ScanTask(const Volume& volume, const ScanJob& job, ItemTree& tree, co
                     TaskSink& sink, ProcessLogEntry& entry);
 TaskReport SaveTask(const Volume& volume, const ItemTree& tree, const SaveOptions& options,
                     const StopToken& stop, TaskSink& sink);
-// An image left unfinished (stopped, source lost, output full) stays with
-// its map beside it, for a run with `resume` to carry on.
+// How an imaging task treats an image it does not finish (stopped, source
+// lost, output full). A finished image keeps its map in every case: the map
+// says which of the image's sectors are unreadable rather than zeros.
+enum class ImagingRun {
+  Single,     // the unfinished image and its map are deleted (the desktop program)
+  Resumable,  // they stay, for a Resume run to carry on
+  Resume,     // carries on such an image from its map; it stays if unfinished again
+};
 TaskReport ImagingTask(const Volume& volume, const std::filesystem::path& image,
                        const StopToken& stop, TaskSink& sink, ProcessLogEntry& entry,
-                       bool resume = false);
+                       ImagingRun run);
 
 // Sets the token running, runs the task on a worker thread and waits for its
 // end. An exception the task lets out is raised again here, on the owner's

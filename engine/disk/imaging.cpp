@@ -164,11 +164,13 @@ class Rescue {
   // place; false when the read failed (nothing is then written). Only the
   // failures of the copying passes count towards taking the source for
   // lost: trimming and scraping read where reads failed before, and fail
-  // there in long runs on a source that is alive.
+  // there in long runs on a source that is alive; nor do the sectors that
+  // an image being imaged again lacks (its map's, ENODATA).
   bool ReadAndWrite(std::uint64_t position, std::uint64_t length, bool untried = true) {
     const MutableBytes data = MutableBytes(buffer_).first(length);
     const int error = volume_.ReadSectorsOnce(data, position / sectorBytes_);
-    if ((error == 0 || untried) && volume_.faults().NoteRead(error == 0)) {
+    const bool counts = error == 0 || (untried && error != ENODATA);
+    if (counts && volume_.faults().NoteRead(error == 0)) {
       throw DeviceLostError(DeviceLostError::Side::Source, error);
     }
     if (error != 0) return false;

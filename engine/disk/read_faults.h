@@ -4,10 +4,13 @@
 // clears it, and reports it when it ends.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <mutex>
 #include <vector>
+
+#include "task.h"
 
 namespace restorix {
 
@@ -30,6 +33,14 @@ inline constexpr std::uint64_t kLostInARow = 16384;
 class ReadFaults {
  public:
   void Clear();
+  // While a task runs: its stop token, which the sector-by-sector retries of
+  // a failed read poll between sectors (a dying disk can take seconds over
+  // each); nullptr once it ends.
+  void Watch(const StopToken* stop) { stop_.store(stop); }
+  bool stopped() const {
+    const StopToken* stop = stop_.load();
+    return stop != nullptr && !stop->running();
+  }
   // Records that sectors [first, first + count) could not be read.
   void AddUnreadable(std::uint64_t first, std::uint64_t count);
   // Notes how one read of the source went; true when the source must now be
@@ -44,6 +55,7 @@ class ReadFaults {
   std::map<std::uint64_t, std::uint64_t> ranges_;  // first -> end
   std::uint64_t succeeded_ = 0;
   std::uint64_t failedInARow_ = 0;
+  std::atomic<const StopToken*> stop_{nullptr};
 };
 
 }  // namespace restorix

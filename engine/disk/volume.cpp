@@ -6,6 +6,7 @@
 
 #include "disk/mount.h"
 #include "disk/partitions.h"
+#include "disk/rescue_map.h"
 #include "platform/file_io.h"
 #include "util/text.h"
 
@@ -37,6 +38,19 @@ OpenResult Volume::Open(SourceKind kind, const std::filesystem::path& path, unsi
                         bool orWholeDisk, std::uint64_t offset) {
   auto opened = FileSource::Open(path);
   if (!opened.source) return {nullptr, OpenFailure::CannotOpen, opened.error};
+  if (opened.source->identity().kind == SourceIdentity::Kind::File) {
+    // An image with a rescue map beside it: the sectors that were never
+    // copied read as unreadable, not as the zeros the image holds there.
+    const auto map = LoadRescueMap(RescueMapPath(path));
+    if (map && map->size() == opened.source->size()) {
+      std::vector<std::pair<std::uint64_t, std::uint64_t>> unknown;
+      for (const RescueBlock& block : map->blocks()) {
+        if (block.status != BlockStatus::Finished)
+          unknown.emplace_back(block.position, block.position + block.size);
+      }
+      opened.source->SetUnknown(std::move(unknown));
+    }
+  }
   if (partition != 0) {
     const PartitionList list = ListPartitions(path);
     const auto entry = std::find_if(
@@ -156,6 +170,7 @@ namespace {
 // means the device is gone.
 void CheckLost(ReadFaults& faults, int error) {
   if (IsDeviceLostError(error)) throw DeviceLostError(DeviceLostError::Side::Source, error);
+  if (error == ENODATA) return;  // sectors an image lacks say nothing of its file
   if (faults.NoteRead(error == 0)) throw DeviceLostError(DeviceLostError::Side::Source, error);
 }
 
@@ -185,9 +200,10 @@ int Volume::ReadSectors(MutableBytes buffer, std::uint64_t sector) const {
     return error;
   }
 
-  // Salvage what can be read around a bad spot, one sector at a time.
+  // Salvage what can be read around a bad spot, one sector at a time, until
+  // the task is stopped (the rest then stays zeros, and is not counted).
   const std::uint64_t offset = sector * sectorBytes;
-  for (std::size_t done = 0; done < buffer.size(); done += sectorBytes) {
+  for (std::size_t done = 0; done < buffer.size() && !faults_->stopped(); done += sectorBytes) {
     const MutableBytes part =
         buffer.subspan(done, std::min<std::size_t>(sectorBytes, buffer.size() - done));
     const int partError = source_->ReadUncached(part, offset + done);

@@ -67,8 +67,10 @@ class Volume {
   // buffer is always written: what lies past the end of the source, and what
   // cannot be read, is zeros (a failed multi-sector read is retried sector by
   // sector so that only the unreadable sectors are). The unreadable sectors
-  // are recorded in faults(). Raises DeviceLostError when the device has gone
-  // away, or fails every read (ReadFaults).
+  // are recorded in faults(). An image file with a rescue map beside it
+  // (RescueMapPath) fails with ENODATA on the sectors the map does not have
+  // as copied. Raises DeviceLostError when the device has gone away, or
+  // fails every read (ReadFaults).
   int ReadSectors(MutableBytes buffer, std::uint64_t sector) const;
   // One read of the sectors, without the retry, the record of unreadable
   // sectors or the count of failures in a row (imaging keeps its own); what

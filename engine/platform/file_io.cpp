@@ -40,8 +40,25 @@ void SetDeviceOpener(DeviceOpener opener) {
 }
 
 UniqueFd OpenReadOnly(const std::filesystem::path& path, int& error) {
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd) return fd;
+  // Only files and block devices are opened: opening a FIFO waits for a
+  // writer that may never come, and opening a character device can act on
+  // it (a tape rewinds). One swapped in after the check does not wait.
+  struct stat before {};
+  if (::stat(path.c_str(), &before) == 0 && !S_ISREG(before.st_mode) && !S_ISBLK(before.st_mode)) {
+    error = S_ISDIR(before.st_mode) ? EISDIR : ENOTBLK;
+    return UniqueFd();
+  }
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (fd) {
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0 || (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode))) {
+      error = S_ISDIR(st.st_mode) ? EISDIR : ENOTBLK;
+      return UniqueFd();
+    }
+    const int flags = ::fcntl(fd.get(), F_GETFL);
+    if (flags >= 0) ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
+    return fd;
+  }
   error = errno;
   if (error != EACCES && error != EPERM) return fd;
   struct stat st {};
@@ -90,7 +107,7 @@ FileSource::Opened FileSource::Open(const std::filesystem::path& path) {
     source->device_ = st.st_dev;
     source->inode_ = st.st_ino;
   } else {
-    result.error = S_ISDIR(st.st_mode) ? EISDIR : ENODEV;
+    result.error = S_ISDIR(st.st_mode) ? EISDIR : ENOTBLK;
     return result;
   }
   source->fd_ = std::move(fd);
@@ -124,7 +141,7 @@ int FileSource::ReadAt(MutableBytes buffer, std::uint64_t offset) {
   }
   // Past the end of the source (or of a file that shrank) reads as zeros.
   std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(done), buffer.end(), 0);
-  return 0;
+  return TouchesUnknown(base_ + offset, want) ? ENODATA : 0;
 }
 
 int FileSource::ReadUncached(MutableBytes buffer, std::uint64_t offset) {
@@ -157,8 +174,22 @@ int FileSource::ReadUncached(MutableBytes buffer, std::uint64_t offset) {
   return 0;
 }
 
+void FileSource::SetUnknown(std::vector<std::pair<std::uint64_t, std::uint64_t>> ranges) {
+  unknown_ = std::move(ranges);
+}
+
+bool FileSource::TouchesUnknown(std::uint64_t start, std::uint64_t length) const {
+  if (length == 0) return false;
+  // The first range that ends after `start`.
+  const auto range =
+      std::upper_bound(unknown_.begin(), unknown_.end(), start,
+                       [](std::uint64_t at, const auto& r) { return at < r.second; });
+  return range != unknown_.end() && (range->first <= start || range->first - start < length);
+}
+
 int FileSource::CopyTo(int outFd, std::uint64_t offset, std::uint64_t length) {
   if (offset > length_ || length > length_ - offset) return EINVAL;
+  if (TouchesUnknown(base_ + offset, length)) return ENODATA;
   auto position = static_cast<off_t>(base_ + offset);
   while (length > 0) {
     const ssize_t n =

@@ -6,11 +6,14 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <fstream>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <thread>
 
@@ -74,6 +77,67 @@ test::CommandResult Restorix(const std::string& arguments) {
   return test::Run(Quote(test::RestorixBinary().string()) + " " + arguments);
 }
 
+// A file's text, empty when it is not there.
+std::string Text(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The lines a file has, 0 when it is not there.
+std::size_t Lines(const std::filesystem::path& file) {
+  const std::string text = Text(file);
+  return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+// Runs restorix as a user does in a terminal, sends it Ctrl-C (SIGINT) once
+// `ready` holds, and waits a bounded time for its end: `ended` is false
+// when it had to be killed.
+struct Interrupted {
+  bool ended = false;
+  int exitCode = -1;
+  std::string err;
+};
+Interrupted InterruptWhen(const std::vector<std::string>& arguments,
+                          const std::function<bool()>& ready, const std::filesystem::path& err) {
+  const std::string binary = test::RestorixBinary().string();
+  std::vector<char*> argv{const_cast<char*>(binary.c_str())};
+  for (const std::string& argument : arguments)
+    argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int out = ::open("/dev/null", O_WRONLY);
+    const int errFd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::dup2(out, STDOUT_FILENO);
+    ::dup2(errFd, STDERR_FILENO);
+    ::execv(binary.c_str(), argv.data());
+    _exit(127);
+  }
+  const auto waitFor = [](const std::function<bool()>& condition, int seconds) {
+    for (int i = 0; i < seconds * 50 && !condition(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return condition();
+  };
+  Interrupted result;
+  int status = 0;
+  bool done = false;
+  const auto exited = [&] { return done || (done = ::waitpid(pid, &status, WNOHANG) == pid); };
+  waitFor([&] { return exited() || ready(); }, 120);
+  if (!done) {
+    ::kill(pid, SIGINT);
+    // Far longer than a stop may take; a run that ignores it takes minutes.
+    waitFor(exited, 20);
+  }
+  if (!done) {
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, &status, 0);
+  }
+  result.ended = done;
+  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  result.err = Text(err);
+  return result;
+}
+
 TEST(FailingFuseTest, UnreadableSectorsLostSourcesAndResume) {
   test::TempDir dir;
   const auto volume = dir / "volume.img";
@@ -120,6 +184,11 @@ TEST(FailingFuseTest, UnreadableSectorsLostSourcesAndResume) {
           std::to_string(bad) + "\n" + std::to_string(bad + 1) + "\n" + std::to_string(bad + 2) +
               "\n");
     }
+    // The image's map tells its unreadable sectors from zeros.
+    const auto fromImage = Restorix("recover " + Quote((dir / "a.qni").string()) + " --to " +
+                                    Quote((dir / "again").string()) + " --json");
+    ASSERT_EQ(fromImage.exitCode, 0) << fromImage.err;
+    EXPECT_EQ(Json::parse(fromImage.out)["unreadableSectors"].dump(), expected);
   }
   {
     FailingFile fuse(volume, dir / "mnt", "--lose-at 50000");
@@ -130,6 +199,10 @@ TEST(FailingFuseTest, UnreadableSectorsLostSourcesAndResume) {
     EXPECT_EQ(Json::parse(image.out)["completed"], false);
     EXPECT_NE(image.err.find("the source is no longer available"), std::string::npos) << image.err;
     EXPECT_TRUE(std::filesystem::exists(dir / "b.qni.map"));
+    EXPECT_NE(image.err.find("Carry on with: restorix image --resume " + fuse.file().string() +
+                             " " + (dir / "b.qni").string()),
+              std::string::npos)
+        << image.err;
   }
   const auto resumed = Restorix("image --resume " + Quote(volume.string()) + " " +
                                 Quote((dir / "b.qni").string()) + " --json");
@@ -138,6 +211,40 @@ TEST(FailingFuseTest, UnreadableSectorsLostSourcesAndResume) {
   auto image = test::ReadFile(dir / "b.qni");
   image.resize(bytes.size());
   EXPECT_EQ(image, bytes);
+}
+
+// The first Ctrl-C ends a task on a dying disk, whose every failed read
+// takes a while, as aborted: a scan retrying a failed read sector by sector,
+// and an image trimming and scraping its bad areas (which then stays with
+// its map). Unstopped, each would take minutes.
+TEST(FailingFuseTest, CtrlCEndsSlowRetriesOnADyingDisk) {
+  test::TempDir dir;
+  const auto volume = dir / "volume.img";
+  test::MakeVolume(volume, 40 << 20, "mkfs.fat -F 32 -s 1");
+  FailingFile fuse(volume, dir / "mnt",
+                   "--bad 20000:2000 --slow 0.05 --count " + Quote((dir / "count").string()));
+  if (!fuse.why().empty()) GTEST_SKIP() << fuse.why();
+  const std::string source = fuse.file().string();
+  const std::string image = (dir / "out.qni").string();
+  struct Case {
+    std::vector<std::string> arguments;
+    std::size_t failedReads;  // well into the retries
+    std::string said;
+  };
+  const Case cases[] = {
+      {{"scan", source, "--mode", "advanced"}, 20, "the scan was stopped"},
+      {{"image", source, image}, 80, "stopped by the user"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arguments[0]);
+    std::filesystem::remove(dir / "count");
+    const Interrupted run = InterruptWhen(
+        c.arguments, [&] { return Lines(dir / "count") >= c.failedReads; }, dir / "err");
+    ASSERT_TRUE(run.ended) << run.err;
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    EXPECT_NE(run.err.find(c.said), std::string::npos) << run.err;
+  }
+  EXPECT_TRUE(std::filesystem::exists(dir / "out.qni.map"));
 }
 
 }  // namespace

@@ -202,7 +202,10 @@ struct Imager : TaskSink {
   void LogEntry(const ProcessLogEntry& entry) override { rows.push_back(entry); }
   TaskReport Image(const Volume& volume, const std::filesystem::path& path, bool resume = false) {
     ProcessLogEntry entry{"Imaging Disk :disk", "", "", LOG_STARTED};
-    return RunOnWorker(stop, [&] { return ImagingTask(volume, path, stop, *this, entry, resume); });
+    return RunOnWorker(stop, [&] {
+      return ImagingTask(volume, path, stop, *this, entry,
+                         resume ? ImagingRun::Resume : ImagingRun::Resumable);
+    });
   }
 };
 
@@ -377,6 +380,67 @@ TEST(RescueImagingTest, AResumeNeedsTheImageAndItsMap) {
     if (setup != NoImage) {
       EXPECT_EQ(test::ReadFile(dir / "out.qni").size(), 3u) << setup;
     }
+  }
+}
+
+// The sector-by-sector retries of a failed read end when the task is
+// stopped: a dying disk can take seconds over each sector.
+TEST(ReadFaultsTest, RetriesEndWhenTheTaskIsStopped) {
+  for (const bool stop : {false, true}) {
+    Disk disk(4096, {{100, 1948}});
+    StopToken token;
+    if (stop) token.RequestStop();
+    disk.volume->faults().Watch(&token);
+    std::vector<std::uint8_t> buffer(2048 * 512, 1);
+    const int before = disk.source->reads();
+    EXPECT_NE(disk.volume->ReadSectors(buffer, 0), 0);
+    disk.volume->faults().Watch(nullptr);
+    EXPECT_EQ(disk.source->reads() - before, stop ? 1 : 2049);
+    const Ranges unreadable = stop ? Ranges{} : Ranges{{100, 1948}};
+    EXPECT_EQ(disk.volume->faults().unreadable(), unreadable);
+    auto expected = disk.Expected({{100, 1948}});
+    expected.resize(buffer.size());
+    if (stop) std::fill(expected.begin(), expected.end(), 0);
+    EXPECT_EQ(buffer, expected);
+  }
+}
+
+// An image opened with its map beside it reads the sectors the map does not
+// have as copied (bad, or never tried by a stopped run) as unreadable, and
+// the rest as the source's bytes; a map of another size is not the image's.
+TEST(RescueImagingTest, AnImageReadsWhatItsMapLacksAsUnreadable) {
+  const Ranges bad{{1000, 3}, {2000, 1}};
+  enum Setup { Completed, Stopped, OtherMap };
+  for (const Setup setup : {Completed, Stopped, OtherMap}) {
+    SCOPED_TRACE(setup);
+    TempDir dir;
+    Disk disk(4096, bad);
+    Imager imager;
+    if (setup == Stopped) imager.stopAfter = 3;
+    EXPECT_EQ(imager.Image(*disk.volume, dir / "out.qni").completed, setup != Stopped);
+    if (setup == OtherMap) {
+      ASSERT_EQ(SaveRescueMap(RescueMap(512), dir / "out.qni.map"), 0);
+    }
+    Ranges unknown;
+    if (setup != OtherMap) {
+      for (const RescueBlock& block : LoadRescueMap(dir / "out.qni.map")->blocks()) {
+        if (block.status != S::Finished)
+          unknown.push_back({block.position / 512, block.size / 512});
+      }
+    }
+    ASSERT_EQ(unknown.empty(), setup == OtherMap);
+
+    const auto image = Volume::Open(SourceKind::PhysicalDisk, dir / "out.qni").volume;
+    ASSERT_TRUE(image);
+    std::vector<std::uint8_t> bytes(4158 * 512);
+    for (std::size_t at = 0; at < bytes.size(); at += 63 * 512)
+      image->ReadSectors(MutableBytes(bytes).subspan(at, 63 * 512), at / 512);
+    EXPECT_EQ(image->faults().unreadable(), unknown);
+    auto expected = test::ReadFile(dir / "out.qni");
+    for (const SectorRange& range : unknown)
+      std::fill_n(expected.begin() + static_cast<std::ptrdiff_t>(range.first * 512),
+                  range.count * 512, 0);
+    EXPECT_EQ(bytes, expected);
   }
 }
 

@@ -2,10 +2,13 @@
 """Shows one file as MOUNTPOINT/disk.img, a read-only copy of BACKING whose
 reads fail like a failing disk's: EIO for any read that touches a bad sector
 range, and ENOTCONN (a FUSE file system that went away) for every read once
-one touches the sector given to --lose-at. Reads reach it exactly as asked
+one touches the sector given to --lose-at. With --slow, each failing read
+takes that many seconds first, as a dying disk's do, and is counted in the
+file given to --count (one line per failed read). Reads reach it exactly as asked
 (direct_io), as a block device read with O_DIRECT would.
 
   failing_fuse.py BACKING MOUNTPOINT [--bad FIRST:COUNT ...] [--lose-at SECTOR]
+                  [--slow SECONDS] [--count FILE]
 
 Runs in the foreground until unmounted (fusermount -u MOUNTPOINT)."""
 import argparse
@@ -13,6 +16,7 @@ import errno
 import os
 import stat
 import threading
+import time
 
 from fusepy import FUSE, FuseOSError, Operations
 
@@ -20,13 +24,15 @@ SECTOR = 512
 
 
 class FailingDisk(Operations):
-    def __init__(self, backing, bad, lose_at):
+    def __init__(self, backing, bad, lose_at, slow, count):
         self.fd = os.open(backing, os.O_RDONLY)
         self.size = os.fstat(self.fd).st_size
         self.bad = [(first * SECTOR, (first + count) * SECTOR) for first, count in bad]
         self.lose_at = None if lose_at is None else lose_at * SECTOR
         self.lost = False
         self.lock = threading.Lock()
+        self.slow = slow
+        self.count = count
 
     def getattr(self, path, fh=None):
         if path == "/":
@@ -52,6 +58,10 @@ class FailingDisk(Operations):
                 raise FuseOSError(errno.ENOTCONN)
         for first, last in self.bad:
             if offset < last and first < end:
+                time.sleep(self.slow)
+                if self.count:
+                    with self.lock, open(self.count, "a") as counted:
+                        counted.write("x\n")
                 raise FuseOSError(errno.EIO)
         return os.pread(self.fd, size, offset)
 
@@ -67,8 +77,10 @@ def main():
     parser.add_argument("mountpoint")
     parser.add_argument("--bad", type=sector_range, action="append", default=[])
     parser.add_argument("--lose-at", type=int)
+    parser.add_argument("--slow", type=float, default=0)
+    parser.add_argument("--count")
     args = parser.parse_args()
-    FUSE(FailingDisk(args.backing, args.bad, args.lose_at), args.mountpoint, foreground=True,
+    FUSE(FailingDisk(args.backing, args.bad, args.lose_at, args.slow, args.count), args.mountpoint, foreground=True,
          ro=True, direct_io=True, nothreads=False)
 
 

@@ -116,8 +116,9 @@ TEST(TasksTest, ImagingCompletedOrAborted) {
     Demo demo;
     demo.stopOnProgress = stop;
     ProcessLogEntry entry{"Imaging Disk :demo", "To Location " + (dir / "i.qni").string(), "", 0};
-    const TaskReport report =
-        demo.Run([&] { return ImagingTask(*demo.volume, dir / "i.qni", demo.stop, demo, entry); });
+    const TaskReport report = demo.Run([&] {
+      return ImagingTask(*demo.volume, dir / "i.qni", demo.stop, demo, entry, ImagingRun::Single);
+    });
     EXPECT_EQ(report.outcome, stop ? TaskOutcome::ImagingAborted : TaskOutcome::ImagingCompleted);
     const std::string end = stop ? "log 1 Aborted" : "log 2 Completed";
     EXPECT_EQ(demo.events,
