@@ -6,6 +6,8 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -222,7 +224,7 @@ TEST(FailingFuseTest, CtrlCEndsSlowRetriesOnADyingDisk) {
   const auto volume = dir / "volume.img";
   test::MakeVolume(volume, 40 << 20, "mkfs.fat -F 32 -s 1");
   FailingFile fuse(volume, dir / "mnt",
-                   "--bad 20000:2000 --slow 0.05 --count " + Quote((dir / "count").string()));
+                   "--bad 20160:2000 --slow 0.05 --count " + Quote((dir / "count").string()));
   if (!fuse.why().empty()) GTEST_SKIP() << fuse.why();
   const std::string source = fuse.file().string();
   const std::string image = (dir / "out.qni").string();
@@ -245,6 +247,48 @@ TEST(FailingFuseTest, CtrlCEndsSlowRetriesOnADyingDisk) {
     EXPECT_NE(run.err.find(c.said), std::string::npos) << run.err;
   }
   EXPECT_TRUE(std::filesystem::exists(dir / "out.qni.map"));
+}
+
+// A source that would block open() or reads for ever, or that is no disk,
+// is refused unopened: a FIFO without a writer, character devices.
+TEST(InterruptTest, FifosAndCharacterDevicesAreRefusedAsSources) {
+  test::TempDir dir;
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  for (const std::string& source : {(dir / "fifo").string(), std::string("/dev/zero")}) {
+    for (const std::string command : {"scan", "image"}) {
+      SCOPED_TRACE(command + " " + source);
+      const auto run = test::Run("timeout 20 " + Quote(test::RestorixBinary().string()) + " " +
+                                 command + " " + Quote(source) +
+                                 (command == "image" ? " " + Quote((dir / "o.qni").string()) : ""));
+      EXPECT_EQ(run.exitCode, 1) << run.err;
+      EXPECT_NE(run.err.find("is neither a block device nor an image file"), std::string::npos)
+          << run.err;
+    }
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir / "o.qni"));
+}
+
+// find on a scan file whose reads never end (a FIFO whose writer stalls
+// after the header) ends at the first Ctrl-C, as stopped.
+TEST(InterruptTest, CtrlCEndsFindOnAScanFileThatNeverEnds) {
+  test::TempDir dir;
+  const auto fifo = dir / "scan.qns";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const int writer = ::open(fifo.c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(writer, 0);
+  const std::uint8_t header[] = {'T', 'A', 'F', '-', 0xAA, 0x55, 0, 0, 9, 0};
+  ASSERT_EQ(::write(writer, header, sizeof header), static_cast<ssize_t>(sizeof header));
+  const auto pending = [&] {
+    int bytes = 0;
+    ::ioctl(writer, FIONREAD, &bytes);
+    return bytes;
+  };
+  const Interrupted run = InterruptWhen(
+      {"find", "--scan", fifo.string(), "*"}, [&] { return pending() == 0; }, dir / "err");
+  ::close(writer);
+  ASSERT_TRUE(run.ended) << run.err;
+  EXPECT_EQ(run.exitCode, 130) << run.err;
+  EXPECT_NE(run.err.find("stopped by the user"), std::string::npos) << run.err;
 }
 
 }  // namespace
