@@ -229,7 +229,13 @@ void Summarise(const RescueMap& map, std::uint64_t sectorBytes, std::uint64_t vo
     if (block.status == BlockStatus::Finished) {
       result.sectorsRescued += count;
     } else if (block.status != BlockStatus::Untried) {
-      result.unreadable.push_back({first, count});
+      // Bad sectors and those still to be trimmed or scraped are one range.
+      SectorRange* last = result.unreadable.empty() ? nullptr : &result.unreadable.back();
+      if (last != nullptr && last->first + last->count == first) {
+        last->count += count;
+      } else {
+        result.unreadable.push_back({first, count});
+      }
     }
   }
 }
