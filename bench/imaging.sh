@@ -6,7 +6,7 @@
 #   bench/imaging.sh [WORK_DIR]   (default: a temporary folder; needs ~3 GiB)
 set -euo pipefail
 . "$(dirname "$0")/lib.sh"
-trap 'rm -f "$work"/volume.img "$work"/copy.img "$work"/image.qni; drop_work' EXIT
+trap 'rm -f "$work"/volume.img "$work"/copy.img "$work"/image.qni "$work"/image.qni.map; drop_work' EXIT
 
 # Random data under a FAT32 boot sector: every byte is real (no sparse holes
 # for cp to skip), and the volume is recognised.
@@ -17,7 +17,7 @@ cat "$work/volume.img" >/dev/null  # warm the page cache
 # One timed run of "$@"; the written file is flushed and removed afterwards,
 # outside the timing, so each run starts from the same state.
 timed() {
-  rm -f "$work/copy.img" "$work/image.qni"; sync
+  rm -f "$work/copy.img" "$work/image.qni" "$work/image.qni.map"; sync
   seconds "$@"
 }
 

@@ -2,6 +2,7 @@
 
 #include "catalogue/scan_info.h"
 #include "commands.h"
+#include "progress.h"
 #include "selection.h"
 #include "source.h"
 #include "tree_output.h"
@@ -29,6 +30,9 @@ void AddFindCommand(CLI::App& app, int& status) {
       "Example:\n  restorix find --scan sdb1.qns '*.jpg' --at-least 1MB\n"
       "  restorix find --scan sdb1.qns 'report*.doc' --match-case --json");
   command->callback([options, &status] {
+    // Nothing is written: a huge or hostile scan file, a long search or a
+    // long listing all end at the first Ctrl-C.
+    EndOnInterrupt();
     auto query = SizeFilter(options->selection);
     if (!query) {
       status = 2;

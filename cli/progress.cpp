@@ -10,9 +10,18 @@ namespace restorix::cli {
 namespace {
 std::atomic<StopToken*> interruptStop{nullptr};
 std::atomic<int> interrupts{0};
+std::atomic<bool> interruptEnds{false};
+
+// Ends the program as a stopped one; safe in a signal handler.
+[[noreturn]] void EndStopped() {
+  constexpr char kText[] = "restorix: stopped by the user\n";
+  [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, kText, sizeof kText - 1);
+  _exit(130);
+}
 
 extern "C" void OnInterrupt(int) {
   if (interrupts.fetch_add(1) > 0) _exit(130);
+  if (interruptEnds.load()) EndStopped();
   if (StopToken* stop = interruptStop.load()) stop->RequestStop();
 }
 }  // namespace
@@ -31,6 +40,11 @@ void CatchInterrupts() {
 
 StopToken* StopOnInterrupt(StopToken* stop) {
   return interruptStop.exchange(stop);
+}
+
+void EndOnInterrupt() {
+  interruptEnds.store(true);
+  if (Interrupted()) EndStopped();
 }
 
 ProgressLine::ProgressLine(std::string what, std::string unit, std::uint64_t bytesPerUnit)

@@ -6,6 +6,7 @@
 #include "commands.h"
 #include "scan_options.h"
 #include "selection.h"
+#include "session.h"
 #include "tree_output.h"
 #include "util/text.h"
 
@@ -65,8 +66,9 @@ bool LoadSavedScan(Session& session, const std::string& file, const std::string&
   return true;
 }
 
-void PrintReport(const SaveResult& result, bool json) {
+void PrintReport(const SaveResult& result, const std::vector<SectorRange>& unreadable, bool json) {
   const bool completed = result.completed();
+  PrintUnreadable(unreadable);
   if (json) {
     nlohmann::ordered_json out;
     out["runFolder"] = result.runFolder.empty() ? nlohmann::ordered_json()
@@ -81,6 +83,7 @@ void PrintReport(const SaveResult& result, bool json) {
     for (const auto& [from, to] : result.renamed)
       out["renamed"].push_back({{"from", from}, {"to", to}});
     out["changed"] = result.changed;
+    out["unreadableSectors"] = UnreadableJson(unreadable);
     out["completed"] = completed;
     if (!completed) out["error"] = Reason(result);
     PrintJson(out);
@@ -153,6 +156,8 @@ void AddRecoverCommand(CLI::App& app, int& status) {
     Session session;
     session.logFile = options->log;
     session.jsonOutput = options->json;
+    // What the scan and the save could not read, together.
+    ReadFaults unreadable;
     if (!options->savedScan.empty()) {
       if (!LoadSavedScan(session, options->savedScan, options->sourceOverride,
                          options->scan.source.offset) ||
@@ -173,6 +178,8 @@ void AddRecoverCommand(CLI::App& app, int& status) {
         return;
       }
       const TaskReport report = RunScanTask(session, *scan);
+      for (const SectorRange& range : report.unreadable)
+        unreadable.AddUnreadable(range.first, range.count);
       if (!report.completed) {
         PrintError(report.deviceLost ? "the source is no longer available; nothing was saved"
                                      : "the scan was stopped; nothing was saved");
@@ -195,7 +202,9 @@ void AddRecoverCommand(CLI::App& app, int& status) {
     const TaskReport report = session.Run("Saving", "items", 0, [&](TaskSink& sink) {
       return SaveTask(*session.volume, session.tree, save, session.stop, sink);
     });
-    PrintReport(report.save, options->json);
+    for (const SectorRange& range : report.unreadable)
+      unreadable.AddUnreadable(range.first, range.count);
+    PrintReport(report.save, unreadable.unreadable(), options->json);
     if (!report.completed) PrintError(Reason(report.save));
     if (!report.save.changed.empty()) {
       PrintError(std::to_string(report.save.changed.size()) +

@@ -40,11 +40,14 @@ void AddScanCommand(CLI::App& app, int& status) {
       return;
     }
     const TaskReport report = RunScanTask(session, *scan);
+    ScanView view = session.View();
+    view.unreadable = &report.unreadable;
     if (options->json) {
-      WriteScanJson(std::cout, session.View(), scan->modeName, report.completed);
+      WriteScanJson(std::cout, view, scan->modeName, report.completed);
     } else {
-      PrintTree(session.View());
+      PrintTree(view);
     }
+    PrintUnreadable(report.unreadable);
     status = report.completed ? 0 : 1;
     if (!options->saveScan.empty()) {
       const auto path = WithScanInfoExtension(options->saveScan);

@@ -57,6 +57,12 @@ ScanView Session::View() const {
           volume ? volume->context().totalSectors() : 0, volume ? volume->claimedSectors() : 0};
 }
 
+void PrintUnreadable(const std::vector<SectorRange>& ranges) {
+  if (ranges.empty()) return;
+  const ProcessLogEntry row = UnreadableEntry(ranges, LOG_COMPLETED);
+  PrintMessage(row.processName + " (read as zeros). " + row.description);
+}
+
 void AddLogOption(CLI::App& command, std::string& file) {
   command.add_option("--log", file, "Save the process log of this run to FILE");
 }

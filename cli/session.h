@@ -71,6 +71,10 @@ class Session {
   bool jsonOutput = false;
 };
 
+// The summary line of the sectors a task could not read, on standard error;
+// nothing when there were none.
+void PrintUnreadable(const std::vector<SectorRange>& ranges);
+
 // --log FILE on a command.
 void AddLogOption(CLI::App& command, std::string& file);
 

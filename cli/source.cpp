@@ -1,5 +1,6 @@
 #include "source.h"
 
+#include <cerrno>
 #include <cstring>
 #include <iostream>
 
@@ -124,7 +125,13 @@ bool ExplainOpen(const OpenResult& result, const SourceOptions& options) {
     case OpenFailure::None:
       return true;
     case OpenFailure::CannotOpen:
-      PrintError("cannot open '" + options.path + "': " + std::strerror(result.error));
+      if (result.error == ENOTBLK) {
+        PrintError("'" + options.path +
+                   "' is neither a block device nor an image file (a FIFO or a character device "
+                   "is not opened); give a disk, a partition or an image file");
+      } else {
+        PrintError("cannot open '" + options.path + "': " + std::strerror(result.error));
+      }
       return false;
     case OpenFailure::NoSuchPartition:
       PrintError("'" + options.path + "' has no partition " + std::to_string(options.partition) +

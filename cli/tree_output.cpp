@@ -96,6 +96,15 @@ void AppendItemJson(std::string& out, const ItemNode& node, std::string_view pat
 
 }  // namespace
 
+nlohmann::ordered_json UnreadableJson(const std::vector<SectorRange>& ranges) {
+  nlohmann::ordered_json out;
+  out["count"] = SectorCount(ranges);
+  out["ranges"] = nlohmann::ordered_json::array();
+  for (const SectorRange& range : ranges)
+    out["ranges"].push_back({{"first", range.first}, {"count", range.count}});
+  return out;
+}
+
 Totals CountItems(const ItemNode* root) {
   Totals totals;
   WalkTree(root, [&](const ItemNode& node, int) { AddToTotals(totals, node); });
@@ -131,6 +140,7 @@ void WriteDocument(std::ostream& out, const ScanView& scan, const std::string& m
   if (scan.claimedSectors > scan.sectors)
     head["volumeCut"] = {{"claimedSectors", scan.claimedSectors}, {"sectors", scan.sectors}};
   head["totals"] = {{"files", totals.files}, {"folders", totals.folders}, {"bytes", totals.bytes}};
+  if (scan.unreadable) head["unreadableSectors"] = UnreadableJson(*scan.unreadable);
   std::string text = head.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
   text.pop_back();  // the closing brace: the items follow
   text += ",\"items\":[";

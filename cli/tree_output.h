@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "catalogue/item_tree.h"
+#include "disk/read_faults.h"
 #include "disk/volume_context.h"
 #include "tasks/totals.h"
 
@@ -26,7 +27,13 @@ struct ScanView {
   const ItemNode* root;
   std::uint64_t sectors = 0;
   std::uint64_t claimedSectors = 0;
+  // The sectors the scan could not read; null when not known.
+  const std::vector<SectorRange>* unreadable = nullptr;
 };
+
+// {"count": N, "ranges": [{"first": F, "count": C}, ...]}: the value of a
+// document's "unreadableSectors".
+nlohmann::ordered_json UnreadableJson(const std::vector<SectorRange>& ranges);
 
 // "the boot sector claims N sectors; the source holds M: the volume is read
 // as M sectors", or empty when the volume was not cut.

@@ -13,6 +13,8 @@ packages=(
   dosfstools mtools ntfs-3g fdisk sleuthkit python3 clang
   # the exFAT fixture and benchmark: mkfs.exfat, exfat-fuse; ext4 for a CLI test
   exfatprogs exfat-fuse e2fsprogs
+  # failing disks: a FUSE file that fails chosen reads, and GNU ddrescue as the peer
+  python3-fusepy fuse3 gddrescue
   qt6-base-dev libgl-dev xvfb xauth
   # tests/fixtures/modern/make-modern.sh: the tools that write today's files
   ffmpeg libheif-examples flac vorbis-tools opus-tools pandoc ghostscript

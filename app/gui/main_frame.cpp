@@ -774,8 +774,9 @@ void MainFrame::RunWizard() {
 void MainFrame::RunImageTask(const Volume& volume, const std::filesystem::path& image,
                              const std::string& driveName) {
   const TaskReport report =
-      RunTask({kImageTaskText, QString::fromStdString(driveName)},
-              [&](TaskSink& sink) { return ImagingTask(volume, image, stop_, sink, entry_); });
+      RunTask({kImageTaskText, QString::fromStdString(driveName)}, [&](TaskSink& sink) {
+        return ImagingTask(volume, image, stop_, sink, entry_, ImagingRun::Single);
+      });
   const QString error =
       report.image.error ? ": " + QString::fromLocal8Bit(std::strerror(report.image.error)) : "";
   QString reason;
@@ -797,6 +798,7 @@ void MainFrame::RunImageTask(const Volume& volume, const std::filesystem::path& 
       break;
     case ImageResult::Stop::None:
     case ImageResult::Stop::Cancelled:
+    case ImageResult::Stop::NoMap:  // the desktop program starts every image afresh
       break;
   }
   if (!reason.isEmpty()) QMessageBox::critical(this, "Error", reason);

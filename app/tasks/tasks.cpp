@@ -5,6 +5,8 @@
 #include <exception>
 #include <thread>
 
+#include "disk/rescue_map.h"
+
 namespace restorix {
 
 namespace {
@@ -27,7 +29,45 @@ void EndedByLoss(const DeviceLostError& lost, Result& result, TaskReport& report
   report.deviceLost = source;
 }
 
+// The volume's read faults for the length of one task: cleared when it
+// starts, its stop token watched until it ends.
+class TaskFaults {
+ public:
+  TaskFaults(const Volume& volume, const StopToken& stop) : faults_(volume.faults()) {
+    faults_.Clear();
+    faults_.Watch(&stop);
+  }
+  ~TaskFaults() { faults_.Watch(nullptr); }
+  TaskFaults(const TaskFaults&) = delete;
+  TaskFaults& operator=(const TaskFaults&) = delete;
+
+ private:
+  ReadFaults& faults_;
+};
+
+// Sends the row of the unreadable sectors, if there were any.
+void LogUnreadable(TaskSink& sink, const TaskReport& report) {
+  if (report.unreadable.empty()) return;
+  sink.LogEntry(UnreadableEntry(report.unreadable, report.completed ? LOG_COMPLETED : LOG_ABORTED));
+}
+
 }  // namespace
+
+ProcessLogEntry UnreadableEntry(const std::vector<SectorRange>& ranges, std::uint8_t status) {
+  constexpr std::size_t kRangesShown = 8;
+  ProcessLogEntry entry;
+  entry.processName = "Unreadable sectors: " + std::to_string(SectorCount(ranges));
+  entry.description = "Sectors ";
+  for (std::size_t i = 0; i < ranges.size() && i < kRangesShown; ++i) {
+    if (i > 0) entry.description += ", ";
+    entry.description += std::to_string(ranges[i].first);
+    if (ranges[i].count > 1)
+      entry.description += "-" + std::to_string(ranges[i].first + ranges[i].count - 1);
+  }
+  if (ranges.size() > kRangesShown) entry.description += ", ...";
+  entry.status = status;
+  return entry;
+}
 
 TaskReport ScanTask(const Volume& volume, const ScanJob& job, ItemTree& tree, const StopToken& stop,
                     TaskSink& sink, ProcessLogEntry& entry) {
@@ -50,14 +90,17 @@ TaskReport ScanTask(const Volume& volume, const ScanJob& job, ItemTree& tree, co
   }
   entry.status = LOG_STARTED;
   sink.LogEntry(entry);
+  const TaskFaults faults(volume, stop);
   try {
     RunScan(volume, job.mode, job.types, job.assumedSize, tree, TaskControl{stop, sink});
   } catch (const DeviceLostError&) {
     report.deviceLost = true;
   }
   report.completed = !report.deviceLost && stop.running();
+  report.unreadable = volume.faults().unreadable();
   Conclude(entry, report.completed, text);
   sink.LogEntry(entry);
+  LogUnreadable(sink, report);
   sink.TreeRefreshed();
   sink.TaskFinished(TaskOutcome::None);
   return report;
@@ -67,34 +110,42 @@ TaskReport SaveTask(const Volume& volume, const ItemTree& tree, const SaveOption
                     const StopToken& stop, TaskSink& sink) {
   TaskReport report;
   sink.TaskPhase(1, 1);
+  const TaskFaults faults(volume, stop);
   try {
     SaveCheckedItems(volume, tree, options, TaskControl{stop, sink}, report.save);
   } catch (const DeviceLostError& lost) {
     EndedByLoss(lost, report.save, report);
   }
   report.completed = report.save.completed();
+  report.unreadable = volume.faults().unreadable();
+  LogUnreadable(sink, report);
   report.outcome = report.completed ? TaskOutcome::SaveCompleted : TaskOutcome::SaveAborted;
   sink.TaskFinished(report.outcome);
   return report;
 }
 
 TaskReport ImagingTask(const Volume& volume, const std::filesystem::path& image,
-                       const StopToken& stop, TaskSink& sink, ProcessLogEntry& entry) {
+                       const StopToken& stop, TaskSink& sink, ProcessLogEntry& entry,
+                       ImagingRun run) {
   TaskReport report;
   entry.status = LOG_STARTED;
   sink.TaskPhase(1, 1);
   sink.LogEntry(entry);
   try {
-    ImageVolume(volume, image, TaskControl{stop, sink}, report.image);
+    ImageVolume(volume, image, TaskControl{stop, sink}, report.image, run == ImagingRun::Resume);
   } catch (const DeviceLostError& lost) {
     EndedByLoss(lost, report.image, report);
   }
   report.completed = report.image.completed();
   report.outcome = report.completed ? TaskOutcome::ImagingCompleted : TaskOutcome::ImagingAborted;
-  // An image that was not finished is no image: it is removed.
-  if (!report.completed && report.image.created) ::unlink(image.c_str());
+  report.unreadable = report.image.unreadable;
+  if (!report.completed && report.image.created && run == ImagingRun::Single) {
+    ::unlink(image.c_str());
+    ::unlink(RescueMapPath(image).c_str());
+  }
   Conclude(entry, report.completed, entry.processName);
   sink.LogEntry(entry);
+  LogUnreadable(sink, report);
   sink.TaskFinished(report.outcome);
   return report;
 }

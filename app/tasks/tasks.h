@@ -46,9 +46,16 @@ struct TaskReport {
   TaskOutcome outcome = TaskOutcome::None;
   bool completed = false;
   bool deviceLost = false;  // the source went away; what was found stays
+  // The sectors that could not be read (for an image, as its map has them).
+  std::vector<SectorRange> unreadable;
   SaveResult save;
   ImageResult image;
 };
+
+// The process-log row of a task that met unreadable sectors:
+// "Unreadable sectors: N" and, as its description, the first ranges
+// ("Sectors 8-15, 2048, ..."). Sent after the task's closing row.
+ProcessLogEntry UnreadableEntry(const std::vector<SectorRange>& ranges, std::uint8_t status);
 
 // A scan as the owner asks for it, once its source is open.
 struct ScanJob {
@@ -64,8 +71,17 @@ TaskReport ScanTask(const Volume& volume, const ScanJob& job, ItemTree& tree, co
                     TaskSink& sink, ProcessLogEntry& entry);
 TaskReport SaveTask(const Volume& volume, const ItemTree& tree, const SaveOptions& options,
                     const StopToken& stop, TaskSink& sink);
+// How an imaging task treats an image it does not finish (stopped, source
+// lost, output full). A finished image keeps its map in every case: the map
+// says which of the image's sectors are unreadable rather than zeros.
+enum class ImagingRun {
+  Single,     // the unfinished image and its map are deleted (the desktop program)
+  Resumable,  // they stay, for a Resume run to carry on
+  Resume,     // carries on such an image from its map; it stays if unfinished again
+};
 TaskReport ImagingTask(const Volume& volume, const std::filesystem::path& image,
-                       const StopToken& stop, TaskSink& sink, ProcessLogEntry& entry);
+                       const StopToken& stop, TaskSink& sink, ProcessLogEntry& entry,
+                       ImagingRun run);
 
 // Sets the token running, runs the task on a worker thread and waits for its
 // end. An exception the task lets out is raised again here, on the owner's

@@ -254,7 +254,8 @@ class Writer {
     std::uint64_t offset = 0;
     while (task_.running()) {
       const std::size_t read = reader.read(offset, buffer_);
-      if (read == 0) break;
+      // A read cut short by a stop is not written as if it were the data.
+      if (read == 0 || !task_.running()) break;
       WriteOrAbort(file.get(), Bytes(buffer_).first(read));
       offset += read;
       result_.bytes += read;

@@ -12,7 +12,7 @@ DeviceLostError::DeviceLostError(Side side, int error) : side_(side), error_(err
 }
 
 bool IsDeviceLostError(int error) {
-  return error == ENODEV || error == ENXIO || error == ENOMEDIUM;
+  return error == ENODEV || error == ENXIO || error == ENOMEDIUM || error == ENOTCONN;
 }
 
 }  // namespace restorix

@@ -31,7 +31,8 @@ class DeviceLostError : public std::exception {
   std::string message_;
 };
 
-// Errors of a source read that mean the device itself is gone.
+// Errors of a source read that mean the device itself is gone (a removed
+// disk, a dropped FUSE file system).
 bool IsDeviceLostError(int error);
 
 // Where a source's bytes are, so that nothing is ever written onto them:
@@ -56,6 +57,13 @@ class SectorSource {
   // errno value. Bytes past the end of the source read as zeros. Two threads
   // may read at once (a scan reads ahead while it parses).
   virtual int ReadAt(MutableBytes buffer, std::uint64_t offset) = 0;
+  // The same, past any cache that reads more than was asked for: a block
+  // device's page cache reads whole pages, so one bad sector would fail the
+  // read of each sector that shares its page. Used to read single sectors
+  // around a bad spot.
+  virtual int ReadUncached(MutableBytes buffer, std::uint64_t offset) {
+    return ReadAt(buffer, offset);
+  }
   virtual std::uint64_t size() const = 0;
   // The device's logical sector size; 512 for files.
   virtual std::uint32_t sectorSize() const = 0;

@@ -6,6 +6,7 @@
 
 #include "disk/mount.h"
 #include "disk/partitions.h"
+#include "disk/rescue_map.h"
 #include "platform/file_io.h"
 #include "util/text.h"
 
@@ -111,6 +112,19 @@ OpenResult Volume::Open(SourceKind kind, const std::filesystem::path& path, unsi
                         bool orWholeDisk, std::uint64_t offset, const BackupSearch& backup) {
   auto opened = FileSource::Open(path);
   if (!opened.source) return {nullptr, OpenFailure::CannotOpen, opened.error};
+  if (opened.source->identity().kind == SourceIdentity::Kind::File) {
+    // An image with a rescue map beside it: the sectors that were never
+    // copied read as unreadable, not as the zeros the image holds there.
+    const auto map = LoadRescueMap(RescueMapPath(path));
+    if (map && map->size() == opened.source->size()) {
+      std::vector<std::pair<std::uint64_t, std::uint64_t>> unknown;
+      for (const RescueBlock& block : map->blocks()) {
+        if (block.status != BlockStatus::Finished)
+          unknown.emplace_back(block.position, block.position + block.size);
+      }
+      opened.source->SetUnknown(std::move(unknown));
+    }
+  }
   if (partition != 0) {
     const PartitionList list = ListPartitions(path);
     const auto entry = std::find_if(
@@ -209,29 +223,54 @@ std::shared_ptr<const Volume> Volume::Detached(std::u16string name, const Volume
   return volume;
 }
 
-int Volume::ReadSectors(MutableBytes buffer, std::uint64_t sector) const {
-  const auto cleared = [&](int error) {
-    std::fill(buffer.begin(), buffer.end(), 0);
-    return error;
-  };
-  if (!source_) return cleared(EBADF);
-  const std::uint16_t sectorBytes = context_.bytesPerSector();
-  const auto offset = CheckedMul(sector, sectorBytes);
-  if (!offset) return cleared(EOVERFLOW);
-  const int error = source_->ReadAt(buffer, *offset);
-  if (error == 0) return 0;
-  if (IsDeviceLostError(error)) throw DeviceLostError(DeviceLostError::Side::Source, error);
-  if (sectorBytes == 0 || buffer.size() <= sectorBytes) return cleared(error);
+namespace {
 
-  // Salvage what can be read around a bad spot, one sector at a time.
-  for (std::size_t done = 0; done < buffer.size(); done += sectorBytes) {
+// Raises DeviceLostError when a read's error, or the run of failures it ends,
+// means the device is gone.
+void CheckLost(ReadFaults& faults, int error) {
+  if (IsDeviceLostError(error)) throw DeviceLostError(DeviceLostError::Side::Source, error);
+  if (error == ENODATA) return;  // sectors an image lacks say nothing of its file
+  if (faults.NoteRead(error == 0)) throw DeviceLostError(DeviceLostError::Side::Source, error);
+}
+
+}  // namespace
+
+int Volume::ReadSectorsOnce(MutableBytes buffer, std::uint64_t sector) const {
+  if (!source_) {
+    std::fill(buffer.begin(), buffer.end(), 0);
+    return EBADF;
+  }
+  const auto offset = CheckedMul(sector, context_.bytesPerSector());
+  const int error = offset ? source_->ReadAt(buffer, *offset) : EOVERFLOW;
+  if (error == 0) return 0;
+  std::fill(buffer.begin(), buffer.end(), 0);
+  if (IsDeviceLostError(error)) throw DeviceLostError(DeviceLostError::Side::Source, error);
+  return error;
+}
+
+int Volume::ReadSectors(MutableBytes buffer, std::uint64_t sector) const {
+  const std::uint16_t sectorBytes = context_.bytesPerSector();
+  const int error = ReadSectorsOnce(buffer, sector);
+  if (!source_ || error == EOVERFLOW) return error;
+  CheckLost(*faults_, error);
+  if (error == 0) return 0;
+  if (sectorBytes == 0 || buffer.size() <= sectorBytes) {
+    faults_->AddUnreadable(sector, 1);
+    return error;
+  }
+
+  // Salvage what can be read around a bad spot, one sector at a time, until
+  // the task is stopped (the rest then stays zeros, and is not counted).
+  const std::uint64_t offset = sector * sectorBytes;
+  for (std::size_t done = 0; done < buffer.size() && !faults_->stopped(); done += sectorBytes) {
     const MutableBytes part =
         buffer.subspan(done, std::min<std::size_t>(sectorBytes, buffer.size() - done));
-    const int partError = source_->ReadAt(part, *offset + done);
-    if (IsDeviceLostError(partError)) {
-      throw DeviceLostError(DeviceLostError::Side::Source, partError);
+    const int partError = source_->ReadUncached(part, offset + done);
+    CheckLost(*faults_, partError);
+    if (partError != 0) {
+      std::fill(part.begin(), part.end(), 0);
+      faults_->AddUnreadable(sector + done / sectorBytes, 1);
     }
-    if (partError != 0) std::fill(part.begin(), part.end(), 0);
   }
   return error;
 }
@@ -244,6 +283,7 @@ int Volume::CopySectors(int outFd, std::uint64_t sector, std::uint64_t bytes) co
   const std::uint64_t present = *offset >= size ? 0 : std::min(bytes, size - *offset);
   const int error = present ? source_->CopyTo(outFd, *offset, present) : 0;
   if (IsDeviceLostError(error)) throw DeviceLostError(DeviceLostError::Side::Source, error);
+  if (error == 0) faults_->NoteRead(true);
   return error;
 }
 

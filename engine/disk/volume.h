@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "disk/read_faults.h"
 #include "disk/sector_source.h"
 #include "disk/volume_context.h"
 #include "fs/ntfs_record.h"
@@ -84,9 +85,17 @@ class Volume {
   // bytesPerSector). Returns 0 or the errno of a failed read. The whole
   // buffer is always written: what lies past the end of the source, and what
   // cannot be read, is zeros (a failed multi-sector read is retried sector by
-  // sector so that only the unreadable sectors are). Raises DeviceLostError
-  // when the device has gone away.
+  // sector so that only the unreadable sectors are). The unreadable sectors
+  // are recorded in faults(). An image file with a rescue map beside it
+  // (RescueMapPath) fails with ENODATA on the sectors the map does not have
+  // as copied. Raises DeviceLostError when the device has gone away, or
+  // fails every read (ReadFaults).
   int ReadSectors(MutableBytes buffer, std::uint64_t sector) const;
+  // One read of the sectors, without the retry, the record of unreadable
+  // sectors or the count of failures in a row (imaging keeps its own); what
+  // cannot be read is zeros. Raises DeviceLostError when the read's error
+  // says the device is gone.
+  int ReadSectorsOnce(MutableBytes buffer, std::uint64_t sector) const;
 
   // Copies `bytes` bytes from the absolute sector straight into the file
   // `outFd`, inside the kernel where the source allows it. Bytes past the end
@@ -96,6 +105,8 @@ class Volume {
   int CopySectors(int outFd, std::uint64_t sector, std::uint64_t bytes) const;
 
   const VolumeContext& context() const { return context_; }
+  // The read faults of the task that runs on the volume now.
+  ReadFaults& faults() const { return *faults_; }
   // The sectors the boot sector claims. A volume is never larger than its
   // source: where the claim is larger, totalSectors holds what the source
   // has.
@@ -119,6 +130,7 @@ class Volume {
                           const BackupSearch* backup = nullptr);
 
   std::shared_ptr<SectorSource> source_;
+  std::shared_ptr<ReadFaults> faults_ = std::make_shared<ReadFaults>();
   std::u16string sourceName_;
   VolumeContext context_;
   std::uint64_t claimedSectors_ = 0;

@@ -8,8 +8,10 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <mutex>
 #include <system_error>
 
@@ -38,8 +40,25 @@ void SetDeviceOpener(DeviceOpener opener) {
 }
 
 UniqueFd OpenReadOnly(const std::filesystem::path& path, int& error) {
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd) return fd;
+  // Only files and block devices are opened: opening a FIFO waits for a
+  // writer that may never come, and opening a character device can act on
+  // it (a tape rewinds). One swapped in after the check does not wait.
+  struct stat before {};
+  if (::stat(path.c_str(), &before) == 0 && !S_ISREG(before.st_mode) && !S_ISBLK(before.st_mode)) {
+    error = S_ISDIR(before.st_mode) ? EISDIR : ENOTBLK;
+    return UniqueFd();
+  }
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (fd) {
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0 || (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode))) {
+      error = S_ISDIR(st.st_mode) ? EISDIR : ENOTBLK;
+      return UniqueFd();
+    }
+    const int flags = ::fcntl(fd.get(), F_GETFL);
+    if (flags >= 0) ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
+    return fd;
+  }
   error = errno;
   if (error != EACCES && error != EPERM) return fd;
   struct stat st {};
@@ -78,13 +97,17 @@ FileSource::Opened FileSource::Open(const std::filesystem::path& path) {
     source->sectorSize_ = logicalSector > 0 ? static_cast<std::uint32_t>(logicalSector) : 512;
     source->kind_ = SourceIdentity::Kind::BlockDevice;
     source->device_ = st.st_rdev;
+    // Opened again through the descriptor, so that a device handed out by
+    // the device opener gets one too.
+    const std::string self = "/proc/self/fd/" + std::to_string(fd.get());
+    source->directFd_.reset(::open(self.c_str(), O_RDONLY | O_DIRECT | O_CLOEXEC));
   } else if (S_ISREG(st.st_mode)) {
     source->length_ = static_cast<std::uint64_t>(st.st_size);
     source->kind_ = SourceIdentity::Kind::File;
     source->device_ = st.st_dev;
     source->inode_ = st.st_ino;
   } else {
-    result.error = S_ISDIR(st.st_mode) ? EISDIR : ENODEV;
+    result.error = S_ISDIR(st.st_mode) ? EISDIR : ENOTBLK;
     return result;
   }
   source->fd_ = std::move(fd);
@@ -118,11 +141,55 @@ int FileSource::ReadAt(MutableBytes buffer, std::uint64_t offset) {
   }
   // Past the end of the source (or of a file that shrank) reads as zeros.
   std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(done), buffer.end(), 0);
+  return TouchesUnknown(base_ + offset, want) ? ENODATA : 0;
+}
+
+int FileSource::ReadUncached(MutableBytes buffer, std::uint64_t offset) {
+  const std::uint64_t start = base_ + offset;
+  const std::uint64_t available = offset < length_ ? length_ - offset : 0;
+  const std::size_t want = std::min<std::uint64_t>(buffer.size(), available);
+  if (!directFd_ || want == 0 || start % sectorSize_ != 0 || want % sectorSize_ != 0) {
+    return ReadAt(buffer, offset);
+  }
+  // O_DIRECT wants the memory aligned too; a page is enough for any device.
+  constexpr std::size_t kAlign = 4096;
+  const std::size_t rounded = (want + kAlign - 1) / kAlign * kAlign;
+  const std::unique_ptr<std::uint8_t, decltype(&std::free)> aligned(
+      static_cast<std::uint8_t*>(std::aligned_alloc(kAlign, rounded)), &std::free);
+  if (!aligned) return ReadAt(buffer, offset);
+  std::size_t done = 0;
+  while (done < want) {
+    const ssize_t n = ::pread(directFd_.get(), aligned.get() + done, want - done,
+                              static_cast<off_t>(start + done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      // A device that takes no direct reads after all is read the usual way.
+      return errno == EINVAL ? ReadAt(buffer, offset) : errno;
+    }
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  std::copy_n(aligned.get(), done, buffer.begin());
+  std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(done), buffer.end(), 0);
   return 0;
+}
+
+void FileSource::SetUnknown(std::vector<std::pair<std::uint64_t, std::uint64_t>> ranges) {
+  unknown_ = std::move(ranges);
+}
+
+bool FileSource::TouchesUnknown(std::uint64_t start, std::uint64_t length) const {
+  if (length == 0) return false;
+  // The first range that ends after `start`.
+  const auto range =
+      std::upper_bound(unknown_.begin(), unknown_.end(), start,
+                       [](std::uint64_t at, const auto& r) { return at < r.second; });
+  return range != unknown_.end() && (range->first <= start || range->first - start < length);
 }
 
 int FileSource::CopyTo(int outFd, std::uint64_t offset, std::uint64_t length) {
   if (offset > length_ || length > length_ - offset) return EINVAL;
+  if (TouchesUnknown(base_ + offset, length)) return ENODATA;
   auto position = static_cast<off_t>(base_ + offset);
   while (length > 0) {
     const ssize_t n =

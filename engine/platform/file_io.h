@@ -9,6 +9,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "disk/sector_source.h"
 #include "util/bytes.h"
@@ -47,8 +49,10 @@ using DeviceOpener = std::function<int(const std::filesystem::path& path, int& e
 // Installed at start-up, before any source is opened; an empty one removes it.
 void SetDeviceOpener(DeviceOpener opener);
 
-// Opens a file or device read-only. A block device that the program may not
-// open itself (EACCES, EPERM) goes to the device opener, when there is one.
+// Opens a regular file or block device read-only; anything else is refused
+// without being opened (EISDIR, or ENOTBLK for a FIFO, a character device or
+// a socket). A block device that the program may not open itself (EACCES,
+// EPERM) goes to the device opener, when there is one.
 UniqueFd OpenReadOnly(const std::filesystem::path& path, int& error);
 
 // A file or block device opened for reading, optionally seen through a window
@@ -67,19 +71,32 @@ class FileSource final : public SectorSource {
   void Narrow(std::uint64_t firstByte, std::uint64_t length);
 
   int ReadAt(MutableBytes buffer, std::uint64_t offset) override;
+  // On a block device, reads with O_DIRECT (through an aligned buffer) so
+  // that only the sectors asked for are read.
+  int ReadUncached(MutableBytes buffer, std::uint64_t offset) override;
   std::uint64_t size() const override { return length_; }
   std::uint32_t sectorSize() const override { return sectorSize_; }
   SourceIdentity identity() const override;
   int CopyTo(int outFd, std::uint64_t offset, std::uint64_t length) override;
 
+  // The byte ranges [first, end) of the file whose contents are not known,
+  // in order: the sectors that an image's rescue map marks as not copied. A
+  // read or copy that touches one fails with ENODATA.
+  void SetUnknown(std::vector<std::pair<std::uint64_t, std::uint64_t>> ranges);
+
  private:
+  // Whether bytes [start, start + length) of the file touch an unknown range.
+  bool TouchesUnknown(std::uint64_t start, std::uint64_t length) const;
+
   UniqueFd fd_;
+  UniqueFd directFd_;  // the block device opened again with O_DIRECT, if it could be
   std::uint64_t base_ = 0;
   std::uint64_t length_ = 0;
   std::uint32_t sectorSize_ = 512;
   SourceIdentity::Kind kind_ = SourceIdentity::Kind::None;
   dev_t device_ = 0;
   ino_t inode_ = 0;
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> unknown_;
 };
 
 // One write of the whole buffer to an ordinary file. Any failure (disk full,

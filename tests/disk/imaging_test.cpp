@@ -26,12 +26,13 @@ using Stop = ImageResult::Stop;
 struct Imager : TaskSink {
   StopToken stop;
   bool stopOnProgress = false;
+  ImagingRun run = ImagingRun::Resumable;
   void ScanProgress(std::uint64_t, std::uint64_t) override {
     if (stopOnProgress) stop.RequestStop();
   }
   ImageResult Image(const Volume& volume, const std::filesystem::path& path) {
     ProcessLogEntry entry;
-    return ImagingTask(volume, path, stop, *this, entry).image;
+    return ImagingTask(volume, path, stop, *this, entry, run).image;
   }
 };
 ImageResult Image(const Volume& volume, const std::filesystem::path& path) {
@@ -41,7 +42,9 @@ ImageResult Image(const Volume& volume, const std::filesystem::path& path) {
 // A completed image is the volume rounded up to whole blocks of 63 sectors,
 // an unreadable sector left as zeros. A stop, a lost source, a full disk (a
 // file-size limit stands in for it) or a path that cannot take an image is
-// never reported as completed, and an image begun is removed.
+// never reported as completed. An image begun stays with its map for a run
+// that resumes, or is deleted with it by a single run; a completed one keeps
+// its map either way.
 TEST(ImageVolumeTest, CompletedAndUnfinishedImages) {
   enum Fault { None, BadSector70, Cancel, Lose, FileSizeLimit };
   const std::tuple<Fault, std::size_t, std::size_t, const char*, Stop, int> cases[] = {
@@ -61,38 +64,42 @@ TEST(ImageVolumeTest, CompletedAndUnfinishedImages) {
   ::getrlimit(RLIMIT_FSIZE, &old);
   rlimit limited = old;
   limited.rlim_cur = 100 * 512;
-  for (const auto& [fault, sectors, imageSectors, name, stop, error] : cases) {
-    TempDir dir;
-    ::mkfifo((dir / "fifo").c_str(), 0600);
-    std::filesystem::create_directory(dir / "folder");
-    const auto source = std::make_shared<test::FakeSource>(test::Pattern(sectors));
-    const auto volume = Volume::Open(SourceKind::PhysicalDisk, source, u"volume").volume;
-    Imager imager;
-    imager.stopOnProgress = fault == Cancel;
-    if (fault == BadSector70) source->FailRange(70 * 512, 512, EIO);
-    if (fault == Lose) source->LoseAfter(source->reads() + 1);
-    if (fault == FileSizeLimit) ::setrlimit(RLIMIT_FSIZE, &limited);
-    const ImageResult result = imager.Image(*volume, dir / name);
-    ::setrlimit(RLIMIT_FSIZE, &old);
-    SCOPED_TRACE(std::to_string(fault) + " " + std::to_string(sectors) + " " + name);
-    EXPECT_EQ(result.completed(), stop == Stop::None);
-    EXPECT_EQ(std::tie(result.stop, result.error), std::tie(stop, error));
-    EXPECT_EQ(result.created, stop != Stop::NotAFile && stop != Stop::CannotCreate);
-    EXPECT_EQ(std::filesystem::is_regular_file(dir / name), stop == Stop::None);
-    EXPECT_TRUE(std::filesystem::is_fifo(dir / "fifo") &&
-                std::filesystem::is_directory(dir / "folder"));
-    if (stop == Stop::None) {
-      auto expected = test::Pattern(sectors);
-      if (fault == BadSector70) std::fill_n(expected.begin() + 70 * 512, 512, 0);
-      expected.resize(imageSectors * 512, 0);
-      EXPECT_EQ(test::ReadFile(dir / name), expected);
+  for (const auto& [fault, sectors, imageSectors, name, stop, error] : cases)
+    for (const ImagingRun run : {ImagingRun::Resumable, ImagingRun::Single}) {
+      TempDir dir;
+      ::mkfifo((dir / "fifo").c_str(), 0600);
+      std::filesystem::create_directory(dir / "folder");
+      const auto source = std::make_shared<test::FakeSource>(test::Pattern(sectors));
+      const auto volume = Volume::Open(SourceKind::PhysicalDisk, source, u"volume").volume;
+      Imager imager;
+      imager.stopOnProgress = fault == Cancel;
+      imager.run = run;
+      if (fault == BadSector70) source->FailRange(70 * 512, 512, EIO);
+      if (fault == Lose) source->LoseAfter(source->reads() + 1);
+      if (fault == FileSizeLimit) ::setrlimit(RLIMIT_FSIZE, &limited);
+      const ImageResult result = imager.Image(*volume, dir / name);
+      ::setrlimit(RLIMIT_FSIZE, &old);
+      SCOPED_TRACE(std::to_string(fault) + " " + std::to_string(sectors) + " " + name +
+                   (run == ImagingRun::Single ? " single" : ""));
+      const bool stays = result.completed() || run == ImagingRun::Resumable;
+      EXPECT_EQ(result.completed(), stop == Stop::None);
+      EXPECT_EQ(std::tie(result.stop, result.error), std::tie(stop, error));
+      EXPECT_EQ(result.created, stop != Stop::NotAFile && stop != Stop::CannotCreate);
+      EXPECT_EQ(std::filesystem::is_regular_file(dir / name), result.created && stays);
+      EXPECT_EQ(std::filesystem::is_regular_file(dir / (std::string(name) + ".map")),
+                result.created && stays && fault != FileSizeLimit);
+      EXPECT_TRUE(std::filesystem::is_fifo(dir / "fifo") &&
+                  std::filesystem::is_directory(dir / "folder"));
+      if (stop == Stop::None) {
+        auto expected = test::Pattern(sectors);
+        if (fault == BadSector70) std::fill_n(expected.begin() + 70 * 512, 512, 0);
+        expected.resize(imageSectors * 512, 0);
+        EXPECT_EQ(test::ReadFile(dir / name), expected);
+      }
+      if (fault == Cancel) {
+        EXPECT_LT(result.sectorsRescued, sectors);
+      }
     }
-    if (fault == Cancel) {  // whole blocks, short of the volume
-      EXPECT_GT(result.sectorsWritten, 0u);
-      EXPECT_LT(result.sectorsWritten, sectors);
-      EXPECT_EQ(result.sectorsWritten % 63, 0u);
-    }
-  }
 }
 
 // Every read of an image is at the same sector number as on its volume, so

@@ -198,6 +198,35 @@ TEST(OpenSourceTest, BlockDeviceGeometry) {
   }
 }
 
+// On a block device, single sectors read past the page cache (O_DIRECT)
+// give the device's bytes, at any sector, also through a window that starts
+// at an odd sector; reads past the end are zeros.
+TEST(OpenSourceTest, UncachedReadsOfABlockDevice) {
+  if (::geteuid() != 0 || !test::HaveTool("losetup")) GTEST_SKIP() << "needs root and losetup";
+  TempDir dir;
+  const auto bytes = test::Pattern(2048);
+  test::WriteFile(dir / "backing", bytes);
+  const auto attach = test::Run("losetup --find --show " + test::Quote((dir / "backing").string()));
+  if (attach.exitCode != 0) GTEST_SKIP() << "no loop devices here: " << attach.err;
+  const std::string device = attach.out.substr(0, attach.out.find('\n'));
+  auto opened = FileSource::Open(device);
+  test::Run("losetup -d " + device);  // the open descriptor keeps the device
+  ASSERT_TRUE(opened.source) << std::strerror(opened.error);
+  FileSource& source = *opened.source;
+  std::vector<std::uint8_t> sector(512), expected(512);
+  for (const std::uint64_t at : {0u, 1u, 7u, 8u, 1000u, 2047u}) {
+    ASSERT_EQ(source.ReadUncached(sector, at * 512), 0) << at;
+    EXPECT_TRUE(std::equal(sector.begin(), sector.end(), bytes.begin() + at * 512)) << at;
+  }
+  source.Narrow(3 * 512, 100 * 512);
+  std::vector<std::uint8_t> two(1024);
+  ASSERT_EQ(source.ReadUncached(two, 0), 0);
+  EXPECT_TRUE(std::equal(two.begin(), two.end(), bytes.begin() + 3 * 512));
+  ASSERT_EQ(source.ReadUncached(two, 99 * 512), 0);
+  EXPECT_TRUE(std::equal(two.begin(), two.begin() + 512, bytes.begin() + 102 * 512));
+  EXPECT_TRUE(std::all_of(two.begin() + 512, two.end(), [](std::uint8_t b) { return b == 0; }));
+}
+
 // A block device the program may not open itself goes to the device opener
 // (the desktop program's udisks2); an unreadable file does not. Runs the
 // opening as an unprivileged user in a child process.

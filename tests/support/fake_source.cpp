@@ -13,6 +13,8 @@ void FakeSource::FailRange(std::uint64_t offset, std::uint64_t length, int error
 int FakeSource::ReadAt(MutableBytes buffer, std::uint64_t offset) {
   const std::lock_guard lock(mutex_);
   if (loseAfter_ >= 0 && reads_ >= loseAfter_) return ENODEV;
+  if (offset <= loseAt_ && loseAt_ - offset < buffer.size()) lost_ = true;
+  if (lost_) return ENOTCONN;
   ++reads_;
   readLog_.push_back({offset, buffer.size()});
   const std::uint64_t end = offset + buffer.size();

@@ -24,6 +24,14 @@ class FakeSource : public SectorSource {
     loseAfter_ = reads;
   }
 
+  // The first read that touches the byte at `offset` finds the device gone
+  // (ENOTCONN, as a FUSE file system that went away), and so does every
+  // read after it.
+  void LoseAt(std::uint64_t offset) {
+    const std::lock_guard lock(mutex_);
+    loseAt_ = offset;
+  }
+
   int ReadAt(MutableBytes buffer, std::uint64_t offset) override;
   std::uint64_t size() const override { return bytes_.size(); }
   std::uint32_t sectorSize() const override { return sectorSize_; }
@@ -47,6 +55,8 @@ class FakeSource : public SectorSource {
   std::uint32_t sectorSize_;
   std::vector<Failure> failures_;
   int loseAfter_ = -1;
+  std::uint64_t loseAt_ = UINT64_MAX;
+  bool lost_ = false;
   int reads_ = 0;
   std::vector<std::pair<std::uint64_t, std::size_t>> readLog_;
 };

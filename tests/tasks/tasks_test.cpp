@@ -110,14 +110,15 @@ TEST(TasksTest, SignatureSearchPhasesForAVolumeAndAWholeDisk) {
   }
 }
 
-TEST(TasksTest, ImagingCompletedOrAbortedAndAnAbortedImageIsRemoved) {
+TEST(TasksTest, ImagingCompletedOrAborted) {
   test::TempDir dir;
   for (const bool stop : {false, true}) {
     Demo demo;
     demo.stopOnProgress = stop;
     ProcessLogEntry entry{"Imaging Disk :demo", "To Location " + (dir / "i.qni").string(), "", 0};
-    const TaskReport report =
-        demo.Run([&] { return ImagingTask(*demo.volume, dir / "i.qni", demo.stop, demo, entry); });
+    const TaskReport report = demo.Run([&] {
+      return ImagingTask(*demo.volume, dir / "i.qni", demo.stop, demo, entry, ImagingRun::Single);
+    });
     EXPECT_EQ(report.outcome, stop ? TaskOutcome::ImagingAborted : TaskOutcome::ImagingCompleted);
     const std::string end = stop ? "log 1 Aborted" : "log 2 Completed";
     EXPECT_EQ(demo.events,
@@ -161,6 +162,67 @@ TEST(TasksTest, SavingCompletedOrAbortedLeavesItsRowAndMessage) {
   ProcessLogEntry entry;
   EXPECT_TRUE(CompleteTask(stop, log, entry, TaskOutcome::None).message.empty())
       << "scans tell nothing";
+}
+
+// The sectors a scan or a save cannot read are reported as ranges, and in a
+// row after the task's own; a source lost at a sector the task reads ends
+// it as lost. The sectors are chosen among those a run without faults reads.
+TEST(TasksTest, UnreadableSectorsAndLostSourcesInScansAndSaves) {
+  test::TempDir dir;
+  enum Kind { Scan, Save };
+  const auto run = [&](Kind kind, Demo& demo) {
+    if (kind == Scan) {
+      ProcessLogEntry entry{"Selected demo", "", "", 0};
+      return demo.Scan(ScanMode::DeletedFiles, entry);
+    }
+    WalkTree(demo.tree.root(), [](ItemNode& n, int) { n.checked = 1; });
+    static int runs = 0;
+    const auto to = dir / std::to_string(runs++);
+    std::filesystem::create_directory(to);
+    return demo.Run([&] {
+      return SaveTask(*demo.volume, demo.tree, {to, nullptr}, demo.stop, demo);
+    });
+  };
+  // A save saves what a scan of the sound source found.
+  const auto demoFor = [](Kind kind) {
+    auto demo = std::make_unique<Demo>();
+    if (kind == Save) demo->tree = test::ScanVolume(*demo->volume).tree;
+    return demo;
+  };
+  for (const Kind kind : {Scan, Save}) {
+    SCOPED_TRACE(kind == Scan ? "scan" : "save");
+    // The reads of a run without faults, of two sectors or more.
+    std::vector<std::uint64_t> read;
+    {
+      const auto clean = demoFor(kind);
+      const std::size_t before = clean->source->readLog().size();
+      run(kind, *clean);
+      const auto& log = clean->source->readLog();
+      for (std::size_t i = before; i < log.size(); ++i) {
+        if (log[i].second >= 1024 && log[i].first % 512 == 0) read.push_back(log[i].first / 512);
+      }
+    }
+    ASSERT_GE(read.size(), 8u);
+    for (const std::size_t pick : {std::size_t{0}, read.size() / 2, read.size() - 1}) {
+      const std::uint64_t bad = read[pick];
+      SCOPED_TRACE("sector " + std::to_string(bad));
+      const auto demo = demoFor(kind);
+      demo->source->FailRange(bad * 512, 1024, EIO);
+      const TaskReport report = run(kind, *demo);
+      EXPECT_TRUE(report.completed);
+      EXPECT_EQ(report.unreadable, (std::vector<SectorRange>{{bad, 2}}));
+      const auto row =
+          std::find(demo->events.begin(), demo->events.end(), "log 2 Unreadable sectors: 2");
+      ASSERT_NE(row, demo->events.end());
+      EXPECT_EQ(*(row + 1), kind == Scan ? "tree" : "finished 1");
+
+      const auto lost = demoFor(kind);
+      lost->source->LoseAt(bad * 512);
+      const TaskReport ended = run(kind, *lost);
+      EXPECT_FALSE(ended.completed);
+      EXPECT_TRUE(ended.deviceLost);
+    }
+  }
 }
 
 // What a task lets out (a fault of the program, memory running out) is not
