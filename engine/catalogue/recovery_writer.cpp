@@ -230,7 +230,10 @@ class Writer {
     std::string name = SafeFileName(item.name);
     const bool isFolder = item.firstChild != nullptr;
     std::uint32_t attempt = 0;
-    std::uint32_t* next = taken->Skip(name, attempt);
+    // A folder's only child meets no clash in the folder this run made for
+    // it, and a chain of such folders keeps no names.
+    const bool alone = item.next == nullptr && item.parent && item.parent->firstChild == &item;
+    std::uint32_t* next = alone ? nullptr : taken->Skip(name, attempt);
     for (;;) {
       created.name = CollisionName(name, attempt);
       int error = 0;
