@@ -171,6 +171,11 @@ TEST(FaultInjectionTest, ImageAndSaveLostAtSectorK) {
       }
       EXPECT_EQ(report.save.stop, SaveResult::Stop::SourceLost);
       EXPECT_EQ(events, Events{"finished 4"});
+      StopToken stop;
+      ProcessLog log;
+      ProcessLogEntry entry;
+      EXPECT_EQ(CompleteTask(stop, log, entry, report.outcome).message, "Saving of data aborted.");
+      EXPECT_EQ(log.rows().at(0).description, "Processing Aborted");
       std::uint64_t files = 0, written = 0;
       for (const auto& e : fs::recursive_directory_iterator(dir / "out")) {
         if (!e.is_regular_file()) continue;
