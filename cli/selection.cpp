@@ -99,8 +99,10 @@ std::size_t SelectItems(ItemNode* root, const std::vector<std::u16string>& patte
     if (intactOnly && node.recoverable.state != Recoverable::Intact) return;
     node.checked = 1;
     ++files;
-    for (const ItemNode* above : path)
-      const_cast<ItemNode*>(above)->checked = 1;
+    // Up to the first folder already checked: what lies above it is too, so
+    // a deep tree costs no more than its size.
+    for (auto above = path.rbegin() + 1; above != path.rend() && (*above)->checked == 0; ++above)
+      const_cast<ItemNode*>(*above)->checked = 1;
   });
   if (files != 0) root->checked = 1;
   return files;

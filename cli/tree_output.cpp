@@ -1,5 +1,6 @@
 #include "tree_output.h"
 
+#include <climits>
 #include <cstdio>
 #include <string_view>
 #include <vector>
@@ -166,7 +167,27 @@ void WriteScanJson(std::ostream& out, const ScanView& scan, const std::string& m
 }
 
 std::string PathOf(const ItemNode& node) {
-  return Utf8FromUtf16(ItemPath(node));
+  // Only a damaged or hostile tree nests deeper than the longest path the
+  // system takes; such a path is shown as "..." and the names nearest the
+  // item that fit, so that printing every item of a deep tree costs no more
+  // than the tree's size times that bound.
+  std::vector<const ItemNode*> chain;
+  std::size_t units = 0;
+  bool cut = false;
+  for (const ItemNode* n = &node; n != nullptr && n->parent != nullptr; n = n->parent) {
+    units += n->name.size() + 1;
+    if (units > PATH_MAX && !chain.empty()) {
+      cut = true;
+      break;
+    }
+    chain.push_back(n);
+  }
+  std::string path = cut ? "..." : "";
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+    if (!path.empty()) path += '/';
+    path += Utf8FromUtf16((*it)->name);
+  }
+  return path;
 }
 
 void WriteItemsJson(std::ostream& out, const ScanView& scan, const std::string& mode,

@@ -61,7 +61,8 @@ void WriteScanJson(std::ostream& out, const ScanView& scan, const std::string& m
 void WriteItemsJson(std::ostream& out, const ScanView& scan, const std::string& mode,
                     bool completed, const std::vector<const ItemNode*>& items);
 
-// An item's path: names from below the root joined with "/".
+// An item's path: names from below the root joined with "/"; one longer
+// than PATH_MAX is cut at the front to "..." and the names that fit.
 std::string PathOf(const ItemNode& node);
 
 // Text from a disk made safe for a terminal: control characters (which a

@@ -11,6 +11,8 @@ packages=(
   libblkid-dev libcli11-dev nlohmann-json3-dev zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev libssl-dev
   dosfstools mtools ntfs-3g fdisk sleuthkit python3 clang
+  # a test checks how every command opens its source
+  strace
   # the exFAT fixture and benchmark: mkfs.exfat, exfat-fuse; ext4 for a CLI test
   exfatprogs exfat-fuse e2fsprogs
   # failing disks: a FUSE file that fails chosen reads, and GNU ddrescue as the peer

@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <unordered_map>
 #include <vector>
 
 #include "catalogue/item_tree.h"
@@ -54,6 +56,25 @@ void SetTimes(int fd, const ItemNode& item) {
   (void)::futimens(fd, times);
 }
 
+// The collision numbers known to be taken in one folder, so that a clash is
+// numbered without trying "#0", "#1", ... from the start each time: for each
+// name, the first attempt not known to be taken, every attempt from `first`
+// up to it having been made.
+struct TakenNames {
+  std::uint32_t first = 0;
+  std::unordered_map<std::string, std::uint32_t> next;
+
+  // Moves `attempt` past the attempts at `name` known to be taken; returns
+  // where to record the one that succeeds, or null when `attempt` is already
+  // past what is known.
+  std::uint32_t* Skip(const std::string& name, std::uint32_t& attempt) {
+    std::uint32_t& known = next.try_emplace(name, first).first->second;
+    if (attempt > known) return nullptr;
+    attempt = known;
+    return &known;
+  }
+};
+
 class Writer {
  public:
   Writer(const Volume& volume, const SaveOptions& options, TaskControl task, SaveResult& result)
@@ -62,7 +83,13 @@ class Writer {
   void Run(int destination, UniqueFd runFolder, const ItemNode& root) {
     destination_ = destination;
     total_ = CountChecked(root);
-    stack_.push_back({root.firstChild, {}, false, std::move(runFolder), nullptr});
+    orphanPathBytes_ = (options_.destination / kOrphanFolder).native().size();
+    stack_.push_back({root.firstChild,
+                      {},
+                      false,
+                      std::move(runFolder),
+                      nullptr,
+                      result_.runFolder.native().size()});
     try {
       WriteTree();
     } catch (const SaveAborted&) {
@@ -85,6 +112,8 @@ class Writer {
     bool inOrphans;
     UniqueFd fd;
     const ItemNode* folder;
+    std::size_t pathBytes;  // of the folder's whole path
+    TakenNames taken = {};
   };
 
   static std::uint64_t CountChecked(const ItemNode& root) {
@@ -111,15 +140,16 @@ class Writer {
         continue;
       }
       current_ = child;
-      Created created = Create(*child, Folder(stack_.size() - 1));
+      Created created = Create(*child, stack_.size() - 1);
       ++done_;
       task_.events.ScanProgress(done_, total_);
       if (child->firstChild != nullptr) {
         ++result_.folders;
         UniqueFd entered(::openat(created.parent, created.name.c_str(), kFolderFlags));
         if (!entered) throw SaveAborted{SaveResult::Stop::WriteFailed, errno};
-        stack_.push_back(
-            {child->firstChild, created.name, created.orphaned, std::move(entered), child});
+        const std::size_t base = created.orphaned ? orphanPathBytes_ : stack_.back().pathBytes;
+        stack_.push_back({child->firstChild, created.name, created.orphaned, std::move(entered),
+                          child, base + 1 + created.name.size()});
         CloseFarFolders();
       } else {
         WriteData(*child, std::move(created.file));
@@ -188,18 +218,31 @@ class Writer {
     UniqueFd file;          // for a file, open for writing
   };
 
-  // Makes the item in `folder`: the name itself, then "#0" + name, "#1" +
-  // name, ... while the name is taken; a name too long for the destination
-  // goes into "Orphan Files". Any other failure ends the save.
-  Created Create(const ItemNode& item, int folder) {
+  // Makes the item in the folder of frame `index`: the name itself, then
+  // "#0" + name, "#1" + name, ... while the name is taken; a name, or a whole
+  // path, too long for the destination goes into "Orphan Files". Any other
+  // failure ends the save.
+  Created Create(const ItemNode& item, std::size_t index) {
     Created created;
-    created.parent = folder;
+    created.parent = Folder(index);
+    std::size_t pathBytes = stack_[index].pathBytes;
+    TakenNames* taken = &stack_[index].taken;
     std::string name = SafeFileName(item.name);
     const bool isFolder = item.firstChild != nullptr;
-    for (std::uint32_t attempt = 0;; ++attempt) {
+    std::uint32_t attempt = 0;
+    // A folder's only child meets no clash in the folder this run made for
+    // it, and a chain of such folders keeps no names.
+    const bool alone = item.next == nullptr && item.parent && item.parent->firstChild == &item;
+    std::uint32_t* next = alone ? nullptr : taken->Skip(name, attempt);
+    for (;;) {
       created.name = CollisionName(name, attempt);
       int error = 0;
-      if (isFolder) {
+      // The kernel takes longer paths through descriptors, but nothing could
+      // open such a file by its path afterwards.
+      const bool pathTooLong = pathBytes + 1 + created.name.size() >= PATH_MAX;
+      if (pathTooLong) {
+        error = ENAMETOOLONG;
+      } else if (isFolder) {
         if (::mkdirat(created.parent, created.name.c_str(), 0755) != 0) error = errno;
       } else {
         created.file.reset(::openat(created.parent, created.name.c_str(),
@@ -207,15 +250,20 @@ class Writer {
         if (!created.file) error = errno;
       }
       if (error == 0) break;
+      ++attempt;
       if (error == EEXIST) continue;
       if (error == ENAMETOOLONG && !created.orphaned) {
         created.orphaned = true;
         created.parent = OrphanFolder();
-        name = NewName(item, name);
+        pathBytes = orphanPathBytes_;
+        taken = &orphanNames_;
+        if (!pathTooLong) name = NewName(item, name);
+        next = taken->Skip(name, attempt);
         continue;
       }
       throw SaveAborted{SaveResult::Stop::WriteFailed, error};
     }
+    if (next != nullptr) *next = attempt + 1;
     if (created.orphaned) {
       result_.orphans.push_back(std::filesystem::path(kOrphanFolder) / created.name);
     }
@@ -275,6 +323,8 @@ class Writer {
   std::vector<std::uint8_t> buffer_;
   int destination_ = -1;
   UniqueFd orphans_;
+  TakenNames orphanNames_{1, {}};  // the plain name is never tried there
+  std::size_t orphanPathBytes_ = 0;
   std::vector<Frame> stack_;
   std::size_t lowestOpen_ = 1;  // frames below it, but the first, are not held open
   const ItemNode* current_ = nullptr;

@@ -16,6 +16,7 @@
 #include "support/test_support.h"
 #include "tasks/tasks.h"
 #include "util/fat_date.h"
+#include "util/text.h"
 
 namespace restorix {
 namespace {
@@ -151,23 +152,34 @@ TEST(RecoveryWriterTest, CarvedItemsAreReadInMegabyteBlocksOfTheSourcesOwnSector
 }
 
 // A full destination (a file-size limit for the data, or a real tmpfs out
-// of inodes when we may mount one, for a file that cannot be made) or a lost
-// source ends the save, keeping what was written.
+// of inodes when we may mount one, for a file that cannot be made), one
+// that turns read-only after the first file, or a lost source ends the
+// save, keeping what was written.
 TEST(RecoveryWriterTest, AFullDiskOrALostSourceEndsTheSaveAsAborted) {
   ::signal(SIGXFSZ, SIG_IGN);
-  enum { kLimit, kTmpfs, kLost };
+  enum { kLimit, kTmpfs, kReadOnly, kLost };
   using enum SaveResult::Stop;
   const std::pair<SaveResult::Stop, int> ends[] = {
-      {WriteFailed, EFBIG}, {WriteFailed, ENOSPC}, {SourceLost, ENODEV}};
-  for (const int how : {kLimit, kTmpfs, kLost}) {
+      {WriteFailed, EFBIG}, {WriteFailed, ENOSPC}, {WriteFailed, EROFS}, {SourceLost, ENODEV}};
+  for (const int how : {kLimit, kTmpfs, kReadOnly, kLost}) {
     TempDir dest;
     const std::string at = test::Quote(dest.path().string());
-    if (how == kTmpfs &&
-        (::geteuid() || test::Run("mount -t tmpfs -o size=256k,nr_inodes=3 x " + at).exitCode))
-      continue;  // not allowed here
+    if ((how == kTmpfs || how == kReadOnly) &&
+        (::geteuid() || test::Run("mount -t tmpfs -o size=256k" +
+                                  std::string(how == kTmpfs ? ",nr_inodes=3" : "") + " x " + at)
+                            .exitCode)) {
+      std::printf("skipped: mounting a small tmpfs needs root\n");
+      continue;
+    }
     CarvedTree tree;
     tree.Add(tree.root, u"first.bin", 1, 4000);
-    tree.Add(tree.root, u"second.bin", 100, 300000);
+    // No file is open for writing while the folder is made, so the
+    // destination can be made read-only then.
+    ItemNode* folder = how == kReadOnly ? tree.Add(tree.root, u"Docs") : tree.root;
+    tree.onProgress = [&](std::uint64_t done) {
+      if (how == kReadOnly && done == 2) test::RunOk("mount -o remount,ro " + at);
+    };
+    tree.Add(folder, u"second.bin", 100, 300000);
     tree.Add(tree.root, u"third.bin", 1000, 10);
     if (how == kLost) tree.source->LoseAfter(tree.source->reads() + 1);
     rlimit old{};
@@ -178,7 +190,7 @@ TEST(RecoveryWriterTest, AFullDiskOrALostSourceEndsTheSaveAsAborted) {
     ::setrlimit(RLIMIT_FSIZE, &old);
     EXPECT_TRUE(tree.Holds(dest / "#/first.bin", 1, 4000));
     EXPECT_FALSE(fs::exists(dest / "#/third.bin"));
-    if (how == kTmpfs) test::Run("umount " + at);
+    if (how == kTmpfs || how == kReadOnly) test::Run("umount " + at);
     EXPECT_FALSE(result.completed()) << "the task was never stopped: the stop alone says nothing";
     EXPECT_EQ(std::pair(result.stop, result.error), ends[how]);
   }
@@ -275,6 +287,25 @@ TEST(RecoveryWriterTest, RecoveredItemsCarryTheirItemsDates) {
     EXPECT_GE(modified(undated), fs::file_time_type::clock::from_sys(
                                      std::chrono::system_clock::from_time_t(before - 1)))
         << undated;
+  }
+}
+
+// Each folder remembers which collision numbers it has used, and the names
+// come out as if every clash had been tried from "#0" again: names that
+// look like collision names take their turn, and another folder starts
+// afresh.
+TEST(RecoveryWriterTest, ClashesAreNumberedAsIfTriedFromTheStart) {
+  TempDir dest;
+  CarvedTree tree;
+  for (const char* folder : {"One", "Two"}) {
+    ItemNode* node = tree.Add(tree.root, Utf16FromUtf8(folder));
+    for (const char16_t* name : {u"a.txt", u"a.txt", u"#2a.txt", u"a.txt", u"a.txt", u"#0a.txt"})
+      tree.Add(node, name, 1, 10);
+  }
+  ASSERT_TRUE(tree.Save(dest.path()).completed());
+  for (const char* folder : {"One", "Two"}) {
+    EXPECT_EQ(Listing(dest / "#" / folder),
+              (Strings{"#0#0a.txt", "#0a.txt", "#1a.txt", "#2a.txt", "#3a.txt", "a.txt"}));
   }
 }
 
