@@ -42,9 +42,9 @@ StopToken* StopOnInterrupt(StopToken* stop) {
   return interruptStop.exchange(stop);
 }
 
-void EndOnInterrupt() {
-  interruptEnds.store(true);
-  if (Interrupted()) EndStopped();
+void EndOnInterrupt(bool ends) {
+  interruptEnds.store(ends);
+  if (ends && Interrupted()) EndStopped();
 }
 
 ProgressLine::ProgressLine(std::string what, std::string unit, std::uint64_t bytesPerUnit)

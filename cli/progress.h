@@ -41,9 +41,10 @@ void CatchInterrupts();
 // it found; nullptr detaches it before its owner goes away. Returns the
 // token that was attached before.
 StopToken* StopOnInterrupt(StopToken* stop);
-// For a command that only reads and prints (find): the first Ctrl-C ends
-// the program at once, as stopped (status 130), whatever it is doing.
-void EndOnInterrupt();
+// For work that only reads and prints (find, loading a scan file): while
+// `ends`, the first Ctrl-C ends the program at once, as stopped (status
+// 130), whatever it is doing.
+void EndOnInterrupt(bool ends = true);
 // Whether Ctrl-C was pressed: a task that starts afterwards (the program
 // was still getting ready, or between two tasks) ends at once as aborted.
 bool Interrupted();

@@ -42,7 +42,10 @@ std::string Reason(const SaveResult& result) {
 // Loads a saved scan and opens its source again; explains any failure.
 bool LoadSavedScan(Session& session, const std::string& file, const std::string& sourceOverride,
                    std::uint64_t offset) {
+  // Nothing is written yet: a huge scan file ends at the first Ctrl-C.
+  EndOnInterrupt();
   LoadResult loaded = LoadScanInfo(file, sourceOverride, offset);
+  EndOnInterrupt(false);
   if (!ScanFileReadOrExplain(loaded, file)) return false;
   const std::string stored = Utf8FromUtf16(loaded.sourceName);
   if (loaded.reopened.failure == OpenFailure::OtherVolume) {

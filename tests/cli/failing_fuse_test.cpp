@@ -268,27 +268,35 @@ TEST(InterruptTest, FifosAndCharacterDevicesAreRefusedAsSources) {
   EXPECT_FALSE(std::filesystem::exists(dir / "o.qni"));
 }
 
-// find on a scan file whose reads never end (a FIFO whose writer stalls
-// after the header) ends at the first Ctrl-C, as stopped.
-TEST(InterruptTest, CtrlCEndsFindOnAScanFileThatNeverEnds) {
+// find and recover on a scan file whose reads never end (a FIFO whose writer
+// stalls after the header) end at the first Ctrl-C, as stopped.
+TEST(InterruptTest, CtrlCEndsLoadingAScanFileThatNeverEnds) {
   test::TempDir dir;
   const auto fifo = dir / "scan.qns";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  const int writer = ::open(fifo.c_str(), O_RDWR | O_CLOEXEC);
-  ASSERT_GE(writer, 0);
-  const std::uint8_t header[] = {'T', 'A', 'F', '-', 0xAA, 0x55, 0, 0, 9, 0};
-  ASSERT_EQ(::write(writer, header, sizeof header), static_cast<ssize_t>(sizeof header));
-  const auto pending = [&] {
-    int bytes = 0;
-    ::ioctl(writer, FIONREAD, &bytes);
-    return bytes;
+  const std::vector<std::vector<std::string>> commands = {
+      {"find", "--scan", fifo.string(), "*"},
+      {"recover", "--scan", fifo.string(), "--to", (dir / "out").string()},
   };
-  const Interrupted run = InterruptWhen(
-      {"find", "--scan", fifo.string(), "*"}, [&] { return pending() == 0; }, dir / "err");
-  ::close(writer);
-  ASSERT_TRUE(run.ended) << run.err;
-  EXPECT_EQ(run.exitCode, 130) << run.err;
-  EXPECT_NE(run.err.find("stopped by the user"), std::string::npos) << run.err;
+  for (const auto& command : commands) {
+    SCOPED_TRACE(command[0]);
+    const int writer = ::open(fifo.c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(writer, 0);
+    const std::uint8_t header[] = {'T', 'A', 'F', '-', 0xAA, 0x55, 0, 0, 9, 0};
+    ASSERT_EQ(::write(writer, header, sizeof header), static_cast<ssize_t>(sizeof header));
+    const auto pending = [&] {
+      int bytes = 0;
+      ::ioctl(writer, FIONREAD, &bytes);
+      return bytes;
+    };
+    const Interrupted run = InterruptWhen(
+        command, [&] { return pending() == 0; }, dir / "err");
+    ::close(writer);
+    ASSERT_TRUE(run.ended) << run.err;
+    EXPECT_EQ(run.exitCode, 130) << run.err;
+    EXPECT_NE(run.err.find("stopped by the user"), std::string::npos) << run.err;
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir / "out"));
 }
 
 }  // namespace
